@@ -1,0 +1,38 @@
+// The SOAP 1.1 envelope shared by requests, responses and faults: namespaces, the skeleton every
+// message starts from, and the checks every reader makes.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <string>
+
+namespace vorlen {
+
+extern const char* const kSoapEnvelopeNS;  // "http://schemas.xmlsoap.org/soap/envelope/"
+extern const char* const kSoapEncodingNS;  // "http://schemas.xmlsoap.org/soap/encoding/"
+extern const char* const kXmlSchemaNS;     // "http://www.w3.org/2001/XMLSchema"
+extern const char* const kXmlSchemaInstanceNS;  // "http://www.w3.org/2001/XMLSchema-instance"
+
+// The parts of a new envelope that writers add to.
+struct TEnvelopeWriter {
+  xmlNode* Envelope;
+  xmlNode* Body;
+  xmlNs* SoapEnv;  // "SOAP-ENV"
+  xmlNs* Xsi;      // "xsi"
+};
+
+// Makes doc's document element SOAP-ENV:Envelope declaring, in this order, SOAP-ENV, xsd, xsi
+// and SOAP-ENC, and appends an empty SOAP-ENV:Body.
+TEnvelopeWriter StartEnvelope(xmlDoc* doc);
+// Appends to parent an element in namespace nsUri whose prefix, "NS" + counter from 1, is
+// declared on the element itself; the counter skips prefixes already in scope.
+xmlNode* AddNamespacedElement(xmlNode* parent, const std::string& localName,
+                              const std::string& nsUri);
+// Sets SOAP-ENV:encodingStyle to the SOAP 1.1 encoding namespace.
+void SetEncodingStyle(const TEnvelopeWriter& writer, xmlNode* element);
+
+// The document element, checked to be a SOAP 1.1 Envelope with child nodes; raises
+// ESOAPDomConvertError with the message that tells what is wrong.
+xmlNode* CheckEnvelope(xmlDoc* doc, const char* invalidMessage);
+
+}  // namespace vorlen

@@ -1,0 +1,136 @@
+// The registered contract of ISenderService and the registry that serves it.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "runtime/Exception.h"
+#include "soap/InvRegistry.h"
+#include "soap/SenderServiceIntf.h"
+
+namespace vorlen {
+namespace {
+
+using P = TParamType;
+
+const TIntfMetaData& SenderIntf() {
+  RegisterSenderService();
+  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
+  if (!intf) throw Exception("ISenderService is not registered");
+  return *intf;
+}
+
+TEST(ContractTest, RegistrationHoldsOperationsParametersAndTypesInWireOrder) {
+  const TIntfMetaData& intf = SenderIntf();
+  EXPECT_EQ(intf.IID, "{D849D04E-524E-3082-0494-426D19E4F1E1}");
+  EXPECT_EQ(intf.Name, "ISenderService");
+  EXPECT_EQ(intf.Namespace, "urn:SenderServiceIntf-ISenderService");
+  EXPECT_EQ(intf.Encoding, "utf-8");
+  EXPECT_EQ(InvRegistry().GetNamespaceByIID("{D849D04E-524E-3082-0494-426D19E4F1E1}"),
+            "urn:SenderServiceIntf-ISenderService");
+
+  struct TExpected {
+    const char* Name;
+    std::vector<std::pair<const char*, P>> Params;
+    P Result;
+  };
+  const std::vector<TExpected> expected = {
+      {"GetSession", {}, P::ptString},
+      {"UploadFilePart",
+       {{"Sess", P::ptString}, {"PartName", P::ptString}, {"Hash", P::ptString},
+        {"FilePart", P::ptAttachment}},
+       P::ptBoolean},
+      {"MergeFile", {{"Parts", P::ptInteger}, {"FileName", P::ptString}, {"Sess", P::ptString}},
+       P::ptBoolean},
+      {"UnZip", {{"Sess", P::ptString}}, P::ptBoolean},
+      {"DelTempFiles", {{"Sess", P::ptString}}, P::ptBoolean},
+  };
+  ASSERT_EQ(intf.MDA.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TIntfMethEntry& method = intf.MDA[i];
+    SCOPED_TRACE(expected[i].Name);
+    EXPECT_EQ(method.Name, expected[i].Name);
+    EXPECT_EQ(method.Pos, static_cast<int>(i));
+    EXPECT_EQ(method.ResultType, expected[i].Result);
+    ASSERT_EQ(method.Params.size(), expected[i].Params.size());
+    for (size_t k = 0; k < method.Params.size(); ++k) {
+      EXPECT_EQ(method.Params[k].Name, expected[i].Params[k].first);
+      EXPECT_EQ(method.Params[k].Type, expected[i].Params[k].second);
+    }
+  }
+  EXPECT_EQ(IndexOfMethod(intf, "MergeFile"), smMergeFile);
+  EXPECT_EQ(IndexOfMethod(intf, "mergefile"), -1);
+}
+
+TEST(ContractTest, ActionOfEveryOperation) {
+  const TIntfMetaData& intf = SenderIntf();
+  const TInvokableClassRegistry& reg = InvRegistry();
+  EXPECT_EQ(reg.GetActionURIOfInfo(intf, "GetSession", smGetSession),
+            "urn:SenderServiceIntf-ISenderService#GetSession");
+  EXPECT_EQ(reg.GetActionURIOfInfo(intf, "UploadFilePart", smUploadFilePart),
+            "urn:SenderServiceIntf-ISenderService#UploadFilePart");
+  EXPECT_EQ(reg.GetActionURIOfInfo(intf, "MergeFile", smMergeFile),
+            "urn:SenderServiceIntf-ISenderService#MergeFile");
+  EXPECT_EQ(reg.GetActionURIOfInfo(intf, "UnZip", smUnZip),
+            "urn:SenderServiceIntf-ISenderService#UnZip");
+  EXPECT_EQ(reg.GetActionURIOfInfo(intf, "DelTempFiles", smDelTempFiles),
+            "urn:SenderServiceIntf-ISenderService#DelTempFiles");
+  // An index that names another operation is a caller's mistake, not a different action.
+  EXPECT_THROW(reg.GetActionURIOfInfo(intf, "UnZip", smMergeFile), Exception);
+  EXPECT_THROW(reg.GetActionURIOfInfo(intf, "UnZip", 9), Exception);
+}
+
+TEST(ContractTest, RegistrationIsIdempotentAcrossThreads) {
+  std::vector<std::thread> threads;
+  std::vector<const TIntfMetaData*> seen(8, nullptr);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&seen, i] {
+      RegisterSenderService();
+      seen[i] = InvRegistry().GetInterfaceInfo(IID_ISenderService);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const TIntfMetaData* info : seen) {
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info, seen.front());
+  }
+  RegisterSenderService();
+  EXPECT_EQ(InvRegistry().GetInterfaceInfo(IID_ISenderService), seen.front());
+}
+
+TEST(ContractTest, RegistryRefusesBadRegistrationsAndAnswersUnknownIds) {
+  TInvokableClassRegistry reg;
+  TIntfMetaData info;
+  info.Name = "IProbe";
+  info.IID = "{00000000-0000-0000-0000-000000000001}";
+  info.Namespace = "urn:probe";
+  info.MDA = {{"Ping", 0, {}, P::ptBoolean}, {"Echo", 1, {{"Text", P::ptString}}, P::ptString}};
+
+  EXPECT_EQ(reg.GetInterfaceInfo(info.IID), nullptr);
+  EXPECT_EQ(reg.GetNamespaceByIID(info.IID), "");
+  EXPECT_THROW(reg.RegisterDefaultSOAPAction(info.IID, "x#%operationName%"), Exception);
+
+  reg.RegisterInterface(info);
+  const TIntfMetaData* stored = reg.GetInterfaceInfo(info.IID);
+  ASSERT_NE(stored, nullptr);
+  // Without an action template the action falls back to namespace#operation.
+  EXPECT_EQ(reg.GetActionURIOfInfo(*stored, "Echo", 1), "urn:probe#Echo");
+  reg.RegisterDefaultSOAPAction(info.IID, "act:%operationName%/%operationName%");
+  EXPECT_EQ(reg.GetActionURIOfInfo(*stored, "Echo", 1), "act:Echo/Echo");
+
+  // Registering again would invalidate metadata that writers already hold.
+  EXPECT_THROW(reg.RegisterInterface(info), Exception);
+  EXPECT_EQ(reg.GetInterfaceInfo(info.IID), stored);
+
+  TIntfMetaData noId = info;
+  noId.IID.clear();
+  EXPECT_THROW(reg.RegisterInterface(noId), Exception);
+  TIntfMetaData badPos = info;
+  badPos.IID = "{00000000-0000-0000-0000-000000000002}";
+  badPos.MDA[1].Pos = 5;
+  EXPECT_THROW(reg.RegisterInterface(badPos), Exception);
+  EXPECT_EQ(reg.GetInterfaceInfo(badPos.IID), nullptr);
+}
+
+}  // namespace
+}  // namespace vorlen
