@@ -38,6 +38,10 @@ class TSOAPAttachment {
   const std::string& SourceString() const { return FSourceString; }
   // Drops the current source stream (deleted when owned) without touching the other fields.
   void ReleaseSourceStream();
+  // Hands over a stream that the attachment opened (from CacheFile or SourceFile) or made from
+  // its text, and forgets it: the next use opens or makes a fresh one instead of reusing a
+  // stream that a finished call has closed. nullptr for streams the caller supplied.
+  std::unique_ptr<TStream> TakeOwnSourceStream();
 
   std::string CacheFile;
   bool CacheFilePersist = false;
@@ -50,6 +54,7 @@ class TSOAPAttachment {
   TStreamOwnership FOwnership = TStreamOwnership::soReference;
   std::string FSourceFile;
   std::string FSourceString;
+  bool FSourceStreamMadeHere = false;  // opened from a path or made from the text by us
 };
 
 // The converter's copy of a queued attachment, and the form of a received one.

@@ -1,0 +1,28 @@
+#include "soap/AttachmentQueue.h"
+
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+void AddAttachment(TSoapDataList& list, TSOAPAttachment& attachment, const std::string& contentId) {
+  auto copy = std::make_unique<TSOAPAttachmentData>();
+  copy->ContentId = contentId;
+  copy->Headers.push_back(Format("Content-ID: <%s>", contentId.c_str()));
+  if (!attachment.CacheFile.empty()) {
+    copy->CacheFile = attachment.CacheFile;
+    copy->CacheFilePersist = true;  // the file belongs to the attachment
+  } else if (TStream* stream = attachment.GetSourceStream()) {
+    if (std::unique_ptr<TStream> own = attachment.TakeOwnSourceStream()) {
+      copy->SetSourceStream(own.release(), TStreamOwnership::soOwned);
+    } else {
+      copy->SetSourceStream(stream, TStreamOwnership::soReference);
+    }
+  } else {
+    copy->SetSourceString(attachment.SourceString());
+  }
+  copy->ContentType = attachment.ContentType;
+  copy->Encoding = attachment.Encoding;
+  list.push_back(std::move(copy));
+}
+
+}  // namespace vorlen

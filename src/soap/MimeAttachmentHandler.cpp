@@ -1,0 +1,130 @@
+#include "soap/MimeAttachmentHandler.h"
+
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+const char* const kRootPartId = "http://tempuri.org/rootpart.xml";
+const char* const kMimeBoundary = "MIME_boundaryB0R9532143182121";
+
+namespace {
+const char* const kCrLf = "\r\n";
+
+// A line break inside a header value would end the header block early and let the value write
+// headers or content of its own.
+void CheckHeaderText(const std::string& text) {
+  if (text.find_first_of("\r\n") != std::string::npos)
+    throw Exception(Format("Line break in MIME header text \"%s\"", text.c_str()));
+}
+}  // namespace
+
+TMimeAttachmentHandler::TMimeAttachmentHandler()
+    : FSection(std::make_unique<TAggregatedStream>()) {}
+
+// The body refers to the section, so it has to go first.
+TMimeAttachmentHandler::~TMimeAttachmentHandler() {
+  FBody.Clear();
+  FSection.reset();
+  FRetiredSections.clear();
+}
+
+void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& attachments) {
+  FBody.Clear();
+  if (FSection->Count() > 0) {
+    FRetiredSections.push_back(std::move(FSection));
+    FSection = std::make_unique<TAggregatedStream>();
+  }
+  FEnvelope.Clear();
+  FEnvelope.CopyFrom(envelope, 0);
+
+  const std::string delimiter = std::string("--") + kMimeBoundary;
+  // Text between part streams collects here and goes into the section as one small stream.
+  std::string text;
+  auto flushText = [&] {
+    if (text.empty()) return;
+    FSection->AddStream(std::make_unique<TMemoryStream>(text));
+    text.clear();
+  };
+
+  if (attachments.empty()) {
+    text = kCrLf + delimiter + "--";
+  } else {
+    for (size_t i = 0; i < attachments.size(); ++i) {
+      TSOAPAttachmentData& attachment = *attachments[i];
+      for (const std::string& line : attachment.Headers) CheckHeaderText(line);
+      CheckHeaderText(attachment.ContentType);
+      CheckHeaderText(attachment.Encoding);
+      text += kCrLf + delimiter + kCrLf;
+
+      std::unique_ptr<TStream> owned;
+      TStream* part = nullptr;
+      if (!attachment.CacheFile.empty()) {
+        owned = std::make_unique<TFileStream>(attachment.CacheFile, TFileStream::fmOpenRead);
+      } else if (TStream* source = attachment.GetSourceStream()) {
+        part = source;
+        if (attachment.StreamOwnership() == TStreamOwnership::soOwned) owned.reset(source);
+      } else {
+        owned = std::make_unique<TMemoryStream>(attachment.SourceString());
+      }
+      if (owned) {
+        part = owned.get();
+        // From here on the handler frees the stream; the copy only refers to it.
+        attachment.SetStreamOwnership(TStreamOwnership::soReference);
+      }
+
+      if (OnSendAttachment) OnSendAttachment(*part, attachment);
+
+      for (const std::string& line : attachment.Headers) text += line + kCrLf;
+      text += Format("Content-Length: %lld\r\n", static_cast<long long>(part->Size()));
+      text += "Content-Type: ";
+      text += attachment.ContentType.empty() ? "application/binary" : attachment.ContentType;
+      text += kCrLf;
+      if (!attachment.Encoding.empty())
+        text += "Content-transfer-encoding: " + attachment.Encoding + kCrLf;
+      text += kCrLf;
+      flushText();
+      if (owned)
+        FSection->AddStream(std::move(owned));
+      else
+        FSection->AddStream(part, TStreamOwnership::soReference);
+      attachment.SetStreamOwnership(TStreamOwnership::soReference);
+
+      text += (i + 1 == attachments.size()) ? kCrLf + delimiter + "--" : std::string(kCrLf);
+    }
+  }
+  flushText();
+  FBoundary = kMimeBoundary;
+}
+
+void TMimeAttachmentHandler::AddSoapHeader(const std::string& line) {
+  CheckHeaderText(line);
+  FSoapHeaders.push_back(line);
+}
+
+void TMimeAttachmentHandler::FinalizeStream() {
+  FBody.Clear();
+  if (FSection->Count() == 0) {
+    FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);
+    return;
+  }
+  std::vector<std::string> lines = FSoapHeaders;
+  lines.push_back(Format("Content-ID: <%s>", kRootPartId));
+  lines.push_back(Format("Content-Location: %s", kRootPartId));
+  lines.push_back(Format("Content-Length: %lld", static_cast<long long>(FEnvelope.Size())));
+
+  std::string head = std::string(kCrLf) + "--" + kMimeBoundary + kCrLf;
+  for (const std::string& line : lines) head += line + kCrLf;
+  head += kCrLf;
+  FBody.AddStream(std::make_unique<TMemoryStream>(head));
+  FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);
+  FBody.AddStream(std::make_unique<TMemoryStream>(kCrLf));
+  FBody.AddStream(FSection.get(), TStreamOwnership::soReference);
+}
+
+TStream& TMimeAttachmentHandler::GetMIMEStream() {
+  FBody.SetPosition(0);
+  return FBody;
+}
+
+}  // namespace vorlen
