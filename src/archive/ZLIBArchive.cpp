@@ -1,0 +1,493 @@
+#include "archive/ZLIBArchive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "archive/ZStreams.h"
+#include "checksum/Checksum.h"
+#include "platform/CodePage.h"
+#include "platform/Paths.h"
+#include "platform/TempFiles.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "runtime/Stream.h"
+
+namespace vorlen {
+
+namespace {
+
+// Files above this size are compressed into a temporary file instead of memory.
+constexpr int64_t kMemoryCompressLimit = 20971520;
+constexpr int64_t kCrcBufferSize = 10240;
+constexpr int64_t kRegistryChunk = 4096;
+
+namespace fs = std::filesystem;
+
+// Program strings are UTF-8 on every platform.
+fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+bool IsDirectory(const std::string& path) {
+  std::error_code error;
+  return fs::is_directory(FsPath(path), error);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(FsPath(path), error);
+}
+
+void RemoveFile(const std::string& path) {
+  std::error_code error;
+  fs::remove(FsPath(path), error);
+}
+
+std::string Cut255(std::string text) {
+  if (text.size() > 255) text.resize(255);
+  return text;
+}
+
+void SetShortString(TShortString& field, const std::string& text) {
+  const std::string cut = Cut255(text);
+  field.Length = static_cast<uint8_t>(cut.size());
+  std::memcpy(field.Text, cut.data(), cut.size());
+}
+
+std::string ShortStringText(const TShortString& field) { return std::string(field.Text, field.Length); }
+
+// Lower-cases the letters A to Z only, as the archive's key comparison does.
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The stored form of a directory part: ANSI, cut to 255 bytes, then (when wanted) without its
+// drive, with backslashes.
+std::string StoredDir(const std::string& dir, bool removeDrive) {
+  std::string text = Cut255(AnsiFromUtf8(dir));
+  if (removeDrive) text = RemoveDrive(text);
+  return StoredPathFromNative(text);
+}
+
+std::string StoredName(const std::string& name) { return Cut255(AnsiFromUtf8(name)); }
+
+// Deletes a temporary file when it goes out of scope.
+struct TTempFileGuard {
+  std::string Name;
+  TTempFileGuard() = default;
+  TTempFileGuard(const TTempFileGuard&) = delete;
+  TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+  ~TTempFileGuard() {
+    if (!Name.empty()) RemoveFile(Name);
+  }
+};
+
+// Puts the file from in the place of to with one rename, so there is never a moment without the
+// target. A temporary file on another file system is first copied next to the target.
+void ReplaceFile(const std::string& from, const std::string& to) {
+  std::error_code error;
+  fs::rename(FsPath(from), FsPath(to), error);
+  if (!error) return;
+  const std::string dir = ExtractFileDir(to);
+  TTempFileGuard near;
+  near.Name = CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB");
+  fs::copy_file(FsPath(from), FsPath(near.Name), fs::copy_options::overwrite_existing);
+  fs::rename(FsPath(near.Name), FsPath(to));
+  near.Name.clear();
+  RemoveFile(from);
+}
+
+}  // namespace
+
+TZLBArchive::TZLBArchive() { BuildCrcTable(); }
+
+TZLBArchive::~TZLBArchive() {
+  FDestroying = true;
+  if (!FArchiveName.empty()) CloseArchive();
+}
+
+void TZLBArchive::BuildCrcTable() {
+  FCrcTable = std::make_unique<TCrc32Tables>();
+  BuildCrc32Tables(*FCrcTable);
+}
+
+void TZLBArchive::CreateArchive(const std::string& FileName) {
+  CloseArchive();
+  if (FileName.empty()) return;
+  if (Exists(FileName)) throw Exception("File already exists");
+  FArchiveName = FileName;
+  FNewArchive = true;
+  if (OnArchiveOpened) OnArchiveOpened(*this);
+}
+
+bool TZLBArchive::OpenArchive(const std::string& FileName) {
+  CloseArchive();
+  FArchiveName = FileName;
+  if (FileName.empty()) return false;
+  if (!Exists(FileName)) throw Exception("Archive file not found");
+
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(FileName, TFileStream::fmOpenRead);
+  } catch (const EStreamError&) {
+    throw Exception(Format("Unable to open file (%s)", FileName.c_str()));
+  }
+
+  const int64_t size = file->Size();
+  // A file too short for a trailer, or too large for the format, cannot carry a sound checksum.
+  bool sound = size >= kTrailerSize && size < FSizeLimit;
+  if (sound) {
+    const uint32_t crc = StreamCrc(*file, kTrailerSize);
+    file->Seek(-kTrailerSize, TSeekOrigin::soEnd);
+    file->ReadBuffer(&FTrailer, kTrailerSize);
+    sound = FTrailer.ArchiveCrc == crc;
+  }
+  if (!sound) {
+    FArchiveName.clear();
+    FTrailer = TArchiveTrailer{};
+    throw Exception("The archive file appears to be corrupted");
+  }
+
+  try {
+    const int64_t count = FTrailer.EntryCount;
+    const int64_t registryEnd = size - kTrailerSize;
+    const int64_t registryBytes = count * kEntrySize;
+    // A sound checksum does not make the numbers sensible; refuse what cannot be an entry list.
+    if (count < 0 || FTrailer.RegistryOffset < 0 || FTrailer.RegistryOffset > registryEnd ||
+        registryBytes >= FSizeLimit)
+      throw Exception("bad registry position");
+    if (FTrailer.RegistryCompressed == 0 && FTrailer.RegistryOffset + registryBytes > registryEnd)
+      throw Exception("bad registry size");
+    // Deflate cannot expand data more than 1,032 times; a larger claim is not worth inflating.
+    if (FTrailer.RegistryCompressed != 0 && registryBytes > (registryEnd - FTrailer.RegistryOffset) * 1032)
+      throw Exception("bad registry size");
+    file->SetPosition(FTrailer.RegistryOffset);
+
+    auto appendRecords = [this](const uint8_t* bytes, int64_t records) {
+      for (int64_t i = 0; i < records; ++i) {
+        auto entry = std::make_unique<TArchiveEntry>();
+        std::memcpy(entry.get(), bytes + i * kEntrySize, kEntrySize);
+        FEntries.push_back(std::move(entry));
+      }
+    };
+    if (FTrailer.RegistryCompressed == 0) {
+      TArchiveEntry record;
+      for (int64_t i = 0; i < count; ++i) {
+        file->ReadBuffer(&record, kEntrySize);
+        appendRecords(reinterpret_cast<const uint8_t*>(&record), 1);
+      }
+    } else {
+      TMemoryStream buffer;
+      TZDecompressionStream reader(*file);
+      FProgressPhase = ppReadRegistry;
+      FProgressTotal = static_cast<int32_t>(registryBytes);
+      FProgressDone = 0;
+      FProgressMsg = "Extracting archive registry";
+      uint8_t chunk[kRegistryChunk];
+      for (int64_t remaining = registryBytes; remaining > 0; remaining -= kRegistryChunk) {
+        const int64_t got = reader.Read(chunk, std::min(remaining, kRegistryChunk));
+        FProgressDone += static_cast<int32_t>(got);
+        ReportProgress(&reader);
+        if (got > 0) buffer.WriteBuffer(chunk, got);
+      }
+      // A registry that inflates to fewer bytes than its records need is damaged.
+      if (buffer.Size() != registryBytes) throw Exception("registry too short");
+      appendRecords(buffer.Memory(), count);
+    }
+    if (OnArchiveOpened) OnArchiveOpened(*this);
+  } catch (...) {
+    CloseArchive();
+    throw Exception("Unable to read archive file list");
+  }
+
+  FProgressPhase = ppIdle;
+  ReportProgress(nullptr);
+  return true;
+}
+
+void TZLBArchive::CloseArchive() {
+  while (!FEntries.empty()) FEntries.pop_back();
+  FNewArchive = false;
+  FTrailer = TArchiveTrailer{};
+  FArchiveName.clear();
+  FProgressPhase = ppIdle;
+  ReportProgress(nullptr);
+}
+
+void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
+  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+
+  // Directory pass: directories are replaced by their files (or dropped without RecursePaths).
+  for (size_t i = 0; i < Files.size();) {
+    if (IsDirectory(Files[i])) {
+      const std::string dir = Files[i];
+      if (RecursePaths) AddDirectory(dir, Files);
+      Files.erase(Files.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+
+  TTempFileGuard outputGuard;
+  outputGuard.Name = GetTempArchiveName();
+  auto output = std::make_unique<TFileStream>(outputGuard.Name, TFileStream::fmOpenReadWrite);
+
+  // Records appended by this run; they leave FEntries again unless the new file replaces the old.
+  const size_t oldCount = FEntries.size();
+  bool reopening = false;
+  std::string archiveName = FArchiveName;
+  try {
+    if (!FNewArchive) {
+      std::unique_ptr<TFileStream> old;
+      try {
+        old = std::make_unique<TFileStream>(FArchiveName, TFileStream::fmOpenRead);
+      } catch (const EStreamError&) {
+        throw Exception(Format("Unable to open file (%s)", FArchiveName.c_str()));
+      }
+      if (FTrailer.RegistryOffset > 0) output->CopyFrom(*old, FTrailer.RegistryOffset);
+    }
+
+    while (!Files.empty()) {
+      const std::string source = Files.front();
+      const std::string dir = ExtractFileDir(source);
+      const std::string key = (SavePaths ? StoredDir(dir, true) : std::string()) + StoredName(ExtractFileName(source));
+      if (FindStoredKey(key) >= 0 && OnErrorLogged)
+        OnErrorLogged(Format("%s already exists in the archive", source.c_str()));
+      const int64_t start = output->Position();
+      try {
+        AddOneFile(source, *output);
+      } catch (...) {
+        // Cut off whatever part of the member reached the output, so no stray bytes remain.
+        try {
+          output->SetSize(start);
+          output->SetPosition(start);
+        } catch (...) {
+        }
+        if (OnErrorLogged) OnErrorLogged(Format("Unable to open file (%s)", source.c_str()));
+      }
+      Files.erase(Files.begin());
+    }
+
+    WriteRegistry(*output);
+    output.reset();
+    ReplaceFile(outputGuard.Name, archiveName);
+    outputGuard.Name.clear();
+
+    reopening = true;
+    CloseArchive();
+    OpenArchive(archiveName);
+  } catch (...) {
+    output.reset();
+    if (reopening) {
+      // The new archive did not read back; it is not kept.
+      RemoveFile(archiveName);
+      CloseArchive();
+    } else {
+      while (FEntries.size() > oldCount) FEntries.pop_back();
+    }
+  }
+}
+
+void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
+  std::error_code error;
+  if (!fs::is_regular_file(FsPath(Source), error)) throw Exception("not a regular file");
+  TFileStream source(Source, TFileStream::fmOpenRead);
+  const int64_t size = source.Size();
+  if (size >= FSizeLimit) throw Exception("file too large for the archive");
+
+  TTempFileGuard bufferGuard;  // declared first: the file is deleted after its stream is closed
+  std::unique_ptr<TStream> buffer;
+  if (size > kMemoryCompressLimit) {
+    bufferGuard.Name = GetTempArchiveName();
+    buffer = std::make_unique<TFileStream>(bufferGuard.Name, TFileStream::fmCreate);
+  } else {
+    buffer = std::make_unique<TMemoryStream>();
+  }
+
+  FProgressPhase = ppCompressFile;
+  FProgressTotal = static_cast<int32_t>(size);
+  FProgressDone = 0;
+  FProgressMsg = Format("Updating %s", Source.c_str());
+  {
+    TZCompressionStream writer(*buffer, ZlibLevel(CompressionLevel));
+    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
+    if (size > 0) writer.CopyFrom(source, 0);
+    writer.Finish();
+  }
+  buffer->SetPosition(0);
+
+  auto entry = std::make_unique<TArchiveEntry>();
+  std::memset(entry.get(), 0, sizeof(TArchiveEntry));
+  entry->Crc = StreamCrc(source, 0);
+  SetShortString(entry->FileName, StoredName(ExtractFileName(Source)));
+  if (SavePaths) SetShortString(entry->FilePath, StoredDir(ExtractFileDir(Source), true));
+  entry->FileSize = static_cast<int32_t>(size);
+  const int64_t offset = Output.Position();
+  entry->DataOffset = static_cast<int32_t>(offset);
+
+  const int64_t compressedSize = buffer->Size();
+  const bool compressed = compressedSize < size;
+  const int64_t storedSize = compressed ? compressedSize : size;
+  // The member, the registry grown by one record and the trailer must all stay within the format's
+  // signed 32-bit offsets.
+  const int64_t registryBound =
+      static_cast<int64_t>(compressBound(static_cast<uLong>((FEntries.size() + 1) * kEntrySize)));
+  if (offset + storedSize + registryBound + kTrailerSize >= FSizeLimit)
+    throw Exception("archive would grow too large");
+
+  if (compressed) {
+    Output.CopyFrom(*buffer, compressedSize);
+    entry->StoredSize = static_cast<int32_t>(compressedSize);
+    entry->StoredRaw = 0;
+    entry->Level = static_cast<uint8_t>(CompressionLevel);
+  } else {
+    source.SetPosition(0);
+    if (size > 0) Output.CopyFrom(source, size);
+    entry->StoredSize = static_cast<int32_t>(size);
+    entry->StoredRaw = 1;
+    entry->Level = 0;
+  }
+  buffer.reset();
+  FEntries.push_back(std::move(entry));
+}
+
+int32_t TZLBArchive::IndexOfFile(const std::string& Path) {
+  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+  return FindStoredKey(StoredDir(ExtractFileDir(Path), SavePaths) + StoredName(ExtractFileName(Path)));
+}
+
+int32_t TZLBArchive::FindStoredKey(const std::string& Key) const {
+  const std::string wanted = LowerAscii(Key);
+  for (size_t i = 0; i < FEntries.size(); ++i) {
+    const TArchiveEntry& entry = *FEntries[i];
+    if (LowerAscii(ShortStringText(entry.FilePath) + ShortStringText(entry.FileName)) == wanted)
+      return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+void TZLBArchive::GetEntry(int32_t Index, TArchiveEntry& Entry) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= FEntries.size()) throw Exception("Index out of bounds");
+  std::memcpy(&Entry, FEntries[static_cast<size_t>(Index)].get(), sizeof(TArchiveEntry));
+}
+
+std::string TZLBArchive::GetTempArchiveName() { return CreateTempFile(SystemTempDir(), "ZLB"); }
+
+void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>& Files) {
+  std::string dir = Dir;
+  if (!dir.empty() && (dir.back() == PathDelim || dir.back() == '/')) dir.pop_back();
+
+  struct TItem {
+    std::string Name;
+    bool Directory;
+  };
+  std::vector<TItem> items;
+  try {
+    for (const auto& item : fs::directory_iterator(FsPath(dir.empty() ? std::string(1, PathDelim) : dir))) {
+      const std::u8string name = item.path().filename().u8string();
+      std::error_code error;
+      // Linked directories are not walked: a link back up the tree would never end.
+      if (item.is_symlink(error) && item.is_directory(error)) continue;
+      items.push_back({std::string(name.begin(), name.end()), item.is_directory(error)});
+    }
+  } catch (const fs::filesystem_error&) {
+    throw Exception(Format("Unable to read directory (%s)", Dir.c_str()));
+  }
+  // The platform's enumeration order is arbitrary; name order keeps archives reproducible.
+  std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.Name < b.Name; });
+
+  std::vector<std::string> found;
+  for (const TItem& item : items) {
+    const std::string path = dir + PathDelim + item.Name;
+    // A subdirectory's files come from the recursive call alone; listing the subdirectory as well
+    // would have the directory pass walk it a second time.
+    if (item.Directory) {
+      if (RecursePaths) AddDirectory(path, Files);
+    } else {
+      found.push_back(path);
+    }
+  }
+  Files.insert(Files.end(), found.begin(), found.end());
+}
+
+uint32_t TZLBArchive::StreamCrc(TStream& Stream, int32_t ExcludeTail) {
+  const int64_t position = Stream.Position();
+  Stream.SetPosition(0);
+  int64_t remaining = Stream.Size() - ExcludeTail;
+  uint32_t crc = 0xFFFFFFFFu;
+  uint8_t buffer[kCrcBufferSize];
+  while (remaining > 0) {
+    const int64_t block = std::min(remaining, kCrcBufferSize);
+    const int64_t got = Stream.Read(buffer, block);
+    if (got <= 0) break;  // the stream ended early; nothing more to add
+    UpdateCrc32(*FCrcTable, buffer, static_cast<uint32_t>(got), crc);
+    remaining -= got;
+  }
+  Stream.SetPosition(position);
+  return ~crc;
+}
+
+void TZLBArchive::WriteRegistry(TStream& Dest) {
+  TArchiveTrailer trailer{};
+  const int64_t registryOffset = Dest.Size();
+  trailer.RegistryOffset = static_cast<int32_t>(registryOffset);
+  Dest.SetPosition(registryOffset);
+
+  TMemoryStream records;
+  for (const auto& entry : FEntries) records.WriteBuffer(entry.get(), kEntrySize);
+
+  try {
+    TZCompressionStream writer(Dest, ZlibLevel(CompressionLevel));
+    FProgressPhase = ppWriteRegistry;
+    FProgressTotal = static_cast<int32_t>(records.Size());
+    FProgressDone = 0;
+    FProgressMsg = "Writing archive registry";
+    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
+    if (records.Size() > 0) writer.WriteBuffer(records.Memory(), records.Size());
+    writer.Finish();
+    trailer.RegistrySize = static_cast<int32_t>(Dest.Size() - registryOffset);
+    trailer.RegistryCompressed = 1;
+  } catch (...) {
+    // Drop any part of the compressed registry, so the raw records start at RegistryOffset.
+    Dest.SetSize(registryOffset);
+    Dest.SetPosition(registryOffset);
+    if (records.Size() > 0) Dest.WriteBuffer(records.Memory(), records.Size());
+    trailer.RegistrySize = 0;
+    trailer.RegistryCompressed = 0;
+  }
+
+  trailer.EntryCount = static_cast<int32_t>(FEntries.size());
+  trailer.Marker = 1;
+  trailer.ArchiveCrc = StreamCrc(Dest, 0);
+  Dest.Seek(0, TSeekOrigin::soEnd);
+  Dest.WriteBuffer(&trailer, kTrailerSize);
+}
+
+void TZLBArchive::ReportProgress(TStream* Sender) {
+  if (FDestroying || !OnProgress) return;
+  // Floating-point quotient, rounded to nearest with halves to even (the default rounding mode).
+  auto percent = [this](int64_t done) {
+    if (FProgressTotal <= 0) return int32_t{0};
+    return static_cast<int32_t>(std::nearbyint(static_cast<double>(done) / FProgressTotal * 100.0));
+  };
+  switch (FProgressPhase) {
+    case ppReadRegistry:
+      OnProgress(FProgressMsg, percent(FProgressDone));
+      break;
+    case ppCompressFile:
+    case ppWriteRegistry:
+      // The sender is the compressing writer; its position counts the bytes it has consumed.
+      OnProgress(FProgressMsg, percent(Sender != nullptr ? Sender->Position() : FProgressDone));
+      break;
+    case ppIdle:
+      OnProgress(FArchiveName, 0);
+      break;
+  }
+}
+
+}  // namespace vorlen

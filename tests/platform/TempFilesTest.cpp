@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "platform/TempFiles.h"
+#include "runtime/Exception.h"
+
+using namespace vorlen;
+namespace fs = std::filesystem;
+
+namespace {
+// Sets TMPDIR for one scope.
+class TTmpDir {
+ public:
+  explicit TTmpDir(const char* value) {
+    const char* old = std::getenv("TMPDIR");
+    FHad = old != nullptr;
+    if (FHad) FOld = old;
+    Set(value);
+  }
+  ~TTmpDir() { Set(FHad ? FOld.c_str() : nullptr); }
+
+ private:
+  static void Set(const char* value) {
+#ifdef _WIN32
+    _putenv_s("TMPDIR", value != nullptr ? value : "");
+#else
+    if (value != nullptr) ::setenv("TMPDIR", value, 1);
+    else ::unsetenv("TMPDIR");
+#endif
+  }
+  bool FHad = false;
+  std::string FOld;
+};
+}  // namespace
+
+#ifndef _WIN32
+TEST(TempFiles, SystemTempDirFollowsTmpdirWithoutTrailingSeparator) {
+  {
+    TTmpDir tmp("/var/tmp/some/where//");
+    EXPECT_EQ(SystemTempDir(), "/var/tmp/some/where");
+  }
+  {
+    TTmpDir tmp(nullptr);
+    EXPECT_EQ(SystemTempDir(), "/tmp");
+  }
+  {
+    TTmpDir tmp("");
+    EXPECT_EQ(SystemTempDir(), "/tmp");
+  }
+  {
+    TTmpDir tmp("/");
+    EXPECT_EQ(SystemTempDir(), "/");
+  }
+}
+#endif
+
+TEST(TempFiles, CreateTempFileMakesNewEmptyUniqueFiles) {
+  const std::string dir = CreateTempFile(SystemTempDir(), "vorlen-tempfiles-");
+  fs::remove(dir);
+  fs::create_directory(dir);
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = CreateTempFile(dir, "ZLB");
+    EXPECT_TRUE(fs::is_regular_file(name));
+    EXPECT_EQ(fs::file_size(name), 0u);
+    EXPECT_EQ(fs::path(name).parent_path(), fs::path(dir));
+    EXPECT_EQ(fs::path(name).filename().string().substr(0, 3), "ZLB");
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 20u);  // every call a new file, none reused
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 20);
+
+  const std::string missing = dir + "/no-such-dir";
+  try {
+    CreateTempFile(missing, "ZLB");
+    ADD_FAILURE() << "a temporary file in a missing directory";
+  } catch (const Exception& e) {
+    EXPECT_NE(e.Message().find(missing), std::string::npos) << e.Message();
+  }
+  fs::remove_all(dir);
+}
