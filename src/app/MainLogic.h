@@ -1,0 +1,85 @@
+// The main window's behaviour without the window: start-up steps, the settings, the closing rules
+// and the send button. The Qt window and the command-line sender both drive it through an
+// IOperatorView, so it can be tested with scripted answers.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Registry.h"
+#include "upload/IOperatorView.h"
+#include "upload/SenderState.h"
+
+namespace vorlen {
+
+class THTTPRIO;
+class THTTPReqResp;
+class THTTPRequest;
+
+extern const char* const MainCaption;          // the window caption at start
+extern const char* const UrlPromptCaption;
+extern const char* const UrlPrompt;
+extern const char* const OrgPromptCaption;
+extern const char* const OrgPrompt;
+extern const char* const SaveSettingsError;
+extern const char* const StopSendingQuestion;
+extern const char* const CannotCloseNow;
+
+class TMainLogic {
+ public:
+  // Produces the service reference for a URL; raises when it cannot bind.
+  using TBinder = std::function<ISenderServicePtr(const std::string& url)>;
+
+  // exePath is the executable's full path (the registry value's name); sendcfg.ini and the
+  // details file live in exeDir, which ends in a separator.
+  TMainLogic(IOperatorView& view, IRegistryStore& registry, std::string exePath,
+             std::string exeDir);
+  ~TMainLogic();
+  TMainLogic(const TMainLogic&) = delete;
+  TMainLogic& operator=(const TMainLogic&) = delete;
+
+  TSenderState& State() { return FSender; }
+  const std::string& ExeDir() const { return FExeDir; }
+  std::string SettingsPath() const;
+
+  // Creation steps in order; an exception ends them (the caller shows it).
+  void FormCreate();
+  void ApplyCompatibilityLayer();
+  // Reads the settings and prompts until both are non-blank; raises when the file is unreadable.
+  void LoadSettings();
+  // Writes the settings; a failure is reported to the operator, never raised.
+  void SaveSettings();
+  // True when the window may close.
+  bool FormCloseQuery();
+  void FormClose();
+  // The send button. A press while a send is running is ignored: a nested send would share the
+  // session and the part index with the running one.
+  void btSendClick();
+  bool Sending() const { return FSending; }
+
+  // The window's own proxy; the default binder binds through it.
+  std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
+  static void HTTPRIOHTTPWebNode1BeforePost(THTTPReqResp& HTTPReqResp, THTTPRequest& Data);
+
+  // Unassigned: BindSenderService(false, url, HTTPRIO()).
+  TBinder Binder;
+  // Asks the application to end once control is back in its message loop.
+  std::function<void()> OnTerminate;
+  // Asked when the service (or, with proxy set, a proxy) demands credentials: fill them in and
+  // return true to send the request again; false or unassigned ends the call silently.
+  std::function<bool(bool proxy, std::string& userName, std::string& password)> OnCredentials;
+
+ private:
+  void PromptUntilFilled(std::string& value, const char* caption, const char* prompt);
+
+  IOperatorView& FView;
+  IRegistryStore& FRegistry;
+  std::string FExePath;
+  std::string FExeDir;
+  TSenderState FSender;
+  std::shared_ptr<THTTPRIO> FHTTPRIO;
+  bool FSending = false;
+};
+
+}  // namespace vorlen

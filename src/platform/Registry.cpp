@@ -1,0 +1,115 @@
+#include "platform/Registry.h"
+
+#include "runtime/Format.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <vector>
+#endif
+
+namespace vorlen {
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+  return result;
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+  if (length == 0) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
+                                 nullptr);
+  std::string result(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), result.data(), size, nullptr,
+                      nullptr);
+  return result;
+}
+
+[[noreturn]] void Fail(const char* what, LONG code) {
+  throw ERegistryException(Format("%s failed with code %ld", what, static_cast<long>(code)));
+}
+
+class TWinRegistryKey : public IRegistryKey {
+ public:
+  explicit TWinRegistryKey(HKEY key) : FKey(key) {}
+  ~TWinRegistryKey() override { RegCloseKey(FKey); }
+
+  std::string ReadString(const std::string& name) override {
+    std::wstring wideName = Wide(name);
+    DWORD type = 0;
+    DWORD size = 0;
+    LONG code = RegQueryValueExW(FKey, wideName.c_str(), nullptr, &type, nullptr, &size);
+    if (code == ERROR_FILE_NOT_FOUND) return std::string();
+    if (code != ERROR_SUCCESS) Fail("RegQueryValueExW", code);
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+      throw ERegistryException(Format("Invalid data type for '%s'", name.c_str()));
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    code = RegQueryValueExW(FKey, wideName.c_str(), nullptr, &type,
+                            reinterpret_cast<BYTE*>(data.data()), &size);
+    if (code != ERROR_SUCCESS) Fail("RegQueryValueExW", code);
+    size_t length = size / sizeof(wchar_t);
+    while (length > 0 && data[length - 1] == L'\0') --length;  // stored terminators
+    return Narrow(data.data(), length);
+  }
+
+  void WriteString(const std::string& name, const std::string& value) override {
+    std::wstring wideValue = Wide(value);
+    LONG code = RegSetValueExW(FKey, Wide(name).c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(wideValue.c_str()),
+                               static_cast<DWORD>((wideValue.size() + 1) * sizeof(wchar_t)));
+    if (code != ERROR_SUCCESS) Fail("RegSetValueExW", code);
+  }
+
+ private:
+  HKEY FKey;
+};
+
+class TWinRegistryStore : public IRegistryStore {
+ public:
+  std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
+    std::string relative = path;
+    if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);  // rooted at HKLM
+    HKEY key = nullptr;
+    LONG code = RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(relative).c_str(), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (code != ERROR_SUCCESS) Fail("RegCreateKeyExW", code);
+    return std::make_unique<TWinRegistryKey>(key);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IRegistryStore> LocalMachineRegistry() {
+  return std::make_unique<TWinRegistryStore>();
+}
+
+#else
+
+namespace {
+
+class TAbsentRegistryStore : public IRegistryStore {
+ public:
+  std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
+    throw ERegistryException(Format("Failed to create key %s: no registry on this platform",
+                                    path.c_str()));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IRegistryStore> LocalMachineRegistry() {
+  return std::make_unique<TAbsentRegistryStore>();
+}
+
+#endif
+
+}  // namespace vorlen

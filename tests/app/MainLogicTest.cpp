@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Fakes.h"
+#include "ScriptedView.h"
+#include "app/CompatibilityLayer.h"
+#include "app/MainLogic.h"
+#include "runtime/Exception.h"
+
+using namespace vorlen;
+using namespace vorlen::test;
+
+namespace {
+
+const char* const ExePath = "/opt/vorlen/vorlen-sender";
+const char* const LayersKey =
+    "\\software\\microsoft\\windows nt\\currentversion\\appcompatflags\\layers";
+
+struct TLogicFixture {
+  TTempDir Dir;
+  TScriptedView View;
+  TMemoryRegistry Registry;
+  std::shared_ptr<TRecordingService> Service = std::make_shared<TRecordingService>();
+  std::vector<std::string> BoundUrls;
+  TMainLogic Logic{View, Registry, ExePath, Dir.Dir()};
+
+  TLogicFixture() {
+    Logic.Binder = [this](const std::string& url) -> ISenderServicePtr {
+      BoundUrls.push_back(url);
+      return Service;
+    };
+  }
+};
+
+std::string Input(const std::string& caption, const std::string& prompt,
+                  const std::string& value) {
+  return "input:" + caption + "|" + prompt + "|" + value;
+}
+const std::string UrlBox = "Въведете URL на уеб сървиса";
+const std::string OrgBox = "Въведете име на организация";
+
+}  // namespace
+
+TEST(MainLogicSettings, CompleteFileIsReadAndNeverRewritten) {
+  TLogicFixture f;
+  const std::string bytes =
+      "; written by hand\r\n"
+      "URL=http://127.0.0.1:1/FileUploader/Sender_Server.dll/soap/ISenderService\r\n"
+      "extra=kept\r\n"
+      "Org=\xD4\xE8\xF0\xEC\xE0\r\n";
+  f.Dir.Write("sendcfg.ini", bytes);
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.Logic.State().FUrl,
+            "http://127.0.0.1:1/FileUploader/Sender_Server.dll/soap/ISenderService");
+  EXPECT_EQ(f.Logic.State().FOrg, "Фирма");
+  EXPECT_FALSE(f.Logic.State().FSettingsChanged);
+  EXPECT_TRUE(f.View.Shown.empty());
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"), bytes);  // untouched, extra lines and all
+  EXPECT_EQ(f.BoundUrls,
+            std::vector<std::string>{
+                "http://127.0.0.1:1/FileUploader/Sender_Server.dll/soap/ISenderService"});
+  EXPECT_EQ(f.Logic.State().ServiceIntf, f.Service);
+}
+
+TEST(MainLogicSettings, BlankUrlPromptsWithItsSpacesUntilFilledThenRewritesWholeFile) {
+  TLogicFixture f;
+  f.Dir.Write("sendcfg.ini", "# note\nurl=   \norg=\xD4\xE8\xF0\xEC\xE0\nmore=1\n");
+  // Cancel, then OK on a blank text, then a real one.
+  f.View.InputAnswers = {std::nullopt, std::string("  "), std::string(" http://h/s ")};
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.View.Shown, (std::vector<std::string>{Input(UrlBox, "url", "   "),
+                                                    Input(UrlBox, "url", "   "),
+                                                    Input(UrlBox, "url", "  ")}));
+  EXPECT_EQ(f.Logic.State().FUrl, " http://h/s ");  // stored exactly as typed
+  EXPECT_EQ(f.Logic.State().FOrg, "Фирма");
+  EXPECT_TRUE(f.Logic.State().FSettingsChanged);
+  // The forced write replaces the file with just the two lines.
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"), "url= http://h/s \r\norg=\xD4\xE8\xF0\xEC\xE0\r\n");
+}
+
+TEST(MainLogicSettings, MissingFilePromptsForBothAndWritesAnsiBytes) {
+  TLogicFixture f;
+  f.View.InputAnswers = {std::string("http://127.0.0.1:8080/s"), std::nullopt,
+                         std::string("Фирма ООД")};
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.View.Shown,
+            (std::vector<std::string>{Input(UrlBox, "url", ""), Input(OrgBox, "Организация", ""),
+                                      Input(OrgBox, "Организация", "")}));
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"),
+            "url=http://127.0.0.1:8080/s\r\norg=\xD4\xE8\xF0\xEC\xE0 \xCE\xCE\xC4\r\n");
+  EXPECT_EQ(f.BoundUrls, std::vector<std::string>{"http://127.0.0.1:8080/s"});
+}
+
+TEST(MainLogicSettings, ReadsUtf8AndUtf16FilesWithMarks) {
+  {
+    TLogicFixture f;
+    f.Dir.Write("sendcfg.ini",
+                "\xEF\xBB\xBFurl=http://h/\r\norg=\xD0\xA4\xD0\xB8\xD1\x80\xD0\xBC\xD0\xB0\r\n");
+    f.Logic.LoadSettings();
+    EXPECT_EQ(f.Logic.State().FUrl, "http://h/");
+    EXPECT_EQ(f.Logic.State().FOrg, "Фирма");
+    EXPECT_TRUE(f.View.Shown.empty());
+  }
+  {
+    TLogicFixture f;
+    // "url=h\r\norg=Ф\r\n" in UTF-16 LE.
+    f.Dir.Write("sendcfg.ini",
+                std::string("\xFF\xFEu\0r\0l\0=\0h\0\r\0\n\0o\0r\0g\0=\0\x24\x04\r\0\n\0", 30));
+    f.Logic.LoadSettings();
+    EXPECT_EQ(f.Logic.State().FUrl, "h");
+    EXPECT_EQ(f.Logic.State().FOrg, "Ф");
+    EXPECT_TRUE(f.View.Shown.empty());
+  }
+}
+
+TEST(MainLogicSettings, FailedSaveIsReportedAndValuesStay) {
+  TScriptedView view;
+  TMemoryRegistry registry;
+  TTempDir dir;
+  // The executable's directory is gone: nothing there to read, and nowhere to write.
+  TMainLogic logic(view, registry, ExePath, dir.Dir() + "missing/");
+  view.InputAnswers = {std::string("http://h/"), std::string("Org")};
+  logic.Binder = [](const std::string&) { return std::make_shared<TRecordingService>(); };
+  logic.FormCreate();
+  EXPECT_EQ(view.Shown.back(), "inform:Грешка при запис на настройки");
+  EXPECT_EQ(view.Shown.size(), 3u);
+  EXPECT_EQ(logic.State().FUrl, "http://h/");
+  EXPECT_EQ(logic.State().FOrg, "Org");
+  EXPECT_NE(logic.State().ServiceIntf, nullptr);  // start-up went on
+}
+
+TEST(MainLogicSettings, UnreadableFileEndsCreationBeforeSaveAndBind) {
+  TLogicFixture f;
+  std::filesystem::create_directory(f.Dir.File("sendcfg.ini"));  // exists, cannot be read
+  try {
+    f.Logic.FormCreate();
+    FAIL() << "an unreadable settings file must raise";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find("sendcfg.ini"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(f.View.Shown.empty());
+  EXPECT_TRUE(f.BoundUrls.empty());
+  EXPECT_EQ(f.Logic.State().ServiceIntf, nullptr);
+  EXPECT_EQ(f.Registry.Writes, 1);  // the registry step before it did run
+}
+
+TEST(MainLogicRegistry, WritesMissingKeepsOtherCaseReplacesCombined) {
+  TMemoryRegistry registry;
+  ApplyCompatibilityLayer(registry, ExePath);
+  EXPECT_EQ(registry.Keys[LayersKey]["/opt/vorlen/vorlen-sender"], "DisableNXShowUI");
+  EXPECT_EQ(registry.Writes, 1);
+
+  registry.Keys[LayersKey]["/opt/vorlen/vorlen-sender"] = "disablenxSHOWui";
+  ApplyCompatibilityLayer(registry, ExePath);
+  EXPECT_EQ(registry.Keys[LayersKey]["/opt/vorlen/vorlen-sender"], "disablenxSHOWui");
+  EXPECT_EQ(registry.Writes, 1);
+
+  registry.Keys[LayersKey]["/opt/vorlen/vorlen-sender"] = "DisableNXShowUI HIGHDPIAWARE";
+  ApplyCompatibilityLayer(registry, ExePath);
+  EXPECT_EQ(registry.Keys[LayersKey]["/opt/vorlen/vorlen-sender"], "DisableNXShowUI");
+  EXPECT_EQ(registry.Writes, 2);
+  EXPECT_EQ(registry.Keys.size(), 1u);
+}
+
+TEST(MainLogicRegistry, FailuresAreSilentAndStartUpGoesOn) {
+  for (int failing = 0; failing < 3; ++failing) {
+    TLogicFixture f;
+    f.Registry.FailOpen = failing == 0;
+    f.Registry.FailRead = failing == 1;
+    f.Registry.FailWrite = failing == 2;
+    f.Dir.Write("sendcfg.ini", "url=http://h/\r\norg=o\r\n");
+    EXPECT_NO_THROW(f.Logic.FormCreate()) << failing;
+    EXPECT_TRUE(f.View.Shown.empty());
+    EXPECT_EQ(f.BoundUrls.size(), 1u);
+    EXPECT_EQ(f.Registry.Writes, 0);
+  }
+#ifndef _WIN32
+  // Without a machine registry the key cannot be opened, and the step stays quiet.
+  EXPECT_THROW(LocalMachineRegistry()->OpenKey(CompatibilityLayersKey), ERegistryException);
+  EXPECT_NO_THROW(ApplyCompatibilityLayer(*LocalMachineRegistry(), ExePath));
+#endif
+}
+
+TEST(MainLogicClose, RulesForEachState) {
+  TLogicFixture f;
+  f.Logic.State().ServiceIntf = f.Service;
+  f.Logic.State().Session = "S-7";
+
+  // Idle: closes at once, nothing asked.
+  EXPECT_TRUE(f.Logic.FormCloseQuery());
+  EXPECT_TRUE(f.View.Shown.empty());
+
+  // Uploading, answered No: stays open, the upload goes on.
+  f.Logic.State().FState = 1;
+  f.View.ConfirmAnswers = {false};
+  EXPECT_FALSE(f.Logic.FormCloseQuery());
+  EXPECT_FALSE(f.Logic.State().FClosing);
+  EXPECT_TRUE(f.Service->Calls.empty());
+
+  // Uploading, answered Yes: the service drops the session's parts.
+  f.View.ConfirmAnswers = {true};
+  EXPECT_TRUE(f.Logic.FormCloseQuery());
+  EXPECT_TRUE(f.Logic.State().FClosing);
+  EXPECT_EQ(f.Service->Calls, std::vector<std::string>{"DelTempFiles:S-7"});
+
+  // Server work: refused with a message.
+  f.Logic.State().FState = 2;
+  EXPECT_FALSE(f.Logic.FormCloseQuery());
+  EXPECT_EQ(f.View.Shown,
+            (std::vector<std::string>{
+                "confirm:Наистина ли желаете да прекратите изпращането на файла?",
+                "confirm:Наистина ли желаете да прекратите изпращането на файла?",
+                "inform:В момента не може да прекратите програмата!"}));
+  EXPECT_EQ(f.Service->Calls.size(), 1u);
+}
+
+TEST(MainLogicClose, FailedCleanUpIsShownButTheWindowStillCloses) {
+  TLogicFixture f;
+  f.Service->FailDelTempFiles = true;
+  f.Logic.State().ServiceIntf = f.Service;
+  f.Logic.State().Session = "S-9";
+  f.Logic.State().FState = 1;
+  f.View.ConfirmAnswers = {true};
+  EXPECT_TRUE(f.Logic.FormCloseQuery());
+  EXPECT_EQ(f.View.Shown.back(), "error:Service unavailable.");
+  EXPECT_EQ(f.Service->Calls, std::vector<std::string>{"DelTempFiles:S-9"});
+
+  // Never bound (creation stopped early): nothing to tell the service, and no crash.
+  TLogicFixture unbound;
+  unbound.Logic.State().FState = 1;
+  unbound.View.ConfirmAnswers = {true};
+  EXPECT_TRUE(unbound.Logic.FormCloseQuery());
+  EXPECT_TRUE(unbound.Logic.State().FClosing);
+}
+
+TEST(MainLogicClose, FormCloseMarksClosingTerminatesAndDropsTheService) {
+  TLogicFixture f;
+  int terminations = 0;
+  f.Logic.OnTerminate = [&] {
+    ++terminations;
+    EXPECT_TRUE(f.Logic.State().FClosing);  // set before the application is asked to end
+  };
+  f.Logic.State().ServiceIntf = f.Service;
+  f.Logic.FormClose();
+  EXPECT_EQ(terminations, 1);
+  EXPECT_TRUE(f.Logic.State().FClosing);
+  EXPECT_EQ(f.Logic.State().ServiceIntf, nullptr);
+
+  TLogicFixture unassigned;  // no OnTerminate: skipped
+  EXPECT_NO_THROW(unassigned.Logic.FormClose());
+  EXPECT_TRUE(unassigned.Logic.State().FClosing);
+}
+
+TEST(MainLogicCreate, ResetsStateAndBindingFailureLeavesServiceEmpty) {
+  TLogicFixture f;
+  f.Dir.Write("sendcfg.ini", "url=ftp://127.0.0.1/\r\norg=o\r\n");
+  f.Logic.State().FClosing = true;
+  f.Logic.State().FState = 2;
+  f.Logic.Binder = [](const std::string& url) -> ISenderServicePtr {
+    throw Exception("Invalid URL scheme: " + url);
+  };
+  EXPECT_THROW(f.Logic.FormCreate(), Exception);
+  EXPECT_FALSE(f.Logic.State().FClosing);
+  EXPECT_EQ(f.Logic.State().FState, 0);
+  EXPECT_EQ(f.Logic.State().ServiceIntf, nullptr);
+}
