@@ -1,0 +1,144 @@
+#include "upload/SendCommand.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "archive/ZLIBArchive.h"
+#include "platform/ExePath.h"
+#include "platform/Environment.h"
+#include "platform/Paths.h"
+
+namespace vorlen {
+
+namespace {
+
+const char* const kIdleCaption = "Изпращане на файлове до Ворлен";
+const char* const kPackingCaption = "Архивиране на файл. Моля изчакайте.....";
+const char* const kUnpackingCaption = "Разпакетиране. Моля, изчакайте......";
+const char* const kNoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
+const char* const kPackFailed = "Грешка при архивиране на файл: ";
+const char* const kMergeFailed = "Сървърът не успя да обедини частите на файла.";
+
+// Keeps the send button disabled for the send's work, so that no second send can start while
+// messages are pumped and share the session; enabled again on every way out.
+class TSendButtonLock {
+ public:
+  explicit TSendButtonLock(IOperatorView& view) : FView(view) { FView.SetSendEnabled(false); }
+  ~TSendButtonLock() { FView.SetSendEnabled(true); }
+  TSendButtonLock(const TSendButtonLock&) = delete;
+  TSendButtonLock& operator=(const TSendButtonLock&) = delete;
+
+ private:
+  IOperatorView& FView;
+};
+
+std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace
+
+TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
+    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
+
+ISenderService& TSendCommand::Service() {
+  if (!FSt.ServiceIntf) throw Exception(kNoService);
+  return *FSt.ServiceIntf;
+}
+
+void TSendCommand::btSendClick() {
+  FOutcome = soNone;
+  FPacked = true;
+  if (!FSt.ServiceIntf) {
+    FView.ShowError(kNoService);
+    FOutcome = soFailed;
+    return;
+  }
+  std::string chosen;
+  if (!FView.OpenFile(chosen)) {
+    FOutcome = soCancelled;
+    return;
+  }
+  FView.ProcessMessages();  // the window repaints after the dialog
+  if (FSt.FClosing) {  // the window was closed while it repainted
+    FOutcome = soClosing;
+    return;
+  }
+  TSendButtonLock lock(FView);
+  FOutcome = soFailed;  // until the send gets through
+
+  std::string path;
+  if (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked()) {
+    FView.SetChecked(true);
+    path = chosen;
+    FPacked = false;
+  } else {
+    FView.SetCaption(kPackingCaption);
+    std::vector<std::string> files{chosen};
+    try {
+      path = PackFiles(files);
+    } catch (const EPackError& e) {
+      // Sending an archive without the file would look like success on the service side.
+      FView.ShowError(e.Message());
+      FView.SetCaption(kIdleCaption);
+      FSt.FState = 0;
+      return;
+    }
+  }
+
+  FSt.FState = 1;
+  const bool ok = UploadFile(path);
+  bool merged = false;
+  if (ok) {
+    if (FSt.FClosing) {  // the close handler already told the service to drop the parts
+      FOutcome = soClosing;
+      return;
+    }
+    FView.SetCaption(kUnpackingCaption);
+    FView.ProcessMessages();
+    if (FSt.FClosing) {  // a close confirmed during that pump: the session is gone
+      FOutcome = soClosing;
+      return;
+    }
+    FSt.FState = 2;
+    merged = Service().MergeFile(FSt.LastPartIndex, ExtractFileName(path), FSt.Session);
+    if (merged && FPacked) Service().UnZip(FSt.Session);
+    if (!merged) FView.ShowError(kMergeFailed);
+  }
+  Service().DelTempFiles(FSt.Session);
+  if (merged) {
+    FView.SetProgress(100);
+    FView.SetCaption("Сесия " + FSt.Session + " - Готово");
+    FOutcome = soDone;
+  } else {
+    FView.SetProgress(0);
+    FView.SetCaption("Сесия " + FSt.Session + " - Неуспешно");
+  }
+  FSt.FState = 0;
+}
+
+std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
+  std::string dir = TempDir.empty() ? TempArchiveDir() : TempDir;
+  if (!IsPathDelimiter(dir.back())) dir += PathDelim;
+  const std::string path = dir + "vorarch.rar";
+  std::error_code ignored;
+  std::filesystem::remove(FsPath(path), ignored);  // CreateArchive reports a leftover
+
+  const std::string named = Files.empty() ? std::string() : Files.front();
+  std::string skipped;
+  {
+    TZLBArchive archive;
+    archive.OnErrorLogged = [&](const std::string&) {
+      if (skipped.empty()) skipped = named;
+    };
+    archive.CreateArchive(path);
+    archive.AddFiles(Files);
+    archive.CloseArchive();
+  }
+  if (!skipped.empty()) throw EPackError(kPackFailed + skipped);
+  if (!std::filesystem::exists(FsPath(path), ignored))
+    throw EPackError(kPackFailed + named);
+  return path;
+}
+
+}  // namespace vorlen

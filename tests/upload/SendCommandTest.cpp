@@ -1,0 +1,593 @@
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "upload/SendCommand.h"
+#include "upload/UploadFakes.h"
+
+namespace vorlen {
+namespace {
+
+using test::ReadFileBytes;
+using test::TFakeService;
+using test::TScratchDir;
+using test::TScriptedView;
+using Strings = std::vector<std::string>;
+
+const char* const kRetryQuestion = "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?";
+
+// Bytes that differ from part to part, so that a misplaced or repeated part shows.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
+  return bytes;
+}
+
+// Reference CRC from zlib, independent of the code under test.
+std::string ZlibHash(const std::string& bytes) {
+  const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()),
+                          static_cast<uInt>(bytes.size()));
+  char text[9];
+  std::snprintf(text, sizeof text, "%08lX", crc);
+  return text;
+}
+
+class SendCommandTest : public ::testing::Test {
+ protected:
+  SendCommandTest() {
+    State.ServiceIntf = Service;
+    State.FOrg = "Тест";
+    std::filesystem::create_directory(Dir.Path() + "tmp");
+  }
+
+  // A command as the window would make it, with the details file and the temporary archive
+  // inside the scratch directory and a fixed date.
+  TSendCommand Command() {
+    TSendCommand command(State, View);
+    command.DetailsDir = Dir.Path();
+    command.TempDir = Dir.Path() + "tmp/";
+    command.Today = [] { return std::string("07.12.2026"); };
+    return command;
+  }
+  std::string Send(const std::string& path) {
+    View.OpenFileAnswers.push_back(path);
+    TSendCommand command = Command();
+    command.btSendClick();
+    Outcome = command.Outcome();
+    return path;
+  }
+  std::vector<const test::TCall*> Parts() const {
+    std::vector<const test::TCall*> parts;
+    for (const test::TCall& c : Service->Calls)
+      if (c.Op == "UploadFilePart" && c.Name != "sendDetails.txt") parts.push_back(&c);
+    return parts;
+  }
+
+  TScratchDir Dir;
+  std::shared_ptr<TFakeService> Service = std::make_shared<TFakeService>();
+  TScriptedView View;
+  TSenderState State;
+  TSendCommand::TOutcome Outcome = TSendCommand::soNone;
+};
+
+// The details line of org "Тест" on 07.12.2026, in Windows-1251.
+const char kDetails[] =
+    "\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2 \xED\xE0 07.12.2026\r\n";
+
+TEST_F(SendCommandTest, PlainFileIsPackedMergedAndUnpacked) {
+  View.Ticked = false;
+  const std::string content = "%PDF-1.4 a small report\n";
+  Dir.Write("tmp/vorarch.rar", "an archive left by the previous send");
+  std::string states;
+  Service->OnCall = [&](const std::string&) { states += std::to_string(State.FState); };
+  Send(Dir.Write("report.pdf", content));
+  EXPECT_EQ("111222", states);  // session, part, details; merge, unpack, clean-up
+
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart vorarch._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile vorarch.rar", "UnZip", "DelTempFiles"}),
+            Service->Trace());
+  for (const test::TCall& c : Service->Calls) {
+    if (c.Op != "GetSession") {
+      EXPECT_EQ("S42", c.Sess) << c.Op;
+    }
+  }
+  // The part is the temporary archive, which stays in place after the send.
+  const std::string archive = ReadFileBytes(Dir.Path() + "tmp/vorarch.rar");
+  ASSERT_FALSE(archive.empty());
+  EXPECT_EQ(std::string::npos, archive.find("previous send"));
+  EXPECT_EQ(archive, Service->Calls[1].Bytes);
+  EXPECT_EQ(ZlibHash(archive), Service->Calls[1].Hash);
+  EXPECT_EQ(0, Service->Find("MergeFile", "vorarch.rar")->Parts);
+  EXPECT_FALSE(View.Ticked);
+  EXPECT_EQ((Strings{"Архивиране на файл. Моля изчакайте.....", "Изпращане на файлове - Сесия S42",
+                     "Разпакетиране. Моля, изчакайте......", "Сесия S42 - Готово"}),
+            View.Captions);
+  EXPECT_EQ(100, View.Position);
+  EXPECT_EQ(0, State.FState);
+  // Once after the dialog, three times for the one part, once before the merge.
+  EXPECT_EQ(5, View.Pumps);
+  EXPECT_EQ((Strings{"open"}), View.Shown);
+}
+
+TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
+  View.Ticked = false;
+  Send(Dir.Write("DATA.ZIP", "PK\x03\x04 zipped"));
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart DATA._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile DATA.ZIP", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ("PK\x03\x04 zipped", Service->Calls[1].Bytes);
+  EXPECT_TRUE(View.Ticked);  // stays ticked after the send
+  EXPECT_FALSE(std::filesystem::exists(Dir.Path() + "tmp/vorarch.rar"));
+
+  // With the box ticked any file goes as it is, whatever its extension.
+  Service->Calls.clear();
+  Send(Dir.Write("notes.txt", "plain"));
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart notes._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile notes.txt", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ("plain", Service->Calls[1].Bytes);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+
+  for (const char* name : {"a.rar", "b.Ace", "c.7Z"}) {
+    View.Ticked = false;
+    Service->Calls.clear();
+    Send(Dir.Write(name, "x"));
+    EXPECT_EQ(nullptr, Service->Find("UnZip", "")) << name;
+    EXPECT_TRUE(View.Ticked) << name;
+  }
+}
+
+TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
+  const char* old = std::getenv("TMP");
+  const std::string saved = old ? old : "";
+  std::filesystem::create_directory(Dir.Path() + "envtmp");
+  setenv("TMP", (Dir.Path() + "envtmp").c_str(), 1);  // no separator at the end
+  View.Ticked = false;
+  View.OpenFileAnswers.push_back(Dir.Write("t.doc", "doc"));
+  TSendCommand command(State, View);  // default directory: from the environment
+  command.DetailsDir = Dir.Path();
+  command.btSendClick();
+  if (old)
+    setenv("TMP", saved.c_str(), 1);
+  else
+    unsetenv("TMP");
+  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
+  EXPECT_EQ(ReadFileBytes(Dir.Path() + "envtmp/vorarch.rar"), Service->Calls[1].Bytes);
+}
+
+TEST_F(SendCommandTest, NameWithoutExtensionIsPacked) {
+  View.Ticked = false;
+  Send(Dir.Write("README", "read me"));
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart vorarch._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile vorarch.rar", "UnZip", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_FALSE(View.Ticked);
+}
+
+TEST_F(SendCommandTest, CancelledDialogChangesNothing) {
+  View.OpenFileAnswers.push_back(std::nullopt);
+  TSendCommand command = Command();
+  command.btSendClick();
+  EXPECT_EQ(TSendCommand::soCancelled, command.Outcome());
+  EXPECT_TRUE(Service->Calls.empty());
+  EXPECT_TRUE(View.Captions.empty());
+  EXPECT_TRUE(View.Positions.empty());
+  EXPECT_TRUE(View.Enabled.empty());
+  EXPECT_EQ(0, View.Pumps);
+  EXPECT_EQ(0, State.FState);
+}
+
+TEST_F(SendCommandTest, PartBoundaries) {
+  // An empty file: one empty part with the hash of nothing.
+  Send(Dir.Write("empty.bin", ""));
+  ASSERT_EQ(1u, Parts().size());
+  EXPECT_EQ("empty._000", Parts()[0]->Name);
+  EXPECT_EQ("00000000", Parts()[0]->Hash);
+  EXPECT_EQ("", Parts()[0]->Bytes);
+  EXPECT_EQ(0, State.LastPartIndex);
+  EXPECT_EQ((std::vector<int>{100, 100}), View.Positions);  // the part, then the end
+
+  // Exactly one part's worth: the second part is empty.
+  Service->Calls.clear();
+  View.Positions.clear();
+  const std::string full = Pattern(204800);
+  Send(Dir.Write("full.bin", full));
+  ASSERT_EQ(2u, Parts().size());
+  EXPECT_EQ("full._000", Parts()[0]->Name);
+  EXPECT_EQ(full, Parts()[0]->Bytes);
+  EXPECT_EQ(ZlibHash(full), Parts()[0]->Hash);
+  EXPECT_EQ("full._001", Parts()[1]->Name);
+  EXPECT_EQ("", Parts()[1]->Bytes);
+  EXPECT_EQ("00000000", Parts()[1]->Hash);
+  EXPECT_EQ(1, Service->Find("MergeFile", "full.bin")->Parts);
+  EXPECT_EQ((std::vector<int>{50, 100, 100}), View.Positions);
+
+  // One byte more: that byte is the second part.
+  Service->Calls.clear();
+  View.Positions.clear();
+  const std::string more = Pattern(204801);
+  Send(Dir.Write("more.bin", more));
+  ASSERT_EQ(2u, Parts().size());
+  EXPECT_EQ(more.substr(0, 204800), Parts()[0]->Bytes);
+  EXPECT_EQ(more.substr(204800), Parts()[1]->Bytes);
+  EXPECT_EQ((std::vector<int>{50, 100, 100}), View.Positions);
+}
+
+TEST_F(SendCommandTest, EightPartsInOrderWithProgress) {
+  const std::string content = Pattern(7 * 204800 + 1000);
+  Send(Dir.Write("eight.dat", content));
+  ASSERT_EQ(8u, Parts().size());
+  std::string joined;
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ("eight._00" + std::to_string(i), Parts()[i]->Name);
+    EXPECT_EQ(ZlibHash(Parts()[i]->Bytes), Parts()[i]->Hash);
+    joined += Parts()[i]->Bytes;
+  }
+  EXPECT_EQ(content, joined);
+  EXPECT_EQ(7, State.LastPartIndex);
+  EXPECT_EQ(7, Service->Find("MergeFile", "eight.dat")->Parts);
+  EXPECT_EQ((std::vector<int>{12, 25, 38, 50, 62, 75, 88, 100, 100}), View.Positions);
+  EXPECT_EQ(1 + 8 * 3 + 1, View.Pumps);
+}
+
+TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
+  const std::string content = Pattern(3 * 204800);  // parts 000..003, the last empty
+  const std::string path = Dir.Write("r.bin", content);
+
+  // Three failures (raised or answered false) and then success: nobody is asked.
+  Service->FailPart = [](const std::string& name, int attempt) -> std::optional<bool> {
+    if (name == "r._001" && attempt <= 3) return attempt != 2;
+    return std::nullopt;
+  };
+  Send(path);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ((Strings{"open"}), View.Shown);
+  EXPECT_EQ(4u + 3u, Parts().size());  // four parts, three of them repeated for r._001
+
+  // Four failures: Yes resends only that part, with the same bytes.
+  Service = std::make_shared<TFakeService>();
+  State.ServiceIntf = Service;
+  View.Shown.clear();
+  Service->FailPart = [](const std::string& name, int attempt) -> std::optional<bool> {
+    if (name == "r._002" && attempt <= 4) return true;
+    return std::nullopt;
+  };
+  View.ConfirmAnswers = {true};
+  Send(path);
+  EXPECT_EQ((Strings{"open", kRetryQuestion}), View.Shown);
+  Strings names;
+  for (const test::TCall* c : Parts()) names.push_back(c->Name);
+  EXPECT_EQ((Strings{"r._000", "r._001", "r._002", "r._002", "r._002", "r._002", "r._002",
+                     "r._003"}),
+            names);
+  for (size_t i = 2; i <= 6; ++i) EXPECT_EQ(content.substr(2 * 204800, 204800), Parts()[i]->Bytes);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+
+  // Four failures and No: progress 0, no details file, no merge, the temporary files dropped.
+  Service = std::make_shared<TFakeService>();
+  State.ServiceIntf = Service;
+  View.Shown.clear();
+  View.Positions.clear();
+  Service->FailPart = [](const std::string& name, int) -> std::optional<bool> {
+    if (name == "r._001") return false;
+    return std::nullopt;
+  };
+  View.ConfirmAnswers = {false};
+  std::filesystem::remove(Dir.Path() + "sendDetails.txt");
+  Send(path);
+  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart r._000", "UploadFilePart r._001",
+                     "UploadFilePart r._001", "UploadFilePart r._001", "UploadFilePart r._001",
+                     "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_FALSE(std::filesystem::exists(Dir.Path() + "sendDetails.txt"));
+  EXPECT_EQ((std::vector<int>{25, 0, 0}), View.Positions);
+  EXPECT_EQ("Сесия S42 - Неуспешно", View.CaptionText);
+  EXPECT_EQ(0, State.FState);
+}
+
+// What the window does on a close request while parts are uploading.
+void CloseQuery(TSenderState& state, TScriptedView& view, bool closeWindow) {
+  if (state.FState != 1) return;
+  if (!view.Confirm("Наистина ли желаете да прекратите изпращането на файла?")) return;
+  state.FClosing = true;
+  state.ServiceIntf->DelTempFiles(state.Session);
+  if (closeWindow) state.ServiceIntf.reset();
+}
+
+TEST_F(SendCommandTest, CloseRequestDuringTheUpload) {
+  const std::string path = Dir.Write("c.bin", Pattern(3 * 204800 + 5));
+  // Answered No: the upload goes on to the end.
+  int pumps = 0;
+  View.OnProcessMessages = [&] {
+    if (++pumps == 2) CloseQuery(State, View, true);
+  };
+  View.ConfirmAnswers = {false};
+  Send(path);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(4u, Parts().size());
+  EXPECT_EQ("Сесия S42 - Готово", View.CaptionText);
+
+  // Answered Yes: no further part, the details attempt fails quietly with the reference gone, no
+  // merge, and the state is left to the closing window.
+  Service = std::make_shared<TFakeService>();
+  State.ServiceIntf = Service;
+  pumps = 0;
+  View.ConfirmAnswers = {true};
+  View.Positions.clear();
+  Send(path);
+  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart c._000", "DelTempFiles"}), Service->Trace());
+  EXPECT_EQ(1, State.FState);
+  EXPECT_EQ((std::vector<int>{25}), View.Positions);
+  EXPECT_EQ("Изпращане на файлове - Сесия S42", View.CaptionText);
+  EXPECT_EQ(kDetails, ReadFileBytes(Dir.Path() + "sendDetails.txt"));
+
+  // Yes while the window has not yet emptied the reference: the details file still goes out.
+  Service = std::make_shared<TFakeService>();
+  State.ServiceIntf = Service;
+  State.FClosing = false;
+  State.FState = 0;
+  pumps = 0;
+  View.OnProcessMessages = [&] {
+    if (++pumps == 2) CloseQuery(State, View, false);
+  };
+  View.ConfirmAnswers = {true};
+  Send(path);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart c._000", "DelTempFiles",
+                     "UploadFilePart sendDetails.txt"}),
+            Service->Trace());
+}
+
+TEST_F(SendCommandTest, CloseRequestAtTheOtherPumpingPoints) {
+  const std::string path = Dir.Write("one.bin", "one part");
+  // Right after the dialog the window is idle and closes at once: nothing is sent.
+  View.OnProcessMessages = [&] {
+    State.FClosing = true;
+    State.ServiceIntf.reset();
+  };
+  Send(path);
+  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_TRUE(Service->Calls.empty());
+  EXPECT_TRUE(View.Captions.empty());
+  EXPECT_EQ(0, State.FState);
+
+  // Before the merge, still uploading: a confirmed close leaves the merge out.
+  State.FClosing = false;
+  State.ServiceIntf = Service;
+  int pumps = 0;
+  View.OnProcessMessages = [&] {
+    if (++pumps == 5) CloseQuery(State, View, true);
+  };
+  View.ConfirmAnswers = {true};
+  Send(path);
+  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart one._000", "UploadFilePart sendDetails.txt",
+                     "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ("Разпакетиране. Моля, изчакайте......", View.CaptionText);
+}
+
+TEST_F(SendCommandTest, DetailsFileBytes) {
+  Send(Dir.Write("d.txt", "d"));
+  EXPECT_EQ(kDetails, ReadFileBytes(Dir.Path() + "sendDetails.txt"));
+  const test::TCall* details = Service->Find("UploadFilePart", "sendDetails.txt");
+  ASSERT_NE(nullptr, details);
+  EXPECT_EQ(kDetails, details->Bytes);
+  EXPECT_EQ("", details->Hash);
+
+  // Sent once even when the service refuses it, and its failure is silent.
+  Service->Calls.clear();
+  Service->FailPart = [](const std::string& name, int) -> std::optional<bool> {
+    if (name == "sendDetails.txt") return true;
+    return std::nullopt;
+  };
+  Send(Dir.Write("d.txt", "d"));
+  int detailsCalls = 0;
+  for (const test::TCall& c : Service->Calls) detailsCalls += c.Name == "sendDetails.txt";
+  EXPECT_EQ(1, detailsCalls);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ((Strings{"open", "open"}), View.Shown);
+}
+
+TEST_F(SendCommandTest, UnwritableDetailsFileIsReportedAndTheSendGoesOn) {
+  View.OpenFileAnswers.push_back(Dir.Write("u.bin", "u"));
+  TSendCommand command = Command();
+  command.DetailsDir = Dir.Path() + "missing/dir/";
+  command.btSendClick();
+  EXPECT_EQ((Strings{"open", "inform:Грешка при изпращане на информация за подателя."}),
+            View.Shown);
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart u._000", "MergeFile u.bin", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
+}
+
+TEST_F(SendCommandTest, SendButtonIsDisabledForTheWorkAndAlwaysComesBack) {
+  View.Ticked = false;
+  bool enabledWhilePacking = true;
+  View.OnProcessMessages = [&] {
+    if (!View.Enabled.empty()) enabledWhilePacking = View.Enabled.back();
+  };
+  Send(Dir.Write("p.pdf", "pdf"));
+  EXPECT_EQ((std::vector<bool>{false, true}), View.Enabled);
+  EXPECT_FALSE(enabledWhilePacking);
+
+  // A failing session request propagates, leaves FState at 1, and the button enabled.
+  View.Enabled.clear();
+  Service->FailGetSession = true;
+  View.OpenFileAnswers.push_back(Dir.Write("q.txt", "q"));
+  View.Ticked = true;
+  TSendCommand command = Command();
+  EXPECT_THROW(command.btSendClick(), Exception);
+  EXPECT_EQ((std::vector<bool>{false, true}), View.Enabled);
+  EXPECT_EQ(1, State.FState);
+
+  // A file that cannot be opened: the platform's error after the session caption.
+  Service->FailGetSession = false;
+  View.Enabled.clear();
+  View.OpenFileAnswers.push_back(Dir.Path() + "gone.txt");
+  TSendCommand again = Command();
+  EXPECT_THROW(again.btSendClick(), EFOpenError);
+  EXPECT_EQ("Изпращане на файлове - Сесия S42", View.CaptionText);
+  EXPECT_EQ((std::vector<bool>{false, true}), View.Enabled);
+}
+
+TEST_F(SendCommandTest, PackingThatLosesTheFileStopsBeforeTheService) {
+  View.Ticked = false;
+  const std::string missing = Dir.Path() + "nowhere/report.pdf";
+  Send(missing);
+  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_TRUE(Service->Calls.empty());
+  EXPECT_EQ((Strings{"open", "error:Грешка при архивиране на файл: " + missing}), View.Shown);
+  EXPECT_EQ("Изпращане на файлове до Ворлен", View.CaptionText);
+  EXPECT_EQ(0, State.FState);
+  EXPECT_EQ((std::vector<bool>{false, true}), View.Enabled);
+}
+
+TEST_F(SendCommandTest, RefusedMergeIsAFailure) {
+  View.Ticked = false;
+  Service->MergeResult = false;
+  Send(Dir.Write("m.pdf", "merge me"));
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart vorarch._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile vorarch.rar", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ((Strings{"open", "error:Сървърът не успя да обедини частите на файла."}), View.Shown);
+  EXPECT_EQ(0, View.Position);
+  EXPECT_EQ("Сесия S42 - Неуспешно", View.CaptionText);
+  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_EQ(0, State.FState);
+
+  // A refused unpack stays ignored.
+  Service->Calls.clear();
+  Service->MergeResult = true;
+  Service->UnZipResult = false;
+  Send(Dir.Write("m.pdf", "merge me"));
+  EXPECT_EQ("Сесия S42 - Готово", View.CaptionText);
+  EXPECT_EQ(TSendCommand::soDone, Outcome);
+}
+
+TEST_F(SendCommandTest, NoServiceReferenceIsReportedAndNothingElseHappens) {
+  State.ServiceIntf.reset();
+  TSendCommand command = Command();
+  command.btSendClick();
+  EXPECT_EQ((Strings{"error:Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini."}),
+            View.Shown);
+  EXPECT_TRUE(View.Captions.empty());
+  EXPECT_TRUE(View.Enabled.empty());
+  EXPECT_EQ(0, State.FState);
+}
+
+TEST_F(SendCommandTest, FileThatShrinksEndsWithAReadError) {
+  const std::string content = Pattern(3 * 204800 + 10);
+  const std::string path = Dir.Write("s.bin", content);
+  Service->AfterPart = [&](const std::string& name) {
+    if (name == "s._000") std::filesystem::resize_file(path, 204800 + 100);
+  };
+  View.OpenFileAnswers.push_back(path);
+  TSendCommand command = Command();
+  try {
+    command.btSendClick();
+    FAIL() << "no error";
+  } catch (const EStreamError& e) {
+    EXPECT_NE(std::string::npos, std::string(e.what()).find("Stream read error")) << e.what();
+    EXPECT_NE(std::string::npos, std::string(e.what()).find(path)) << e.what();
+  }
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart s._000"}), Service->Trace());
+
+  // Growth is allowed: the part count stays, the last part takes what is there when read.
+  Service = std::make_shared<TFakeService>();
+  State.ServiceIntf = Service;
+  const std::string grown = Pattern(204800 + 10);
+  std::filesystem::resize_file(path, 0);
+  const std::string path2 = Dir.Write("g.bin", grown.substr(0, 204800 + 5));
+  Service->AfterPart = [&](const std::string& name) {
+    if (name == "g._000") Dir.Write("g.bin", grown);
+  };
+  Send(path2);
+  ASSERT_EQ(2u, Parts().size());
+  EXPECT_EQ(grown.substr(204800), Parts()[1]->Bytes);
+}
+
+// Zeros with "TAIL" as the last four bytes, of any size, made up as they are read; it records
+// the offset of every read.
+class TLargeStream : public TStream {
+ public:
+  TLargeStream(int64_t size, std::vector<int64_t>& readOffsets)
+      : FSize(size), FReadOffsets(readOffsets) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = std::max<int64_t>(0, std::min(count, FSize - FPosition));
+    auto* bytes = static_cast<char*>(buffer);
+    std::memset(bytes, 0, static_cast<size_t>(n));
+    for (int64_t k = std::max(FPosition, FSize - 4); k < FPosition + n; ++k)
+      bytes[k - FPosition] = "TAIL"[k - (FSize - 4)];
+    FReadOffsets.push_back(FPosition);
+    FPosition += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    FPosition = origin == TSeekOrigin::soBeginning ? offset
+                : origin == TSeekOrigin::soCurrent ? FPosition + offset
+                                                   : FSize + offset;
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+ private:
+  int64_t FSize;
+  std::vector<int64_t>& FReadOffsets;
+  int64_t FPosition = 0;
+};
+
+class TLargeFileCommand : public TSendCommand {
+ public:
+  using TSendCommand::TSendCommand;
+  int64_t FileSize = 0;
+  std::vector<int64_t> ReadOffsets;
+
+ protected:
+  std::unique_ptr<TStream> OpenSourceFile(const std::string&) override {
+    return std::make_unique<TLargeStream>(FileSize, ReadOffsets);
+  }
+};
+
+TEST_F(SendCommandTest, FilesOfFourGibibytesAndMoreAreSentWhole) {
+  // Past 2^32 bytes, where 32-bit offsets would wrap back to the start of the file.
+  const int64_t size = int64_t{20974} * 204800 + 1000;
+  ASSERT_GT(size - 1000, int64_t{1} << 32);
+  Service->KeepBytes = false;
+  View.OpenFileAnswers.push_back(Dir.Path() + "big.img");
+  TLargeFileCommand command(State, View);
+  command.DetailsDir = Dir.Path();
+  command.Today = [] { return std::string("07.12.2026"); };
+  command.FileSize = size;
+  command.btSendClick();
+
+  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
+  EXPECT_EQ(20974, State.LastPartIndex);
+  const std::vector<const test::TCall*> parts = Parts();
+  ASSERT_EQ(20975u, parts.size());
+  EXPECT_EQ("big._20974", parts.back()->Name);
+  EXPECT_EQ(1000, parts.back()->Size);
+  std::string last(1000, '\0');
+  last.replace(996, 4, "TAIL");
+  EXPECT_EQ(ZlibHash(last), parts.back()->Hash);
+  EXPECT_EQ(204800, parts[20973]->Size);
+  EXPECT_EQ("D5374F3F", parts[20973]->Hash);  // 204,800 zero bytes
+  EXPECT_EQ(20974, Service->Find("MergeFile", "big.img")->Parts);
+  ASSERT_EQ(20975u, command.ReadOffsets.size());
+  for (size_t i = 0; i < command.ReadOffsets.size(); ++i) {
+    ASSERT_EQ(static_cast<int64_t>(i) * 204800, command.ReadOffsets[i]) << i;
+  }
+}
+
+}  // namespace
+}  // namespace vorlen

@@ -1,0 +1,219 @@
+// vorlen-send against the reference service, both run as the programs they are.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "upload/ProcessSupport.h"
+#include "upload/UploadFakes.h"
+
+namespace vorlen {
+namespace {
+
+#if defined(VORLEN_SEND_BINARY) && defined(VORLEN_SERVICE_BINARY)
+
+using test::ReadFileBytes;
+using test::TProcess;
+using test::TScratchDir;
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// "Изпратено от Тестова организация на " in Windows-1251.
+const char kDetailsStart[] =
+    "\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2\xEE\xE2\xE0 "
+    "\xEE\xF0\xE3\xE0\xED\xE8\xE7\xE0\xF6\xE8\xFF \xED\xE0 ";
+
+class SendToolTest : public ::testing::Test {
+ protected:
+  SendToolTest() {
+    std::filesystem::create_directory(Dir.Path() + "bin");
+    // A copy of the program, so that the sendcfg.ini beside it is the test's own.
+    std::filesystem::copy_file(VORLEN_SEND_BINARY, Sender());
+  }
+  std::string Sender() const { return Dir.Path() + "bin/vorlen-send"; }
+  std::string Root() const { return Dir.Path() + "root/"; }
+
+  std::string StartService(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{VORLEN_SERVICE_BINARY, "--port", "0", "--root", Root()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    Service = std::make_unique<TProcess>(argv, Dir.Path() + "service.log");
+    const std::string line = Service->OutLine();
+    const std::string prefix = "listening on ";
+    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("service said: " + line);
+    return line.substr(prefix.size());
+  }
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), Sender());
+    TProcess sender(args);
+    const int code = sender.Wait();
+    Out = sender.AllOut;
+    Err = sender.AllErr;
+    return code;
+  }
+  // The session named in the final caption.
+  std::string SessionOf(const std::string& text) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("Сесия ([0-9A-Za-z_-]+) - Готово"))) return "";
+    return m[1];
+  }
+
+  TScratchDir Dir;
+  std::unique_ptr<TProcess> Service;
+  std::string Out, Err;
+};
+
+TEST_F(SendToolTest, PlainAndPackedFilesArriveWhole) {
+  const std::string url = StartService();
+  const std::string content = Pattern(450000, 1);
+  const std::string file = Dir.Write("sample.dat", content);
+
+  ASSERT_EQ(0, Run({"--url", url, "--org", "Тестова организация", file})) << Err;
+  const std::string session = SessionOf(Err);
+  ASSERT_FALSE(session.empty()) << Err;
+  EXPECT_EQ(content, ReadFileBytes(Root() + session + "/delivered/sample.dat"));
+  const std::string details = ReadFileBytes(Root() + session + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
+  EXPECT_EQ("\r\n", details.substr(details.size() - 2));
+  // Without a terminal: status lines, and a progress line per tenth.
+  const std::regex expected(
+      "Изпращане на файлове - Сесия " + session + "\n"
+      " 33 %  част 1 от 3  [0-9.]+ MB/s\n"
+      " 67 %  част 2 от 3  [0-9.]+ MB/s\n"
+      "100 %  част 3 от 3  [0-9.]+ MB/s\n"
+      "Разпакетиране. Моля, изчакайте......\n"
+      "Сесия " + session + " - Готово\n");
+  EXPECT_TRUE(std::regex_match(Err, expected)) << Err;
+  EXPECT_EQ("", Out);
+
+  // Packed: the service unpacks the archive into the original file.
+  ASSERT_EQ(0, Run({"--url", url, "--org", "Тестова организация", "--pack", file})) << Err;
+  const std::string packed = SessionOf(Err);
+  ASSERT_FALSE(packed.empty()) << Err;
+  EXPECT_NE(session, packed);
+  EXPECT_EQ(0u, Err.find("Архивиране на файл. Моля изчакайте.....\n")) << Err;
+  EXPECT_EQ(content, ReadFileBytes(Root() + packed + "/delivered/sample.dat"));
+}
+
+TEST_F(SendToolTest, SettingsComeFromTheFileBesideTheProgram) {
+  const std::string url = StartService();
+  // Names in any case; the organisation in Windows-1251 ("Тест").
+  std::ofstream(Dir.Path() + "bin/sendcfg.ini", std::ios::binary)
+      << "; local service\r\nURL=" << url << "\r\nOrg=\xD2\xE5\xF1\xF2\r\n";
+  const std::string file = Dir.Write("a.txt", "settings from the file");
+  ASSERT_EQ(0, Run({file})) << Err;
+  std::string details = ReadFileBytes(Root() + SessionOf(Err) + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find("\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2 "
+                             "\xED\xE0 "))
+      << details;
+
+  // A flag wins over the file.
+  ASSERT_EQ(0, Run({"--org", "Тестова организация", file})) << Err;
+  details = ReadFileBytes(Root() + SessionOf(Err) + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
+}
+
+TEST_F(SendToolTest, FailuresAndBadUsage) {
+  // A closed port: the transport's text, exit 1.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length));
+  close(probe);
+  const int port = ntohs(address.sin_port);
+  const std::string file = Dir.Write("f.bin", "x");
+  const std::string closedUrl =
+      "http://127.0.0.1:" + std::to_string(port) + "/FileUploader/Sender_Server.dll/soap/ISenderService";
+  EXPECT_EQ(1, Run({"--url", closedUrl, "--org", "O", file}));
+  EXPECT_NE(std::string::npos,
+            Err.find("Failed to connect to 127.0.0.1 port " + std::to_string(port)))
+      << Err;
+
+  // A file that is not there: exit 1 with a message naming it, before any upload.
+  const std::string url = StartService();
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", Dir.Path() + "missing.bin"}));
+  EXPECT_NE(std::string::npos, Err.find(Dir.Path() + "missing.bin")) << Err;
+
+  // Bad usage: exit 2 with the usage text.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--bogus", file}, {"--retry", "x", file}, {file, file},
+        {"--url"}, {"--org", "O", file}}) {
+    EXPECT_EQ(2, Run(args)) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(std::string::npos, Err.find("Употреба: vorlen-send")) << Err;
+  }
+  EXPECT_NE(std::string::npos, Err.find("няма адрес на уеб сървиса")) << Err;
+  EXPECT_EQ(0, Run({"--help"}));
+  EXPECT_EQ(0u, Out.find("Употреба: vorlen-send"));
+}
+
+TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
+  // A service that refuses bodies of more than 100 KiB refuses every full part.
+  const std::string url = StartService({"--max-body", "100K"});
+  const std::string file = Dir.Write("r.bin", Pattern(300000, 2));
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", "--retry", "1", file}));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(Err, m, std::regex("Сесия ([0-9a-f]+)"))) << Err;
+  const std::string session = m[1];
+  EXPECT_EQ("Изпращане на файлове - Сесия " + session + "\n"
+            "Грешка при изпращане на файл. Желаете ли да пробвате пак? да\n"
+            "Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"
+            "Сесия " + session + " - Неуспешно\n",
+            Err);
+  EXPECT_FALSE(std::filesystem::exists(Root() + session + "/sendDetails.txt"));
+
+  // Without --retry and without a terminal the answer is No at once.
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", file}));
+  EXPECT_NE(std::string::npos,
+            Err.find("Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"))
+      << Err;
+  EXPECT_EQ(std::string::npos, Err.find("пак? да")) << Err;
+}
+
+TEST_F(SendToolTest, InterruptStopsTheUploadAndTheServiceDropsTheParts) {
+  const std::string url = StartService();
+  const std::string file = Dir.Write("long.bin", Pattern(60 * 204800, 3));
+  TProcess sender({Sender(), "--url", url, "--org", "O", file});
+  const std::string caption = sender.ErrLine();
+  ASSERT_EQ(0u, caption.find("Изпращане на файлове - Сесия ")) << caption;
+  const std::string session = caption.substr(std::string("Изпращане на файлове - Сесия ").size());
+  const std::string first = sender.ErrLine();
+  ASSERT_EQ(0u, first.find(" 10 %  част 6 от 61")) << first;
+  sender.Signal(SIGINT);
+  EXPECT_EQ(1, sender.Wait());
+  EXPECT_NE(std::string::npos, sender.AllErr.find("Изпращането е прекратено.\n")) << sender.AllErr;
+  EXPECT_EQ(std::string::npos, sender.AllErr.find("Готово")) << sender.AllErr;
+  // Nothing of the file is left with the service.
+  ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.AllErr;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Root() + session)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(std::string::npos, name.find("long.")) << entry.path();
+  }
+}
+
+#else
+
+TEST(SendToolTest, NeedsTheBuiltPrograms) {
+  GTEST_SKIP() << "vorlen-send or vorlen-service is not part of this build";
+}
+
+#endif
+
+}  // namespace
+}  // namespace vorlen

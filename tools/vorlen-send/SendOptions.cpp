@@ -1,0 +1,68 @@
+#include "SendOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+std::string SendUsage() {
+  return "Употреба: vorlen-send [--url URL] [--org ИМЕ] [--pack] [--retry N] ФАЙЛ\n"
+         "  --url URL    адрес на уеб сървиса (иначе url от sendcfg.ini)\n"
+         "  --org ИМЕ    име на организацията (иначе org от sendcfg.ini)\n"
+         "  --pack       архивира файла преди изпращане (освен ако вече е архив)\n"
+         "  --retry N    отговаря с \"да\" на N въпроса за повторно изпращане, после с \"не\"\n";
+}
+
+TSendOptions ParseSendOptions(const std::vector<std::string>& args) {
+  TSendOptions options;
+  bool filesOnly = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (filesOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (!options.File.empty())
+        throw ESendUsage(Format("излишен аргумент \"%s\": изпраща се един файл", arg.c_str()));
+      options.File = arg;
+      continue;
+    }
+    if (arg == "--") {
+      filesOnly = true;
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> value;
+    if (const size_t equals = arg.find('='); equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+    }
+    auto needValue = [&]() -> std::string {
+      if (value) return *value;
+      if (i + 1 >= args.size()) throw ESendUsage(Format("%s иска стойност", name.c_str()));
+      return args[++i];
+    };
+    if (name == "--help" || name == "-h") {
+      options.Help = true;
+    } else if (name == "--pack" && !value) {
+      options.Pack = true;
+    } else if (name == "--url") {
+      options.Url = needValue();
+    } else if (name == "--org") {
+      options.Org = needValue();
+    } else if (name == "--retry") {
+      const std::string text = needValue();
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || errno != 0 || n < 0 || n > 1000000)
+        throw ESendUsage(Format("--retry иска цяло число от 0 нагоре, а не \"%s\"", text.c_str()));
+      options.Retry = static_cast<int>(n);
+    } else {
+      throw ESendUsage(Format("непозната опция \"%s\"", arg.c_str()));
+    }
+  }
+  if (!options.Help && options.File.empty()) throw ESendUsage("не е посочен файл за изпращане");
+  return options;
+}
+
+}  // namespace vorlen

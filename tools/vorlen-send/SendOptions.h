@@ -1,0 +1,33 @@
+// Command line of vorlen-send.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/Exception.h"
+
+namespace vorlen {
+
+// Bad usage; the message says what is wrong.
+class ESendUsage : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+struct TSendOptions {
+  std::optional<std::string> Url;
+  std::optional<std::string> Org;
+  bool Pack = false;
+  std::optional<int> Retry;  // answers to the retry question when given
+  std::string File;
+  bool Help = false;
+};
+
+// Parses the arguments after the program name ("--name value" or "--name=value"); raises
+// ESendUsage.
+TSendOptions ParseSendOptions(const std::vector<std::string>& args);
+
+std::string SendUsage();
+
+}  // namespace vorlen

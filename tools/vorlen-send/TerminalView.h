@@ -1,0 +1,79 @@
+// The operator's side of a send on a terminal: status lines and a progress bar on stderr, the
+// questions on stdin (or answered by the command line), Ctrl-C as the confirmed stop.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "upload/IOperatorView.h"
+#include "upload/SenderState.h"
+
+namespace vorlen {
+
+struct TTerminalViewOptions {
+  std::string File;           // what the open-file dialog answers
+  bool Pack = false;          // "do not archive" starts cleared
+  std::optional<int> Retry;   // Yes this many times, then No; unset: ask when there is a terminal
+  bool InputIsTerminal = false;
+  bool ErrorIsTerminal = false;
+};
+
+class TTerminalView : public IOperatorView {
+ public:
+  TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
+                std::ostream& err);
+
+  void SetCaption(const std::string& caption) override;
+  std::string Caption() const override { return FCaption; }
+  void SetProgress(int position) override;
+  int Progress() const override { return FPosition; }
+  bool Checked() const override { return FChecked; }
+  void SetChecked(bool checked) override { FChecked = checked; }
+  void SetSendEnabled(bool) override {}
+  void ProcessMessages() override;
+  bool Confirm(const std::string& text) override;
+  void Inform(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+  bool InputQuery(const std::string& caption, const std::string& prompt,
+                  std::string& value) override;
+  bool OpenFile(std::string& path) override;
+
+  // A part has been read; feeds the part count and the rate.
+  void PartRead(int32_t index, int64_t partCount, int64_t length);
+  // Something was already shown to the operator that explains a failed send.
+  bool Reported() const { return FReported; }
+
+  // Installs the Ctrl-C handler: the first press is handled at the next pumping point, a second
+  // one ends the program at once.
+  static void CatchInterrupt();
+  static bool Interrupted();
+
+ private:
+  void ClearBar();
+  void Line(const std::string& text);
+  void HandleInterrupt();
+
+  TSenderState& FState;
+  TTerminalViewOptions FOptions;
+  std::istream& FIn;
+  std::ostream& FErr;
+  std::string FCaption;
+  int FPosition = 0;
+  bool FChecked;
+  bool FFileGiven = false;
+  bool FBarShown = false;
+  bool FReported = false;
+  int FRetriesLeft = 0;
+  int FLastDecile = 0;
+  int32_t FPartsDone = 0;
+  int64_t FPartCount = 0;
+  int64_t FBytesDone = 0;
+  int64_t FPendingLength = 0;
+  bool FAwaitingPart = false;  // a part was read and its progress is still to come
+  std::chrono::steady_clock::time_point FStart;
+};
+
+}  // namespace vorlen
