@@ -1,0 +1,276 @@
+#include "transport/HTTPRequest.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "transport/SOAPHTTPException.h"
+
+namespace vorlen {
+
+namespace {
+
+// Header name match ignoring case; returns the trimmed value when line is "name: value".
+bool HeaderValue(const std::string& line, const char* name, std::string& value) {
+  const size_t length = std::strlen(name);
+  if (line.size() <= length || line[length] != ':') return false;
+  for (size_t i = 0; i < length; ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
+  size_t begin = length + 1;
+  size_t end = line.size();
+  while (begin < end && (line[begin] == ' ' || line[begin] == '\t')) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1]))) --end;
+  value = line.substr(begin, end - begin);
+  return true;
+}
+
+bool IsAuthStatus(int status) { return status == 401 || status == 407; }
+
+}  // namespace
+
+THTTPRequest::THTTPRequest(CURL* handle, std::string url)
+    : FHandle(handle), FURL(std::move(url)), FErrorBuffer(CURL_ERROR_SIZE + 1, '\0') {}
+
+void THTTPRequest::SetCredentials(const std::string& userName, const std::string& password) {
+  FUserName = userName;
+  FPassword = password;
+}
+
+void THTTPRequest::SetProxyCredentials(const std::string& userName,
+                                       const std::string& password) {
+  FProxyUserName = userName;
+  FProxyPassword = password;
+}
+
+void THTTPRequest::ApplyOptions(const TRequestBody& body) {
+  CURL* h = FHandle;
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, FHeaders ? FHeaders->Get() : nullptr);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, FErrorBuffer.data());
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(FConnectTimeoutMs > 0 ? FConnectTimeoutMs : 0));
+
+  const bool ignorePeer =
+      (FSecurityFlags & (kSecurityIgnoreUnknownCA | kSecurityIgnoreCertDateInvalid)) != 0;
+  const bool ignoreHost = (FSecurityFlags & kSecurityIgnoreCertCNInvalid) != 0;
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, ignorePeer ? 0L : 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, ignoreHost ? 0L : 2L);
+  curl_easy_setopt(h, CURLOPT_PROXY_SSL_VERIFYPEER, ignorePeer ? 0L : 1L);
+  curl_easy_setopt(h, CURLOPT_PROXY_SSL_VERIFYHOST, ignoreHost ? 0L : 2L);
+
+  // Set or cleared on every request: the handle keeps options from the previous one.
+  const bool user = !FUserName.empty();
+  curl_easy_setopt(h, CURLOPT_USERNAME, user ? FUserName.c_str() : nullptr);
+  curl_easy_setopt(h, CURLOPT_PASSWORD, user ? FPassword.c_str() : nullptr);
+  curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(user ? CURLAUTH_ANY : CURLAUTH_BASIC));
+  const bool proxyUser = !FProxyUserName.empty();
+  curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, proxyUser ? FProxyUserName.c_str() : nullptr);
+  curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, proxyUser ? FProxyPassword.c_str() : nullptr);
+  curl_easy_setopt(h, CURLOPT_PROXYAUTH,
+                   static_cast<long>(proxyUser ? CURLAUTH_ANY : CURLAUTH_BASIC));
+
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &THTTPRequest::HeaderCallback);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &THTTPRequest::WriteCallback);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &THTTPRequest::ProgressCallback);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &THTTPRequest::PrereqCallback);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
+
+  curl_easy_setopt(h, CURLOPT_POST, 1L);
+  // Room for several blocks (libcurl accepts 16 KiB to 2 MiB): a fixed buffer, whatever the
+  // body's size. The same value on every request keeps libcurl's buffer allocated.
+  const long bufferSize =
+      static_cast<long>(std::clamp<int64_t>(body.BlockSize * 2, 16 * 1024, 2 * 1024 * 1024));
+  curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, bufferSize);
+  curl_easy_setopt(h, CURLOPT_READFUNCTION, &THTTPRequest::ReadCallback);
+  curl_easy_setopt(h, CURLOPT_READDATA, this);
+  // An authentication round trip may need the body again.
+  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &THTTPRequest::SeekCallback);
+  curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
+  if (body.Data != nullptr || body.Size == 0) {
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.Data != nullptr ? body.Data : "");
+  } else {
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+  }
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Size));
+}
+
+CURLcode THTTPRequest::Perform(
+    const TRequestBody& body, TStream& response,
+    const std::function<void(int64_t Read, int64_t Total)>& onReceivingData) {
+  FStatus = 0;
+  FStatusText.clear();
+  FContentType.clear();
+  FAuthSchemes.clear();
+  FPending = nullptr;
+  FStoppedAtHeaders = false;
+  FTimedOut = false;
+  FConnected = false;
+  FResponseStarted = false;
+  FLastUp = FLastDown = -1;
+  FErrorBuffer.assign(FErrorBuffer.size(), '\0');
+  FBody = &body;
+  FResponse = &response;
+  FOnReceivingData = &onReceivingData;
+  MarkActivity();
+
+  ApplyOptions(body);
+  const CURLcode code = curl_easy_perform(FHandle);
+  // The handle outlives this request: it must not keep pointers into it.
+  curl_easy_setopt(FHandle, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(FHandle, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(FHandle, CURLOPT_POSTFIELDS, nullptr);
+  FBody = nullptr;
+  FResponse = nullptr;
+  FOnReceivingData = nullptr;
+  return code;
+}
+
+void THTTPRequest::RethrowPending() {
+  if (FPending) {
+    std::exception_ptr pending = FPending;
+    FPending = nullptr;
+    std::rethrow_exception(pending);
+  }
+}
+
+std::string THTTPRequest::ErrorText(CURLcode code) const {
+  if (FTimedOut) return "The operation timed out";
+  std::string text(FErrorBuffer.data());
+  if (text.empty()) text = curl_easy_strerror(code);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text;
+}
+
+size_t THTTPRequest::HeaderCallback(char* data, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  const size_t length = size * count;
+  const std::string line(data, length);
+  request.FResponseStarted = true;
+  request.MarkActivity();
+
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new response (an interim 1xx, an authentication round or the final one).
+    request.FContentType.clear();
+    request.FAuthSchemes.clear();
+    request.FStatusText.clear();
+    const size_t firstSpace = line.find(' ');
+    request.FStatus = firstSpace == std::string::npos ? 0 : std::atoi(line.c_str() + firstSpace + 1);
+    if (firstSpace != std::string::npos) {
+      const size_t secondSpace = line.find(' ', firstSpace + 1);
+      if (secondSpace != std::string::npos) {
+        std::string reason = line.substr(secondSpace + 1);
+        while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n'))
+          reason.pop_back();
+        request.FStatusText = reason;
+      }
+    }
+    return length;
+  }
+  std::string value;
+  if (HeaderValue(line, "content-type", value)) {
+    request.FContentType = value;
+  } else if (HeaderValue(line, "www-authenticate", value) ||
+             HeaderValue(line, "proxy-authenticate", value)) {
+    const std::string scheme = value.substr(0, value.find(' '));
+    if (!request.FAuthSchemes.empty()) request.FAuthSchemes += ' ';
+    request.FAuthSchemes += scheme;
+  } else if (line == "\r\n" || line == "\n") {
+    const int status = request.FStatus;
+    if (status >= 100 && status < 200) return length;
+    // A status error is raised without its body; only a challenge that libcurl is about to
+    // answer with the credentials it holds is let through.
+    const bool curlAnswers =
+        (status == 401 && !request.FUserName.empty()) ||
+        (status == 407 && !request.FProxyUserName.empty());
+    if (request.StatusIsError() && !(IsAuthStatus(status) && curlAnswers)) {
+      request.FStoppedAtHeaders = true;
+      return 0;
+    }
+  }
+  return length;
+}
+
+size_t THTTPRequest::WriteCallback(char* data, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  const size_t length = size * count;
+  request.MarkActivity();
+  if (request.StatusIsError()) return length;  // an authentication round's page
+  try {
+    request.FResponse->WriteBuffer(data, static_cast<int64_t>(length));
+    if (*request.FOnReceivingData)
+      (*request.FOnReceivingData)(static_cast<int64_t>(length), static_cast<int64_t>(length));
+  } catch (...) {
+    request.FPending = std::current_exception();
+    return 0;
+  }
+  return length;
+}
+
+size_t THTTPRequest::ReadCallback(char* buffer, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  const TRequestBody& body = *request.FBody;
+  // libcurl's buffer takes several blocks; each block is read and reported on its own, so the
+  // socket sees fewer, larger writes while the stream is still read block by block.
+  const int64_t room = static_cast<int64_t>(size * count);
+  int64_t filled = 0;
+  try {
+    for (;;) {
+      const int64_t remaining = body.Size - body.Stream->Position();
+      const int64_t wanted = std::min<int64_t>({remaining, body.BlockSize, room - filled});
+      if (wanted <= 0) break;
+      const int64_t read = body.Stream->Read(buffer + filled, wanted);
+      if (read <= 0) throw ESOAPHTTPException("Invalid HTTP Request: Length is 0", 0);
+      filled += read;
+      if (body.OnBlock) body.OnBlock(body.Stream->Position(), body.Size);
+    }
+    return static_cast<size_t>(filled);
+  } catch (...) {
+    request.FPending = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+int THTTPRequest::SeekCallback(void* self, curl_off_t offset, int origin) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  try {
+    request.FBody->Stream->SetPosition(offset);
+    return CURL_SEEKFUNC_OK;
+  } catch (...) {
+    return CURL_SEEKFUNC_FAIL;
+  }
+}
+
+int THTTPRequest::PrereqCallback(void* self, char*, char*, int, int) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  request.FConnected = true;
+  request.MarkActivity();
+  return CURL_PREREQFUNC_OK;
+}
+
+int THTTPRequest::ProgressCallback(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
+                                   curl_off_t ulNow) {
+  auto& request = *static_cast<THTTPRequest*>(self);
+  if (!request.FConnected) return 0;  // the connect time-out is libcurl's own
+  if (ulNow != request.FLastUp || dlNow != request.FLastDown) {
+    request.FLastUp = ulNow;
+    request.FLastDown = dlNow;
+    request.MarkActivity();
+  }
+  const bool sending = !request.FResponseStarted && ulNow < request.FBody->Size;
+  const int limit = sending ? request.FSendTimeoutMs : request.FReceiveTimeoutMs;
+  if (limit <= 0) return 0;
+  const auto idle = std::chrono::steady_clock::now() - request.FLastActivity;
+  if (idle > std::chrono::milliseconds(limit)) {
+    request.FTimedOut = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace vorlen

@@ -1,0 +1,200 @@
+#include "transport/RawHttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace vorlen::test {
+
+namespace {
+
+// The transport honours the system's proxy variables; a proxy from the environment must not
+// carry these loopback requests anywhere else.
+const bool kSystemProxyCleared = [] {
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                           "ALL_PROXY"})
+    ::unsetenv(name);
+  return true;
+}();
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool SendAll(int socket, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int BoundLoopbackSocket(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    throw std::runtime_error("bind failed");
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+std::string TRawRequest::Header(const std::string& name) const {
+  const std::string wanted = Lower(name) + ":";
+  size_t at = Head.find("\r\n");
+  while (at != std::string::npos && at + 2 < Head.size()) {
+    const size_t begin = at + 2;
+    const size_t end = Head.find("\r\n", begin);
+    if (end == std::string::npos) break;
+    const std::string line = Head.substr(begin, end - begin);
+    if (Lower(line.substr(0, wanted.size())) == wanted) {
+      size_t value = wanted.size();
+      while (value < line.size() && line[value] == ' ') ++value;
+      return line.substr(value);
+    }
+    at = end;
+  }
+  return std::string();
+}
+
+std::string HttpResponse(int status, const std::string& reason, const std::string& contentType,
+                         const std::string& body) {
+  std::string text = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
+  if (!contentType.empty()) text += "Content-Type: " + contentType + "\r\n";
+  text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  return text;
+}
+
+TRawHttpServer::TRawHttpServer(THandler handler, bool record)
+    : FHandler(std::move(handler)), FRecord(record) {
+  FListener = BoundLoopbackSocket(FPort);
+  if (::listen(FListener, 16) != 0) {
+    ::close(FListener);
+    throw std::runtime_error("listen failed");
+  }
+  FAcceptor = std::thread([this] { AcceptLoop(); });
+}
+
+TRawHttpServer::~TRawHttpServer() {
+  FStopping = true;
+  ::shutdown(FListener, SHUT_RDWR);
+  ::close(FListener);
+  FAcceptor.join();
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    for (int socket : FSockets) ::shutdown(socket, SHUT_RDWR);
+  }
+  for (std::thread& worker : FWorkers) worker.join();
+  for (int socket : FSockets) ::close(socket);
+}
+
+std::string TRawHttpServer::URL(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+std::vector<TRawRequest> TRawHttpServer::Requests() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FRequests;
+}
+
+void TRawHttpServer::AcceptLoop() {
+  while (!FStopping) {
+    const int socket = ::accept(FListener, nullptr, nullptr);
+    if (socket < 0) {
+      if (FStopping) return;
+      continue;
+    }
+    const int connection = ++FConnections;
+    std::lock_guard<std::mutex> lock(FLock);
+    FSockets.push_back(socket);
+    FWorkers.emplace_back([this, socket, connection] { Serve(socket, connection); });
+  }
+}
+
+void TRawHttpServer::Serve(int socket, int connection) {
+  std::string pending;
+  char buffer[65536];
+  auto fill = [&]() {
+    const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    pending.append(buffer, static_cast<size_t>(n));
+    return true;
+  };
+  for (;;) {
+    size_t headEnd;
+    while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos)
+      if (!fill()) {
+        ::shutdown(socket, SHUT_RDWR);
+        return;
+      }
+    TRawRequest request;
+    request.Connection = connection;
+    request.Head = pending.substr(0, headEnd + 4);
+    pending.erase(0, headEnd + 4);
+    size_t remaining = static_cast<size_t>(std::atoll(request.Header("Content-Length").c_str()));
+    while (remaining > 0) {
+      if (pending.empty() && !fill()) break;
+      const size_t take = std::min(remaining, pending.size());
+      if (FRecord) request.Body.append(pending, 0, take);
+      pending.erase(0, take);
+      remaining -= take;
+    }
+    const TRawReply reply = FHandler(request);
+    ++FRequestCount;
+    if (FRecord) {
+      std::lock_guard<std::mutex> lock(FLock);
+      FRequests.push_back(request);
+    }
+    if (remaining > 0) break;  // the client went away in the middle of the body
+    if (reply.Silent) {
+      while (fill()) pending.clear();
+      break;
+    }
+    if (!SendAll(socket, reply.Bytes) || reply.Close) break;
+  }
+  // Closed by the destructor, so that no descriptor number is reused while others may still
+  // shut it down.
+  ::shutdown(socket, SHUT_RDWR);
+}
+
+int UnusedLoopbackPort() {
+  int port = 0;
+  const int fd = BoundLoopbackSocket(port);
+  ::close(fd);
+  return port;
+}
+
+TDeafListener::TDeafListener() {
+  FSocket = BoundLoopbackSocket(FPort);
+  if (::listen(FSocket, 4) != 0) {
+    ::close(FSocket);
+    throw std::runtime_error("listen failed");
+  }
+}
+
+TDeafListener::~TDeafListener() { ::close(FSocket); }
+
+std::string TDeafListener::URL(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}
+
+}  // namespace vorlen::test
