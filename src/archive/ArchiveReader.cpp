@@ -32,15 +32,6 @@ constexpr int64_t kMaxInflateRatio = 1032;
 
 using TSink = std::function<void(const uint8_t* bytes, size_t count)>;
 
-fs::path PathFromUtf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8FromPath(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 std::string_view ShortText(const TShortString& text) { return {text.Text, text.Length}; }
 
 // Swallows what is written; Verify inflates members into it.
@@ -171,7 +162,7 @@ void CreateDirectories(const fs::path& dir, std::vector<fs::path>& created) {
   if (fs::is_directory(dir, error)) return;
   if (dir.has_parent_path() && dir.parent_path() != dir) CreateDirectories(dir.parent_path(), created);
   if (!fs::create_directory(dir, error) && !fs::is_directory(dir))
-    throw EArchiveError(Format("Cannot create directory \"%s\". %s", Utf8FromPath(dir).c_str(),
+    throw EArchiveError(Format("Cannot create directory \"%s\". %s", Utf8FromFsPath(dir).c_str(),
                                error ? error.message().c_str() : "A file of that name exists"));
   created.push_back(dir);
 }
@@ -215,7 +206,7 @@ class TExtraction {
 
 TArchiveReader::TArchiveReader(const std::string& archivePath) : FArchivePath(archivePath) {
   std::error_code error;
-  if (archivePath.empty() || !fs::exists(PathFromUtf8(archivePath), error))
+  if (archivePath.empty() || !fs::exists(FsPathFromUtf8(archivePath), error))
     throw EArchiveError("Archive file not found");
   try {
     FFile = std::make_unique<TFileStream>(archivePath, TFileStream::fmOpenRead);
@@ -362,7 +353,7 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
   std::map<std::string, size_t> last;
   for (size_t i = 0; i < paths.size(); ++i) last[paths[i]] = i;
 
-  const fs::path target = PathFromUtf8(targetDir.empty() ? std::string(".") : targetDir);
+  const fs::path target = FsPathFromUtf8(targetDir.empty() ? std::string(".") : targetDir);
   TExtraction extraction;
   CreateDirectories(target, extraction.Dirs());
   std::vector<std::pair<fs::path, fs::path>> written;  // temporary file, final path
@@ -371,7 +362,7 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
       VerifyMember(i);
       continue;
     }
-    const fs::path relative = PathFromUtf8(paths[i]);
+    const fs::path relative = FsPathFromUtf8(paths[i]);
     const fs::path final = target / relative;
     std::error_code error;
     // A link already inside the target could lead a member elsewhere.
@@ -380,20 +371,20 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
       below /= part;
       if (fs::is_symlink(fs::symlink_status(below, error)))
         throw EArchiveError(Format("Refusing to extract %s: %s is a symbolic link",
-                                   paths[i].c_str(), Utf8FromPath(below).c_str()));
+                                   paths[i].c_str(), Utf8FromFsPath(below).c_str()));
     }
     CreateDirectories(final.parent_path(), extraction.Dirs());
     if (fs::is_directory(final, error))
       throw EArchiveError(Format("Cannot extract %s: a directory of that name exists",
-                                 Utf8FromPath(final).c_str()));
+                                 Utf8FromFsPath(final).c_str()));
     // Written beside its final place, so that the rename below stays on one file system.
-    const fs::path temp = PathFromUtf8(CreateTempFile(Utf8FromPath(final.parent_path()), "~vx"));
+    const fs::path temp = FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(final.parent_path()), "~vx"));
     extraction.AddTemp(temp);
     try {
-      TFileStream out(Utf8FromPath(temp), TFileStream::fmOpenWrite);
+      TFileStream out(Utf8FromFsPath(temp), TFileStream::fmOpenWrite);
       ExtractMember(i, out);
     } catch (const EStreamError& streamError) {
-      throw EArchiveError(Format("Cannot extract %s. %s", Utf8FromPath(final).c_str(),
+      throw EArchiveError(Format("Cannot extract %s. %s", Utf8FromFsPath(final).c_str(),
                                  streamError.what()));
     }
     fs::permissions(temp,
@@ -407,11 +398,11 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
     std::error_code error;
     fs::path backup;
     if (fs::exists(fs::symlink_status(final, error))) {
-      backup = PathFromUtf8(CreateTempFile(Utf8FromPath(final.parent_path()), "~vb"));
+      backup = FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(final.parent_path()), "~vb"));
       extraction.AddTemp(backup);
       fs::rename(final, backup, error);
       if (error)
-        throw EArchiveError(Format("Cannot replace %s. %s", Utf8FromPath(final).c_str(),
+        throw EArchiveError(Format("Cannot replace %s. %s", Utf8FromFsPath(final).c_str(),
                                    error.message().c_str()));
       extraction.ForgetTemp(backup);
     }
@@ -419,7 +410,7 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
     if (error) {
       const std::string reason = error.message();
       if (!backup.empty()) fs::rename(backup, final, error);
-      throw EArchiveError(Format("Cannot create %s. %s", Utf8FromPath(final).c_str(),
+      throw EArchiveError(Format("Cannot create %s. %s", Utf8FromFsPath(final).c_str(),
                                  reason.c_str()));
     }
     extraction.ForgetTemp(temp);

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -28,22 +27,9 @@ constexpr int64_t kRegistryChunk = 4096;
 
 namespace fs = std::filesystem;
 
-// Program strings are UTF-8 on every platform.
-fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-
-bool IsDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(FsPath(path), error);
-}
-
-bool Exists(const std::string& path) {
-  std::error_code error;
-  return fs::exists(FsPath(path), error);
-}
-
 void RemoveFile(const std::string& path) {
   std::error_code error;
-  fs::remove(FsPath(path), error);
+  fs::remove(FsPathFromUtf8(path), error);
 }
 
 std::string Cut255(std::string text) {
@@ -87,19 +73,41 @@ struct TTempFileGuard {
   }
 };
 
+// The access rights the archive is to have. Temporary files are made for their owner alone, so
+// the rights come from the file being replaced or, for a new archive, from an empty file created
+// at its name (which the rename then replaces); created is set in that case.
+fs::perms TargetPermissions(const std::string& to, bool& created) {
+  std::error_code error;
+  const fs::file_status status = fs::status(FsPathFromUtf8(to), error);
+  if (!error && fs::exists(status)) return status.permissions();
+  RemoveFile(to);  // a link that leads nowhere is replaced like a file
+  { TFileStream probe(to, TFileStream::fmCreateNew); }
+  created = true;
+  return fs::status(FsPathFromUtf8(to)).permissions();
+}
+
 // Puts the file from in the place of to with one rename, so there is never a moment without the
 // target. A temporary file on another file system is first copied next to the target.
 void ReplaceFile(const std::string& from, const std::string& to) {
-  std::error_code error;
-  fs::rename(FsPath(from), FsPath(to), error);
-  if (!error) return;
-  const std::string dir = ExtractFileDir(to);
-  TTempFileGuard near;
-  near.Name = CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB");
-  fs::copy_file(FsPath(from), FsPath(near.Name), fs::copy_options::overwrite_existing);
-  fs::rename(FsPath(near.Name), FsPath(to));
-  near.Name.clear();
-  RemoveFile(from);
+  bool created = false;
+  const fs::perms permissions = TargetPermissions(to, created);
+  try {
+    std::error_code error;
+    fs::permissions(FsPathFromUtf8(from), permissions, error);
+    fs::rename(FsPathFromUtf8(from), FsPathFromUtf8(to), error);
+    if (!error) return;
+    const std::string dir = ExtractFileDir(to);
+    TTempFileGuard near;
+    near.Name = CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB");
+    fs::copy_file(FsPathFromUtf8(from), FsPathFromUtf8(near.Name), fs::copy_options::overwrite_existing);
+    fs::permissions(FsPathFromUtf8(near.Name), permissions, error);
+    fs::rename(FsPathFromUtf8(near.Name), FsPathFromUtf8(to));
+    near.Name.clear();
+    RemoveFile(from);
+  } catch (...) {
+    if (created) RemoveFile(to);
+    throw;
+  }
 }
 
 }  // namespace
@@ -119,7 +127,7 @@ void TZLBArchive::BuildCrcTable() {
 void TZLBArchive::CreateArchive(const std::string& FileName) {
   CloseArchive();
   if (FileName.empty()) return;
-  if (Exists(FileName)) throw Exception("File already exists");
+  if (PathExists(FileName)) throw Exception("File already exists");
   FArchiveName = FileName;
   FNewArchive = true;
   if (OnArchiveOpened) OnArchiveOpened(*this);
@@ -129,7 +137,7 @@ bool TZLBArchive::OpenArchive(const std::string& FileName) {
   CloseArchive();
   FArchiveName = FileName;
   if (FileName.empty()) return false;
-  if (!Exists(FileName)) throw Exception("Archive file not found");
+  if (!PathExists(FileName)) throw Exception("Archive file not found");
 
   std::unique_ptr<TFileStream> file;
   try {
@@ -224,7 +232,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
 
   // Directory pass: directories are replaced by their files (or dropped without RecursePaths).
   for (size_t i = 0; i < Files.size();) {
-    if (IsDirectory(Files[i])) {
+    if (DirectoryExists(Files[i])) {
       const std::string dir = Files[i];
       if (RecursePaths) AddDirectory(dir, Files);
       Files.erase(Files.begin() + static_cast<std::ptrdiff_t>(i));
@@ -284,9 +292,13 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
   } catch (...) {
     output.reset();
     if (reopening) {
-      // The new archive did not read back; it is not kept.
+      // The new archive did not read back; it is not kept. Closing clears the state before it
+      // reports, so a progress handler that fails again changes nothing and stays in here.
       RemoveFile(archiveName);
-      CloseArchive();
+      try {
+        CloseArchive();
+      } catch (...) {
+      }
     } else {
       while (FEntries.size() > oldCount) FEntries.pop_back();
     }
@@ -295,7 +307,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
 
 void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   std::error_code error;
-  if (!fs::is_regular_file(FsPath(Source), error)) throw Exception("not a regular file");
+  if (!fs::is_regular_file(FsPathFromUtf8(Source), error)) throw Exception("not a regular file");
   TFileStream source(Source, TFileStream::fmOpenRead);
   const int64_t size = source.Size();
   if (size >= FSizeLimit) throw Exception("file too large for the archive");
@@ -316,7 +328,9 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   {
     TZCompressionStream writer(*buffer, ZlibLevel(CompressionLevel));
     writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
-    if (size > 0) writer.CopyFrom(source, 0);
+    // Exactly the bytes that FileSize will claim, even if someone is appending to the file.
+    source.SetPosition(0);
+    if (size > 0) writer.CopyFrom(source, size);
     writer.Finish();
   }
   buffer->SetPosition(0);
@@ -353,6 +367,9 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
     entry->Level = 0;
   }
   buffer.reset();
+  // Where other writers are not locked out, a file that changed while it was read would get a
+  // record whose Crc does not match its stored bytes; such a file is refused instead.
+  if (source.Size() != size) throw Exception("the file changed while it was added");
   FEntries.push_back(std::move(entry));
 }
 
@@ -388,12 +405,13 @@ void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>&
   };
   std::vector<TItem> items;
   try {
-    for (const auto& item : fs::directory_iterator(FsPath(dir.empty() ? std::string(1, PathDelim) : dir))) {
-      const std::u8string name = item.path().filename().u8string();
+    // With the separator put back, so that a drive's root "C:\" does not become "C:", which is
+    // the drive's current directory on Windows.
+    for (const auto& item : fs::directory_iterator(FsPathFromUtf8(dir + PathDelim))) {
       std::error_code error;
       // Linked directories are not walked: a link back up the tree would never end.
       if (item.is_symlink(error) && item.is_directory(error)) continue;
-      items.push_back({std::string(name.begin(), name.end()), item.is_directory(error)});
+      items.push_back({Utf8FromFsPath(item.path().filename()), item.is_directory(error)});
     }
   } catch (const fs::filesystem_error&) {
     throw Exception(Format("Unable to read directory (%s)", Dir.c_str()));
@@ -470,10 +488,16 @@ void TZLBArchive::WriteRegistry(TStream& Dest) {
 
 void TZLBArchive::ReportProgress(TStream* Sender) {
   if (FDestroying || !OnProgress) return;
-  // Floating-point quotient, rounded to nearest with halves to even (the default rounding mode).
+  // done / total * 100 rounded to nearest, halves to even. Worked out in integers: in doubles
+  // 23 / 40 * 100 comes out just below 57.5 and would round down.
   auto percent = [this](int64_t done) {
     if (FProgressTotal <= 0) return int32_t{0};
-    return static_cast<int32_t>(std::nearbyint(static_cast<double>(done) / FProgressTotal * 100.0));
+    const int64_t total = FProgressTotal;
+    const int64_t scaled = done * 100;
+    int64_t quotient = scaled / total;
+    const int64_t twiceRest = 2 * (scaled % total);
+    if (twiceRest > total || (twiceRest == total && quotient % 2 != 0)) ++quotient;
+    return static_cast<int32_t>(quotient);
   };
   switch (FProgressPhase) {
     case ppReadRegistry:

@@ -52,9 +52,11 @@ class TZLBArchive {
   // Forgets the current archive; harmless when none is open.
   void CloseArchive();
   // Adds files and directories (walked when RecursePaths is set) and rewrites the archive file.
-  // Items are removed from Files as they are handled; on a normal end Files is empty. Raises
-  // "No archive is currently open" (Files untouched); later failures leave the archive file as
-  // it was and raise nothing.
+  // Items are removed from Files as they are handled; on a normal end Files is empty. A file that
+  // cannot be read, is 2 GiB or more, or changes size while it is read is skipped and reported
+  // through OnErrorLogged. Raises "No archive is currently open" (Files untouched) and failures
+  // to make the temporary output; later failures leave the archive file as it was and raise
+  // nothing. The archive keeps the access rights of the file it replaces.
   void AddFiles(std::vector<std::string>& Files);
   // Index of the entry stored under Path's key (see AddFiles), comparing A-Z without case; -1
   // when there is none. Raises "No archive is currently open".

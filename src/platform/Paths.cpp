@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace vorlen {
 
@@ -34,6 +35,25 @@ std::string ExtractFileExt(std::string_view path) {
 std::string RemoveDrive(std::string_view text) {
   const size_t colon = text.find(':');
   return colon == std::string_view::npos ? std::string(text) : std::string(text.substr(colon + 1));
+}
+
+std::filesystem::path FsPathFromUtf8(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8FromFsPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+bool PathExists(std::string_view utf8) {
+  std::error_code error;
+  return std::filesystem::exists(FsPathFromUtf8(utf8), error);
+}
+
+bool DirectoryExists(std::string_view utf8) {
+  std::error_code error;
+  return std::filesystem::is_directory(FsPathFromUtf8(utf8), error);
 }
 
 std::string StoredPathFromNative(std::string_view path) {

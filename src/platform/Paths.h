@@ -1,6 +1,7 @@
 // Splitting paths into directory and name parts the way the archive and the shell expect.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,16 @@ std::string ExtractFileName(std::string_view path);
 std::string ExtractFileExt(std::string_view path);
 // text without everything up to and including its first ":" (unchanged when it has none).
 std::string RemoveDrive(std::string_view text);
+
+// The program's UTF-8 text as a path for std::filesystem, and back (a plain std::string would be
+// read in the ANSI code page on Windows).
+std::filesystem::path FsPathFromUtf8(std::string_view utf8);
+std::string Utf8FromFsPath(const std::filesystem::path& path);
+
+// Whether anything (file, directory, ...) is at path, and whether it is a directory; errors
+// count as no.
+bool PathExists(std::string_view utf8);
+bool DirectoryExists(std::string_view utf8);
 
 // Archives store paths with backslashes whatever system wrote them.
 std::string StoredPathFromNative(std::string_view path);

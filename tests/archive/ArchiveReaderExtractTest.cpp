@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ArchiveReaderTestSupport.h"
+#include "archive/ArchiveTestSupport.h"
 #include "platform/Paths.h"
 
 namespace vorlen {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ArchiveReaderTestSupport.h"
+#include "archive/ArchiveTestSupport.h"
 #include "archive/ZLIBArchive.h"
 #include "runtime/Stream.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ArchiveReaderTestSupport.h"
+#include "archive/ArchiveTestSupport.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 

@@ -1,26 +1,19 @@
 // Behaviour that keeps archives sound when something goes wrong part-way.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
 #include "ZLIBArchiveTestUtil.h"
+#include "archive/ArchiveReader.h"
+#include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 
 using namespace vorlen;
 using namespace vorlen::testing;
 
 namespace {
-
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
 
 // A memory stream like a disk that fills up once: after Arm(), the next write stores only half
 // of its bytes and the one after it stores nothing; later writes succeed again.
@@ -152,6 +145,26 @@ TEST(ZLBArchiveSafety, ArchiveThatDoesNotReadBackIsNotKept) {
   EXPECT_TRUE(scratch.TempFiles().empty());
 }
 
+TEST(ZLBArchiveSafety, FailingProgressHandlerDoesNotEscapeAddFiles) {
+  TScratch scratch;
+  const std::string path = scratch.Path("loud.zlb");
+  TTestArchive archive;
+  archive.CreateArchive(path);
+  int calls = 0;
+  archive.OnProgress = [&](const std::string&, int32_t) {
+    ++calls;
+    throw Exception("handler failed");
+  };
+  std::vector<std::string> files{scratch.Write("a.txt", "alpha")};
+  EXPECT_NO_THROW(archive.AddFiles(files));
+  EXPECT_GE(calls, 2);  // the close before re-opening, and the close after it failed
+  // The close before re-opening failed: the new archive is not kept, nothing stays open.
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(archive.ArchiveName(), "");
+  EXPECT_EQ(archive.EntryCount(), 0);
+  EXPECT_TRUE(scratch.TempFiles().empty());
+}
+
 TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   TScratch scratch;
   TTestArchive archive;
@@ -195,6 +208,15 @@ TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   packing.GetEntry(0, entry);
   EXPECT_EQ(entry.FileSize, 4095);
   EXPECT_EQ(entry.StoredRaw, 0);
+
+  // An archive file at the limit cannot be one the format describes.
+  const auto archiveSize = static_cast<int64_t>(fs::file_size(path));
+  TTestArchive opener;
+  opener.SetSizeLimit(archiveSize);
+  EXPECT_EQ(MessageOf([&] { opener.OpenArchive(path); }), "The archive file appears to be corrupted");
+  opener.SetSizeLimit(archiveSize + 1);
+  EXPECT_TRUE(opener.OpenArchive(path));
+  EXPECT_EQ(opener.EntryCount(), 3);
 }
 
 TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
@@ -261,6 +283,62 @@ TEST(ZLBArchiveSafety, FailuresBeforeTheOutputExistsReachTheCaller) {
 }
 
 #ifndef _WIN32
+// Here nothing stops another program from writing to a file while it is being added.
+TEST(ZLBArchiveSafety, FileThatGrowsWhileItIsAddedIsRefused) {
+  TScratch scratch;
+  const std::string growing = scratch.Write("growing.bin", RandomBytes(300000, 8));
+  const std::string steady = scratch.Write("steady.txt", "steady");
+  TTestArchive archive;
+  std::vector<std::string> errors;
+  archive.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
+  bool appended = false;
+  archive.OnProgress = [&](const std::string& msg, int32_t) {
+    if (appended || msg != "Updating " + growing) return;
+    std::ofstream(growing, std::ios::binary | std::ios::app) << "0123456789";
+    appended = true;
+  };
+  const std::string path = scratch.Path("grow.zlb");
+  Pack(archive, path, {growing, steady});
+  ASSERT_TRUE(appended);
+  EXPECT_EQ(errors, std::vector<std::string>{"Unable to open file (" + growing + ")"});
+  ASSERT_EQ(archive.EntryCount(), 1);
+  TArchiveEntry entry{};
+  archive.GetEntry(0, entry);
+  EXPECT_EQ(Text(entry.FileName), "steady.txt");
+  EXPECT_EQ(entry.DataOffset, 0);  // nothing of the refused file stays in the data area
+  TArchiveReader reader(path);
+  EXPECT_NO_THROW(reader.Verify());
+}
+
+// The archive is written as a temporary file that only its owner may read; the file put in place
+// must not keep those rights.
+TEST(ZLBArchiveSafety, ArchiveKeepsTheAccessRightsOfAnOrdinaryFile) {
+  TScratch scratch;
+  const auto rights = [](const std::string& path) { return fs::status(path).permissions(); };
+  const std::string ordinary = scratch.Write("ordinary.txt", "made as any new file");
+  const std::string path = scratch.Path("rights.zlb");
+  TTestArchive archive;
+  Pack(archive, path, {ordinary});
+  EXPECT_EQ(rights(path), rights(ordinary));
+  // Extending keeps whatever rights the archive was given.
+  const fs::perms chosen = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(path, chosen);
+  std::vector<std::string> files{scratch.Write("more.txt", "more")};
+  archive.AddFiles(files);
+  ASSERT_EQ(archive.EntryCount(), 2);
+  EXPECT_EQ(rights(path), chosen);
+
+  // A link that leads nowhere does not count as an archive; it is replaced.
+  const std::string linked = scratch.Path("linked.zlb");
+  fs::create_symlink(scratch.Path("nowhere"), linked);
+  TTestArchive overLink;
+  Pack(overLink, linked, {ordinary});
+  EXPECT_EQ(overLink.EntryCount(), 1);
+  EXPECT_FALSE(fs::is_symlink(linked));
+  EXPECT_EQ(rights(linked), rights(ordinary));
+  EXPECT_FALSE(fs::exists(scratch.Path("nowhere")));
+}
+
 TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) {
   TScratch scratch;
   struct stat here {};
@@ -281,6 +359,7 @@ TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) 
   archive.AddFiles(files);
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(ReadFile(path).substr(0, 9), "alphabeta");
+  EXPECT_EQ(fs::status(path).permissions(), fs::status(scratch.Path("a.txt")).permissions());
   EXPECT_TRUE(fs::is_empty(otherTmp));
   // Nothing but the archive and the sources beside them: the copy next to the archive was renamed.
   std::vector<std::string> names;

@@ -1,47 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
 #include "ZLIBArchiveTestUtil.h"
 #include "runtime/Exception.h"
 
 using namespace vorlen;
 using namespace vorlen::testing;
-
-namespace {
-
-// Runs f and returns the message of the vorlen::Exception it raised ("" when none).
-template <typename F>
-std::string MessageOf(F f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
-
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
-std::string Repeat(const std::string& text, size_t times) {
-  std::string result;
-  for (size_t i = 0; i < times; ++i) result += text;
-  return result;
-}
-
-// Packs files into a new archive at path with the given level.
-void Pack(TZLBArchive& archive, const std::string& path, std::vector<std::string> files) {
-  archive.CreateArchive(path);
-  archive.AddFiles(files);
-}
-
-}  // namespace
 
 TEST(ZLBArchive, ArchiveWithoutMembersIsFortyFourExactBytes) {
   TScratch scratch;
@@ -98,6 +63,14 @@ TEST(ZLBArchive, ThreeByteFileAtLevelNoneIsStoredRawByteForByte) {
   TArchiveEntry entry{};
   archive.GetEntry(0, entry);
   EXPECT_EQ(RecordBytes(entry), record);
+
+  // At the default level too: its zlib stream would be longer than the three bytes.
+  TTestArchive byDefault;
+  const std::string defaultPath = scratch.Path("abc-default.zlb");
+  Pack(byDefault, defaultPath, {scratch.Path("abc")});
+  byDefault.GetEntry(0, entry);
+  EXPECT_EQ(RecordBytes(entry), record);
+  EXPECT_EQ(ReadFile(defaultPath).substr(0, 5), std::string("abc\x78\x9c", 5));
 }
 
 TEST(ZLBArchive, CompressibleFileIsStoredAsOneZlibStreamAtEachLevel) {
@@ -549,18 +522,24 @@ TEST(ZLBArchive, ProgressPercentagesRoundHalvesToEven) {
     archive.FProgressDone = done;
     archive.ReportProgress(nullptr);
   }
+  // Exact halves that binary floating point misses: 23 / 40 * 100 is 57.5.
+  archive.FProgressTotal = 40;
+  archive.FProgressDone = 23;
+  archive.ReportProgress(nullptr);
   archive.FProgressPhase = ppCompressFile;
   archive.FProgressMsg = "Updating x";
   archive.FProgressTotal = 200;
   TMemoryStream sender(std::string(200, 'x'));
-  for (int64_t position : {1, 3, 199}) {  // 0.5, 1.5, 99.5
+  for (int64_t position : {1, 3, 109, 115, 199}) {  // 0.5, 1.5, 54.5, 57.5, 99.5
     sender.SetPosition(position);
     archive.ReportProgress(&sender);
   }
   const std::vector<std::pair<std::string, int32_t>> expected{
       {"Extracting archive registry", 12}, {"Extracting archive registry", 38},
       {"Extracting archive registry", 62}, {"Extracting archive registry", 88},
-      {"Extracting archive registry", 100}, {"Updating x", 0}, {"Updating x", 2}, {"Updating x", 100}};
+      {"Extracting archive registry", 100}, {"Extracting archive registry", 58},
+      {"Updating x", 0}, {"Updating x", 2}, {"Updating x", 54}, {"Updating x", 58},
+      {"Updating x", 100}};
   EXPECT_EQ(reports, expected);
 }
 

@@ -1,20 +1,19 @@
-// Scratch directories, files and archive inspection for the archive component's tests.
+// Scratch space with its own temporary directory, and archive inspection for the archive
+// component's tests.
 #pragma once
-
-#include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ArchiveTestSupport.h"
 #include "archive/ZLIBArchive.h"
-#include "platform/TempFiles.h"
+#include "runtime/Exception.h"
 #include "runtime/Stream.h"
 
 namespace vorlen::testing {
@@ -34,19 +33,13 @@ inline void SetEnv(const char* name, const std::string& value) {
 // its "tmp" subdirectory, so the component's temporary files can be counted there.
 class TScratch {
  public:
-  TScratch() {
+  TScratch() : FRoot(FDir.Path().string()) {
     const char* old = std::getenv("TMPDIR");
     FOldTmp = old != nullptr ? old : "";
-    FRoot = CreateTempFile(SystemTempDir(), "vorlen-archive-test-");
-    fs::remove(FRoot);
     fs::create_directories(FRoot + "/tmp");
     SetEnv("TMPDIR", FRoot + "/tmp");
   }
-  ~TScratch() {
-    SetEnv("TMPDIR", FOldTmp);
-    std::error_code error;
-    fs::remove_all(FRoot, error);
-  }
+  ~TScratch() { SetEnv("TMPDIR", FOldTmp); }
   const std::string& Root() const { return FRoot; }
   std::string Path(const std::string& name) const { return FRoot + "/" + name; }
   std::string Write(const std::string& name, const std::string& bytes) const {
@@ -63,31 +56,32 @@ class TScratch {
   }
 
  private:
-  std::string FOldTmp;
+  TTempDir FDir;  // made before TMPDIR moves into it, removed after it is restored
   std::string FRoot;
+  std::string FOldTmp;
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Runs f and returns the message of the vorlen::Exception it raised ("" when none).
+template <typename F>
+std::string MessageOf(F f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
 }
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+inline std::string Repeat(const std::string& text, size_t times) {
+  std::string result;
+  for (size_t i = 0; i < times; ++i) result += text;
+  return result;
 }
 
-inline uint32_t ZlibCrc(const std::string& bytes) {
-  return static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
-
-// Inflates one zlib stream with zlib itself; expectedSize is the exact inflated size.
-inline std::string Inflate(const std::string& stream, size_t expectedSize) {
-  std::string out(expectedSize, '\0');
-  uLongf outSize = static_cast<uLongf>(expectedSize);
-  const int rc = uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
-                            reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size()));
-  if (rc != Z_OK || outSize != expectedSize) return "<inflate failed>";
-  return out;
+// Packs files into a new archive at path.
+inline void Pack(TZLBArchive& archive, const std::string& path, std::vector<std::string> files) {
+  archive.CreateArchive(path);
+  archive.AddFiles(files);
 }
 
 inline TArchiveTrailer TrailerOf(const std::string& archive) {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
 #include "platform/Paths.h"
 
 using namespace vorlen;
@@ -34,4 +39,26 @@ TEST(Paths, RemoveDriveAndStoredSeparators) {
   EXPECT_EQ(StoredPathFromNative("/tmp/a/b/"), "\\tmp\\a\\b\\");
   EXPECT_EQ(StoredPathFromNative("\\already\\"), "\\already\\");
   EXPECT_EQ(NativePathFromStored("\\Data\\Sub\\"), std::string() + PathDelim + "Data" + PathDelim + "Sub" + PathDelim);
+}
+
+TEST(Paths, Utf8NamesReachTheFileSystemUnchanged) {
+  namespace fs = std::filesystem;
+  fs::path root;
+  for (unsigned n = 0; root.empty() || !fs::create_directory(root); ++n)
+    root = fs::temp_directory_path() / ("vorlen-paths-" + std::to_string(n));
+  const std::string dir = Utf8FromFsPath(root) + PathDelim + "Папка";
+  const std::string file = dir + PathDelim + "Отчет.txt";
+  fs::create_directory(FsPathFromUtf8(dir));
+  std::ofstream(FsPathFromUtf8(file)) << "x";
+  EXPECT_TRUE(DirectoryExists(dir));
+  EXPECT_TRUE(PathExists(dir));
+  EXPECT_TRUE(PathExists(file));
+  EXPECT_FALSE(DirectoryExists(file));
+  EXPECT_FALSE(PathExists(dir + PathDelim + "missing"));
+  EXPECT_FALSE(DirectoryExists(dir + PathDelim + "missing"));
+  // The name the file system lists is the UTF-8 text it was given.
+  const fs::directory_iterator listing(FsPathFromUtf8(dir));
+  ASSERT_NE(listing, fs::directory_iterator());
+  EXPECT_EQ(Utf8FromFsPath(listing->path().filename()), "Отчет.txt");
+  fs::remove_all(root);
 }

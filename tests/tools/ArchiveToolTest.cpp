@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "archive/ArchiveReaderTestSupport.h"
+#include "archive/ArchiveTestSupport.h"
 
 #ifndef VORLEN_ARCHIVE_TOOL
 #error "VORLEN_ARCHIVE_TOOL names the program under test"
@@ -140,6 +140,20 @@ TEST(ArchiveTool, ReportsUnsoundArchivesAndLeavesFilesAlone) {
   run = RunTool(dir, "x bad.rar out");
   EXPECT_EQ(run.Status, 1);
   EXPECT_FALSE(fs::exists(dir.Path() / "out"));
+
+  // Control characters in stored names never reach the terminal.
+  testing::TArchiveBuilder hostile;
+  hostile.AddRaw("clear\x1b[2J\x07.txt", "", "x");
+  WriteFile(dir / "hostile.rar", hostile.Build());
+  run = RunTool(dir, "l hostile.rar");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "         1          1 8CDC1683 raw     clear?[2J?.txt\n");
+  run = RunTool(dir, "t hostile.rar");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err,
+            "vorlen-archive: Refusing to extract \"clear?[2J?.txt\": its stored path has a control "
+            "character\n");
+  fs::remove(dir.Path() / "hostile.rar");
 
   // Extending a corrupted archive changes nothing.
   std::string corrupt = builder.Build();

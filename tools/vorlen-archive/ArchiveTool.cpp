@@ -1,19 +1,16 @@
 #include "ArchiveTool.h"
 
-#include <filesystem>
 #include <ostream>
-#include <system_error>
 
 #include "archive/ArchiveReader.h"
 #include "archive/ZLIBArchive.h"
+#include "platform/Paths.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 
 namespace vorlen {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "Usage: vorlen-archive COMMAND ...\n"
@@ -34,6 +31,14 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done, 1 failed, 2 bad usage.\n";
 
+// Names come from the archive, which may be hostile: control characters would reach the
+// terminal as commands, so they are shown as "?".
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
 int Usage(std::ostream& err, const std::string& problem) {
   err << "vorlen-archive: " << problem << "\nTry 'vorlen-archive --help'.\n";
   return teUsage;
@@ -48,16 +53,6 @@ const char* MethodName(const TArchiveEntry& entry) {
     case fcMaximum: return "maximum";
   }
   return "unknown";
-}
-
-bool Exists(const std::string& path) {
-  std::error_code error;
-  return fs::exists(fs::path(std::u8string(path.begin(), path.end())), error);
-}
-
-bool IsDirectory(const std::string& path) {
-  std::error_code error;
-  return fs::is_directory(fs::path(std::u8string(path.begin(), path.end())), error);
 }
 
 int Create(const std::vector<std::string>& args, std::ostream& err) {
@@ -78,14 +73,14 @@ int Create(const std::vector<std::string>& args, std::ostream& err) {
   std::vector<std::string> files(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   // A plain file among the items must show up as a new entry unless its failure was reported.
   bool expectsEntry = false;
-  for (const std::string& file : files) expectsEntry = expectsEntry || !IsDirectory(file);
+  for (const std::string& file : files) expectsEntry = expectsEntry || !DirectoryExists(file);
 
   bool logged = false;
   archive.OnErrorLogged = [&err, &logged](const std::string& message) {
-    err << "vorlen-archive: " << message << "\n";
+    err << "vorlen-archive: " << Printable(message) << "\n";
     logged = true;
   };
-  const bool existed = Exists(archiveName);
+  const bool existed = PathExists(archiveName);
   if (existed)
     archive.OpenArchive(archiveName);
   else
@@ -95,7 +90,7 @@ int Create(const std::vector<std::string>& args, std::ostream& err) {
   // AddFiles keeps its own failures to itself and leaves the old archive in place; what it
   // leaves behind tells whether the new archive was written.
   const bool written = files.empty() && !archive.ArchiveName().empty() && !archive.IsNewArchive() &&
-                       Exists(archiveName) &&
+                       PathExists(archiveName) &&
                        (logged || !expectsEntry || archive.EntryCount() > before);
   archive.CloseArchive();
   if (!written) {
@@ -111,7 +106,7 @@ int List(const std::string& archiveName, std::ostream& out) {
   for (size_t i = 0; i < reader.Entries().size(); ++i) {
     const TArchiveEntry& entry = reader.Entries()[i];
     out << Format("%10d %10d %08X %-7s %s\n", entry.FileSize, entry.StoredSize, entry.Crc,
-                  MethodName(entry), reader.StoredName(i).c_str());
+                  MethodName(entry), Printable(reader.StoredName(i)).c_str());
   }
   return teOk;
 }
@@ -124,7 +119,7 @@ int Test(const std::string& archiveName, std::ostream& out, std::ostream& err) {
       reader.RelativePath(i);
       reader.VerifyMember(i);
     } catch (const Exception& error) {
-      err << "vorlen-archive: " << error.what() << "\n";
+      err << "vorlen-archive: " << Printable(error.what()) << "\n";
       sound = false;
     }
   }
@@ -160,7 +155,7 @@ int RunArchiveTool(const std::vector<std::string>& args, std::ostream& out, std:
       return Extract(args[1], args[2], out);
     }
   } catch (const std::exception& error) {
-    err << "vorlen-archive: " << error.what() << "\n";
+    err << "vorlen-archive: " << Printable(error.what()) << "\n";
     return teFailed;
   }
   return Usage(err, Format("unknown command %s", command.c_str()));

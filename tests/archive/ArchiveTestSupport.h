@@ -1,6 +1,6 @@
-// Hand-made archives for the reader's tests: records filled in field by field, members deflated
-// with zlib's compress2 and checksums from zlib's crc32, so that nothing comes from the code
-// under test.
+// Support for the archive tests: scratch directories, file contents, and hand-made archives
+// (records filled in field by field, members deflated with zlib's compress2, checksums from zlib's
+// crc32), so that expected bytes never come from the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -114,6 +114,25 @@ class TArchiveBuilder {
   std::vector<TArchiveEntry> FEntries;
 };
 
+// Inflates one zlib stream with zlib itself; expectedSize is the exact inflated size.
+inline std::string Inflate(const std::string& stream, size_t expectedSize) {
+  std::string out(expectedSize, '\0');
+  uLongf outSize = static_cast<uLongf>(expectedSize);
+  const int rc = uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
+                            reinterpret_cast<const Bytef*>(stream.data()),
+                            static_cast<uLong>(stream.size()));
+  if (rc != Z_OK || outSize != expectedSize) return "<inflate failed>";
+  return out;
+}
+
+// Incompressible bytes from a fixed seed.
+inline std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
 // Mixed, partly compressible bytes from a fixed seed.
 inline std::string MixedBytes(size_t size, uint32_t seed) {
   std::mt19937 random(seed);
@@ -138,7 +157,7 @@ class TTempDir {
     std::random_device seed;
     for (;;) {
       FPath = std::filesystem::temp_directory_path() /
-              ("vorlen-reader-" + std::to_string(seed()) + std::to_string(seed()));
+              ("vorlen-archive-test-" + std::to_string(seed()) + std::to_string(seed()));
       if (std::filesystem::create_directory(FPath)) break;
     }
   }
