@@ -1,0 +1,169 @@
+// Sustained upload throughput of vorlen-service over loopback through the client's own proxy:
+// one client sending a whole file in 204,800-byte parts, then four clients sending the same parts
+// between them at once. The service runs as a child process, so its peak resident memory
+// (VmHWM) can be read; it is measured for a small and a large file to show that it does not grow
+// with the file size.
+//
+// Usage: vorlen-service-bench [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "checksum/Checksum.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "soap/SOAPAttachment.h"
+#include "transport/HTTPRIO.h"
+
+namespace fs = std::filesystem;
+using namespace vorlen;
+
+namespace {
+
+constexpr int64_t kPartSize = 204800;
+
+class TServiceProcess {
+ public:
+  explicit TServiceProcess(const fs::path& root) {
+    int out[2];
+    if (pipe(out) != 0) throw Exception("pipe failed");
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      // The request log would cost terminal time, not service time.
+      freopen("/dev/null", "w", stderr);
+      execl(VORLEN_SERVICE_BINARY, VORLEN_SERVICE_BINARY, "--port", "0", "--root",
+            root.c_str(), "--max-delivered", "8G", "--max-parts", "100000", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    FILE* stream = fdopen(out[0], "r");
+    char line[512] = {};
+    if (!fgets(line, sizeof line, stream)) throw Exception("the service did not start");
+    fclose(stream);
+    std::string text(line);
+    const std::string prefix = "listening on ";
+    if (text.rfind(prefix, 0) != 0) throw Exception("unexpected first line: " + text);
+    FUrl = text.substr(prefix.size());
+    while (!FUrl.empty() && (FUrl.back() == '\n' || FUrl.back() == '\r')) FUrl.pop_back();
+  }
+  ~TServiceProcess() {
+    kill(FPid, SIGTERM);
+    waitpid(FPid, nullptr, 0);
+  }
+  const std::string& Url() const { return FUrl; }
+  // Peak resident set in KiB.
+  long PeakKiB() const {
+    std::ifstream status("/proc/" + std::to_string(FPid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t FPid = -1;
+  std::string FUrl;
+};
+
+// Part i of the file: bytes that differ from part to part, made on the fly.
+void FillPart(std::string& part, int64_t index, int64_t length) {
+  part.resize(static_cast<size_t>(length));
+  uint32_t state = static_cast<uint32_t>(index) * 2654435761u + 1;
+  for (char& c : part) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+}
+
+std::string Hash(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  UpdateCrc32(bytes.data(), static_cast<uint32_t>(bytes.size()), crc);
+  return Format("%.8X", ~crc);
+}
+
+// Uploads parts first, first + step, ... of a file of size bytes; returns the bytes sent.
+int64_t UploadParts(const std::string& url, const std::string& sess, int64_t size, int first,
+                    int step) {
+  ISenderServicePtr proxy = BindSenderService(false, url, nullptr);
+  const int64_t last = size / kPartSize;
+  std::string part;
+  TSOAPAttachment attachment;
+  int64_t sent = 0;
+  for (int64_t i = first; i <= last; i += step) {
+    FillPart(part, i, std::min(kPartSize, size - i * kPartSize));
+    TMemoryStream stream(part);
+    attachment.SetSourceStream(&stream, TStreamOwnership::soReference);
+    if (!proxy->UploadFilePart(sess, Format("bench._%.3d", static_cast<int>(i)), Hash(part),
+                               &attachment)) {
+      throw Exception(Format("part %d was refused", static_cast<int>(i)));
+    }
+    attachment.ReleaseSourceStream();
+    sent += static_cast<int64_t>(part.size());
+  }
+  return sent;
+}
+
+double Run(const std::string& url, int64_t size, int clients) {
+  ISenderServicePtr proxy = BindSenderService(false, url, nullptr);
+  const std::string sess = proxy->GetSession();
+  std::atomic<int64_t> sent{0};
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c) {
+    threads.emplace_back([&, c] { sent += UploadParts(url, sess, size, c, clients); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!proxy->MergeFile(static_cast<int32_t>(size / kPartSize), "bench.bin", sess)) {
+    throw Exception("the merge failed");
+  }
+  proxy->DelTempFiles(sess);
+  return static_cast<double>(sent) / 1e6 / seconds;
+}
+
+void Measure(int64_t mib, const fs::path& root) {
+  const int64_t size = mib << 20;
+  TServiceProcess service(root);
+  const double single = Run(service.Url(), size, 1);
+  const double four = Run(service.Url(), size, 4);
+  std::printf("file %4lld MiB: 1 client %7.1f MB/s, 4 clients %7.1f MB/s, service peak RSS "
+              "%6.1f MiB\n",
+              static_cast<long long>(mib), single, four, service.PeakKiB() / 1024.0);
+  std::fflush(stdout);
+  fs::remove_all(root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int64_t large = argc > 1 ? std::atoll(argv[1]) : 256;
+  const int64_t small = argc > 2 ? std::atoll(argv[2]) : 32;
+  const fs::path root = fs::temp_directory_path() / Format("vorlen-service-bench-%d", getpid());
+  try {
+    std::printf("parts of %lld bytes over loopback, written to disk under %s\n",
+                static_cast<long long>(kPartSize), root.c_str());
+    Measure(small, root / "small");
+    Measure(large, root / "large");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vorlen-service-bench: %s\n", e.what());
+    fs::remove_all(root);
+    return 1;
+  }
+  fs::remove_all(root);
+  return 0;
+}

@@ -1,0 +1,37 @@
+// Command-line options of vorlen-service.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/Exception.h"
+
+namespace vorlen {
+
+// Bad usage: the message says which option and why.
+class EServiceUsage : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+struct TServiceOptions {
+  std::string Host = "127.0.0.1";
+  int Port = 8080;  // 0 picks a free port
+  std::string Root = "./vorlen-inbox";
+  int64_t MaxBody = int64_t{8} << 20;        // bytes of one request body
+  int MaxParts = 16384;                       // parts per session (2 GiB in 200 KiB parts fit)
+  int64_t MaxDelivered = int64_t{2} << 30;   // bytes of a merged file, and of an unpacked archive
+  int Threads = 8;                            // worker threads of the HTTP server
+  int TimeoutSeconds = 60;                    // read and write time-out of one connection
+  bool Help = false;
+};
+
+// Parses the arguments after the program name ("--name value" or "--name=value"). Sizes take an
+// optional K, M or G suffix (binary). Raises EServiceUsage.
+TServiceOptions ParseServiceOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::string ServiceUsage();
+
+}  // namespace vorlen

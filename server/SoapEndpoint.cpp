@@ -1,0 +1,248 @@
+#include "server/SoapEndpoint.h"
+
+#include <charconv>
+#include <filesystem>
+#include <memory>
+
+#include "runtime/Format.h"
+#include "server/SessionId.h"
+#include "soap/InvRegistry.h"
+#include "soap/MimeAttachmentHandler.h"
+#include "soap/SOAPAttachment.h"
+#include "soap/SOAPExceptions.h"
+#include "soap/SenderServiceIntf.h"
+#include "soap/SoapServerMessages.h"
+
+namespace vorlen {
+
+const char* const kSoapContentType = "text/xml; charset=\"utf-8\"";
+
+namespace {
+
+// A fault the request caused.
+class EClientFault : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The media type without parameters, lower case.
+std::string MediaType(const std::string& contentType) {
+  return Lower(Trim(contentType.substr(0, contentType.find(';'))));
+}
+
+std::string Unquote(const std::string& text) {
+  std::string value = Trim(text);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+const TSoapRequestParam& Param(const TSoapRequest& request, const std::string& name) {
+  const TSoapRequestParam* param = request.Find(name);
+  if (param == nullptr) throw EClientFault(Format("Missing parameter %s", name.c_str()));
+  return *param;
+}
+
+int32_t IntParam(const TSoapRequest& request, const std::string& name) {
+  const std::string text = Trim(Param(request, name).Text);
+  int32_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) {
+    throw EClientFault(Format("Parameter %s: '%.32s' is not a 32-bit integer", name.c_str(),
+                              text.c_str()));
+  }
+  return value;
+}
+
+// The received attachment that the parameter refers to with href="cid:...".
+TSOAPAttachmentData& Attachment(const TSoapRequest& request, const std::string& name,
+                                TSoapDataList& received) {
+  const TSoapRequestParam& param = Param(request, name);
+  if (param.Nil || param.Href.empty()) {
+    throw EClientFault(Format("Parameter %s carries no attachment", name.c_str()));
+  }
+  std::string id = param.Href;
+  if (Lower(id.substr(0, 4)) == "cid:") id = id.substr(4);
+  for (auto& data : received) {
+    std::string contentId = data->ContentId;
+    if (contentId.size() >= 2 && contentId.front() == '<' && contentId.back() == '>') {
+      contentId = contentId.substr(1, contentId.size() - 2);
+    }
+    if (contentId == id && !data->CacheFile.empty()) return *data;
+  }
+  throw EClientFault(Format("Attachment '%.128s' of parameter %s not found in the request",
+                            param.Href.c_str(), name.c_str()));
+}
+
+// Fault texts quote parts of the request and may have been cut in the middle of a character:
+// keep whole UTF-8 characters that XML can carry and turn every other byte into "?".
+std::string XmlSafe(const std::string& text) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+                                  : (lead >> 3) == 0x1E ? 4 : 0;
+    bool valid = length != 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (length == 1) valid = lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r';
+    if (valid && length == 2) valid = lead >= 0xC2;
+    if (valid) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string Fault(const char* code, const std::string& text) {
+  try {
+    return WriteSoapFault(code, XmlSafe(text));
+  } catch (const std::exception&) {
+    return WriteSoapFault(code, "The request could not be read");
+  }
+}
+
+class TRequestFolder {
+ public:
+  explicit TRequestFolder(std::filesystem::path path) : FPath(std::move(path)) {
+    std::filesystem::create_directories(FPath);
+  }
+  ~TRequestFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  TRequestFolder(const TRequestFolder&) = delete;
+  TRequestFolder& operator=(const TRequestFolder&) = delete;
+  const std::filesystem::path& Path() const { return FPath; }
+
+ private:
+  std::filesystem::path FPath;
+};
+
+std::string Boolean(bool value) { return value ? "true" : "false"; }
+
+}  // namespace
+
+TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) {
+  RegisterSenderService();
+}
+
+TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::string& soapAction,
+                                 TStream& body) {
+  TSoapReply reply;
+  reply.ContentType = kSoapContentType;
+  // Each request gets a folder of its own for its attachments: cache file names are reused as
+  // soon as a file is gone, and a part moved into a session must not be taken for a newer
+  // request's file. Declared before the list, so the list's clean-up runs first.
+  TRequestFolder folder(FServer.IncomingDir() / ("req-" + NewSessionId()));
+  TSoapDataList received;
+  try {
+    try {
+      const std::string mediaType = MediaType(contentType);
+      TMemoryStream rootPart;
+      TStream* envelope = &body;
+      if (mediaType == "multipart/related") {
+        try {
+          TMimeAttachmentHandler handler;
+          handler.ProcessMultiPartForm(body, rootPart, contentType, received,
+                                       folder.Path().string());
+        } catch (const Exception& e) {
+          throw EClientFault(Format("Malformed multipart body: %s", e.what()));
+        }
+        rootPart.SetPosition(0);
+        envelope = &rootPart;
+      } else if (mediaType != "text/xml") {
+        throw EClientFault(Format("Unsupported content type '%.128s'", contentType.c_str()));
+      }
+
+      const TSoapRequest request = ReadSoapRequest(*envelope);
+      reply.Operation = request.Operation;
+      const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
+      const int method = intf == nullptr ? -1 : IndexOfMethod(*intf, request.Operation);
+      if (method < 0 || request.Namespace != intf->Namespace) {
+        throw EClientFault(Format("Unknown operation {%.256s}%.256s", request.Namespace.c_str(),
+                                  request.Operation.c_str()));
+      }
+      const std::string action = InvRegistry().GetActionURIOfInfo(*intf, request.Operation, method);
+      if (Unquote(soapAction) != action) {
+        throw EClientFault(Format("SOAPAction '%.256s' does not match operation %s",
+                                  soapAction.c_str(), request.Operation.c_str()));
+      }
+      if (const TSoapRequestParam* sess = request.Find("Sess")) reply.Session = sess->Text;
+
+      std::string xsdType = "xsd:boolean";
+      std::string value;
+      switch (method) {
+        case smGetSession:
+          xsdType = "xsd:string";
+          value = FServer.GetSession();
+          reply.Session = value;
+          break;
+        case smUploadFilePart: {
+          TSOAPAttachmentData& part = Attachment(request, "FilePart", received);
+          value = Boolean(FServer.UploadFilePart(Param(request, "Sess").Text,
+                                                 Param(request, "PartName").Text,
+                                                 Trim(Param(request, "Hash").Text),
+                                                 part.CacheFile));
+          break;
+        }
+        case smMergeFile:
+          value = Boolean(FServer.MergeFile(IntParam(request, "Parts"),
+                                            Param(request, "FileName").Text,
+                                            Param(request, "Sess").Text));
+          break;
+        case smUnZip:
+          value = Boolean(FServer.UnZip(Param(request, "Sess").Text));
+          break;
+        case smDelTempFiles:
+          value = Boolean(FServer.DelTempFiles(Param(request, "Sess").Text));
+          break;
+        default:
+          throw EClientFault(Format("Unknown operation %s", request.Operation.c_str()));
+      }
+      reply.Body = WriteSoapResponse(request.Operation, intf->Namespace, xsdType, value);
+      reply.Outcome = value;
+    } catch (const EClientFault&) {
+      throw;
+    } catch (const EUnknownSession& e) {
+      throw EClientFault(e.Message());
+    } catch (const EDOMParseError& e) {
+      throw EClientFault(Format("Malformed XML: %s", e.what()));
+    } catch (const ESOAPDomConvertError& e) {
+      throw EClientFault(e.Message());
+    }
+  } catch (const EClientFault& e) {
+    reply.Status = 500;
+    reply.Body = Fault("SOAP-ENV:Client", e.Message());
+    reply.Outcome = "fault SOAP-ENV:Client: " + e.Message();
+  } catch (const std::exception& e) {
+    reply.Status = 500;
+    // The details (paths, system errors) go to the log, not to the caller.
+    reply.Body = Fault("SOAP-ENV:Server", "The service could not complete the request");
+    reply.Outcome = Format("fault SOAP-ENV:Server: %s", e.what());
+  }
+  return reply;
+}
+
+}  // namespace vorlen

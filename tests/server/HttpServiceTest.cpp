@@ -1,0 +1,195 @@
+// The service over loopback HTTP with raw requests: routing, limits and garbage, each answered
+// with an error while the service goes on serving.
+#include "server/HttpService.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <libxml/parser.h>
+
+#include <mutex>
+#include <vector>
+
+#include "server/ServerTestSupport.h"
+
+namespace vorlen {
+namespace {
+
+using test::TTempDir;
+
+const char* const kGetSession =
+    "<?xml version=\"1.0\"?>\n"
+    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
+    "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:GetSession "
+    "xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
+
+class HttpServiceTest : public ::testing::Test {
+ protected:
+  HttpServiceTest() {
+    FOptions.Port = 0;
+    FOptions.Root = (FRoot.Path() / "inbox").string();
+    FOptions.MaxBody = 64 * 1024;
+    FOptions.Threads = 4;
+    FService = std::make_unique<THttpService>(FOptions, [this](const std::string& line) {
+      std::lock_guard<std::mutex> guard(FLogLock);
+      FLog.push_back(line);
+    });
+    FService->Start();
+  }
+
+  httplib::Client Client() {
+    httplib::Client client("127.0.0.1", FService->Port());
+    client.set_read_timeout(10, 0);
+    return client;
+  }
+
+  httplib::Headers Action(const std::string& operation) {
+    return {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#" + operation + "\""}};
+  }
+
+  // A GetSession that works proves the service still serves.
+  void ExpectStillServing() {
+    auto client = Client();
+    auto result = client.Post(kSoapPath, Action("GetSession"), kGetSession,
+                              "text/xml; charset=\"utf-8\"");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    EXPECT_NE(result->body.find("<return xsi:type=\"xsd:string\">"), std::string::npos);
+  }
+
+  std::vector<std::string> Log() {
+    std::lock_guard<std::mutex> guard(FLogLock);
+    return FLog;
+  }
+
+  TTempDir FRoot;
+  TServiceOptions FOptions;
+  std::mutex FLogLock;
+  std::vector<std::string> FLog;
+  std::unique_ptr<THttpService> FService;
+};
+
+TEST_F(HttpServiceTest, RoutesTheSoapAndWsdlAddressesOnly) {
+  EXPECT_EQ(FService->Url(), "http://127.0.0.1:" + std::to_string(FService->Port()) +
+                                 "/FileUploader/Sender_Server.dll/soap/ISenderService");
+  ExpectStillServing();
+  auto client = Client();
+  auto wsdl = client.Get(kWsdlPath);
+  ASSERT_TRUE(wsdl);
+  EXPECT_EQ(wsdl->status, 200);
+  EXPECT_EQ(wsdl->get_header_value("Content-Type"), "text/xml; charset=\"utf-8\"");
+  for (const char* op : {"GetSession", "UploadFilePart", "MergeFile", "UnZip", "DelTempFiles"}) {
+    EXPECT_NE(wsdl->body.find(std::string("<soap:operation soapAction=\"urn:SenderServiceIntf-"
+                                          "ISenderService#") + op + "\" style=\"rpc\"/>"),
+              std::string::npos) << op;
+  }
+  EXPECT_NE(wsdl->body.find("<soap:address location=\"" + FService->Url() + "\"/>"),
+            std::string::npos);
+  EXPECT_NE(wsdl->body.find("<part name=\"Parts\" type=\"xs:int\"/><part name=\"FileName\" "
+                            "type=\"xs:string\"/><part name=\"Sess\" type=\"xs:string\"/>"),
+            std::string::npos);
+  xmlDoc* parsed = xmlReadMemory(wsdl->body.data(), static_cast<int>(wsdl->body.size()),
+                                 "wsdl.xml", nullptr, XML_PARSE_NONET);
+  EXPECT_NE(parsed, nullptr) << "the WSDL is not well-formed";
+  xmlFreeDoc(parsed);
+
+  for (const char* path : {"/", "/FileUploader/Sender_Server.dll/soap/ISenderServiceX",
+                           "/FileUploader/Sender_Server.dll/soap/ISenderService/x",
+                           "/FileUploader/Sender_ServerXdll/soap/ISenderService"}) {
+    auto result = client.Post(path, Action("GetSession"), kGetSession, "text/xml");
+    ASSERT_TRUE(result) << path;
+    EXPECT_EQ(result->status, 404) << path;
+  }
+  auto getSoap = client.Get(kSoapPath);
+  ASSERT_TRUE(getSoap);
+  EXPECT_EQ(getSoap->status, 404);
+
+  // One log line per request: time, peer, session, operation, result.
+  const auto log = Log();
+  ASSERT_GE(log.size(), 7u);
+  EXPECT_NE(log[0].find(" 127.0.0.1:"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find(" GetSession "), std::string::npos) << log[0];
+  EXPECT_NE(log[2].find("HTTP 404"), std::string::npos) << log[2];
+}
+
+TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
+  auto client = Client();
+  const std::string big(FOptions.MaxBody + 1, 'x');
+  auto declared = client.Post(kSoapPath, Action("GetSession"), big, "text/xml");
+  ASSERT_TRUE(declared);
+  EXPECT_EQ(declared->status, 413);
+  ExpectStillServing();
+
+  // Without a declared length the limit holds as well.
+  auto chunked = client.Post(
+      kSoapPath, Action("GetSession"),
+      [&](size_t offset, httplib::DataSink& sink) {
+        if (offset < big.size()) {
+          sink.write(big.data() + offset, std::min<size_t>(8192, big.size() - offset));
+        } else {
+          sink.done();
+        }
+        return true;
+      },
+      "text/xml");
+  ASSERT_TRUE(chunked);
+  EXPECT_EQ(chunked->status, 413);
+  ExpectStillServing();
+
+  // A body at the limit is read.
+  std::string padded = kGetSession;
+  padded.append(FOptions.MaxBody - padded.size(), ' ');
+  auto atLimit = client.Post(kSoapPath, Action("GetSession"), padded, "text/xml");
+  ASSERT_TRUE(atLimit);
+  EXPECT_EQ(atLimit->status, 200);
+  int refused = 0;
+  for (const std::string& line : Log()) refused += line.find(" HTTP 413") != std::string::npos;
+  EXPECT_EQ(refused, 2);
+}
+
+TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
+  const std::string root =
+      std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +
+      std::to_string(std::string(kGetSession).size()) + "\r\n\r\n" + kGetSession;
+  struct TCase {
+    const char* What;
+    std::string ContentType, Action, Body;
+  } cases[] = {
+      {"non-XML", "text/xml", "GetSession", "\x01\x02 not xml at all"},
+      {"empty body", "text/xml", "GetSession", ""},
+      {"wrong SOAPAction", "text/xml", "UnZip", kGetSession},
+      {"truncated multipart", "multipart/related; boundary=B", "GetSession",
+       root.substr(0, root.size() / 2)},
+      {"multipart without delimiter", "multipart/related; boundary=B", "GetSession",
+       std::string(5000, '-')},
+      {"endless header line", "multipart/related; boundary=B", "GetSession",
+       "\r\n--B\r\n" + std::string(30000, 'H')},
+      {"doctype", "text/xml", "GetSession",
+       "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"},
+      {"deep nesting", "text/xml", "GetSession", std::string(20000, '<') },
+  };
+  for (const TCase& c : cases) {
+    auto client = Client();
+    auto result = client.Post(kSoapPath, Action(c.Action), c.Body, c.ContentType.c_str());
+    ASSERT_TRUE(result) << c.What;
+    EXPECT_EQ(result->status, 500) << c.What;
+    EXPECT_NE(result->body.find("<faultcode>SOAP-ENV:Client</faultcode>"), std::string::npos)
+        << c.What << ": " << result->body;
+    ExpectStillServing();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(FService->Server().IncomingDir()));
+}
+
+TEST_F(HttpServiceTest, StopsAndReleasesThePort) {
+  const int port = FService->Port();
+  FService->Stop();
+  FService.reset();
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(1, 0);
+  EXPECT_FALSE(client.Get(kWsdlPath));
+}
+
+}  // namespace
+}  // namespace vorlen

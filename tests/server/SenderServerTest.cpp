@@ -1,0 +1,262 @@
+// The service's operations on the session folders, called directly.
+#include "server/SenderServer.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/ZLIBArchive.h"
+#include "server/FileNames.h"
+#include "server/ServerTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlen {
+namespace {
+
+using test::ListTree;
+using test::ReadFile;
+using test::TTempDir;
+using test::WriteFile;
+
+class SenderServerTest : public ::testing::Test {
+ protected:
+  SenderServerTest() : FServer(FRoot.Path() / "inbox", TServiceLimits{}) {}
+
+  // A received attachment as the HTTP side leaves it in the incoming folder.
+  fs::path Received(const std::string& bytes) {
+    const fs::path path = FServer.IncomingDir() / ("att-" + std::to_string(FCounter++));
+    WriteFile(path, bytes);
+    return path;
+  }
+  bool Upload(const std::string& sess, const std::string& name, const std::string& hash,
+              const std::string& bytes) {
+    return FServer.UploadFilePart(sess, name, hash, Received(bytes));
+  }
+  fs::path Folder(const std::string& sess) { return FRoot.Path() / "inbox" / sess; }
+
+  TTempDir FRoot;
+  TSenderServer FServer;
+  int FCounter = 0;
+};
+
+TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
+  const std::string first = FServer.GetSession();
+  const std::string second = FServer.GetSession();
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(IsSessionId(first));
+  EXPECT_TRUE(fs::is_directory(Folder(first) / "parts"));
+  EXPECT_TRUE(fs::is_directory(Folder(first) / "delivered"));
+
+  const auto before = ListTree(FRoot.Path());
+  const std::string unknown[] = {"", "00000000000000000000000000000000", "../../etc", "..",
+                                 std::string(first).replace(0, 1, "G"), first + "/.."};
+  for (const std::string& bad : unknown) {
+    EXPECT_THROW(FServer.UnZip(bad), EUnknownSession) << bad;
+    EXPECT_THROW(Upload(bad, "x._000", "", "abc"), EUnknownSession) << bad;
+    EXPECT_THROW(FServer.MergeFile(0, "x", bad), EUnknownSession) << bad;
+    EXPECT_THROW(FServer.DelTempFiles(bad), EUnknownSession) << bad;
+  }
+  // The refused uploads left their received files in the incoming folder, nothing else.
+  for (const std::string& name : ListTree(FRoot.Path())) {
+    if (before.count(name) == 0) {
+      EXPECT_EQ(name.rfind("inbox/.incoming/", 0), 0u) << name;
+    }
+  }
+}
+
+TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
+  const std::string sess = FServer.GetSession();
+  EXPECT_TRUE(Upload(sess, "f._000", "352441C2", "abc"));
+  EXPECT_TRUE(Upload(sess, "f._001", "352441c2", "abc"));  // case is ignored
+  EXPECT_TRUE(Upload(sess, "f._002", "00000000", ""));
+  EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "abc");
+
+  // A wrong or malformed hash keeps nothing, also not over an earlier good copy.
+  for (const char* hash : {"352441C3", "352441C", "352441C20", "0x352441", " 352441C2", "zzzzzzzz"}) {
+    EXPECT_FALSE(Upload(sess, "f._003", hash, "abc")) << hash;
+    EXPECT_FALSE(Upload(sess, "f._000", hash, "xyz")) << hash;
+  }
+  EXPECT_FALSE(fs::exists(Folder(sess) / "parts" / "f._003"));
+  EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "abc");
+
+  // A later good copy replaces the earlier one.
+  EXPECT_TRUE(Upload(sess, "f._000", "", "replaced"));
+  EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "replaced");
+
+  // The details file goes beside the parts, not among them.
+  EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "from X\r\n"));
+  EXPECT_EQ(ReadFile(Folder(sess) / "sendDetails.txt"), "from X\r\n");
+  EXPECT_FALSE(fs::exists(Folder(sess) / "parts" / "sendDetails.txt"));
+}
+
+TEST_F(SenderServerTest, NamesFromRequestsNeverReachOutsideTheSession) {
+  const std::string sess = FServer.GetSession();
+  EXPECT_TRUE(Upload(sess, "x._000", "", "data"));
+  const auto before = ListTree(FRoot.Path());
+  for (const char* name : {"..\\x", "../x", "/etc/x", "C:x", "", "..", "a\x01" "b", "x/../../y"}) {
+    EXPECT_FALSE(Upload(sess, name, "", "evil")) << name;
+    EXPECT_FALSE(FServer.MergeFile(0, name, sess)) << name;
+  }
+  std::set<std::string> added;
+  for (const std::string& name : ListTree(FRoot.Path())) {
+    if (before.count(name) == 0 && name.rfind("inbox/.incoming/", 0) != 0) added.insert(name);
+  }
+  EXPECT_TRUE(added.empty()) << *added.begin();
+  EXPECT_FALSE(fs::exists(FRoot.Path() / "x"));
+  EXPECT_FALSE(fs::exists(FRoot.Path() / "inbox" / "x"));
+}
+
+TEST_F(SenderServerTest, MergeJoinsEveryPartOrNothing) {
+  const std::string sess = FServer.GetSession();
+  EXPECT_TRUE(Upload(sess, "report._000", "", "Hello, "));
+  EXPECT_TRUE(Upload(sess, "report._002", "", "!"));
+  EXPECT_FALSE(FServer.MergeFile(2, "report.pdf", sess));  // part 1 is missing
+  EXPECT_FALSE(fs::exists(Folder(sess) / "delivered" / "report.pdf"));
+  EXPECT_FALSE(FServer.MergeFile(-1, "report.pdf", sess));
+
+  EXPECT_TRUE(Upload(sess, "report._001", "", "world"));
+  EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
+  // Only the parts named: 0 to 1 of three.
+  EXPECT_TRUE(FServer.MergeFile(1, "report.pdf", sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world");
+
+  // Names without extension and with several dots.
+  EXPECT_TRUE(Upload(sess, "README._000", "", "readme"));
+  EXPECT_TRUE(FServer.MergeFile(0, "README", sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "README"), "readme");
+  EXPECT_TRUE(Upload(sess, "a.b._000", "", "ab"));
+  EXPECT_TRUE(FServer.MergeFile(0, "a.b.c", sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "a.b.c"), "ab");
+  // Nothing left over from the merges.
+  EXPECT_TRUE(fs::is_empty(Folder(sess) / "work"));
+}
+
+TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
+  const std::string sess = FServer.GetSession();
+  EXPECT_FALSE(FServer.UnZip(sess));  // nothing merged yet
+  const std::string garbage(4000, 'x');
+  EXPECT_TRUE(Upload(sess, "vorarch._000", "", garbage));
+  EXPECT_TRUE(FServer.MergeFile(0, "vorarch.rar", sess));
+  EXPECT_FALSE(FServer.UnZip(sess));
+  EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"vorarch.rar"});
+  EXPECT_TRUE(fs::is_empty(Folder(sess) / "work"));
+
+  // The archive was not unpacked, so it is the delivery and stays.
+  EXPECT_TRUE(FServer.DelTempFiles(sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "vorarch.rar"), garbage);
+  EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
+}
+
+TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
+  const std::string sess = FServer.GetSession();
+  EXPECT_TRUE(Upload(sess, "doc._000", "", "one"));
+  EXPECT_TRUE(Upload(sess, "doc._001", "", "two"));
+  EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "details"));
+  EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
+  EXPECT_TRUE(FServer.DelTempFiles(sess));
+  EXPECT_TRUE(FServer.DelTempFiles(sess));  // twice is harmless
+  EXPECT_EQ(ListTree(Folder(sess)),
+            (std::set<std::string>{"delivered", "delivered/doc.txt", "parts", "sendDetails.txt",
+                                   "work"}));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "doc.txt"), "onetwo");
+  EXPECT_FALSE(FServer.MergeFile(1, "doc.txt", sess));  // the parts are gone
+}
+
+TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
+  TTempDir root;
+  TSenderServer server(root.Path(), TServiceLimits{3, 10});
+  const std::string sess = server.GetSession();
+  auto upload = [&](const std::string& name, const std::string& bytes) {
+    const fs::path received = server.IncomingDir() / "att";
+    WriteFile(received, bytes);
+    return server.UploadFilePart(sess, name, "", received);
+  };
+  EXPECT_TRUE(upload("f._000", "1234"));
+  EXPECT_TRUE(upload("f._001", "1234"));
+  EXPECT_FALSE(upload("f._002", "12345"));  // 13 bytes of parts > 10
+  EXPECT_TRUE(upload("f._002", "12"));
+  EXPECT_FALSE(upload("f._003", "1"));      // a fourth part > 3
+  EXPECT_TRUE(upload("f._001", "1"));       // replacing counts once, with its new size
+  EXPECT_FALSE(server.MergeFile(3, "f.bin", sess));  // more parts than allowed
+  EXPECT_TRUE(server.MergeFile(2, "f.bin", sess));
+  EXPECT_EQ(ReadFile(root.Path() / sess / "delivered" / "f.bin"), "1234112");
+}
+
+TEST(SenderServerRestart, SessionFoldersOfAnEarlierRunAreTakenUp) {
+  TTempDir root;
+  std::string sess;
+  {
+    TSenderServer first(root.Path(), TServiceLimits{});
+    sess = first.GetSession();
+    WriteFile(first.IncomingDir() / "att", "abc");
+    EXPECT_TRUE(first.UploadFilePart(sess, "f._000", "352441C2", first.IncomingDir() / "att"));
+    WriteFile(first.IncomingDir() / "stale", "left over");
+  }
+  TSenderServer second(root.Path(), TServiceLimits{});
+  EXPECT_TRUE(fs::is_empty(second.IncomingDir()));
+  EXPECT_TRUE(second.MergeFile(0, "f.txt", sess));
+  EXPECT_EQ(ReadFile(root.Path() / sess / "delivered" / "f.txt"), "abc");
+}
+
+}  // namespace
+}  // namespace vorlen
+
+namespace vorlen {
+namespace {
+
+// An archive of the client's own component, holding the given files.
+std::string PackFiles(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& files,
+                      bool savePaths) {
+  std::vector<std::string> paths;
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    paths.push_back((dir / name).string());
+  }
+  const fs::path archivePath = dir / "packed.rar";
+  fs::remove(archivePath);
+  TZLBArchive archive;
+  archive.SavePaths = savePaths;
+  archive.CreateArchive(archivePath.string());
+  archive.AddFiles(paths);
+  archive.CloseArchive();
+  return ReadFile(archivePath);
+}
+
+TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
+  TTempDir temp;
+  fs::create_directories(temp.Path() / "src");
+  TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 100000});
+  auto send = [&](const std::string& archive) {
+    const std::string sess = server.GetSession();
+    WriteFile(server.IncomingDir() / "att", archive);
+    EXPECT_TRUE(server.UploadFilePart(sess, "a._000", "", server.IncomingDir() / "att"));
+    EXPECT_TRUE(server.MergeFile(0, "a.rar", sess));
+    return sess;
+  };
+
+  // Stored directories are refused: a delivery holds bare files only.
+  const std::string withPaths = send(PackFiles(temp.Path() / "src", {{"x.txt", "x"}}, true));
+  EXPECT_FALSE(server.UnZip(withPaths));
+  EXPECT_EQ(ListTree(temp.Path() / "inbox" / withPaths / "delivered"),
+            std::set<std::string>{"a.rar"});
+
+  // A small archive that would unpack beyond the limit is refused before anything is written.
+  const std::string bomb =
+      send(PackFiles(temp.Path() / "src", {{"zeros.bin", std::string(200000, '\0')}}, false));
+  EXPECT_LT(fs::file_size(temp.Path() / "inbox" / bomb / "delivered" / "a.rar"), 100000u);
+  EXPECT_FALSE(server.UnZip(bomb));
+  EXPECT_EQ(ListTree(temp.Path() / "inbox" / bomb / "delivered"), std::set<std::string>{"a.rar"});
+
+  // Within the limits it is delivered, and the archive leaves the delivery.
+  const std::string good =
+      send(PackFiles(temp.Path() / "src", {{"a.rar", "member named like the archive"}}, false));
+  EXPECT_TRUE(server.UnZip(good));
+  EXPECT_EQ(ReadFile(temp.Path() / "inbox" / good / "delivered" / "a.rar"),
+            "member named like the archive");
+  EXPECT_TRUE(server.DelTempFiles(good));
+  EXPECT_EQ(ListTree(temp.Path() / "inbox" / good),
+            (std::set<std::string>{"delivered", "delivered/a.rar", "parts", "work"}));
+}
+
+}  // namespace
+}  // namespace vorlen

@@ -1,0 +1,56 @@
+// Helpers of the service tests: a temporary folder, small file reads and writes, and a listing
+// of every file below a folder (to prove that nothing was written where it must not be).
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "server/SessionId.h"
+
+namespace vorlen::test {
+
+class TTempDir {
+ public:
+  TTempDir()
+      : FPath(std::filesystem::temp_directory_path() / ("vorlen-server-test-" + NewSessionId())) {
+    std::filesystem::create_directories(FPath);
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+  const std::filesystem::path& Path() const { return FPath; }
+
+ private:
+  std::filesystem::path FPath;
+};
+
+inline std::filesystem::path U8(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every file and folder below root, as generic relative paths.
+inline std::set<std::string> ListTree(const std::filesystem::path& root) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    names.insert(std::filesystem::relative(entry.path(), root).generic_string());
+  }
+  return names;
+}
+
+}  // namespace vorlen::test

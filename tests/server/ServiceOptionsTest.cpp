@@ -1,0 +1,54 @@
+#include "server/ServiceOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlen {
+namespace {
+
+TEST(ServiceOptions, DefaultsAndEveryOption) {
+  const TServiceOptions defaults = ParseServiceOptions({});
+  EXPECT_EQ(defaults.Host, "127.0.0.1");
+  EXPECT_EQ(defaults.Port, 8080);
+  EXPECT_EQ(defaults.Root, "./vorlen-inbox");
+  EXPECT_EQ(defaults.MaxBody, 8388608);
+  EXPECT_FALSE(defaults.Help);
+
+  const TServiceOptions options = ParseServiceOptions(
+      {"--host", "::1", "--port=0", "--root", "/srv/in", "--max-body", "64K", "--max-parts=10",
+       "--max-delivered", "3M", "--threads", "2", "--timeout=5", "--help"});
+  EXPECT_EQ(options.Host, "::1");
+  EXPECT_EQ(options.Port, 0);
+  EXPECT_EQ(options.Root, "/srv/in");
+  EXPECT_EQ(options.MaxBody, 65536);
+  EXPECT_EQ(options.MaxParts, 10);
+  EXPECT_EQ(options.MaxDelivered, 3145728);
+  EXPECT_EQ(options.Threads, 2);
+  EXPECT_EQ(options.TimeoutSeconds, 5);
+  EXPECT_TRUE(options.Help);
+  EXPECT_EQ(ParseServiceOptions({"--max-delivered", "1g"}).MaxDelivered, 1073741824);
+}
+
+TEST(ServiceOptions, BadUsageNamesTheOption) {
+  auto message = [](std::vector<std::string> args) {
+    try {
+      ParseServiceOptions(args);
+    } catch (const EServiceUsage& e) {
+      return e.Message();
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message({"--verbose"}), "unknown option '--verbose'");
+  EXPECT_EQ(message({"--port"}), "--port needs a value");
+  EXPECT_EQ(message({"--port", "80x"}), "--port: '80x' is not a number");
+  EXPECT_EQ(message({"--port", "65536"}), "--port: 65536 is out of range (0 to 65535)");
+  EXPECT_EQ(message({"--port", "-1"}), "--port: -1 is out of range (0 to 65535)");
+  EXPECT_EQ(message({"--max-body", "9999999999G"}),
+            "--max-body: 9999999999G is out of range (4096 to 1073741824)");
+  EXPECT_EQ(message({"--max-body", "M"}), "--max-body: 'M' is not a number");
+  EXPECT_EQ(message({"--root", ""}), "--root: empty directory");
+  EXPECT_EQ(message({"--help=yes"}), "--help takes no value");
+  EXPECT_EQ(message({"--threads", "0"}), "--threads: 0 is out of range (1 to 256)");
+}
+
+}  // namespace
+}  // namespace vorlen
