@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "ScriptedView.h"
+#include "support/ScriptedView.h"
 #include "app/ErrorHandler.h"
 #include "runtime/Exception.h"
 

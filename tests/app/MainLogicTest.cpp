@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Fakes.h"
-#include "ScriptedView.h"
+#include "support/ScriptedView.h"
 #include "app/CompatibilityLayer.h"
 #include "app/MainLogic.h"
 #include "runtime/Exception.h"
@@ -20,12 +20,12 @@ const char* const LayersKey =
     "\\software\\microsoft\\windows nt\\currentversion\\appcompatflags\\layers";
 
 struct TLogicFixture {
-  TTempDir Dir;
+  TScratchDir Dir;
   TScriptedView View;
   TMemoryRegistry Registry;
-  std::shared_ptr<TRecordingService> Service = std::make_shared<TRecordingService>();
+  std::shared_ptr<TFakeService> Service = std::make_shared<TFakeService>();
   std::vector<std::string> BoundUrls;
-  TMainLogic Logic{View, Registry, ExePath, Dir.Dir()};
+  TMainLogic Logic{View, Registry, ExePath, Dir.Path()};
 
   TLogicFixture() {
     Logic.Binder = [this](const std::string& url) -> ISenderServicePtr {
@@ -119,11 +119,11 @@ TEST(MainLogicSettings, ReadsUtf8AndUtf16FilesWithMarks) {
 TEST(MainLogicSettings, FailedSaveIsReportedAndValuesStay) {
   TScriptedView view;
   TMemoryRegistry registry;
-  TTempDir dir;
+  TScratchDir dir;
   // The executable's directory is gone: nothing there to read, and nowhere to write.
-  TMainLogic logic(view, registry, ExePath, dir.Dir() + "missing/");
+  TMainLogic logic(view, registry, ExePath, dir.Path() + "missing/");
   view.InputAnswers = {std::string("http://h/"), std::string("Org")};
-  logic.Binder = [](const std::string&) { return std::make_shared<TRecordingService>(); };
+  logic.Binder = [](const std::string&) { return std::make_shared<TFakeService>(); };
   logic.FormCreate();
   EXPECT_EQ(view.Shown.back(), "inform:Грешка при запис на настройки");
   EXPECT_EQ(view.Shown.size(), 3u);
@@ -198,13 +198,13 @@ TEST(MainLogicClose, RulesForEachState) {
   f.View.ConfirmAnswers = {false};
   EXPECT_FALSE(f.Logic.FormCloseQuery());
   EXPECT_FALSE(f.Logic.State().FClosing);
-  EXPECT_TRUE(f.Service->Calls.empty());
+  EXPECT_TRUE(f.Service->Log().empty());
 
   // Uploading, answered Yes: the service drops the session's parts.
   f.View.ConfirmAnswers = {true};
   EXPECT_TRUE(f.Logic.FormCloseQuery());
   EXPECT_TRUE(f.Logic.State().FClosing);
-  EXPECT_EQ(f.Service->Calls, std::vector<std::string>{"DelTempFiles:S-7"});
+  EXPECT_EQ(f.Service->Log(), std::vector<std::string>{"DelTempFiles:S-7"});
 
   // Server work: refused with a message.
   f.Logic.State().FState = 2;
@@ -214,7 +214,7 @@ TEST(MainLogicClose, RulesForEachState) {
                 "confirm:Наистина ли желаете да прекратите изпращането на файла?",
                 "confirm:Наистина ли желаете да прекратите изпращането на файла?",
                 "inform:В момента не може да прекратите програмата!"}));
-  EXPECT_EQ(f.Service->Calls.size(), 1u);
+  EXPECT_EQ(f.Service->Log().size(), 1u);
 }
 
 TEST(MainLogicClose, FailedCleanUpIsShownButTheWindowStillCloses) {
@@ -226,7 +226,7 @@ TEST(MainLogicClose, FailedCleanUpIsShownButTheWindowStillCloses) {
   f.View.ConfirmAnswers = {true};
   EXPECT_TRUE(f.Logic.FormCloseQuery());
   EXPECT_EQ(f.View.Shown.back(), "error:Service unavailable.");
-  EXPECT_EQ(f.Service->Calls, std::vector<std::string>{"DelTempFiles:S-9"});
+  EXPECT_EQ(f.Service->Log(), std::vector<std::string>{"DelTempFiles:S-9"});
 
   // Never bound (creation stopped early): nothing to tell the service, and no crash.
   TLogicFixture unbound;

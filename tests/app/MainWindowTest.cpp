@@ -11,7 +11,7 @@
 
 #include "Fakes.h"
 #include "QtApp.h"
-#include "ScriptedView.h"
+#include "support/ScriptedView.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "runtime/Exception.h"
@@ -24,21 +24,22 @@ using namespace vorlen::test;
 namespace {
 
 struct TWindowFixture {
-  TTempDir Dir;
+  TScratchDir Dir;
   TScriptedView Dialogs;
-  std::shared_ptr<TRecordingService> Service = std::make_shared<TRecordingService>();
+  std::shared_ptr<TFakeService> Service = std::make_shared<TFakeService>();
   TMemoryRegistry* Registry = nullptr;  // owned by the window
   std::unique_ptr<Tmain_f> Window;
 
   explicit TWindowFixture(const std::string& settings = "url=http://127.0.0.1:9/s\r\norg=O\r\n") {
     App();
+    Service->SessionId = "S-1";
     if (!settings.empty()) Dir.Write("sendcfg.ini", settings);
   }
 
   // realBinder: bind through the window's own proxy instead of the recording service.
   Tmain_f& Create(TMainLogic::TBinder binder = {}, bool realBinder = false) {
     TMainWindowOptions options;
-    options.ExePath = Dir.Dir() + "vorlen-sender";
+    options.ExePath = Dir.Path() + "vorlen-sender";
     auto registry = std::make_unique<TMemoryRegistry>();
     Registry = registry.get();
     options.Registry = std::move(registry);
@@ -175,13 +176,13 @@ TEST(MainWindow, CloseRequestsFollowTheBusyState) {
   EXPECT_FALSE(w.close());
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(state.FClosing);
-  EXPECT_TRUE(f.Service->Calls.empty());
+  EXPECT_TRUE(f.Service->Log().empty());
 
   EXPECT_TRUE(w.close());
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(state.FClosing);
   EXPECT_EQ(state.ServiceIntf, nullptr);
-  EXPECT_EQ(f.Service->Calls, std::vector<std::string>{"DelTempFiles:S-3"});
+  EXPECT_EQ(f.Service->Log(), std::vector<std::string>{"DelTempFiles:S-3"});
   EXPECT_EQ(f.Dialogs.Shown,
             (std::vector<std::string>{
                 "inform:В момента не може да прекратите програмата!",
@@ -262,7 +263,7 @@ TEST(MainWindow, SendButtonRunsTheSendCommand) {
   f.Dialogs.OpenFileAnswers = {std::nullopt};
   w.btSend->click();
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
-  EXPECT_TRUE(f.Service->Calls.empty());
+  EXPECT_TRUE(f.Service->Log().empty());
   EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Изпращане на файлове до Ворлен"));
 
   // An archive is sent as it is; a press while it runs starts no second send.
@@ -281,7 +282,7 @@ TEST(MainWindow, SendButtonRunsTheSendCommand) {
   w.btSend->click();
   EXPECT_TRUE(nestedPress);
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
-  EXPECT_EQ(f.Service->Calls,
+  EXPECT_EQ(f.Service->Log(),
             (std::vector<std::string>{"GetSession", "UploadFilePart:S-1:DATA._000",
                                       "UploadFilePart:S-1:sendDetails.txt",
                                       "MergeFile:0:DATA.ZIP:S-1", "DelTempFiles:S-1"}));
@@ -302,6 +303,6 @@ TEST(MainWindow, CloseWhileTheDialogRepaintsEndsTheSendQuietly) {
   w.btSend->click();
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(w.Logic().State().FClosing);
-  EXPECT_TRUE(f.Service->Calls.empty());
+  EXPECT_TRUE(f.Service->Log().empty());
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
 }

@@ -32,7 +32,7 @@ void AnswerNextModal(std::function<void(QWidget*)> answer, int* answered) {
 }
 
 struct TQtBoxes {
-  TTempDir Dir;
+  TScratchDir Dir;
   std::unique_ptr<Tmain_f> Window;
   int Answered = 0;
 
@@ -40,9 +40,9 @@ struct TQtBoxes {
     App();
     Dir.Write("sendcfg.ini", "url=http://127.0.0.1:9/s\r\norg=O\r\n");
     TMainWindowOptions options;
-    options.ExePath = Dir.Dir() + "vorlen-sender";
+    options.ExePath = Dir.Path() + "vorlen-sender";
     options.Registry = std::make_unique<TMemoryRegistry>();
-    options.Binder = [](const std::string&) { return std::make_shared<TRecordingService>(); };
+    options.Binder = [](const std::string&) { return std::make_shared<TFakeService>(); };
     Window = std::make_unique<Tmain_f>(std::move(options));
   }
 };

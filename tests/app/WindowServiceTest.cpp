@@ -12,7 +12,7 @@
 
 #include "Fakes.h"
 #include "QtApp.h"
-#include "ScriptedView.h"
+#include "support/ScriptedView.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "server/HttpService.h"
@@ -33,7 +33,7 @@ std::string Pattern(size_t size) {
 }
 
 struct TLiveFixture {
-  TTempDir Dir;
+  TScratchDir Dir;
   TScriptedView Dialogs;
   std::unique_ptr<THttpService> Service;
   std::unique_ptr<Tmain_f> Window;
@@ -48,10 +48,10 @@ struct TLiveFixture {
     Service = std::make_unique<THttpService>(options, [](const std::string&) {});
     Service->Start();
     Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n");
-    qputenv("Tmp", QByteArray::fromStdString(Dir.Dir()));  // the temporary archive goes here
+    qputenv("Tmp", QByteArray::fromStdString(Dir.Path()));  // the temporary archive goes here
 
     TMainWindowOptions window;
-    window.ExePath = Dir.Dir() + "vorlen-sender";
+    window.ExePath = Dir.Path() + "vorlen-sender";
     window.Registry = std::make_unique<TMemoryRegistry>();
     window.Dialogs = &Dialogs;
     Window = std::make_unique<Tmain_f>(std::move(window));

@@ -72,14 +72,13 @@ class TProcess {
   // Waits for the end; returns the exit code (128 + signal for a signal). Collects the rest of
   // both streams into AllOut / AllErr.
   int Wait() {
-    int status = 0;
-    for (;;) {
+    while (!FEnded) {
       Drain(FOut, FOutBuf, 0);
       Drain(FErr, FErrBuf, 0);
-      const pid_t done = waitpid(FPid, &status, WNOHANG);
-      if (done == FPid) break;
+      if (waitpid(FPid, &FStatus, WNOHANG) == FPid) break;
       Drain(FErr, FErrBuf, 50);
     }
+    const int status = FStatus;
     while (Drain(FOut, FOutBuf, 1000) > 0) {
     }
     while (Drain(FErr, FErrBuf, 1000) > 0) {
@@ -89,7 +88,21 @@ class TProcess {
     FOutBuf.clear();
     FErrBuf.clear();
     FPid = -1;
+    FEnded = false;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // Whether the process ends within timeoutMs; Wait() then gives its code at once.
+  bool EndsWithin(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!FEnded && std::chrono::steady_clock::now() < end) {
+      if (waitpid(FPid, &FStatus, WNOHANG) == FPid) {
+        FEnded = true;
+        break;
+      }
+      Drain(FErr, FErrBuf, 20);  // keeps a chatty process from blocking on a full pipe
+    }
+    return FEnded;
   }
 
   std::string AllOut, AllErr;  // everything read so far, whole lines included
@@ -122,6 +135,8 @@ class TProcess {
   }
 
   pid_t FPid = -1;
+  bool FEnded = false;  // reaped by EndsWithin
+  int FStatus = 0;
   int FOut = -1;
   int FErr = -1;
   std::string FOutBuf, FErrBuf;

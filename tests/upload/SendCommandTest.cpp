@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "upload/SendCommand.h"
-#include "upload/UploadFakes.h"
+#include "support/FakeService.h"
+#include "support/ScratchDir.h"
+#include "support/ScriptedView.h"
 
 namespace vorlen {
 namespace {

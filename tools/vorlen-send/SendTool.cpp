@@ -30,10 +30,28 @@ std::string Setting(const std::optional<std::string>& given, const std::string& 
   return value;
 }
 
+// A send that failed after the session was opened leaves its parts with the service. The window
+// drops them when the operator closes it; the program is about to end, so it does that itself.
+void DropSessionFiles(TSenderState& state) {
+  if (state.FState == 0 || !state.ServiceIntf || state.Session.empty()) return;
+  try {
+    state.ServiceIntf->DelTempFiles(state.Session);
+  } catch (const std::exception&) {
+    // The failure already reported usually explains this one too.
+  }
+}
+
 }  // namespace
 
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err) {
+  return RunSendTool(args, in, out, err, [](const std::string& url) {
+    return BindSenderService(false, url, nullptr);
+  });
+}
+
+int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err, const TSendBinder& binder) {
   TSendOptions options;
   try {
     options = ParseSendOptions(args);
@@ -76,12 +94,12 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
       return 2;
     }
 
-    state.ServiceIntf = BindSenderService(false, state.FUrl, nullptr);
+    state.ServiceIntf = binder(state.FUrl);
     TSendCommand command(state, view);
     command.OnPartRead = [&view](int32_t index, int64_t partCount, int64_t length) {
       view.PartRead(index, partCount, length);
     };
-    TTerminalView::CatchInterrupt();
+    TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal);
     command.btSendClick();
     switch (command.Outcome()) {
       case TSendCommand::soDone:
@@ -94,9 +112,11 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
         return 1;
     }
   } catch (const EAbort&) {
+    DropSessionFiles(state);
     return 1;
   } catch (const std::exception& e) {
-    err << e.what() << '\n';
+    err << e.what() << '\n' << std::flush;
+    DropSessionFiles(state);
     return 1;
   }
 }

@@ -1,9 +1,12 @@
 // vorlen-send: the window's send workflow from the command line.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "soap/SenderService.h"
 
 namespace vorlen {
 
@@ -11,5 +14,10 @@ namespace vorlen {
 // unpack a packed one), 1 on any failure with its text on err, 2 for bad usage.
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err);
+
+// The service reference for a URL; the program binds through the HTTP proxy.
+using TSendBinder = std::function<ISenderServicePtr(const std::string& url)>;
+int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                std::ostream& err, const TSendBinder& binder);
 
 }  // namespace vorlen

@@ -3,6 +3,12 @@
 #include <csignal>
 #include <iostream>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "runtime/Format.h"
 
 namespace vorlen {
@@ -10,10 +16,29 @@ namespace vorlen {
 namespace {
 
 volatile std::sig_atomic_t gInterrupts = 0;
+volatile std::sig_atomic_t gNoteOnNewLine = 0;  // a progress bar may hold the current line
+
+// The first press only asks for a stop, which waits for the next pumping point (the running
+// service call may take minutes); say so, so that the operator knows a second press ends it.
+const char kInterruptNote[] =
+    "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
 
 extern "C" void OnInterrupt(int) {
   gInterrupts = gInterrupts + 1;
-  if (gInterrupts >= 2) std::signal(SIGINT, SIG_DFL);  // the next press ends the program
+  if (gInterrupts >= 2) {  // the second press ends the program at once
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    return;
+  }
+  std::signal(SIGINT, OnInterrupt);  // where a caught signal resets its handler
+  // Only async-signal-safe calls here: a plain write of fixed bytes.
+#ifdef _WIN32
+  if (gNoteOnNewLine) _write(2, "\n", 1);
+  _write(2, kInterruptNote, static_cast<unsigned>(sizeof kInterruptNote - 1));
+#else
+  if (gNoteOnNewLine) (void)!write(2, "\n", 1);
+  (void)!write(2, kInterruptNote, sizeof kInterruptNote - 1);
+#endif
 }
 
 const char* const kStopped = "Изпращането е прекратено.";
@@ -21,7 +46,10 @@ const char* const kCannotStop = "В момента не може да прекр
 
 }  // namespace
 
-void TTerminalView::CatchInterrupt() { std::signal(SIGINT, OnInterrupt); }
+void TTerminalView::CatchInterrupt(bool errorIsTerminal) {
+  gNoteOnNewLine = errorIsTerminal ? 1 : 0;
+  std::signal(SIGINT, OnInterrupt);
+}
 bool TTerminalView::Interrupted() { return gInterrupts > 0; }
 
 TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
@@ -56,7 +84,8 @@ void TTerminalView::PartRead(int32_t index, int64_t partCount, int64_t length) {
 void TTerminalView::SetProgress(int position) {
   FPosition = position;
   // Only the move after an accepted part is news; the send's own end repeats it or resets it.
-  if (!FAwaitingPart || position == 0) return;
+  // The position alone cannot tell: with more than 200 parts the first ones still round to 0.
+  if (!FAwaitingPart) return;
   FAwaitingPart = false;
   ++FPartsDone;
   FBytesDone += FPendingLength;
@@ -111,6 +140,7 @@ void TTerminalView::HandleInterrupt() {
 
 bool TTerminalView::Confirm(const std::string& text) {
   ClearBar();
+  FAwaitingPart = false;  // the part was not accepted; a retry reads it again
   if (FOptions.Retry || !FOptions.InputIsTerminal) {
     const bool yes = FRetriesLeft > 0;
     if (yes) --FRetriesLeft;

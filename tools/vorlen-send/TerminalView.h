@@ -47,8 +47,8 @@ class TTerminalView : public IOperatorView {
   bool Reported() const { return FReported; }
 
   // Installs the Ctrl-C handler: the first press is handled at the next pumping point, a second
-  // one ends the program at once.
-  static void CatchInterrupt();
+  // one ends the program at once. errorIsTerminal: a progress bar may hold stderr's last line.
+  static void CatchInterrupt(bool errorIsTerminal);
   static bool Interrupted();
 
  private:

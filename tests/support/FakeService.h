@@ -1,25 +1,17 @@
-// An in-process service that records every call and fails on demand, and an operator view that
-// answers from a script and records what the operator would have seen.
+// An in-process service that records every call and fails on demand.
 #pragma once
 
-#include <deque>
-#include <filesystem>
-#include <fstream>
+#include <cstdint>
 #include <functional>
-#include <iterator>
 #include <map>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "runtime/Exception.h"
+#include "runtime/Stream.h"
+#include "soap/SOAPAttachment.h"
 #include "soap/SenderService.h"
-#include "upload/IOperatorView.h"
-#include "upload/SenderState.h"
 
 namespace vorlen::test {
 
@@ -49,6 +41,7 @@ class TFakeService : public ISenderService {
   std::function<void(const std::string& op)> OnCall;
   // Whether part bytes are read and kept; large uploads record sizes only.
   bool KeepBytes = true;
+  bool FailDelTempFiles = false;
 
   std::string GetSession() override {
     if (OnCall) OnCall("GetSession");
@@ -93,6 +86,7 @@ class TFakeService : public ISenderService {
   bool DelTempFiles(const std::string& Sess) override {
     if (OnCall) OnCall("DelTempFiles");
     Calls.push_back({"DelTempFiles", Sess, "", "", "", -1, -1});
+    if (FailDelTempFiles) throw Exception("Service unavailable");
     return true;
   }
 
@@ -100,6 +94,23 @@ class TFakeService : public ISenderService {
   std::vector<std::string> Trace() const {
     std::vector<std::string> lines;
     for (const TCall& c : Calls) lines.push_back(c.Name.empty() ? c.Op : c.Op + " " + c.Name);
+    return lines;
+  }
+  // "Op:Sess:Name" lines ("MergeFile:Parts:Name:Sess" for the merge), for whole call sequences
+  // with their sessions.
+  std::vector<std::string> Log() const {
+    std::vector<std::string> lines;
+    for (const TCall& c : Calls) {
+      if (c.Op == "GetSession") {
+        lines.push_back(c.Op);
+      } else if (c.Op == "UploadFilePart") {
+        lines.push_back(c.Op + ":" + c.Sess + ":" + c.Name);
+      } else if (c.Op == "MergeFile") {
+        lines.push_back(c.Op + ":" + std::to_string(c.Parts) + ":" + c.Name + ":" + c.Sess);
+      } else {
+        lines.push_back(c.Op + ":" + c.Sess);
+      }
+    }
     return lines;
   }
   const TCall* Find(const std::string& op, const std::string& name) const {
@@ -120,95 +131,5 @@ class TFakeService : public ISenderService {
   }
   std::map<std::string, int> FAttempts;
 };
-
-class EScriptExhausted : public std::logic_error {
- public:
-  using std::logic_error::logic_error;
-};
-
-class TScriptedView : public IOperatorView {
- public:
-  std::deque<bool> ConfirmAnswers;
-  std::deque<std::optional<std::string>> OpenFileAnswers;  // nullopt is Cancel
-  std::function<void()> OnProcessMessages;
-
-  std::vector<std::string> Shown;  // "confirm:…", "inform:…", "error:…", "open"
-  std::vector<std::string> Captions;
-  std::vector<int> Positions;
-  std::vector<bool> Enabled;       // every SetSendEnabled, in order
-  std::string CaptionText = "Изпращане на файлове до Ворлен";
-  int Position = 100;              // a previous send's end
-  bool Ticked = true;
-  int Pumps = 0;
-
-  void SetCaption(const std::string& caption) override {
-    CaptionText = caption;
-    Captions.push_back(caption);
-  }
-  std::string Caption() const override { return CaptionText; }
-  void SetProgress(int position) override {
-    Position = position;
-    Positions.push_back(position);
-  }
-  int Progress() const override { return Position; }
-  bool Checked() const override { return Ticked; }
-  void SetChecked(bool checked) override { Ticked = checked; }
-  void SetSendEnabled(bool enabled) override { Enabled.push_back(enabled); }
-  void ProcessMessages() override {
-    ++Pumps;
-    if (OnProcessMessages) OnProcessMessages();
-  }
-  bool Confirm(const std::string& text) override {
-    Shown.push_back("confirm:" + text);
-    if (ConfirmAnswers.empty()) throw EScriptExhausted("no scripted answer for Confirm");
-    const bool answer = ConfirmAnswers.front();
-    ConfirmAnswers.pop_front();
-    return answer;
-  }
-  void Inform(const std::string& text) override { Shown.push_back("inform:" + text); }
-  void ShowError(const std::string& text) override { Shown.push_back("error:" + text); }
-  bool InputQuery(const std::string&, const std::string&, std::string&) override {
-    throw EScriptExhausted("the send asks for no text");
-  }
-  bool OpenFile(std::string& path) override {
-    Shown.push_back("open");
-    if (OpenFileAnswers.empty()) throw EScriptExhausted("no scripted answer for OpenFile");
-    const std::optional<std::string> answer = OpenFileAnswers.front();
-    OpenFileAnswers.pop_front();
-    if (!answer) return false;
-    path = *answer;
-    return true;
-  }
-};
-
-// A fresh directory under the system's temporary directory, removed with the object.
-class TScratchDir {
- public:
-  TScratchDir() {
-    const auto base = std::filesystem::temp_directory_path();
-    for (int n = 0;; ++n) {
-      FPath = base / ("vorlen-upload-test-" + std::to_string(::getpid()) + "-" + std::to_string(n));
-      if (std::filesystem::create_directory(FPath)) break;
-    }
-  }
-  ~TScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  std::string Path() const { return FPath.string() + "/"; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string path = Path() + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
- private:
-  std::filesystem::path FPath;
-};
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 }  // namespace vorlen::test

@@ -30,20 +30,32 @@ class TScriptedView : public IOperatorView {
   // Everything shown, in order: "confirm:<text>", "inform:<text>", "error:<text>",
   // "input:<caption>|<prompt>|<value in the field>", "open".
   std::vector<std::string> Shown;
+  std::vector<std::string> Captions;  // every SetCaption, in order
+  std::vector<int> Positions;         // every SetProgress, in order
+  std::vector<bool> Enabled;          // every SetSendEnabled, in order
 
-  std::string CaptionText;
-  int Position = 0;
+  std::string CaptionText = "Изпращане на файлове до Ворлен";
+  int Position = 100;  // a previous send's end: a new send does not reset it
   bool Ticked = true;
   bool SendEnabled = true;
   int Pumps = 0;
 
-  void SetCaption(const std::string& caption) override { CaptionText = caption; }
+  void SetCaption(const std::string& caption) override {
+    CaptionText = caption;
+    Captions.push_back(caption);
+  }
   std::string Caption() const override { return CaptionText; }
-  void SetProgress(int position) override { Position = position; }
+  void SetProgress(int position) override {
+    Position = position;
+    Positions.push_back(position);
+  }
   int Progress() const override { return Position; }
   bool Checked() const override { return Ticked; }
   void SetChecked(bool checked) override { Ticked = checked; }
-  void SetSendEnabled(bool enabled) override { SendEnabled = enabled; }
+  void SetSendEnabled(bool enabled) override {
+    SendEnabled = enabled;
+    Enabled.push_back(enabled);
+  }
   void ProcessMessages() override {
     ++Pumps;
     if (OnProcessMessages) OnProcessMessages();
@@ -58,14 +70,14 @@ class TScriptedView : public IOperatorView {
   bool InputQuery(const std::string& caption, const std::string& prompt,
                   std::string& value) override {
     Shown.push_back("input:" + caption + "|" + prompt + "|" + value);
-    std::optional<std::string> answer = Next(InputAnswers, "InputQuery");
+    const std::optional<std::string> answer = Next(InputAnswers, "InputQuery");
     if (!answer) return false;
     value = *answer;
     return true;
   }
   bool OpenFile(std::string& path) override {
     Shown.push_back("open");
-    std::optional<std::string> answer = Next(OpenFileAnswers, "OpenFile");
+    const std::optional<std::string> answer = Next(OpenFileAnswers, "OpenFile");
     if (!answer) return false;
     path = *answer;
     return true;
