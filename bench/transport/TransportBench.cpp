@@ -1,7 +1,8 @@
 // 1,000 UploadFilePart calls of 204,800-byte parts through THTTPRIO, beside the same 1,000
 // POSTs of a pre-built body with bare libcurl on one kept-alive connection, against a loopback
-// server that reads and discards each body. Prints both throughputs, their ratio (goal: the
-// proxy takes at most 1.2 times as long) and the client's resident memory.
+// server that reads and discards each body. Runs several rounds and prints the median of each
+// path's throughput, the median ratio (goal: the proxy takes at most 1.2 times as long) and the
+// client's resident memory.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,10 +24,16 @@ using namespace vorlen;
 
 namespace {
 
-// NCALLS=<n> runs more calls, to see that memory does not grow with them.
-static const int kCalls = std::getenv("NCALLS") ? std::atoi(std::getenv("NCALLS")) : 1000;
+// NCALLS=<n> calls per path and round (more shows that memory does not grow with them);
+// NROUNDS=<n> rounds, each running every path kCalls times.
+int EnvInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+const int kCalls = EnvInt("NCALLS", 1000);
+const int kRounds = EnvInt("NROUNDS", 7);
 constexpr int kWarmUp = 20;
-constexpr int kRounds = 10;  // of kCalls / kRounds calls per path
+constexpr int kBlock = 50;
 constexpr int kPartSize = 204800;
 
 const std::string kAnswer =
@@ -50,6 +58,12 @@ double Seconds(std::chrono::steady_clock::duration d) {
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 // The multipart body that the proxy sends for one part, built once.
 std::string PrebuiltBody(const std::string& part) {
@@ -124,17 +138,12 @@ double TransportCalls(THTTPReqResp& node, TMemoryStream& body, int calls) {
   return Seconds(std::chrono::steady_clock::now() - start);
 }
 
-double ProxyCalls(ISenderService& service, TSOAPAttachment& part, int calls, int checkpoint,
-                  long& rssAtCheckpointKiB) {
+double ProxyCalls(ISenderService& service, TSOAPAttachment& part, int calls) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < calls; ++i) {
     if (!service.UploadFilePart("S", "part" + std::to_string(i), "CAFEBABE", &part)) {
       std::fprintf(stderr, "the server refused part %d\n", i);
       std::exit(1);
-    }
-    if (i + 1 == checkpoint) {
-      long peak;
-      Memory(rssAtCheckpointKiB, peak);
     }
   }
   return Seconds(std::chrono::steady_clock::now() - start);
@@ -155,7 +164,8 @@ int main() {
   for (int i = 0; i < kPartSize; ++i) partBytes[static_cast<size_t>(i)] = static_cast<char>(i * 31);
   const std::string body = PrebuiltBody(partBytes);
 
-  ISenderServicePtr service = BindSenderService(false, url);
+  auto rio = std::make_shared<THTTPRIO>();
+  ISenderServicePtr service = BindSenderService(false, url, rio);
   TMemoryStream partStream(partBytes);
   TSOAPAttachment part;
   part.SetSourceStream(&partStream, TStreamOwnership::soReference);
@@ -176,46 +186,67 @@ int main() {
   }
   TMemoryStream bodyStream(body);
 
-  long ignored = 0, startKiB = 0, peakKiB = 0;
-  TBarePoster bareClient(url, body);
-  bareClient.Post(kWarmUp);
-  ProxyCalls(*service, part, kWarmUp, 0, ignored);
+  long startKiB = 0, peakKiB = 0;
+  auto bareClient = std::make_unique<TBarePoster>(url, body);
+  bareClient->Post(kWarmUp);
+  ProxyCalls(*service, part, kWarmUp);
   TransportCalls(node, bodyStream, kWarmUp);
   Memory(startKiB, peakKiB);
 
-  // Interleaved rounds in alternating order, so that load from elsewhere on the machine and
-  // any order effect fall on both paths alike.
-  double bare = 0, proxy = 0, transport = 0;
-  std::vector<double> ratios;
-  long after100KiB = 0, ignoredRss = 0;
-  const int perRound = kCalls / kRounds;
+  // Each round runs kCalls calls per path in short blocks, the paths taking turns and the order
+  // turning from block to block, so that load from elsewhere on the machine falls on every path
+  // alike. The ratio is the median of the block ratios, not the figure of a lucky round.
+  std::vector<double> bare, proxy, transport, ratios;
+  long afterFirstRoundKiB = 0;
+  int block = 0;
   for (int round = 0; round < kRounds; ++round) {
-    double b = 0, p = 0;
-    if (round % 2 == 0) b = bareClient.Post(perRound);
-    p = ProxyCalls(*service, part, perRound, round == 0 ? perRound : 0,
-                   round == 0 ? after100KiB : ignoredRss);
-    if (round % 2 == 1) b = bareClient.Post(perRound);
-    transport += TransportCalls(node, bodyStream, perRound);
-    bare += b;
-    proxy += p;
-    ratios.push_back(p / b);
+    // Fresh connections each round: a connection that the system happens to serve slowly
+    // (it is seen now and then on a busy machine) then spoils one round, not the whole run.
+    if (round > 0) {
+      bareClient = std::make_unique<TBarePoster>(url, body);
+      rio->HTTPWebNode().CloseConnection();
+      node.CloseConnection();
+    }
+    double b = 0, p = 0, t = 0;
+    for (int done = 0; done < kCalls; done += kBlock, ++block) {
+      const int calls = std::min(kBlock, kCalls - done);
+      double bb = 0, pb = 0;
+      for (int turn = 0; turn < 3; ++turn) {
+        switch ((block + turn) % 3) {
+          case 0: bb = bareClient->Post(calls); break;
+          case 1: pb = ProxyCalls(*service, part, calls); break;
+          default: t += TransportCalls(node, bodyStream, calls); break;
+        }
+      }
+      b += bb;
+      p += pb;
+      ratios.push_back(pb / bb);
+    }
+    bare.push_back(b);
+    proxy.push_back(p);
+    transport.push_back(t);
+    std::printf("round %d: bare %.3f s, THTTPRIO %.3f s, THTTPReqResp %.3f s, ratio %.3f\n",
+                round + 1, b, p, t, p / b);
+    if (round == 0) Memory(afterFirstRoundKiB, peakKiB);
   }
-  std::sort(ratios.begin(), ratios.end());
-  const double medianRatio = (ratios[kRounds / 2 - 1] + ratios[kRounds / 2]) / 2;
   long endKiB = 0;
   Memory(endKiB, peakKiB);
 
   const double megabytes = static_cast<double>(kCalls) * kPartSize / 1e6;
-  std::printf("parts: %d x %d bytes (body %zu bytes)\n", kCalls, kPartSize, body.size());
-  std::printf("bare libcurl : %.3f s, %.1f MB/s\n", bare, megabytes / bare);
-  std::printf("THTTPRIO     : %.3f s, %.1f MB/s\n", proxy, megabytes / proxy);
-  std::printf("THTTPReqResp : %.3f s, %.1f MB/s (pre-built body, no SOAP layer; ratio %.3f)\n",
-              transport, megabytes / transport, transport / bare);
-  std::printf("ratio proxy/bare time: %.3f overall, %.3f median of %d rounds (goal <= 1.2)\n",
-              proxy / bare, medianRatio, kRounds);
-  std::printf("RSS: after warm-up %ld KiB, after the first 100 proxy calls %ld KiB, after %d %ld KiB, "
-              "peak %ld KiB (process incl. loopback server)\n",
-              startKiB, after100KiB, kCalls, endKiB, peakKiB);
+  const double bareMedian = Median(bare), proxyMedian = Median(proxy);
+  const double transportMedian = Median(transport);
+  std::printf("parts: %d x %d bytes per path and round (body %zu bytes), %d rounds\n", kCalls,
+              kPartSize, body.size(), kRounds);
+  std::printf("bare libcurl : median %.3f s, %.1f MB/s\n", bareMedian, megabytes / bareMedian);
+  std::printf("THTTPRIO     : median %.3f s, %.1f MB/s\n", proxyMedian, megabytes / proxyMedian);
+  std::printf("THTTPReqResp : median %.3f s, %.1f MB/s (pre-built body, no SOAP layer; "
+              "%.3f x bare)\n",
+              transportMedian, megabytes / transportMedian, transportMedian / bareMedian);
+  std::printf("ratio THTTPRIO / bare time: median of %zu blocks of %d calls %.3f (goal <= 1.2)\n",
+              ratios.size(), kBlock, Median(ratios));
+  std::printf("client RSS: after warm-up %ld KiB, after round 1 %ld KiB, at the end %ld KiB, "
+              "peak %ld KiB (the process, loopback server included)\n",
+              startKiB, afterFirstRoundKiB, endKiB, peakKiB);
   curl_global_cleanup();
   return 0;
 }

@@ -10,6 +10,7 @@
 namespace vorlen {
 
 // curl_global_init once per process, before the first handle (it is not thread-safe itself).
+// Raises ESOAPHTTPException when libcurl cannot be initialised.
 void EnsureCurlGlobalInit();
 
 struct TCurlEasyDeleter {

@@ -126,6 +126,8 @@ class THTTPReqResp : public IWebNode {
   void OpenConnection();
   void ApplyConnectionOptions(CURL* handle, const TCurlHeaderList& headers);
   void BuildHeaders(TCurlHeaderList& headers) const;
+  // The Content-Type line of a SOAP message, for the request and for a multipart root part.
+  const char* XmlContentTypeLine() const;
   // The registry's access point for UDDIBindingKey, empty when it gives none.
   std::string LookUpAccessPoint();
 

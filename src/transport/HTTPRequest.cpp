@@ -81,8 +81,8 @@ void THTTPRequest::ApplyOptions(const TRequestBody& body) {
   curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
   curl_easy_setopt(h, CURLOPT_POST, 1L);
-  // Room for several blocks (libcurl accepts 16 KiB to 2 MiB): a fixed buffer, whatever the
-  // body's size. The same value on every request keeps libcurl's buffer allocated.
+  // Room for two blocks (libcurl accepts 16 KiB to 2 MiB): a fixed buffer, whatever the body's
+  // size, so the socket sees fewer, larger writes while the stream is still read block by block.
   const long bufferSize =
       static_cast<long>(std::clamp<int64_t>(body.BlockSize * 2, 16 * 1024, 2 * 1024 * 1024));
   curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, bufferSize);
@@ -149,50 +149,57 @@ std::string THTTPRequest::ErrorText(CURLcode code) const {
 size_t THTTPRequest::HeaderCallback(char* data, size_t size, size_t count, void* self) {
   auto& request = *static_cast<THTTPRequest*>(self);
   const size_t length = size * count;
-  const std::string line(data, length);
-  request.FResponseStarted = true;
-  request.MarkActivity();
+  // Nothing may unwind through libcurl: a failure is kept and the transfer ends.
+  try {
+    return request.HeaderLine(std::string(data, length)) ? length : 0;
+  } catch (...) {
+    request.FPending = std::current_exception();
+    return 0;
+  }
+}
+
+bool THTTPRequest::HeaderLine(const std::string& line) {
+  FResponseStarted = true;
+  MarkActivity();
 
   if (line.rfind("HTTP/", 0) == 0) {
     // A new response (an interim 1xx, an authentication round or the final one).
-    request.FContentType.clear();
-    request.FAuthSchemes.clear();
-    request.FStatusText.clear();
+    FContentType.clear();
+    FAuthSchemes.clear();
+    FStatusText.clear();
     const size_t firstSpace = line.find(' ');
-    request.FStatus = firstSpace == std::string::npos ? 0 : std::atoi(line.c_str() + firstSpace + 1);
+    FStatus = firstSpace == std::string::npos ? 0 : std::atoi(line.c_str() + firstSpace + 1);
     if (firstSpace != std::string::npos) {
       const size_t secondSpace = line.find(' ', firstSpace + 1);
       if (secondSpace != std::string::npos) {
         std::string reason = line.substr(secondSpace + 1);
         while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n'))
           reason.pop_back();
-        request.FStatusText = reason;
+        FStatusText = reason;
       }
     }
-    return length;
+    return true;
   }
   std::string value;
   if (HeaderValue(line, "content-type", value)) {
-    request.FContentType = value;
+    FContentType = value;
   } else if (HeaderValue(line, "www-authenticate", value) ||
              HeaderValue(line, "proxy-authenticate", value)) {
     const std::string scheme = value.substr(0, value.find(' '));
-    if (!request.FAuthSchemes.empty()) request.FAuthSchemes += ' ';
-    request.FAuthSchemes += scheme;
+    if (!FAuthSchemes.empty()) FAuthSchemes += ' ';
+    FAuthSchemes += scheme;
   } else if (line == "\r\n" || line == "\n") {
-    const int status = request.FStatus;
-    if (status >= 100 && status < 200) return length;
+    if (FStatus >= 100 && FStatus < 200) return true;
     // A status error is raised without its body; only a challenge that libcurl is about to
     // answer with the credentials it holds is let through.
-    const bool curlAnswers =
-        (status == 401 && !request.FUserName.empty()) ||
-        (status == 407 && !request.FProxyUserName.empty());
-    if (request.StatusIsError() && !(IsAuthStatus(status) && curlAnswers)) {
-      request.FStoppedAtHeaders = true;
-      return 0;
+    const bool curlAnswers = (FStatus == 401 && !FUserName.empty()) ||
+                             (FStatus == 407 && !FProxyUserName.empty());
+    if (StatusIsError() && !(IsAuthStatus(FStatus) && curlAnswers)) {
+      FStoppedAtHeaders = true;
+      return false;
     }
   }
-  return length;
+  return true;
 }
 
 size_t THTTPRequest::WriteCallback(char* data, size_t size, size_t count, void* self) {
@@ -237,7 +244,9 @@ size_t THTTPRequest::ReadCallback(char* buffer, size_t size, size_t count, void*
 
 int THTTPRequest::SeekCallback(void* self, curl_off_t offset, int origin) {
   auto& request = *static_cast<THTTPRequest*>(self);
-  if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  // A body sent in one piece is rewound by libcurl itself.
+  if (origin != SEEK_SET || request.FBody == nullptr || request.FBody->Stream == nullptr)
+    return CURL_SEEKFUNC_CANTSEEK;
   try {
     request.FBody->Stream->SetPosition(offset);
     return CURL_SEEKFUNC_OK;

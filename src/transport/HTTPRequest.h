@@ -92,6 +92,8 @@ class THTTPRequest {
                               curl_off_t ulTotal, curl_off_t ulNow);
   static int PrereqCallback(void* self, char* conn, char* local, int connPort, int localPort);
 
+  // One response header line; false ends the transfer.
+  bool HeaderLine(const std::string& line);
   void ApplyOptions(const TRequestBody& body);
   bool StatusIsError() const { return FStatus >= 300 && FStatus != 500; }
   void MarkActivity() { FLastActivity = std::chrono::steady_clock::now(); }

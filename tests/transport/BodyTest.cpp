@@ -17,7 +17,8 @@ using test::TRawHttpServer;
 using test::TRawReply;
 using test::TRawRequest;
 
-TRawReply XmlOk(const TRawRequest&) { return {HttpResponse(200, "OK", "text/xml", "<ok/>")}; }
+const TRawHttpServer::THandler XmlOk =
+    test::Always(HttpResponse(200, "OK", "text/xml", "<ok/>"));
 
 std::string Pattern(size_t size) {
   std::string bytes(size, '\0');

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "soap/SOAPAttachment.h"
@@ -144,6 +145,28 @@ TEST(TransportProxy, FailedCallLeavesTheProxyUsable) {
   EXPECT_TRUE(service->UploadFilePart("s", "p", "CAFEBABE", &part));
   EXPECT_TRUE(rio->Converter().Attachments().empty());
   EXPECT_EQ(service->GetSession(), "sess&1");
+}
+
+TEST(TransportProxy, MultipartAnswerLeavesNoCacheFilesBehind) {
+  // The root part answers; a second part is an attachment that no operation returns.
+  const std::string body = "--RB\r\nContent-Type: text/xml\r\nContent-ID: <root>\r\n\r\n" +
+                           ResponseEnvelope("UnZip", "true") +
+                           "\r\n--RB\r\nContent-Type: application/binary\r\n"
+                           "Content-ID: <extra>\r\n\r\n" +
+                           std::string(5000, 'A') + "\r\n--RB--\r\n";
+  TRawHttpServer server(
+      test::Always(HttpResponse(200, "OK", "multipart/related; boundary=RB", body)));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("vorlen-proxy-" + std::to_string(server.Port()));
+  std::filesystem::create_directories(dir);
+  auto rio = std::make_shared<THTTPRIO>();
+  rio->Converter().TempDir = dir.string();
+  ISenderServicePtr service = BindSenderService(false, server.URL("/soap"), rio);
+  EXPECT_TRUE(service->UnZip("s"));
+  EXPECT_TRUE(service->UnZip("s"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+  std::filesystem::remove_all(dir);
 }
 
 TEST(TransportProxy, BinderModesAndLifetime) {

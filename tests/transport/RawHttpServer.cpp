@@ -5,9 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 namespace vorlen::test {
 
@@ -101,10 +104,12 @@ TRawHttpServer::~TRawHttpServer() {
   FAcceptor.join();
   {
     std::lock_guard<std::mutex> lock(FLock);
-    for (int socket : FSockets) ::shutdown(socket, SHUT_RDWR);
+    for (TWorker& worker : FWorkers) ::shutdown(worker.Socket, SHUT_RDWR);
   }
-  for (std::thread& worker : FWorkers) worker.join();
-  for (int socket : FSockets) ::close(socket);
+  for (TWorker& worker : FWorkers) {
+    worker.Thread.join();
+    ::close(worker.Socket);
+  }
 }
 
 std::string TRawHttpServer::URL(const std::string& path) const {
@@ -124,9 +129,32 @@ void TRawHttpServer::AcceptLoop() {
       continue;
     }
     const int connection = ++FConnections;
+    ReapFinishedWorkers();
     std::lock_guard<std::mutex> lock(FLock);
-    FSockets.push_back(socket);
-    FWorkers.emplace_back([this, socket, connection] { Serve(socket, connection); });
+    TWorker worker;
+    worker.Socket = socket;
+    worker.Done = std::make_unique<std::atomic<bool>>(false);
+    std::atomic<bool>* done = worker.Done.get();
+    worker.Thread = std::thread([this, socket, connection, done] {
+      Serve(socket, connection);
+      *done = true;
+    });
+    FWorkers.push_back(std::move(worker));
+  }
+}
+
+void TRawHttpServer::ReapFinishedWorkers() {
+  std::vector<TWorker> finished;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    auto firstFinished = std::stable_partition(FWorkers.begin(), FWorkers.end(),
+                                               [](const TWorker& w) { return !*w.Done; });
+    std::move(firstFinished, FWorkers.end(), std::back_inserter(finished));
+    FWorkers.erase(firstFinished, FWorkers.end());
+  }
+  for (TWorker& worker : finished) {
+    worker.Thread.join();
+    ::close(worker.Socket);
   }
 }
 
@@ -171,9 +199,13 @@ void TRawHttpServer::Serve(int socket, int connection) {
     }
     if (!SendAll(socket, reply.Bytes) || reply.Close) break;
   }
-  // Closed by the destructor, so that no descriptor number is reused while others may still
-  // shut it down.
+  // Closed only after this thread is joined (at the next accept or by the destructor), so that
+  // no descriptor number is reused while the destructor may still shut it down.
   ::shutdown(socket, SHUT_RDWR);
+}
+
+TRawHttpServer::THandler Always(std::string bytes) {
+  return [bytes = std::move(bytes)](const TRawRequest&) { return TRawReply{bytes}; };
 }
 
 int UnusedLoopbackPort() {

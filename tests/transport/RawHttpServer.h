@@ -62,10 +62,20 @@ class TRawHttpServer {
   std::atomic<int> FRequestCount{0};
   mutable std::mutex FLock;
   std::vector<TRawRequest> FRequests;
-  std::vector<int> FSockets;
-  std::vector<std::thread> FWorkers;
+  // One per accepted connection; a finished one is reaped at the next accept, so that a long
+  // run with many connections (a benchmark) keeps neither threads nor descriptors.
+  struct TWorker {
+    int Socket = -1;
+    std::thread Thread;
+    std::unique_ptr<std::atomic<bool>> Done;
+  };
+  void ReapFinishedWorkers();
+  std::vector<TWorker> FWorkers;
   std::thread FAcceptor;
 };
+
+// A handler that answers every request with the same bytes.
+TRawHttpServer::THandler Always(std::string bytes);
 
 // A loopback port that nobody listens on (bound, then closed).
 int UnusedLoopbackPort();

@@ -17,9 +17,8 @@ using test::WithPort;
 
 const char* const kOkEnvelope = "<ok/>";
 
-TRawReply XmlOk(const TRawRequest&) {
-  return {HttpResponse(200, "OK", "text/xml; charset=utf-8", kOkEnvelope)};
-}
+const TRawHttpServer::THandler XmlOk =
+    test::Always(HttpResponse(200, "OK", "text/xml; charset=utf-8", kOkEnvelope));
 
 TEST(TransportWire, PlainAndMultipartRequestsByteForByte) {
   TRawHttpServer server(XmlOk);

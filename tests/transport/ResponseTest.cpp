@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "transport/HTTPReqResp.h"
 #include "transport/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
@@ -8,15 +11,11 @@
 namespace vorlen {
 namespace {
 
+using test::Always;
 using test::HttpResponse;
 using test::TRawHttpServer;
 using test::TRawReply;
 using test::TRawRequest;
-
-// Answers every request with the same bytes.
-TRawHttpServer::THandler Always(std::string bytes) {
-  return [bytes](const TRawRequest&) { return TRawReply{bytes}; };
-}
 
 TEST(TransportResponse, StatusErrorsCarryReasonStatusAndURLWithoutTheBody) {
   TRawHttpServer server(Always(HttpResponse(404, "Nothing Here", "text/html", "<h1>404</h1>")));
@@ -176,13 +175,40 @@ TEST(TransportResponse, ReceiveTimeoutSetByThePrePostHookEndsASilentCall) {
   EXPECT_FALSE(node.ConnectionOpen());
 }
 
+// A body of any size made on the fly, so that a test can send more than the system buffers
+// take in without holding it in memory.
+class TGeneratedStream : public TStream {
+ public:
+  explicit TGeneratedStream(int64_t size) : FSize(size) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = std::max<int64_t>(0, std::min(count, FSize - FPosition));
+    std::memset(buffer, 'x', static_cast<size_t>(n));
+    FPosition += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    FPosition = origin == TSeekOrigin::soBeginning ? offset
+                : origin == TSeekOrigin::soCurrent ? FPosition + offset
+                                                   : FSize + offset;
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+ private:
+  int64_t FSize;
+  int64_t FPosition = 0;
+};
+
 TEST(TransportResponse, SendTimeoutEndsABodyThatNobodyReads) {
   test::TDeafListener deaf;
   THTTPReqResp node;
   node.SetEndpointURL(deaf.URL("/soap"));
   node.SendTimeoutMs = 300;
+  int64_t posted = 0;
+  node.OnPostingData = [&posted](int64_t sent, int64_t) { posted = sent; };
   // Far more than the system buffers of both ends take in.
-  const std::string body(32 * 1024 * 1024, 'x');
+  TGeneratedStream body(int64_t{32} * 1024 * 1024);
   TMemoryStream response;
   try {
     node.Exchange(body, response);
@@ -192,6 +218,8 @@ TEST(TransportResponse, SendTimeoutEndsABodyThatNobodyReads) {
               "The operation timed out - URL:" + deaf.URL("/soap") + " - SOAPAction:\"\"");
     EXPECT_EQ(e.HTTPStatus, 0);
   }
+  EXPECT_GT(posted, 0);
+  EXPECT_LT(posted, body.Size());
   EXPECT_FALSE(node.ConnectionOpen());
 }
 
