@@ -2,8 +2,10 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <chrono>
 
+#include "platform/Paths.h"
 #include "runtime/Format.h"
 #include "server/Wsdl.h"
 
@@ -35,7 +37,8 @@ THttpService::THttpService(const TServiceOptions& options,
                            std::function<void(const std::string&)> logSink)
     : FOptions(options),
       FLog(std::move(logSink)),
-      FSenderServer(options.Root, TServiceLimits{options.MaxParts, options.MaxDelivered}),
+      FSenderServer(FsPathFromUtf8(options.Root),
+                    TServiceLimits{options.MaxParts, options.MaxDelivered, options.MaxSessions}),
       FEndpoint(FSenderServer),
       FHttp(std::make_unique<httplib::Server>()) {
   const size_t threads = static_cast<size_t>(FOptions.Threads);
@@ -47,8 +50,10 @@ THttpService::THttpService(const TServiceOptions& options,
   // for the client's delayed acknowledgement, costing tens of milliseconds per call.
   FHttp->set_tcp_nodelay(true);
   // A client keeps its connection for a whole send; an idle one gives its worker back after
-  // the keep-alive time-out.
+  // the keep-alive time-out, short because the pool is small and a waiting client gets no
+  // answer until a worker is free.
   FHttp->set_keep_alive_max_count(100);
+  FHttp->set_keep_alive_timeout(FOptions.KeepAliveSeconds);
   // httplib's default also sets SO_REUSEPORT, which would let a second service bind the same
   // port and take half of the requests into another root. A taken port must be an error.
   FHttp->set_socket_options([](auto sock) {
@@ -59,6 +64,23 @@ THttpService::THttpService(const TServiceOptions& options,
 #else
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 #endif
+  });
+
+  // A body announced larger than the limit is refused before any of it is read; left to
+  // httplib, the whole announced length would be read and thrown away first, holding a worker
+  // for as long as the client cares to send.
+  FHttp->set_pre_routing_handler([this](const httplib::Request& request,
+                                        httplib::Response& response) {
+    const std::string declared = request.get_header_value("Content-Length");
+    uint64_t length = 0;
+    const char* end = declared.data() + declared.size();
+    const auto [ptr, ec] = std::from_chars(declared.data(), end, length);
+    const bool overLimit = ec == std::errc::result_out_of_range ||
+                           (ec == std::errc() && ptr == end &&
+                            length > static_cast<uint64_t>(FOptions.MaxBody));
+    if (!overLimit) return httplib::Server::HandlerResponse::Unhandled;
+    RefuseOversized(request, response);
+    return httplib::Server::HandlerResponse::Handled;
   });
 
   FHttp->Post(ExactPattern(kSoapPath), [this](const httplib::Request& request,
@@ -75,15 +97,15 @@ THttpService::THttpService(const TServiceOptions& options,
       body.WriteBuffer(data, static_cast<int64_t>(length));
       return true;
     });
-    if (!complete || tooLarge) {
-      const bool overLimit = tooLarge || response.status == 413;
-      response.status = overLimit ? 413 : 400;
+    if (tooLarge || (!complete && response.status == 413)) {
+      RefuseOversized(request, response);
+      return;
+    }
+    if (!complete) {
+      response.status = 400;
       response.set_header("Connection", "close");
-      response.set_content(overLimit ? Format("Request body larger than %lld bytes\n",
-                                              static_cast<long long>(FOptions.MaxBody))
-                                     : std::string("Incomplete request body\n"),
-                           "text/plain; charset=utf-8");
-      FLog.Write(Peer(request), "", "", Format("HTTP %d", response.status));
+      response.set_content("Incomplete request body\n", "text/plain; charset=utf-8");
+      FLog.Write(Peer(request), "", "", "HTTP 400");
       return;
     }
     body.SetPosition(0);
@@ -120,6 +142,17 @@ THttpService::THttpService(const TServiceOptions& options,
     response.set_content("Internal service error\n", "text/plain; charset=utf-8");
     FLog.Write(Peer(request), "", request.path, "HTTP 500: " + text);
   });
+}
+
+void THttpService::RefuseOversized(const httplib::Request& request,
+                                   httplib::Response& response) {
+  response.status = 413;
+  // The rest of the body is never read, so the connection cannot carry another request.
+  response.set_header("Connection", "close");
+  response.set_content(Format("Request body larger than %lld bytes\n",
+                              static_cast<long long>(FOptions.MaxBody)),
+                       "text/plain; charset=utf-8");
+  FLog.Write(Peer(request), "", "", "HTTP 413");
 }
 
 THttpService::~THttpService() {

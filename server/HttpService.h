@@ -15,6 +15,8 @@
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace vorlen {
@@ -48,6 +50,7 @@ class THttpService {
 
  private:
   std::string BaseUrl() const;
+  void RefuseOversized(const httplib::Request& request, httplib::Response& response);
 
   TServiceOptions FOptions;
   TRequestLog FLog;

@@ -5,10 +5,12 @@
 
 #include "archive/ArchiveReader.h"
 #include "checksum/Checksum.h"
+#include "platform/Paths.h"
 #include "platform/TempFiles.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "server/FileNames.h"
+#include "server/RemoveGuard.h"
 #include "server/SessionId.h"
 
 namespace fs = std::filesystem;
@@ -21,7 +23,7 @@ constexpr const char* kDetailsFileName = "sendDetails.txt";
 constexpr int64_t kCopyBlock = 64 * 1024;
 
 uint32_t FileCrc(const fs::path& path) {
-  TFileStream file(path.string(), TFileStream::fmOpenRead);
+  TFileStream file(Utf8FromFsPath(path), TFileStream::fmOpenRead);
   std::vector<uint8_t> block(kCopyBlock);
   uint32_t crc = 0xFFFFFFFF;
   for (;;) {
@@ -47,31 +49,14 @@ bool ParseHash(const std::string& text, uint32_t& value) {
   return true;
 }
 
-// Removes a file or folder when the scope ends unless Keep() was called; a failed operation
-// must not leave half-written files behind.
-class TRemoveGuard {
- public:
-  explicit TRemoveGuard(fs::path path) : FPath(std::move(path)) {}
-  TRemoveGuard(const TRemoveGuard&) = delete;
-  TRemoveGuard& operator=(const TRemoveGuard&) = delete;
-  ~TRemoveGuard() {
-    if (FPath.empty()) return;
-    std::error_code ignored;
-    fs::remove_all(FPath, ignored);
-  }
-  void Keep() { FPath.clear(); }
-
- private:
-  fs::path FPath;
-};
-
 // Moves a complete file into place, replacing an older one. Falls back to a copy beside the
 // target when the source lies on another file system.
 void MoveInto(const fs::path& source, const fs::path& target) {
   std::error_code error;
   fs::rename(source, target, error);
   if (!error) return;
-  const fs::path copy = CreateTempFile(target.parent_path().string(), ".move");
+  const fs::path copy =
+      FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(target.parent_path()), ".move"));
   TRemoveGuard guard(copy);
   fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
   fs::rename(copy, target);
@@ -79,9 +64,23 @@ void MoveInto(const fs::path& source, const fs::path& target) {
   fs::remove(source, error);
 }
 
-// Names travel as UTF-8 whatever the platform's own path encoding is.
-fs::path Utf8Path(const std::string& name) {
-  return fs::path(std::u8string(name.begin(), name.end()));
+// Only plain files count: a link in a session folder must not pull in a file from elsewhere.
+bool IsPlainFile(const fs::path& path) {
+  std::error_code error;
+  return fs::symlink_status(path, error).type() == fs::file_type::regular;
+}
+
+// Bytes in the session's delivery folder, leaving out the files that are about to be replaced.
+int64_t DeliveredBytes(const TSession& session, const std::vector<fs::path>& replaced) {
+  int64_t total = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(session.DeliveredDir(), error)) {
+    if (!IsPlainFile(entry.path())) continue;
+    bool replacing = false;
+    for (const fs::path& path : replaced) replacing = replacing || entry.path() == path;
+    if (!replacing) total += static_cast<int64_t>(entry.file_size());
+  }
+  return total;
 }
 
 std::string FoldCase(const std::string& name) {
@@ -95,7 +94,7 @@ std::string FoldCase(const std::string& name) {
 }  // namespace
 
 TSenderServer::TSenderServer(const fs::path& root, TServiceLimits limits)
-    : FStore(root), FLimits(limits) {}
+    : FStore(root, limits.MaxSessions), FLimits(limits) {}
 
 fs::path TSenderServer::SessionFolder(const std::string& sess) {
   return FStore.Find(sess)->Folder();
@@ -119,9 +118,8 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
     return true;
   }
   fs::create_directories(session->PartsDir());
-  const fs::path target = session->PartsDir() / Utf8Path(partName);
-  std::error_code error;
-  const bool replacing = fs::is_regular_file(target, error);
+  const fs::path target = session->PartsDir() / FsPathFromUtf8(partName);
+  const bool replacing = IsPlainFile(target);
   const int64_t oldSize = replacing ? static_cast<int64_t>(fs::file_size(target)) : 0;
   const int64_t count = session->PartCount + (replacing ? 0 : 1);
   const int64_t bytes = session->PartBytes - oldSize + size;
@@ -141,23 +139,25 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   std::vector<fs::path> sources;
   int64_t total = 0;
   for (int32_t i = 0; i <= parts; ++i) {
-    fs::path part = session->PartsDir() / Utf8Path(PartFileName(fileName, i));
-    std::error_code error;
-    if (!fs::is_regular_file(part, error)) return false;
+    fs::path part = session->PartsDir() / FsPathFromUtf8(PartFileName(fileName, i));
+    if (!IsPlainFile(part)) return false;
     total += static_cast<int64_t>(fs::file_size(part));
     if (total > FLimits.MaxDelivered) return false;
     sources.push_back(std::move(part));
   }
+  fs::create_directories(session->DeliveredDir());
+  const fs::path target = session->DeliveredDir() / FsPathFromUtf8(fileName);
+  if (DeliveredBytes(*session, {target}) + total > FLimits.MaxDelivered) return false;
 
   fs::create_directories(session->WorkDir());
-  fs::create_directories(session->DeliveredDir());
-  const fs::path merged = CreateTempFile(session->WorkDir().string(), "merge");
+  const fs::path merged =
+      FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(session->WorkDir()), "merge"));
   TRemoveGuard removeMerged(merged);
   {
-    TFileStream output(merged.string(), TFileStream::fmOpenWrite);
+    TFileStream output(Utf8FromFsPath(merged), TFileStream::fmOpenWrite);
     std::vector<uint8_t> block(kCopyBlock);
     for (const fs::path& part : sources) {
-      TFileStream input(part.string(), TFileStream::fmOpenRead);
+      TFileStream input(Utf8FromFsPath(part), TFileStream::fmOpenRead);
       for (;;) {
         const int64_t n = input.Read(block.data(), kCopyBlock);
         if (n <= 0) break;
@@ -165,7 +165,6 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
       }
     }
   }
-  const fs::path target = session->DeliveredDir() / Utf8Path(fileName);
   fs::rename(merged, target);
   removeMerged.Keep();
   session->MergedFile = target;
@@ -176,16 +175,15 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
 bool TSenderServer::UnZip(const std::string& sess) {
   auto session = FStore.Find(sess);
   std::lock_guard<std::mutex> guard(session->Lock);
-  std::error_code error;
-  if (session->MergedFile.empty() || !fs::is_regular_file(session->MergedFile, error)) {
-    return false;
-  }
+  if (session->MergedFile.empty() || !IsPlainFile(session->MergedFile)) return false;
   fs::create_directories(session->WorkDir());
   const fs::path staging = session->WorkDir() / ("unpack-" + NewSessionId());
   TRemoveGuard removeStaging(staging);
   std::vector<std::string> names;
+  // The members replace the archive and any earlier files of their names in the delivery.
+  std::vector<fs::path> replaced = {session->MergedFile};
   try {
-    TArchiveReader reader(session->MergedFile.string());
+    TArchiveReader reader(Utf8FromFsPath(session->MergedFile));
     std::map<std::string, size_t> seen;
     int64_t total = 0;
     for (size_t i = 0; i < reader.Entries().size(); ++i) {
@@ -194,10 +192,12 @@ bool TSenderServer::UnZip(const std::string& sess) {
       if (!IsBareFileName(name) || !seen.emplace(FoldCase(name), i).second) return false;
       total += reader.Entries()[i].FileSize;
       if (total > FLimits.MaxDelivered) return false;
+      replaced.push_back(session->DeliveredDir() / FsPathFromUtf8(name));
       names.push_back(std::move(name));
     }
+    if (DeliveredBytes(*session, replaced) + total > FLimits.MaxDelivered) return false;
     fs::create_directory(staging);
-    reader.ExtractAll(staging.string());
+    reader.ExtractAll(Utf8FromFsPath(staging));
   } catch (const std::exception&) {
     return false;
   }
@@ -213,7 +213,7 @@ bool TSenderServer::UnZip(const std::string& sess) {
     session->MergedFile = kept;
   }
   for (const std::string& name : names) {
-    fs::rename(staging / Utf8Path(name), session->DeliveredDir() / Utf8Path(name));
+    fs::rename(staging / FsPathFromUtf8(name), session->DeliveredDir() / FsPathFromUtf8(name));
   }
   session->Unpacked = true;
   return true;

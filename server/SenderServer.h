@@ -13,7 +13,10 @@ namespace vorlen {
 
 struct TServiceLimits {
   int64_t MaxParts = 16384;
+  // Bytes of a session's parts, and of everything delivered to it: merging the same parts under
+  // many names must not multiply them on disk.
   int64_t MaxDelivered = int64_t{2} << 30;
+  int64_t MaxSessions = 10000;
 };
 
 // The service's own failures (disk full, a folder that cannot be written, ...).

@@ -57,8 +57,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       continue;
     }
     static const char* const kValued[] = {"--host", "--port", "--root", "--max-body",
-                                          "--max-parts", "--max-delivered", "--threads",
-                                          "--timeout"};
+                                          "--max-parts", "--max-delivered", "--max-sessions",
+                                          "--threads", "--timeout", "--keep-alive"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -80,8 +80,12 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.MaxParts = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-delivered") {
       options.MaxDelivered = ParseNumber(name, value, true, 1, int64_t{1} << 40);
+    } else if (name == "--max-sessions") {
+      options.MaxSessions = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--threads") {
       options.Threads = static_cast<int>(ParseNumber(name, value, false, 1, 256));
+    } else if (name == "--keep-alive") {
+      options.KeepAliveSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 300));
     } else {
       options.TimeoutSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     }
@@ -98,9 +102,11 @@ std::string ServiceUsage() {
          "  --root DIR           folder that receives the sessions (default ./vorlen-inbox)\n"
          "  --max-body SIZE      largest request body (default 8M)\n"
          "  --max-parts N        most parts in one session (default 16384)\n"
-         "  --max-delivered SIZE largest merged file and unpacked archive (default 2G)\n"
+         "  --max-delivered SIZE most bytes delivered to one session (default 2G)\n"
+         "  --max-sessions N     most session folders under the root (default 10000)\n"
          "  --threads N          worker threads (default 8)\n"
          "  --timeout SECONDS    read and write time-out of a connection (default 60)\n"
+         "  --keep-alive SECONDS idle time before a kept-alive connection closes (default 2)\n"
          "  --help               this text\n"
          "\n"
          "Sizes take an optional K, M or G suffix. Each session gets ROOT/<session>/ with\n"

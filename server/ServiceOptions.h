@@ -21,9 +21,12 @@ struct TServiceOptions {
   std::string Root = "./vorlen-inbox";
   int64_t MaxBody = int64_t{8} << 20;        // bytes of one request body
   int MaxParts = 16384;                       // parts per session (2 GiB in 200 KiB parts fit)
-  int64_t MaxDelivered = int64_t{2} << 30;   // bytes of a merged file, and of an unpacked archive
+  int64_t MaxDelivered = int64_t{2} << 30;   // bytes delivered to one session
+  int MaxSessions = 10000;                    // session folders kept under the root
   int Threads = 8;                            // worker threads of the HTTP server
   int TimeoutSeconds = 60;                    // read and write time-out of one connection
+  // An idle kept-alive connection holds a worker thread; it is closed after this many seconds.
+  int KeepAliveSeconds = 2;
   bool Help = false;
 };
 

@@ -1,5 +1,6 @@
 #include "server/SessionStore.h"
 
+#include "platform/Paths.h"
 #include "runtime/Format.h"
 #include "server/SessionId.h"
 
@@ -9,10 +10,27 @@ namespace vorlen {
 
 TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
 
-TSessionStore::TSessionStore(fs::path root) : FRoot(std::move(root)) {
+namespace {
+
+// A session folder is a real directory: a link planted under the root must not lead a session's
+// files elsewhere.
+bool IsRealDirectory(const fs::path& path) {
+  std::error_code error;
+  return fs::symlink_status(path, error).type() == fs::file_type::directory;
+}
+
+}  // namespace
+
+TSessionStore::TSessionStore(fs::path root, int64_t maxSessions)
+    : FRoot(std::move(root)), FMaxSessions(maxSessions) {
   fs::create_directories(FRoot);
   fs::remove_all(IncomingDir());
   fs::create_directories(IncomingDir());
+  for (const auto& entry : fs::directory_iterator(FRoot)) {
+    if (IsSessionId(entry.path().filename().string()) && IsRealDirectory(entry.path())) {
+      ++FSessionCount;
+    }
+  }
 }
 
 std::shared_ptr<TSession> TSessionStore::Create() {
@@ -20,6 +38,10 @@ std::shared_ptr<TSession> TSessionStore::Create() {
     std::string id = NewSessionId();
     const fs::path folder = FRoot / id;
     std::lock_guard<std::mutex> guard(FLock);
+    if (FSessionCount >= FMaxSessions) {
+      throw ETooManySessions(Format("The service keeps no more than %lld sessions",
+                                    static_cast<long long>(FMaxSessions)));
+    }
     // create_directory is false when the folder exists: never hand out an identifier twice.
     if (FSessions.count(id) != 0 || !fs::create_directory(folder)) continue;
     auto session = std::make_shared<TSession>(id, folder);
@@ -27,6 +49,7 @@ std::shared_ptr<TSession> TSessionStore::Create() {
     fs::create_directory(session->DeliveredDir());
     fs::create_directory(session->WorkDir());
     FSessions.emplace(id, session);
+    ++FSessionCount;
     return session;
   }
 }
@@ -36,16 +59,19 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   std::lock_guard<std::mutex> guard(FLock);
   if (auto it = FSessions.find(id); it != FSessions.end()) return it->second;
   const fs::path folder = FRoot / id;
-  std::error_code error;
-  if (!fs::is_directory(folder, error)) {
+  if (!IsRealDirectory(folder)) {
     throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
   }
   auto session = std::make_shared<TSession>(id, folder);
   for (const fs::path& dir : {session->PartsDir(), session->DeliveredDir(), session->WorkDir()}) {
     fs::create_directories(dir);
+    if (!IsRealDirectory(dir)) {
+      throw Exception(Format("Session folder %s is not a plain directory",
+                             Utf8FromFsPath(dir).c_str()));
+    }
   }
   for (const auto& entry : fs::directory_iterator(session->PartsDir())) {
-    if (!entry.is_regular_file()) continue;
+    if (!entry.is_regular_file() || entry.is_symlink()) continue;
     ++session->PartCount;
     session->PartBytes += static_cast<int64_t>(entry.file_size());
   }

@@ -27,6 +27,12 @@ class EUnknownSession : public Exception {
   using Exception::Exception;
 };
 
+// GetSession when the root already holds as many sessions as the service may keep.
+class ETooManySessions : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 class TSession {
  public:
   TSession(std::string id, const std::filesystem::path& folder);
@@ -52,13 +58,14 @@ class TSession {
 
 class TSessionStore {
  public:
-  // Creates the root and its incoming folder, emptying what a previous run left there.
-  explicit TSessionStore(std::filesystem::path root);
+  // Creates the root and its incoming folder, emptying what a previous run left there. Session
+  // folders already under the root count towards maxSessions.
+  TSessionStore(std::filesystem::path root, int64_t maxSessions);
 
   const std::filesystem::path& Root() const { return FRoot; }
   std::filesystem::path IncomingDir() const { return FRoot / ".incoming"; }
 
-  // A new session with its folders.
+  // A new session with its folders. Raises ETooManySessions once maxSessions exist.
   std::shared_ptr<TSession> Create();
   // The session with that identifier; a folder left by an earlier run of the service is taken
   // up again. Raises EUnknownSession.
@@ -66,7 +73,9 @@ class TSessionStore {
 
  private:
   std::filesystem::path FRoot;
+  int64_t FMaxSessions;
   std::mutex FLock;
+  int64_t FSessionCount = 0;  // session folders under the root, guarded by FLock
   std::map<std::string, std::shared_ptr<TSession>> FSessions;
 };
 

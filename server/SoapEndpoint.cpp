@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "runtime/Format.h"
+#include "platform/Paths.h"
+#include "server/RemoveGuard.h"
 #include "server/SessionId.h"
 #include "soap/InvRegistry.h"
 #include "soap/MimeAttachmentHandler.h"
@@ -123,23 +125,6 @@ std::string Fault(const char* code, const std::string& text) {
   }
 }
 
-class TRequestFolder {
- public:
-  explicit TRequestFolder(std::filesystem::path path) : FPath(std::move(path)) {
-    std::filesystem::create_directories(FPath);
-  }
-  ~TRequestFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TRequestFolder(const TRequestFolder&) = delete;
-  TRequestFolder& operator=(const TRequestFolder&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-
- private:
-  std::filesystem::path FPath;
-};
-
 std::string Boolean(bool value) { return value ? "true" : "false"; }
 
 }  // namespace
@@ -155,7 +140,8 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
   // Each request gets a folder of its own for its attachments: cache file names are reused as
   // soon as a file is gone, and a part moved into a session must not be taken for a newer
   // request's file. Declared before the list, so the list's clean-up runs first.
-  TRequestFolder folder(FServer.IncomingDir() / ("req-" + NewSessionId()));
+  const std::filesystem::path folder = FServer.IncomingDir() / ("req-" + NewSessionId());
+  TRemoveGuard removeFolder(folder);
   TSoapDataList received;
   try {
     try {
@@ -163,10 +149,11 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
       TMemoryStream rootPart;
       TStream* envelope = &body;
       if (mediaType == "multipart/related") {
+        std::filesystem::create_directories(folder);
         try {
           TMimeAttachmentHandler handler;
           handler.ProcessMultiPartForm(body, rootPart, contentType, received,
-                                       folder.Path().string());
+                                       Utf8FromFsPath(folder));
         } catch (const Exception& e) {
           throw EClientFault(Format("Malformed multipart body: %s", e.what()));
         }
@@ -236,6 +223,11 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
     reply.Status = 500;
     reply.Body = Fault("SOAP-ENV:Client", e.Message());
     reply.Outcome = "fault SOAP-ENV:Client: " + e.Message();
+  } catch (const ETooManySessions& e) {
+    // The service's own state, but one the caller should read: say it.
+    reply.Status = 500;
+    reply.Body = Fault("SOAP-ENV:Server", e.Message());
+    reply.Outcome = "fault SOAP-ENV:Server: " + e.Message();
   } catch (const std::exception& e) {
     reply.Status = 500;
     // The details (paths, system errors) go to the log, not to the caller.

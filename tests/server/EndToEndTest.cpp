@@ -10,10 +10,12 @@
 
 #include "archive/ZLIBArchive.h"
 #include "checksum/Checksum.h"
+#include "platform/Paths.h"
 #include "runtime/Format.h"
 #include "server/FileNames.h"
 #include "server/HttpService.h"
 #include "server/ServerTestSupport.h"
+#include "server/SessionId.h"
 #include "soap/SOAPExceptions.h"
 #include "transport/HTTPRIO.h"
 
@@ -25,7 +27,6 @@ namespace {
 using test::ListTree;
 using test::ReadFile;
 using test::TTempDir;
-using test::U8;
 using test::WriteFile;
 
 std::string Hash(const std::string& bytes) {
@@ -90,8 +91,8 @@ class EndToEndTest : public ::testing::Test {
   std::string MakeArchive(const std::vector<std::pair<std::string, std::string>>& files) {
     std::vector<std::string> paths;
     for (const auto& [name, bytes] : files) {
-      WriteFile(Sources() / U8(name), bytes);
-      paths.push_back((Sources() / U8(name)).string());
+      WriteFile(Sources() / FsPathFromUtf8(name), bytes);
+      paths.push_back(Utf8FromFsPath(Sources() / FsPathFromUtf8(name)));
     }
     const fs::path archivePath = FTemp.Path() / "vorarch.rar";
     fs::remove(archivePath);
@@ -137,7 +138,7 @@ TEST_F(EndToEndTest, PackedSendIsDeliveredByteForByte) {
   EXPECT_EQ(ReadFile(Delivered(sess) / "vorarch.rar"), archive);
   EXPECT_TRUE(FProxy->UnZip(sess));
   for (const auto& [name, bytes] : files) {
-    EXPECT_EQ(ReadFile(Delivered(sess) / U8(name)), bytes) << name;
+    EXPECT_EQ(ReadFile(Delivered(sess) / FsPathFromUtf8(name)), bytes) << name;
   }
   EXPECT_TRUE(FProxy->DelTempFiles(sess));
   EXPECT_EQ(ListTree(Inbox() / sess),

@@ -9,6 +9,13 @@
 #include <mutex>
 #include <vector>
 
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include "server/ServerTestSupport.h"
 
 namespace vorlen {
@@ -149,6 +156,45 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
   EXPECT_EQ(refused, 2);
 }
 
+#ifndef _WIN32
+// Sends only the head of a request that announces a huge body, and returns what comes back
+// within ten seconds.
+std::string AnnounceHugeBody(int port) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{10, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string answer;
+  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string head =
+        std::string("POST ") + kSoapPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        "Content-Type: text/xml\r\n"
+        "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n"
+        "Content-Length: 1073741824\r\n\r\n";
+    if (send(sock, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())) {
+      char block[512];
+      const ssize_t n = recv(sock, block, sizeof block, 0);
+      if (n > 0) answer.assign(block, static_cast<size_t>(n));
+    }
+  }
+  close(sock);
+  return answer;
+}
+
+TEST_F(HttpServiceTest, AnnouncedOversizedBodyIsRefusedBeforeItIsSent) {
+  const std::string answer = AnnounceHugeBody(FService->Port());
+  EXPECT_EQ(answer.rfind("HTTP/1.1 413 Payload Too Large\r\n", 0), 0u) << answer;
+  EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+  ExpectStillServing();
+  int refused = 0;
+  for (const std::string& line : Log()) refused += line.find(" HTTP 413") != std::string::npos;
+  EXPECT_EQ(refused, 1);
+}
+#endif
+
 TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
   const std::string root =
       std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +
@@ -180,6 +226,41 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
     ExpectStillServing();
   }
   EXPECT_TRUE(std::filesystem::is_empty(FService->Server().IncomingDir()));
+}
+
+// An idle kept-alive connection holds one of the workers; it must give it back soon, or a
+// small pool serves nobody else while desktop clients sit between sends.
+TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
+  TTempDir root;
+  TServiceOptions options;
+  options.Port = 0;
+  options.Root = (root.Path() / "inbox").string();
+  options.Threads = 1;
+  options.KeepAliveSeconds = 1;
+  THttpService service(options, [](const std::string&) {});
+  service.Start();
+  auto post = [&](httplib::Client& client) {
+    return client.Post(kSoapPath,
+                       {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
+                       kGetSession, "text/xml; charset=\"utf-8\"");
+  };
+  httplib::Client idle("127.0.0.1", service.Port());
+  idle.set_keep_alive(true);
+  auto first = post(idle);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->status, 200);
+  // The only worker now waits on the idle connection; another client is answered once it
+  // lets go, well within this client's time-out.
+  httplib::Client other("127.0.0.1", service.Port());
+  other.set_read_timeout(4, 0);
+  other.set_write_timeout(4, 0);
+  auto second = post(other);
+  ASSERT_TRUE(second) << "no answer while a kept-alive connection sat idle";
+  EXPECT_EQ(second->status, 200);
+  // The idle client reconnects transparently.
+  auto third = post(idle);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->status, 200);
 }
 
 TEST_F(HttpServiceTest, StopsAndReleasesThePort) {

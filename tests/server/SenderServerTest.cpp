@@ -6,6 +6,7 @@
 #include "archive/ZLIBArchive.h"
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
+#include "server/SessionId.h"
 
 namespace fs = std::filesystem;
 
@@ -257,6 +258,117 @@ TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
   EXPECT_EQ(ListTree(temp.Path() / "inbox" / good),
             (std::set<std::string>{"delivered", "delivered/a.rar", "parts", "work"}));
 }
+
+}  // namespace
+}  // namespace vorlen
+
+namespace vorlen {
+namespace {
+
+TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
+  TTempDir root;
+  std::string earlier;
+  {
+    TSenderServer first(root.Path(), TServiceLimits{16, 1000, 2});
+    earlier = first.GetSession();
+  }
+  // Folders that are no sessions do not count.
+  fs::create_directories(root.Path() / "not-a-session");
+  TSenderServer server(root.Path(), TServiceLimits{16, 1000, 2});
+  const std::string second = server.GetSession();
+  EXPECT_NE(second, earlier);
+  try {
+    server.GetSession();
+    ADD_FAILURE() << "a third session was handed out";
+  } catch (const ETooManySessions& e) {
+    EXPECT_EQ(e.Message(), "The service keeps no more than 2 sessions");
+  }
+  std::set<std::string> sessions;
+  for (const auto& entry : fs::directory_iterator(root.Path())) {
+    if (IsSessionId(entry.path().filename().string())) sessions.insert(entry.path().filename());
+  }
+  EXPECT_EQ(sessions, (std::set<std::string>{earlier, second}));
+  // The sessions there are go on working.
+  EXPECT_TRUE(server.DelTempFiles(earlier));
+  EXPECT_TRUE(server.DelTempFiles(second));
+}
+
+TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
+  TTempDir temp;
+  TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 10});
+  const std::string sess = server.GetSession();
+  const fs::path delivered = temp.Path() / "inbox" / sess / "delivered";
+  WriteFile(server.IncomingDir() / "att", "123456");
+  ASSERT_TRUE(server.UploadFilePart(sess, "x._000", "", server.IncomingDir() / "att"));
+  // The same parts merged under another extension would be a second copy on disk.
+  EXPECT_TRUE(server.MergeFile(0, "x.a", sess));
+  EXPECT_FALSE(server.MergeFile(0, "x.b", sess));
+  EXPECT_FALSE(server.MergeFile(0, "x", sess));
+  EXPECT_EQ(ListTree(delivered), std::set<std::string>{"x.a"});
+  EXPECT_TRUE(fs::is_empty(temp.Path() / "inbox" / sess / "work"));
+  // Merging again under the same name replaces the file and fits.
+  EXPECT_TRUE(server.MergeFile(0, "x.a", sess));
+  EXPECT_EQ(ReadFile(delivered / "x.a"), "123456");
+
+  // Members count with what the session already holds; the archive itself makes room.
+  TTempDir src;
+  fs::create_directories(temp.Path() / "big");
+  TSenderServer roomy(temp.Path() / "big", TServiceLimits{100, 100000});
+  const std::string packed = roomy.GetSession();
+  auto deliver = [&](const std::string& part, const std::string& name, const std::string& bytes) {
+    WriteFile(roomy.IncomingDir() / "att", bytes);
+    EXPECT_TRUE(roomy.UploadFilePart(packed, part, "", roomy.IncomingDir() / "att"));
+    EXPECT_TRUE(roomy.MergeFile(0, name, packed));
+  };
+  deliver("first._000", "first.bin", std::string(60000, 'f'));
+  const std::string archive = PackFiles(src.Path(), {{"m.bin", std::string(50000, 'm')}}, false);
+  ASSERT_LT(archive.size(), 40000u);
+  EXPECT_TRUE(roomy.DelTempFiles(packed));  // parts count on their own; keep them out of it
+  deliver("a._000", "a.rar", archive);
+  EXPECT_FALSE(roomy.UnZip(packed));  // 60000 + 50000 > 100000
+  EXPECT_EQ(ListTree(temp.Path() / "big" / packed / "delivered"),
+            (std::set<std::string>{"a.rar", "first.bin"}));
+
+  const std::string fits = roomy.GetSession();
+  WriteFile(roomy.IncomingDir() / "att", archive);
+  EXPECT_TRUE(roomy.UploadFilePart(fits, "a._000", "", roomy.IncomingDir() / "att"));
+  EXPECT_TRUE(roomy.MergeFile(0, "a.rar", fits));
+  EXPECT_TRUE(roomy.UnZip(fits));  // 50000 in place of the archive
+  EXPECT_EQ(ReadFile(temp.Path() / "big" / fits / "delivered" / "m.bin"), std::string(50000, 'm'));
+}
+
+#ifndef _WIN32
+TEST(SenderServerLinks, LinksUnderTheRootAreNotFollowed) {
+  TTempDir temp;
+  const fs::path inbox = temp.Path() / "inbox";
+  TSenderServer server(inbox, TServiceLimits{});
+  const std::string sess = server.GetSession();
+  WriteFile(temp.Path() / "secret.txt", "secret");
+
+  // A part that is a link to a file outside is no part.
+  fs::create_symlink(temp.Path() / "secret.txt", inbox / sess / "parts" / "s._000");
+  EXPECT_FALSE(server.MergeFile(0, "s.txt", sess));
+  EXPECT_FALSE(fs::exists(inbox / sess / "delivered" / "s.txt"));
+
+  // A session-named link to a folder outside is no session.
+  fs::create_directories(temp.Path() / "outside" / "parts");
+  const std::string planted = "0123456789abcdef0123456789abcdef";
+  fs::create_directory_symlink(temp.Path() / "outside", inbox / planted);
+  WriteFile(server.IncomingDir() / "att", "x");
+  EXPECT_THROW(server.UploadFilePart(planted, "p._000", "", server.IncomingDir() / "att"),
+               EUnknownSession);
+  EXPECT_THROW(server.DelTempFiles(planted), EUnknownSession);
+  EXPECT_EQ(ListTree(temp.Path() / "outside"), std::set<std::string>{"parts"});
+
+  // A session whose parts folder was replaced by a link is refused as well.
+  const std::string other = "fedcba9876543210fedcba9876543210";
+  fs::create_directories(inbox / other);
+  fs::create_directory_symlink(temp.Path() / "outside" / "parts", inbox / other / "parts");
+  EXPECT_ANY_THROW(server.UploadFilePart(other, "p._000", "", server.IncomingDir() / "att"));
+  EXPECT_EQ(ListTree(temp.Path() / "outside"), std::set<std::string>{"parts"});
+  EXPECT_EQ(ReadFile(temp.Path() / "secret.txt"), "secret");
+}
+#endif
 
 }  // namespace
 }  // namespace vorlen

@@ -1,5 +1,5 @@
-// Helpers of the service tests: a temporary folder, small file reads and writes, and a listing
-// of every file below a folder (to prove that nothing was written where it must not be).
+// Helpers of the service tests: small file reads and writes, and a listing of every file below
+// a folder (to prove that nothing was written where it must not be).
 #pragma once
 
 #include <filesystem>
@@ -8,31 +8,9 @@
 #include <set>
 #include <string>
 
-#include "server/SessionId.h"
+#include "support/TempDir.h"
 
 namespace vorlen::test {
-
-class TTempDir {
- public:
-  TTempDir()
-      : FPath(std::filesystem::temp_directory_path() / ("vorlen-server-test-" + NewSessionId())) {
-    std::filesystem::create_directories(FPath);
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-  const std::filesystem::path& Path() const { return FPath; }
-
- private:
-  std::filesystem::path FPath;
-};
-
-inline std::filesystem::path U8(const std::string& name) {
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
 
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

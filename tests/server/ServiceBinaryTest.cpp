@@ -127,6 +127,25 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
 }
 
+// Ctrl+C at a terminal stops it as cleanly, also with a client connection still open.
+TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
+  TTempDir root;
+  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
+  std::smatch match;
+  const std::string line = service.ReadLine();
+  ASSERT_TRUE(std::regex_search(line, match, std::regex(":([0-9]+)/"))) << line;
+  httplib::Client client("127.0.0.1", std::stoi(match[1]));
+  client.set_keep_alive(true);
+  auto wsdl = client.Get("/FileUploader/Sender_Server.dll/wsdl/ISenderService");
+  ASSERT_TRUE(wsdl);
+  EXPECT_EQ(wsdl->status, 200);
+  service.Signal(SIGINT);
+  EXPECT_EQ(service.Wait(), 0);
+  const std::string log = service.Err();
+  EXPECT_NE(log.find(" WSDL 200\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
+}
+
 TEST(ServiceBinary, HelpAndBadUsage) {
   TChild help({VORLEN_SERVICE_BINARY, "--help"});
   EXPECT_EQ(help.Wait(), 0);

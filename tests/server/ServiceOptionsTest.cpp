@@ -11,11 +11,14 @@ TEST(ServiceOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(defaults.Port, 8080);
   EXPECT_EQ(defaults.Root, "./vorlen-inbox");
   EXPECT_EQ(defaults.MaxBody, 8388608);
+  EXPECT_EQ(defaults.MaxSessions, 10000);
+  EXPECT_EQ(defaults.KeepAliveSeconds, 2);
   EXPECT_FALSE(defaults.Help);
 
   const TServiceOptions options = ParseServiceOptions(
       {"--host", "::1", "--port=0", "--root", "/srv/in", "--max-body", "64K", "--max-parts=10",
-       "--max-delivered", "3M", "--threads", "2", "--timeout=5", "--help"});
+       "--max-delivered", "3M", "--threads", "2", "--timeout=5", "--max-sessions", "7",
+       "--keep-alive=3", "--help"});
   EXPECT_EQ(options.Host, "::1");
   EXPECT_EQ(options.Port, 0);
   EXPECT_EQ(options.Root, "/srv/in");
@@ -24,6 +27,8 @@ TEST(ServiceOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(options.MaxDelivered, 3145728);
   EXPECT_EQ(options.Threads, 2);
   EXPECT_EQ(options.TimeoutSeconds, 5);
+  EXPECT_EQ(options.MaxSessions, 7);
+  EXPECT_EQ(options.KeepAliveSeconds, 3);
   EXPECT_TRUE(options.Help);
   EXPECT_EQ(ParseServiceOptions({"--max-delivered", "1g"}).MaxDelivered, 1073741824);
 }
@@ -48,6 +53,8 @@ TEST(ServiceOptions, BadUsageNamesTheOption) {
   EXPECT_EQ(message({"--root", ""}), "--root: empty directory");
   EXPECT_EQ(message({"--help=yes"}), "--help takes no value");
   EXPECT_EQ(message({"--threads", "0"}), "--threads: 0 is out of range (1 to 256)");
+  EXPECT_EQ(message({"--max-sessions", "0"}), "--max-sessions: 0 is out of range (1 to 16777216)");
+  EXPECT_EQ(message({"--keep-alive", "0"}), "--keep-alive: 0 is out of range (1 to 300)");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "server/ServerTestSupport.h"
+#include "server/SessionId.h"
 
 namespace fs = std::filesystem;
 
@@ -222,6 +223,36 @@ TEST_F(SoapEndpointTest, ActionMayComeWithoutQuotesButNotEmpty) {
             200);
   TMemoryStream again(Envelope("GetSession", ""));
   EXPECT_EQ(FEndpoint.Handle(kXml, "", again).Status, 500);
+}
+
+}  // namespace
+}  // namespace vorlen
+
+namespace vorlen {
+namespace {
+
+TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
+  TTempDir root;
+  TSenderServer server(root.Path(), TServiceLimits{16, 1000, 1});
+  TSoapEndpoint endpoint(server);
+  auto getSession = [&] {
+    TMemoryStream body(Envelope("GetSession", ""));
+    return endpoint.Handle(kXml, std::string(kAction) + "GetSession\"", body);
+  };
+  EXPECT_EQ(getSession().Status, 200);
+  const TSoapReply refused = getSession();
+  EXPECT_EQ(refused.Status, 500);
+  EXPECT_EQ(refused.ContentType, "text/xml; charset=\"utf-8\"");
+  EXPECT_EQ(refused.Body,
+            "<?xml version=\"1.0\"?>\n"
+            "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+            "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+            "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
+            "<faultstring>The service keeps no more than 1 sessions</faultstring>"
+            "</SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
+  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 sessions");
 }
 
 }  // namespace
