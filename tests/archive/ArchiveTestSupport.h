@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
+#include "support/TempDir.h"
 
 namespace vorlen::testing {
 
@@ -151,29 +152,7 @@ inline std::string MixedBytes(size_t size, uint32_t seed) {
 }
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
-class TTempDir {
- public:
-  TTempDir() {
-    std::random_device seed;
-    for (;;) {
-      FPath = std::filesystem::temp_directory_path() /
-              ("vorlen-archive-test-" + std::to_string(seed()) + std::to_string(seed()));
-      if (std::filesystem::create_directory(FPath)) break;
-    }
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return FPath; }
-  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-
- private:
-  std::filesystem::path FPath;
-};
+using TTempDir = vorlen::test::TTempDir;
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
