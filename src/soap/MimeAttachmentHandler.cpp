@@ -26,15 +26,12 @@ TMimeAttachmentHandler::TMimeAttachmentHandler()
 TMimeAttachmentHandler::~TMimeAttachmentHandler() {
   FBody.Clear();
   FSection.reset();
-  FRetiredSections.clear();
+  FPartStreams.clear();
 }
 
 void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& attachments) {
   FBody.Clear();
-  if (FSection->Count() > 0) {
-    FRetiredSections.push_back(std::move(FSection));
-    FSection = std::make_unique<TAggregatedStream>();
-  }
+  FSection->Clear();
   FEnvelope.Clear();
   FEnvelope.CopyFrom(envelope, 0);
 
@@ -57,20 +54,24 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
       CheckHeaderText(attachment.Encoding);
       text += kCrLf + delimiter + kCrLf;
 
-      std::unique_ptr<TStream> owned;
+      // The handler holds every stream it owns from the moment it owns it, so a failure further
+      // down (the notification, a size query) cannot free a stream the copy still points to.
+      FPartStreams.reserve(FPartStreams.size() + 1);
       TStream* part = nullptr;
       if (!attachment.CacheFile.empty()) {
-        owned = std::make_unique<TFileStream>(attachment.CacheFile, TFileStream::fmOpenRead);
+        FPartStreams.push_back(
+            std::make_unique<TFileStream>(attachment.CacheFile, TFileStream::fmOpenRead));
+        part = FPartStreams.back().get();
       } else if (TStream* source = attachment.GetSourceStream()) {
         part = source;
-        if (attachment.StreamOwnership() == TStreamOwnership::soOwned) owned.reset(source);
+        if (attachment.StreamOwnership() == TStreamOwnership::soOwned) {
+          FPartStreams.emplace_back(source);
+          // From here on the handler frees the stream; the copy only refers to it.
+          attachment.SetStreamOwnership(TStreamOwnership::soReference);
+        }
       } else {
-        owned = std::make_unique<TMemoryStream>(attachment.SourceString());
-      }
-      if (owned) {
-        part = owned.get();
-        // From here on the handler frees the stream; the copy only refers to it.
-        attachment.SetStreamOwnership(TStreamOwnership::soReference);
+        FPartStreams.push_back(std::make_unique<TMemoryStream>(attachment.SourceString()));
+        part = FPartStreams.back().get();
       }
 
       if (OnSendAttachment) OnSendAttachment(*part, attachment);
@@ -84,11 +85,7 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
         text += "Content-transfer-encoding: " + attachment.Encoding + kCrLf;
       text += kCrLf;
       flushText();
-      if (owned)
-        FSection->AddStream(std::move(owned));
-      else
-        FSection->AddStream(part, TStreamOwnership::soReference);
-      attachment.SetStreamOwnership(TStreamOwnership::soReference);
+      FSection->AddStream(part, TStreamOwnership::soReference);
 
       text += (i + 1 == attachments.size()) ? kCrLf + delimiter + "--" : std::string(kCrLf);
     }

@@ -28,8 +28,9 @@ class TMimeAttachmentHandler {
   // Copies the envelope (from its start) and builds the attachment section from the queued
   // attachments. Part bytes are not copied: the section reads each part's stream from its
   // start when the body is read. Streams that the copies own pass to the handler and are freed
-  // with it; the copies keep a reference (so building again from the same list is safe while
-  // the handler lives). Raises the file-open error for a missing cache file.
+  // with it, even when building fails; the copies keep a reference (so building again from the
+  // same list is safe while the handler lives). Raises the file-open error for a missing cache
+  // file.
   void CreateMimeStream(TStream& envelope, TSoapDataList& attachments);
   // A header line of the root part, without line end; kept in the order given. Header texts
   // (here and in the queued attachments) with a CR or LF are refused with an Exception.
@@ -49,11 +50,12 @@ class TMimeAttachmentHandler {
   // boundary splits nothing. The first part's content is written to rootPart at its position;
   // every further part becomes a TSOAPAttachmentData appended to received, its content in a
   // new cache file "SenderSoapAttachment<n>" (first free n) in tempDir (empty: the system's
-  // temporary directory). ContentId is the Content-ID value without angle brackets (else the
-  // Content-Location); Headers are the part's header lines as received. The cache file is
-  // deleted with the attachment unless the receiver sets CacheFilePersist. Malformed input
-  // raises an Exception with a clear message; files of parts already received stay owned by
-  // their entries in received, a file being written when the error came is removed.
+  // temporary directory); more than 100 such parts are refused. ContentId is the Content-ID
+  // value without angle brackets (else the Content-Location); Headers are the part's header
+  // lines as received. The cache file is deleted with the attachment unless the receiver sets
+  // CacheFilePersist. Malformed input raises an Exception with a clear message; files of parts
+  // already received stay owned by their entries in received, a file being written when the
+  // error came is removed.
   void ProcessMultiPartForm(TStream& source, TStream& rootPart,
                             const std::string& contentTypeOrBoundary, TSoapDataList& received,
                             const std::string& tempDir);
@@ -61,8 +63,9 @@ class TMimeAttachmentHandler {
  private:
   TMemoryStream FEnvelope;
   std::unique_ptr<TAggregatedStream> FSection;
-  // Sections of earlier builds: the copies still refer to the streams these own.
-  std::vector<std::unique_ptr<TAggregatedStream>> FRetiredSections;
+  // Part streams opened here or taken over from the copies. Kept for the handler's life, not a
+  // build's: the copies still refer to them after a rebuild or a failed build.
+  std::vector<std::unique_ptr<TStream>> FPartStreams;
   TAggregatedStream FBody;
   std::vector<std::string> FSoapHeaders;
   std::string FBoundary;

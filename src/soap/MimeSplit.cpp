@@ -18,6 +18,8 @@ constexpr size_t kHeaderLineLimit = 1024;
 constexpr size_t kContentLineLimit = 10240;
 // Real parts carry a handful; more than this is garbage that would only eat memory.
 constexpr size_t kMaxHeaderLines = 256;
+// Every attachment costs a cache file; a few bytes per part must not fill the disk with them.
+constexpr size_t kMaxAttachments = 100;
 const char* const kReadError = "Error reading from Mime Request Stream";
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
@@ -102,9 +104,12 @@ bool ReadHeaders(TMimeLineReader& reader, TPartHeaders& headers) {
       if (headers.Lines.empty()) return false;
       throw Exception(kReadError);
     }
-    if (line.back() != '\n')
+    if (line.back() != '\n') {
+      // A short line without its end means the stream stopped in the middle of it.
+      if (line.size() < kHeaderLineLimit) throw Exception(kReadError);
       throw Exception(
           Format("MIME header line longer than %d bytes", static_cast<int>(kHeaderLineLimit)));
+    }
     const std::string text = WithoutLineEnd(line);
     if (text.empty()) return true;
     if (headers.Lines.size() == kMaxHeaderLines)
@@ -176,6 +181,7 @@ void TMimeAttachmentHandler::ProcessMultiPartForm(TStream& source, TStream& root
 
   std::optional<std::filesystem::path> directory;
   int nextNumber = 0;
+  const size_t receivedBefore = received.size();
   for (bool first = true;; first = false) {
     TPartHeaders headers;
     if (!ReadHeaders(reader, headers) || headers.Lines.empty()) return;
@@ -185,6 +191,9 @@ void TMimeAttachmentHandler::ProcessMultiPartForm(TStream& source, TStream& root
     std::unique_ptr<TFileStream> file;
     TStream* target = &rootPart;
     if (!first) {
+      if (received.size() - receivedBefore == kMaxAttachments)
+        throw Exception(Format("More than %d attachments in a MIME message",
+                               static_cast<int>(kMaxAttachments)));
       if (!directory) directory = MimeTempDirectory(tempDir);
       attachment = std::make_unique<TSOAPAttachmentData>();
       std::string path;

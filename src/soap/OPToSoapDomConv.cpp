@@ -149,6 +149,23 @@ bool MustUnderstand(xmlNode* entry) {
                             detail ? NodeXml(detail) : std::string());
 }
 
+bool HasNonBlankText(xmlNode* parent) {
+  for (xmlNode* child = parent->children; child; child = child->next) {
+    if (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE) continue;
+    for (const xmlChar* c = child->content; c && *c; ++c) {
+      if (!IsBlankOrControl(static_cast<char>(*c))) return true;
+    }
+  }
+  return false;
+}
+
+ESOAPDomConvertError NoReturnElement(xmlNode* received) {
+  return ESOAPDomConvertError(
+      Format("SOAP Response Packet: element matching function return not found, received "
+             "\"%s\"",
+             NodeXml(received).c_str()));
+}
+
 TParamValue EmptyResult(TParamType type) {
   if (type == TParamType::ptBoolean) return false;
   return std::string();
@@ -285,7 +302,12 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   if (!body) throw ESOAPDomConvertError("Invalid SOAP Response");
 
   const std::vector<xmlNode*> bodyElements = ChildElements(body);
-  if (bodyElements.empty()) return EmptyResult(resultType);
+  if (bodyElements.empty()) {
+    // Only an empty Body means "no result"; text such as an error page pasted into the Body
+    // would otherwise come back as an empty session or a plain false.
+    if (HasNonBlankText(body)) throw NoReturnElement(body);
+    return EmptyResult(resultType);
+  }
   xmlNode* responseElement = bodyElements.front();
   if (LocalName(responseElement) == "Fault") RaiseFault(responseElement);
 
@@ -302,12 +324,7 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
       }
     }
   }
-  if (!returnElement) {
-    throw ESOAPDomConvertError(
-        Format("SOAP Response Packet: element matching function return not found, received "
-               "\"%s\"",
-               NodeXml(responseElement).c_str()));
-  }
+  if (!returnElement) throw NoReturnElement(responseElement);
 
   xmlNode* valueElement = returnElement;
   std::string href;

@@ -72,7 +72,9 @@ class TOPToSoapDomConvert : public TSOAPDomConv {
   TSoapDataList& Attachments() { return FAttachments; }
 
   // Reads the response (the root part of a multipart response) from its current position into
-  // the operation's result: std::string for a text result, bool for a Boolean one. Raises
+  // the operation's result: std::string for a text result, bool for a Boolean one. A Body with
+  // nothing but blanks gives an empty text or false; one with other text but no element is no
+  // answer and raises ESOAPDomConvertError like a missing return element. Raises
   // ERemotableException for a fault or an unhandled mustUnderstand header, ESOAPDomConvertError
   // for a message that is not the expected SOAP response, EDOMParseError for bad XML.
   TParamValue ProcessResponse(TStream& response, const TIntfMetaData& intf, int methIndex);

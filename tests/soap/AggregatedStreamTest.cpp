@@ -2,7 +2,7 @@
 
 #include "runtime/Exception.h"
 #include "soap/AggregatedStream.h"
-#include "soap/MimeTestSupport.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {

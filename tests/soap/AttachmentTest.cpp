@@ -2,7 +2,7 @@
 
 #include "runtime/Exception.h"
 #include "soap/AttachmentQueue.h"
-#include "soap/MimeTestSupport.h"
+#include "soap/SoapTestSupport.h"
 #include "soap/SOAPAttachment.h"
 
 namespace vorlen {

@@ -7,18 +7,14 @@
 #include "runtime/Exception.h"
 #include "soap/InvRegistry.h"
 #include "soap/SenderServiceIntf.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
 using P = TParamType;
 
-const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
+using testing::SenderIntf;
 
 TEST(ContractTest, RegistrationHoldsOperationsParametersAndTypesInWireOrder) {
   const TIntfMetaData& intf = SenderIntf();

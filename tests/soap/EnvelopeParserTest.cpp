@@ -1,24 +1,21 @@
 // Hostile or broken bytes in place of a SOAP message: refused with a clear error.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
-const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
+using testing::SenderIntf;
+using testing::TScratchDir;
 
 // The message of the EDOMParseError raised by both readers; they must agree.
 std::string ParseError(const std::string& xml) {
@@ -83,19 +80,14 @@ TEST(EnvelopeParserTest, DocumentTypeDeclarationsAreRefused) {
   EXPECT_EQ(ParseError(laughs), refused);
 
   // External entity naming a local file: the file's text must never come back.
-  const std::filesystem::path secret =
-      std::filesystem::temp_directory_path() / "vorlen-c1-xxe-secret.txt";
-  {
-    std::ofstream out(secret);
-    out << "TOP-SECRET-CONTENT";
-  }
+  const TScratchDir dir;
+  dir.Write("secret.txt", "TOP-SECRET-CONTENT");
   const std::string xxe = "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" +
-                          secret.string() + "\">]>\n" + kEnvelopeStart +
+                          dir.File("secret.txt") + "\">]>\n" + kEnvelopeStart +
                           "&x;</return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>";
   const std::string message = ParseError(xxe);
   EXPECT_EQ(message, refused);
   EXPECT_EQ(message.find("TOP-SECRET"), std::string::npos);
-  std::filesystem::remove(secret);
 
   // Even a harmless declaration or an external DTD is refused: messages never carry one.
   EXPECT_EQ(ParseError("<!DOCTYPE r>" + std::string(kEnvelopeStart) +
@@ -105,6 +97,39 @@ TEST(EnvelopeParserTest, DocumentTypeDeclarationsAreRefused) {
                        std::string(kEnvelopeStart) +
                        "x</return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>"),
             refused);
+}
+
+TEST(EnvelopeParserTest, ParsersInSeveralThreadsKeepTheirOwnResultsAndErrors) {
+  // The reference service reads requests on several threads; a reason or a value must never
+  // leak from one parse into another.
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &mismatches] {
+      const std::string session = "S" + std::to_string(t);
+      const std::string good = std::string(kEnvelopeStart) + session +
+                               "</return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+      const std::string bad = std::string(kEnvelopeStart) + "<t" + std::to_string(t) +
+                              "></return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+      const std::string reason = "Opening and ending tag mismatch: t" + std::to_string(t);
+      TOPToSoapDomConvert conv;
+      for (int i = 0; i < 150; ++i) {
+        TMemoryStream goodStream(good);
+        if (std::get<std::string>(conv.ProcessResponse(goodStream, SenderIntf(), smGetSession)) !=
+            session)
+          ++mismatches;
+        TMemoryStream badStream(bad);
+        try {
+          conv.ProcessResponse(badStream, SenderIntf(), smGetSession);
+          ++mismatches;
+        } catch (const EDOMParseError& e) {
+          if (e.Message().find(reason) != 0) ++mismatches;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(EnvelopeParserTest, DeepNestingHitsTheParserLimit) {

@@ -8,16 +8,14 @@
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
-const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
+using testing::kEnvelopeOpen;
+using testing::SenderIntf;
+using testing::TFixedContentIds;
 
 std::string Request(TOPToSoapDomConvert& conv, int method, const std::vector<TParamValue>& args) {
   std::unique_ptr<TMemoryStream> stream = conv.InvContextToMsg(SenderIntf(), method, args);
@@ -25,21 +23,8 @@ std::string Request(TOPToSoapDomConvert& conv, int method, const std::vector<TPa
   return stream->ToString();
 }
 
-// Restores the random content ids when a test ends.
-struct TFixedContentIds {
-  explicit TFixedContentIds(std::vector<std::string> ids) {
-    auto next = std::make_shared<size_t>(0);
-    SetContentIdSource([ids, next] { return ids.at((*next)++); });
-  }
-  ~TFixedContentIds() { SetContentIdSource(nullptr); }
-};
-
-const char* const kHead =
-    "<?xml version=\"1.0\"?>\n"
-    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-    "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+const std::string kHead =
+    std::string(kEnvelopeOpen) +
     "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">";
 const char* const kTail = "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
 
@@ -49,7 +34,7 @@ TEST(EnvelopeRequestTest, FiveOperationsByteForByte) {
   EXPECT_EQ(conv.Encoding, "");
 
   EXPECT_EQ(Request(conv, smGetSession, {}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:GetSession xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/>" + kTail);
 
   EXPECT_EQ(Request(conv, smMergeFile, {int32_t{0}, std::string("vorarch.rar"), std::string("S1")}),
@@ -66,13 +51,13 @@ TEST(EnvelopeRequestTest, FiveOperationsByteForByte) {
             "</NS1:MergeFile></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
 
   EXPECT_EQ(Request(conv, smUnZip, {std::string("S1")}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:UnZip xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess xsi:type=\"xsd:string\">S1</Sess></NS1:UnZip>" +
                 kTail);
 
   EXPECT_EQ(Request(conv, smDelTempFiles, {std::string("S1")}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:DelTempFiles xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess xsi:type=\"xsd:string\">S1</Sess></NS1:DelTempFiles>" +
                 kTail);
@@ -84,7 +69,7 @@ TEST(EnvelopeRequestTest, FiveOperationsByteForByte) {
   EXPECT_EQ(Request(conv, smUploadFilePart,
                     {std::string("S1"), std::string("vorarch.rar.0"), std::string("1A2B3C4D"),
                      &attachment}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess xsi:type=\"xsd:string\">S1</Sess>"
                 "<PartName xsi:type=\"xsd:string\">vorarch.rar.0</PartName>"
@@ -105,7 +90,7 @@ TEST(EnvelopeRequestTest, TextIsEscapedAndSentAsUtf8) {
   EXPECT_EQ(Request(conv, smMergeFile,
                     {int32_t{-2147483647 - 1}, std::string("a&b<c>\"d' Пратка.rar"),
                      std::string("x\ry\tz")}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:MergeFile xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Parts xsi:type=\"xsd:int\">-2147483648</Parts>"
                 "<FileName xsi:type=\"xsd:string\">a&amp;b&lt;c&gt;\"d' "
@@ -114,7 +99,7 @@ TEST(EnvelopeRequestTest, TextIsEscapedAndSentAsUtf8) {
                 "</NS1:MergeFile>" +
                 kTail);
   EXPECT_EQ(Request(conv, smMergeFile, {int32_t{17}, std::string(""), std::string("S")}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:MergeFile xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Parts xsi:type=\"xsd:int\">17</Parts>"
                 "<FileName xsi:type=\"xsd:string\"/>"
@@ -129,7 +114,7 @@ TEST(EnvelopeRequestTest, AttachmentParameterForms) {
   EXPECT_EQ(Request(conv, smUploadFilePart,
                     {std::string("S1"), std::string("sendDetails.txt"), std::string(""),
                      static_cast<TSOAPAttachment*>(nullptr)}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess xsi:type=\"xsd:string\">S1</Sess>"
                 "<PartName xsi:type=\"xsd:string\">sendDetails.txt</PartName>"
@@ -240,7 +225,7 @@ TEST(EnvelopeRequestTest, UntypedOptionDropsTypeAttributes) {
   TOPToSoapDomConvert conv;
   conv.Options |= ToOptions(TSOAPConvertOption::soSendUntyped);
   EXPECT_EQ(Request(conv, smUnZip, {std::string("S1")}),
-            std::string(kHead) +
+            kHead +
                 "<NS1:UnZip xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess>S1</Sess></NS1:UnZip>" +
                 kTail);

@@ -3,7 +3,7 @@
 #include "runtime/Exception.h"
 #include "soap/AttachmentQueue.h"
 #include "soap/MimeAttachmentHandler.h"
-#include "soap/MimeTestSupport.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
@@ -22,6 +22,30 @@ size_t OpenFileCount() {
   return static_cast<size_t>(std::distance(std::filesystem::begin(fds), std::filesystem::end(fds)));
 }
 #endif
+
+// Pieces 1 to 10 of a body whose envelope is "<E/>", with the transport's two header lines.
+const std::string kRootPartOfE =
+    "\r\n"
+    "--MIME_boundaryB0R9532143182121\r\n"
+    "Content-Type: text/xml; charset=\"utf-8\"\r\n"
+    "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
+    "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
+    "Content-Location: http://tempuri.org/rootpart.xml\r\n"
+    "Content-Length: 4\r\n"
+    "\r\n"
+    "<E/>"
+    "\r\n";
+
+// The same without transport lines: only the three root-part lines of the handler.
+const std::string kBareRootPartOfE =
+    "\r\n"
+    "--MIME_boundaryB0R9532143182121\r\n"
+    "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
+    "Content-Location: http://tempuri.org/rootpart.xml\r\n"
+    "Content-Length: 4\r\n"
+    "\r\n"
+    "<E/>"
+    "\r\n";
 
 // The body of one call as the proxy and the transport drive the handler.
 std::string BuildBody(TMimeAttachmentHandler& handler, const std::string& envelope,
@@ -81,16 +105,7 @@ TEST(MimeBody, EmptyPartAndNullFilePart) {
   AddAttachment(list, attachment, "00000000-0000-4000-8000-000000000000");
   TMimeAttachmentHandler handler;
   EXPECT_EQ(BuildBody(handler, "<E/>", list),
-            "\r\n"
-            "--MIME_boundaryB0R9532143182121\r\n"
-            "Content-Type: text/xml; charset=\"utf-8\"\r\n"
-            "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
-            "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
-            "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-            "Content-Length: 4\r\n"
-            "\r\n"
-            "<E/>"
-            "\r\n"
+            kRootPartOfE +
             "\r\n--MIME_boundaryB0R9532143182121\r\n"
             "Content-ID: <00000000-0000-4000-8000-000000000000>\r\n"
             "Content-Length: 0\r\n"
@@ -101,16 +116,7 @@ TEST(MimeBody, EmptyPartAndNullFilePart) {
   TSoapDataList none;
   TMimeAttachmentHandler nullHandler;
   EXPECT_EQ(BuildBody(nullHandler, "<E/>", none),
-            "\r\n"
-            "--MIME_boundaryB0R9532143182121\r\n"
-            "Content-Type: text/xml; charset=\"utf-8\"\r\n"
-            "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
-            "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
-            "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-            "Content-Length: 4\r\n"
-            "\r\n"
-            "<E/>"
-            "\r\n"
+            kRootPartOfE +
             "\r\n--MIME_boundaryB0R9532143182121--");
   EXPECT_EQ(nullHandler.MIMEBoundary(), "MIME_boundaryB0R9532143182121");
 }
@@ -127,18 +133,7 @@ TEST(MimeBody, DetailsFileCarriesTheEightBitLineAndIsReopenedForTheNextCall) {
   const size_t filesBefore = OpenFileCount();
 #endif
 
-  const std::string head(
-      "\r\n"
-      "--MIME_boundaryB0R9532143182121\r\n"
-      "Content-Type: text/xml; charset=\"utf-8\"\r\n"
-      "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
-      "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
-      "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-      "Content-Length: 4\r\n"
-      "\r\n"
-      "<E/>"
-      "\r\n"
-      "\r\n--MIME_boundaryB0R9532143182121\r\n");
+  const std::string head = kRootPartOfE + "\r\n--MIME_boundaryB0R9532143182121\r\n";
   {
     TSoapDataList list;
     AddAttachment(list, attachment, "D1");
@@ -231,14 +226,7 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
     handler.CreateMimeStream(envelope, list);
     handler.FinalizeStream();  // no transport lines: only the three of the handler
     EXPECT_EQ(ReadRest(handler.GetMIMEStream()),
-              "\r\n"
-              "--MIME_boundaryB0R9532143182121\r\n"
-              "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
-              "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-              "Content-Length: 4\r\n"
-              "\r\n"
-              "<E/>"
-              "\r\n"
+              kBareRootPartOfE +
               "\r\n--MIME_boundaryB0R9532143182121\r\n"
               "Content-ID: <t>\r\n"
               "Content-Length: 3\r\n"
@@ -302,6 +290,43 @@ TEST(MimeBody, BuildingTwiceFromOneListSendsTheSameBytes) {
   EXPECT_NE(first.find("\r\n\r\nFILE-PART\r\n"), std::string::npos);
   EXPECT_NE(first.find("\r\n\r\nTEXT-PART\r\n--MIME_boundaryB0R9532143182121--"),
             std::string::npos);
+}
+
+TEST(MimeBody, FailedBuildKeepsTheStreamsTheCopiesStillReferTo) {
+  int deletions = 0;
+  TSoapDataList list;
+  auto copy = std::make_unique<TSOAPAttachmentData>();
+  copy->SetSourceStream(new TTrackedStream("OWNED", deletions), TStreamOwnership::soOwned);
+  copy->Headers.push_back("Content-ID: <o>");
+  list.push_back(std::move(copy));
+  TMemoryStream envelope(std::string("<E/>"));
+  {
+    TMimeAttachmentHandler handler;
+    handler.OnSendAttachment = [](TStream&, TSOAPAttachmentData&) {
+      throw Exception("refused by the notification");
+    };
+    EXPECT_THROW(handler.CreateMimeStream(envelope, list), Exception);
+    // The copy now only refers to the stream; freeing it here would leave the copy dangling.
+    ASSERT_EQ(deletions, 0);
+    ASSERT_EQ(list[0]->StreamOwnership(), TStreamOwnership::soReference);
+
+    handler.OnSendAttachment = nullptr;
+    handler.CreateMimeStream(envelope, list);
+    handler.FinalizeStream();
+    EXPECT_EQ(ReadRest(handler.GetMIMEStream()),
+              kBareRootPartOfE +
+              "\r\n--MIME_boundaryB0R9532143182121\r\n"
+              "Content-ID: <o>\r\n"
+              "Content-Length: 5\r\n"
+              "Content-Type: application/binary\r\n"
+              "\r\n"
+              "OWNED"
+              "\r\n--MIME_boundaryB0R9532143182121--");
+    EXPECT_EQ(deletions, 0);
+  }
+  EXPECT_EQ(deletions, 1);  // freed once, with the handler
+  list.clear();
+  EXPECT_EQ(deletions, 1);
 }
 
 TEST(MimeBody, LineBreaksInHeaderTextsAreRefused) {

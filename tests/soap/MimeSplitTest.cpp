@@ -5,11 +5,12 @@
 #include "runtime/Exception.h"
 #include "soap/AttachmentQueue.h"
 #include "soap/MimeAttachmentHandler.h"
-#include "soap/MimeTestSupport.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
+using testing::ReadFile;
 using testing::ReadRest;
 using testing::TScratchDir;
 
@@ -31,12 +32,6 @@ TSplit Split(const std::string& message, const std::string& contentType, TSoapDa
   }
   result.Root = root.ToString();
   return result;
-}
-
-std::string ReadFile(const std::string& path) {
-  TMemoryStream stream;
-  stream.LoadFromFile(path);
-  return stream.ToString();
 }
 
 TEST(MimeSplit, ClientRequestSplitsIntoRootAndCachedAttachment) {
@@ -201,6 +196,9 @@ TEST(MimeSplit, ShortOrMalformedInputRaisesAndLeavesNoFiles) {
       {head + "Content-Type: text/plain\r\n", "Error reading from Mime Request Stream"},
       {head + "Content-Type: " + std::string(1100, 't') + "\r\n\r\n",
        "MIME header line longer than 1024 bytes"},
+      // Cut off inside a header line: the stream ended, the line is not too long.
+      {head + "Content-Ty", "Error reading from Mime Request Stream"},
+      {"--B\r\nContent-Length: 1\r\nContent-Type: text/x", "Error reading from Mime Request Stream"},
       {head + "no colon here\r\n\r\nx\r\n--B--", "Malformed MIME header line: no field name"},
       {"no delimiter anywhere\r\n", "Error reading from Mime Request Stream"},
       {"", "Error reading from Mime Request Stream"},
@@ -225,6 +223,27 @@ TEST(MimeSplit, ShortOrMalformedInputRaisesAndLeavesNoFiles) {
           .Error,
       "No access to temporary file");
   EXPECT_EQ(received.size(), 1u);
+}
+
+TEST(MimeSplit, AttachmentCountIsBounded) {
+  // A few bytes per part would otherwise make a cache file each: an 8 MiB body, half a million.
+  TScratchDir dir;
+  const auto message = [](int attachments) {
+    std::string text = "--B\r\nContent-Length: 1\r\n\r\nR\r\n";
+    for (int i = 0; i < attachments; ++i) text += "--B\r\nContent-Length: 1\r\n\r\nP\r\n";
+    return text + "--B--";
+  };
+  TSoapDataList received;
+  TSplit split = Split(message(100), "B", received, dir.Path());
+  EXPECT_EQ(split.Error, "");
+  EXPECT_EQ(received.size(), 100u);
+  received.clear();
+
+  split = Split(message(101), "B", received, dir.Path());
+  EXPECT_EQ(split.Error, "More than 100 attachments in a MIME message");
+  EXPECT_EQ(received.size(), 100u);
+  received.clear();
+  EXPECT_TRUE(dir.Names().empty());
 }
 
 TEST(MimeSplit, EdgesOfTheMessageStructure) {

@@ -3,30 +3,22 @@
 
 #include "soap/ContentId.h"
 #include "soap/MimeAttachmentHandler.h"
-#include "soap/MimeTestSupport.h"
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SenderServiceIntf.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
 using testing::ReadRest;
 
-// Restores the random content ids when the test ends.
-struct TFixedIds {
-  explicit TFixedIds(std::vector<std::string> ids) {
-    auto next = std::make_shared<size_t>(0);
-    SetContentIdSource([ids, next] { return ids.at((*next)++); });
-  }
-  ~TFixedIds() { SetContentIdSource(nullptr); }
-};
+using testing::SenderIntf;
+using testing::TFixedContentIds;
 
 // One call as the proxy and the transport drive the converter and the handler.
 std::string UploadFilePartBody(TOPToSoapDomConvert& conv, TSOAPAttachment* filePart) {
-  RegisterSenderService();
-  const TIntfMetaData& intf = *InvRegistry().GetInterfaceInfo(IID_ISenderService);
   std::unique_ptr<TMemoryStream> envelope = conv.InvContextToMsg(
-      intf, smUploadFilePart,
+      SenderIntf(), smUploadFilePart,
       {std::string("S-1"), std::string("vorarch.rar.0"), std::string("352441C2"), filePart});
   TMimeAttachmentHandler handler;
   handler.CreateMimeStream(*envelope, conv.Attachments());
@@ -74,7 +66,7 @@ std::string ExpectedBody(const std::string& contentId) {
 }
 
 TEST(MimeUploadFilePart, ThreeBytePartAndItsRetryByteForByte) {
-  TFixedIds ids({"6B29FC40-CA47-4C3B-9A8E-0123456789AB", "6B29FC40-CA47-4C3B-9A8E-0123456789AC"});
+  TFixedContentIds ids({"6B29FC40-CA47-4C3B-9A8E-0123456789AB", "6B29FC40-CA47-4C3B-9A8E-0123456789AC"});
   TMemoryStream partBuffer(std::string("abc"));
   TSOAPAttachment attachment;
   attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);

@@ -4,16 +4,12 @@
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
-const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
+using testing::SenderIntf;
 
 const char* const kOpen =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
@@ -52,6 +48,17 @@ std::string ErrorOf(const std::string& xml, int method = smUnZip) {
     return e.Message();
   }
   return "(no " + std::string(typeid(E).name()) + ")";
+}
+
+// The fault raised for xml; fails the test when none is.
+ERemotableException FaultOf(const std::string& xml, int method) {
+  try {
+    Read(xml, method);
+  } catch (const ERemotableException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no fault raised";
+  return ERemotableException("(none)");
 }
 
 TEST(ResponseTest, ReturnElementChoice) {
@@ -112,6 +119,13 @@ TEST(ResponseTest, EmptyBodyGivesEmptyResult) {
   EXPECT_EQ(ReadText(std::string(kOpen) + "<SOAP-ENV:Body/>" + kClose), "");
   EXPECT_FALSE(ReadBool(InBody("")));
   EXPECT_FALSE(std::get<bool>(Read(InBody(" \n "), smMergeFile)));
+  // Text without any element (an error page in the Body) is no answer, not an empty one.
+  EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(InBody("\n Internal error \n"), smGetSession),
+            "SOAP Response Packet: element matching function return not found, received "
+            "\"<SOAP-ENV:Body>\n Internal error \n</SOAP-ENV:Body>\"");
+  EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(InBody("<![CDATA[false]]>")),
+            "SOAP Response Packet: element matching function return not found, received "
+            "\"<SOAP-ENV:Body><![CDATA[false]]></SOAP-ENV:Body>\"");
 }
 
 TEST(ResponseTest, FaultBecomesRemotableException) {
@@ -120,27 +134,20 @@ TEST(ResponseTest, FaultBecomesRemotableException) {
       "<FaultString>\xD0\xA1\xD0\xB5\xD1\x81\xD0\xB8\xD1\x8F &lt;S1&gt;</FaultString>"
       "<faultactor>urn:merge</faultactor>"
       "<detail><reason code=\"7\">gone</reason></detail></SOAP-ENV:Fault>");
-  try {
-    Read(xml, smMergeFile);
-    FAIL() << "fault not raised";
-  } catch (const ERemotableException& e) {
-    EXPECT_EQ(e.Message(), "\xD0\xA1\xD0\xB5\xD1\x81\xD0\xB8\xD1\x8F <S1>");
-    EXPECT_EQ(e.FaultCode, "SOAP-ENV:Server");
-    EXPECT_EQ(e.FaultActor, "urn:merge");
-    EXPECT_EQ(e.FaultDetail, "<detail><reason code=\"7\">gone</reason></detail>");
-  }
+  const ERemotableException full = FaultOf(xml, smMergeFile);
+  EXPECT_EQ(full.Message(), "\xD0\xA1\xD0\xB5\xD1\x81\xD0\xB8\xD1\x8F <S1>");
+  EXPECT_EQ(full.FaultCode, "SOAP-ENV:Server");
+  EXPECT_EQ(full.FaultActor, "urn:merge");
+  EXPECT_EQ(full.FaultDetail, "<detail><reason code=\"7\">gone</reason></detail>");
   // Absent parts stay empty; a later faultstring replaces an earlier one.
-  try {
-    Read(InBody("<SOAP-ENV:Fault><faultstring>one</faultstring><faultstring>two</faultstring>"
-                "</SOAP-ENV:Fault>"),
-         smGetSession);
-    FAIL() << "fault not raised";
-  } catch (const ERemotableException& e) {
-    EXPECT_EQ(e.Message(), "two");
-    EXPECT_EQ(e.FaultCode, "");
-    EXPECT_EQ(e.FaultActor, "");
-    EXPECT_EQ(e.FaultDetail, "");
-  }
+  const ERemotableException bare = FaultOf(
+      InBody("<SOAP-ENV:Fault><faultstring>one</faultstring><faultstring>two</faultstring>"
+             "</SOAP-ENV:Fault>"),
+      smGetSession);
+  EXPECT_EQ(bare.Message(), "two");
+  EXPECT_EQ(bare.FaultCode, "");
+  EXPECT_EQ(bare.FaultActor, "");
+  EXPECT_EQ(bare.FaultDetail, "");
 }
 
 TEST(ResponseTest, HeadersWithMustUnderstand) {
@@ -150,16 +157,13 @@ TEST(ResponseTest, HeadersWithMustUnderstand) {
   };
   for (const char* value : {"1", "true", "TRUE"}) {
     SCOPED_TRACE(value);
-    try {
-      Read(withHeader(std::string("<ns:Session xmlns:ns=\"urn:h\" SOAP-ENV:mustUnderstand=\"") +
-                      value + "\">x</ns:Session>"),
-           smUnZip);
-      FAIL() << "header accepted";
-    } catch (const ERemotableException& e) {
-      EXPECT_EQ(e.Message(),
-                "Soap header Session with attribute 'mustUnderstand' set to true was not handled");
-      EXPECT_EQ(e.FaultCode, "MustUnderstand");
-    }
+    const ERemotableException e =
+        FaultOf(withHeader(std::string("<ns:Session xmlns:ns=\"urn:h\" SOAP-ENV:mustUnderstand=\"") +
+                           value + "\">x</ns:Session>"),
+                smUnZip);
+    EXPECT_EQ(e.Message(),
+              "Soap header Session with attribute 'mustUnderstand' set to true was not handled");
+    EXPECT_EQ(e.FaultCode, "MustUnderstand");
   }
   EXPECT_TRUE(ReadBool(withHeader("<Session SOAP-ENV:mustUnderstand=\"0\">x</Session>")));
   EXPECT_TRUE(ReadBool(withHeader("<Session mustUnderstand=\"false\">x</Session>")));

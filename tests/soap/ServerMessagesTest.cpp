@@ -6,16 +6,14 @@
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {
 
-const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
+using testing::kEnvelopeOpen;
+using testing::SenderIntf;
+using testing::TFixedContentIds;
 
 TSoapRequest ReadRequest(const std::string& xml) {
   TMemoryStream stream(xml);
@@ -31,21 +29,13 @@ TParamValue ReadResponse(const std::string& xml, int method) {
 TEST(ServerMessagesTest, ResponseAndFaultBytes) {
   EXPECT_EQ(WriteSoapResponse("GetSession", "urn:SenderServiceIntf-ISenderService", "xsd:string",
                               "S&1<\xD0\xAF>"),
-            "<?xml version=\"1.0\"?>\n"
-            "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-            "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+            std::string(kEnvelopeOpen) +
             "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
             "<NS1:GetSessionResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
             "<return xsi:type=\"xsd:string\">S&amp;1&lt;\xD0\xAF&gt;</return>"
             "</NS1:GetSessionResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
   EXPECT_EQ(WriteSoapFault("SOAP-ENV:Server", "Missing chunk 3 & \xD0\xAF"),
-            "<?xml version=\"1.0\"?>\n"
-            "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-            "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+            std::string(kEnvelopeOpen) +
             "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
             "<faultstring>Missing chunk 3 &amp; \xD0\xAF</faultstring></SOAP-ENV:Fault>"
             "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
@@ -94,14 +84,16 @@ TEST(ServerMessagesTest, ClientRequestsReadByTheService) {
   EXPECT_EQ(merge.Find("Sess")->Text, "S 1");
   EXPECT_EQ(merge.Find("sess"), nullptr);
 
-  SetContentIdSource([] { return std::string("11111111-2222-4333-8444-555555555555"); });
   TMemoryStream part(std::string_view("bytes"));
   TSOAPAttachment attachment;
   attachment.SetSourceStream(&part, TStreamOwnership::soReference);
-  auto upload = conv.InvContextToMsg(
-      SenderIntf(), smUploadFilePart,
-      {std::string("S1"), std::string("f.0"), std::string(""), &attachment});
-  SetContentIdSource(nullptr);
+  std::unique_ptr<TMemoryStream> upload;
+  {
+    TFixedContentIds ids({"11111111-2222-4333-8444-555555555555"});
+    upload = conv.InvContextToMsg(
+        SenderIntf(), smUploadFilePart,
+        {std::string("S1"), std::string("f.0"), std::string(""), &attachment});
+  }
   const TSoapRequest request = ReadSoapRequest(*upload);
   EXPECT_EQ(request.Operation, "UploadFilePart");
   ASSERT_EQ(request.Params.size(), 4u);
