@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 
 #include "platform/Paths.h"
 #include "runtime/Format.h"
@@ -29,6 +30,17 @@ std::string ExactPattern(const std::string& path) {
 std::string Peer(const httplib::Request& request) {
   const bool ipv6 = request.remote_addr.find(':') != std::string::npos;
   return Format(ipv6 ? "[%s]:%d" : "%s:%d", request.remote_addr.c_str(), request.remote_port);
+}
+
+// The Content-Length the client announced: 0 when there is none or it is not a number, the
+// largest value when it does not even fit in 64 bits.
+uint64_t DeclaredLength(const httplib::Request& request) {
+  const std::string declared = request.get_header_value("Content-Length");
+  uint64_t length = 0;
+  const char* end = declared.data() + declared.size();
+  const auto [ptr, ec] = std::from_chars(declared.data(), end, length);
+  if (ec == std::errc::result_out_of_range) return UINT64_MAX;
+  return ec == std::errc() && ptr == end ? length : 0;
 }
 
 }  // namespace
@@ -71,14 +83,9 @@ THttpService::THttpService(const TServiceOptions& options,
   // for as long as the client cares to send.
   FHttp->set_pre_routing_handler([this](const httplib::Request& request,
                                         httplib::Response& response) {
-    const std::string declared = request.get_header_value("Content-Length");
-    uint64_t length = 0;
-    const char* end = declared.data() + declared.size();
-    const auto [ptr, ec] = std::from_chars(declared.data(), end, length);
-    const bool overLimit = ec == std::errc::result_out_of_range ||
-                           (ec == std::errc() && ptr == end &&
-                            length > static_cast<uint64_t>(FOptions.MaxBody));
-    if (!overLimit) return httplib::Server::HandlerResponse::Unhandled;
+    if (DeclaredLength(request) <= static_cast<uint64_t>(FOptions.MaxBody)) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
     RefuseOversized(request, response);
     return httplib::Server::HandlerResponse::Handled;
   });
@@ -87,16 +94,26 @@ THttpService::THttpService(const TServiceOptions& options,
                                               httplib::Response& response,
                                               const httplib::ContentReader& reader) {
     // The body is collected up to the limit and no further, whatever the client announced.
+    // Room for the announced length (already checked against the limit) is taken at once, so
+    // that a part's bytes are not copied again each time the buffer grows.
     TMemoryStream body;
+    if (const uint64_t declared = DeclaredLength(request);
+        declared > 0 && declared <= static_cast<uint64_t>(FOptions.MaxBody)) {
+      body.SetSize(static_cast<int64_t>(declared));
+    }
+    int64_t received = 0;
     bool tooLarge = false;
     const bool complete = reader([&](const char* data, size_t length) {
-      if (body.Size() + static_cast<int64_t>(length) > FOptions.MaxBody) {
+      if (received + static_cast<int64_t>(length) > FOptions.MaxBody) {
         tooLarge = true;
         return false;
       }
       body.WriteBuffer(data, static_cast<int64_t>(length));
+      received += static_cast<int64_t>(length);
       return true;
     });
+    // A body shorter than announced leaves no stale bytes behind it.
+    body.SetSize(received);
     if (tooLarge || (!complete && response.status == 413)) {
       RefuseOversized(request, response);
       return;

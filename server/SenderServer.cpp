@@ -1,6 +1,7 @@
 #include "server/SenderServer.h"
 
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "archive/ArchiveReader.h"
@@ -9,6 +10,7 @@
 #include "platform/TempFiles.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
+#include "server/FileConcat.h"
 #include "server/FileNames.h"
 #include "server/RemoveGuard.h"
 #include "server/SessionId.h"
@@ -20,16 +22,18 @@ namespace vorlen {
 namespace {
 
 constexpr const char* kDetailsFileName = "sendDetails.txt";
-constexpr int64_t kCopyBlock = 64 * 1024;
+// A whole part in one read.
+constexpr int64_t kCrcBlock = 256 * 1024;
 
 uint32_t FileCrc(const fs::path& path) {
   TFileStream file(Utf8FromFsPath(path), TFileStream::fmOpenRead);
-  std::vector<uint8_t> block(kCopyBlock);
+  // Not zero-filled: it is overwritten before every use.
+  const auto block = std::make_unique_for_overwrite<uint8_t[]>(kCrcBlock);
   uint32_t crc = 0xFFFFFFFF;
   for (;;) {
-    const int64_t n = file.Read(block.data(), kCopyBlock);
+    const int64_t n = file.Read(block.get(), kCrcBlock);
     if (n <= 0) break;
-    UpdateCrc32(block.data(), static_cast<uint32_t>(n), crc);
+    UpdateCrc32(block.get(), static_cast<uint32_t>(n), crc);
   }
   return ~crc;
 }
@@ -153,18 +157,7 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   const fs::path merged =
       FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(session->WorkDir()), "merge"));
   TRemoveGuard removeMerged(merged);
-  {
-    TFileStream output(Utf8FromFsPath(merged), TFileStream::fmOpenWrite);
-    std::vector<uint8_t> block(kCopyBlock);
-    for (const fs::path& part : sources) {
-      TFileStream input(Utf8FromFsPath(part), TFileStream::fmOpenRead);
-      for (;;) {
-        const int64_t n = input.Read(block.data(), kCopyBlock);
-        if (n <= 0) break;
-        output.WriteBuffer(block.data(), n);
-      }
-    }
-  }
+  ConcatenateFiles(sources, merged);
   fs::rename(merged, target);
   removeMerged.Keep();
   session->MergedFile = target;

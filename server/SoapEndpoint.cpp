@@ -1,13 +1,12 @@
 #include "server/SoapEndpoint.h"
 
+#include <atomic>
 #include <charconv>
 #include <filesystem>
 #include <memory>
 
 #include "runtime/Format.h"
 #include "platform/Paths.h"
-#include "server/RemoveGuard.h"
-#include "server/SessionId.h"
 #include "soap/InvRegistry.h"
 #include "soap/MimeAttachmentHandler.h"
 #include "soap/SOAPAttachment.h"
@@ -127,6 +126,17 @@ std::string Fault(const char* code, const std::string& text) {
 
 std::string Boolean(bool value) { return value ? "true" : "false"; }
 
+// Attachments are cached under numbered names, the first free number taken. Requests handled at
+// the same time would race for those names, so each thread has a folder of its own, kept for
+// the thread's life: a folder per request would cost a directory create and remove per part.
+std::filesystem::path ThreadIncomingDir(const std::filesystem::path& incoming) {
+  static std::atomic<int> nextThread{0};
+  thread_local const int thread = nextThread++;
+  const std::filesystem::path folder = incoming / Format("t%d", thread);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
 }  // namespace
 
 TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) {
@@ -137,11 +147,6 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
                                  TStream& body) {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;
-  // Each request gets a folder of its own for its attachments: cache file names are reused as
-  // soon as a file is gone, and a part moved into a session must not be taken for a newer
-  // request's file. Declared before the list, so the list's clean-up runs first.
-  const std::filesystem::path folder = FServer.IncomingDir() / ("req-" + NewSessionId());
-  TRemoveGuard removeFolder(folder);
   TSoapDataList received;
   try {
     try {
@@ -149,7 +154,7 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
       TMemoryStream rootPart;
       TStream* envelope = &body;
       if (mediaType == "multipart/related") {
-        std::filesystem::create_directories(folder);
+        const std::filesystem::path folder = ThreadIncomingDir(FServer.IncomingDir());
         try {
           TMimeAttachmentHandler handler;
           handler.ProcessMultiPartForm(body, rootPart, contentType, received,
@@ -188,10 +193,13 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
           break;
         case smUploadFilePart: {
           TSOAPAttachmentData& part = Attachment(request, "FilePart", received);
-          value = Boolean(FServer.UploadFilePart(Param(request, "Sess").Text,
-                                                 Param(request, "PartName").Text,
-                                                 Trim(Param(request, "Hash").Text),
-                                                 part.CacheFile));
+          const bool stored = FServer.UploadFilePart(Param(request, "Sess").Text,
+                                                     Param(request, "PartName").Text,
+                                                     Trim(Param(request, "Hash").Text),
+                                                     part.CacheFile);
+          // Stored means moved: the cache file name is no longer this request's to remove.
+          if (stored) part.CacheFilePersist = true;
+          value = Boolean(stored);
           break;
         }
         case smMergeFile:

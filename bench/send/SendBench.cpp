@@ -1,9 +1,12 @@
-// send_bench [MiB]: uploads a file of MiB mebibytes (default 1024) with vorlen-send to a local
-// vorlen-service and prints the throughput and the sender's peak resident memory, then POSTs the
-// same number of 204,800-byte bodies with a bare libcurl loop to the same service for comparison.
+// send_bench [MiB [TRANSPORT_MBS]]: uploads a file of MiB mebibytes (default 1024) with
+// vorlen-send to a local vorlen-service, then sends the same file as bare libcurl POSTs of the
+// same UploadFilePart bodies to the same service (which checks and stores them just the same).
+// Prints the throughput of the whole send and of the part upload alone, the sender's peak
+// resident memory, and the ratios to the bare figure and to the transport benchmark's bare
+// libcurl figure against a server that discards the bodies (TRANSPORT_MBS, else measured by
+// running transport_bench).
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -11,6 +14,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,33 +27,39 @@ extern char** environ;
 
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-constexpr long kPart = 204800;
+constexpr long long kPart = 204800;
+const std::string kBoundary = "MIME_boundaryB0R9532143182121";
+const std::string kAction = "urn:SenderServiceIntf-ISenderService#";
 
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, int outFd, const std::string& errFile) {
+[[noreturn]] void Die(const std::string& text) {
+  std::fprintf(stderr, "send_bench: %s\n", text.c_str());
+  std::exit(1);
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
   if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot start %s\n", args[0]);
-    std::exit(1);
+    Die("cannot start " + argv[0]);
   }
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
 
-uLong FileCrc(const std::string& path, long long& size) {
+uLong FileCrc(const fs::path& path, long long& size) {
   std::ifstream in(path, std::ios::binary);
   std::vector<char> buffer(1 << 20);
   uLong crc = crc32(0L, Z_NULL, 0);
@@ -61,17 +71,229 @@ uLong FileCrc(const std::string& path, long long& size) {
   return crc;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+// The delivered file of the session whose delivery folder holds name, removed after the check
+// so that the next run starts from the same disk state.
+bool DeliveredIntact(const fs::path& root, const std::string& sess, const std::string& name,
+                     uLong sourceCrc, long long sourceSize) {
+  const fs::path delivered = root / sess / "delivered" / name;
+  long long size = -1;
+  const bool same = fs::exists(delivered) && FileCrc(delivered, size) == sourceCrc &&
+                    size == sourceSize;
+  std::error_code ignored;
+  fs::remove(delivered, ignored);
+  sync();
+  return same;
+}
+
+// --- The bare client: hand-made RPC/encoded requests over one kept-alive libcurl handle. ---
+
+std::string Envelope(const std::string& operation, const std::string& params) {
+  return "<?xml version=\"1.0\"?>\n"
+         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+         "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
+         "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:" +
+         operation + " xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">" + params + "</NS1:" +
+         operation + "></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
+}
+
+std::string Str(const std::string& name, const std::string& value) {
+  return "<" + name + " xsi:type=\"xsd:string\">" + value + "</" + name + ">";
+}
+
+size_t Collect(char* data, size_t size, size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+class TBareClient {
+ public:
+  explicit TBareClient(const std::string& url) : FCurl(curl_easy_init()) {
+    if (FCurl == nullptr) Die("curl_easy_init failed");
+    curl_easy_setopt(FCurl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(FCurl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(FCurl, CURLOPT_WRITEDATA, &FAnswer);
+    curl_easy_setopt(FCurl, CURLOPT_NOPROXY, "*");
+  }
+  ~TBareClient() { curl_easy_cleanup(FCurl); }
+
+  // The text of the <return> element of the answer.
+  std::string Call(const std::string& operation, const std::string& contentType,
+                   const std::string& body) {
+    curl_slist* headers = curl_slist_append(nullptr, ("Content-Type: " + contentType).c_str());
+    headers = curl_slist_append(headers, ("SOAPAction: \"" + kAction + operation + "\"").c_str());
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(FCurl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(FCurl, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(FCurl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    FAnswer.clear();
+    const CURLcode code = curl_easy_perform(FCurl);
+    curl_slist_free_all(headers);
+    long status = 0;
+    curl_easy_getinfo(FCurl, CURLINFO_RESPONSE_CODE, &status);
+    if (code != CURLE_OK || status != 200) {
+      Die(operation + " failed: " + curl_easy_strerror(code) + " " + FAnswer.substr(0, 300));
+    }
+    const size_t open = FAnswer.find("<return");
+    const size_t start = open == std::string::npos ? open : FAnswer.find('>', open);
+    const size_t end = FAnswer.find("</return>");
+    if (start == std::string::npos || end == std::string::npos) Die("no result: " + FAnswer);
+    return FAnswer.substr(start + 1, end - start - 1);
+  }
+
+ private:
+  CURL* FCurl;
+  std::string FAnswer;
+};
+
+struct TBareFigures {
+  double PartSeconds = 0;
+  double WholeSeconds = 0;
+  std::string Session;
+};
+
+// The same work as vorlen-send: a session, every part read from the file and sent with its
+// CRC-32, the merge and the clean-up.
+TBareFigures BareSend(const std::string& url, const fs::path& file, long long size) {
+  TBareClient client(url);
+  TBareFigures figures;
+  const auto start = Clock::now();
+  figures.Session = client.Call("GetSession", "text/xml; charset=\"utf-8\"",
+                                Envelope("GetSession", ""));
+  const int input = open(file.c_str(), O_RDONLY);
+  if (input < 0) Die("cannot open " + file.string());
+  const long long last = size / kPart;
+  std::vector<char> part(kPart);
+  std::string body;
+  char name[32];
+  for (long long i = 0; i <= last; ++i) {
+    const ssize_t length = pread(input, part.data(), kPart, i * kPart);
+    if (length < 0) Die("cannot read " + file.string());
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08lX",
+                  crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(part.data()),
+                        static_cast<uInt>(length)));
+    std::snprintf(name, sizeof name, "big._%.3lld", i);
+    const std::string envelope =
+        Envelope("UploadFilePart", Str("Sess", figures.Session) + Str("PartName", name) +
+                                       Str("Hash", hash) +
+                                       "<FilePart href=\"cid:6F9619FF-8B86-D011-B42D-00C04FC964FF\"/>");
+    body = "\r\n--" + kBoundary +
+           "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
+           "SOAPAction: \"" + kAction + "UploadFilePart\"\r\n"
+           "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
+           "Content-Location: http://tempuri.org/rootpart.xml\r\n"
+           "Content-Length: " + std::to_string(envelope.size()) + "\r\n\r\n" + envelope +
+           "\r\n\r\n--" + kBoundary +
+           "\r\nContent-ID: <6F9619FF-8B86-D011-B42D-00C04FC964FF>\r\n"
+           "Content-Length: " + std::to_string(length) + "\r\n"
+           "Content-Type: application/binary\r\n\r\n";
+    body.append(part.data(), static_cast<size_t>(length));
+    body += "\r\n--" + kBoundary + "--";
+    if (client.Call("UploadFilePart", "multipart/related; boundary=" + kBoundary, body) !=
+        "true") {
+      Die(std::string("the service refused bare part ") + name);
+    }
+  }
+  close(input);
+  const auto partsDone = Clock::now();
+  const std::string merged =
+      client.Call("MergeFile", "text/xml; charset=\"utf-8\"",
+                  Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">" + std::to_string(last) +
+                                            "</Parts>" + Str("FileName", "big.bin") +
+                                            Str("Sess", figures.Session)));
+  if (merged != "true") Die("the bare merge failed");
+  client.Call("DelTempFiles", "text/xml; charset=\"utf-8\"",
+              Envelope("DelTempFiles", Str("Sess", figures.Session)));
+  const auto end = Clock::now();
+  figures.PartSeconds = Seconds(start, partsDone);
+  figures.WholeSeconds = Seconds(start, end);
+  return figures;
+}
+
+// --- vorlen-send, timed from its status lines. ---
+
+struct TSendFigures {
+  bool Ok = false;
+  double PartSeconds = 0;  // from start to the first status line after the parts (the merge)
+  double WholeSeconds = 0;
+  double PeakMiB = 0;
+  std::string Session;
+};
+
+TSendFigures RunSender(const std::string& url, const fs::path& file, const fs::path& log) {
+  int errPipe[2];
+  if (pipe(errPipe) != 0) Die("pipe failed");
+  TSendFigures figures;
+  const auto start = Clock::now();
+  const pid_t sender = Spawn({VORLEN_SEND_BINARY, "--url", url, "--org", "Bench", file.string()},
+                             -1, errPipe[1]);
+  close(errPipe[1]);
+  // Without a terminal the sender writes one line per 10 % and its captions; the first line
+  // after "100 %" is the caption shown while the service merges.
+  std::ofstream out(log, std::ios::binary);
+  FILE* lines = fdopen(errPipe[0], "r");
+  char buffer[4096];
+  bool partsEnded = false;
+  Clock::time_point partsDone{};
+  while (std::fgets(buffer, sizeof buffer, lines) != nullptr) {
+    const auto now = Clock::now();
+    const std::string line(buffer);
+    out << Seconds(start, now) << " " << line;
+    if (partsEnded && partsDone == Clock::time_point{}) partsDone = now;
+    if (line.find("100 %") != std::string::npos) partsEnded = true;
+    const size_t at = line.find("Сесия ");
+    if (figures.Session.empty() && at != std::string::npos) {
+      figures.Session = line.substr(at + std::string("Сесия ").size(), 32);
+    }
+  }
+  std::fclose(lines);
+  int status = 0;
+  rusage usage{};
+  wait4(sender, &status, 0, &usage);
+  figures.WholeSeconds = Seconds(start, Clock::now());
+  figures.PartSeconds = partsDone == Clock::time_point{} ? 0 : Seconds(start, partsDone);
+  figures.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  figures.PeakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return figures;
+}
+
+// The transport benchmark's bare libcurl figure (a server that discards the bodies).
+double TransportFigure() {
+  int outPipe[2];
+  if (pipe(outPipe) != 0) Die("pipe failed");
+  const int devNull = open("/dev/null", O_WRONLY);
+  const pid_t bench = Spawn({VORLEN_TRANSPORT_BENCH}, outPipe[1], devNull);
+  close(outPipe[1]);
+  close(devNull);
+  FILE* lines = fdopen(outPipe[0], "r");
+  char buffer[1024];
+  double mbs = 0;
+  while (std::fgets(buffer, sizeof buffer, lines) != nullptr) {
+    const std::string line(buffer);
+    const size_t at = line.find("bare libcurl : median");
+    if (at == std::string::npos) continue;
+    const size_t comma = line.find(", ", at);
+    if (comma != std::string::npos) mbs = std::atof(line.c_str() + comma + 2);
+  }
+  std::fclose(lines);
+  waitpid(bench, nullptr, 0);
+  return mbs;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const long long mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+  double transportMbs = argc > 2 ? std::atof(argv[2]) : 0;
+  if (mib <= 0) Die("usage: send_bench [MiB [TRANSPORT_MBS]]");
   const long long size = mib << 20;
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("vorlen-send-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string file = (dir / "big.bin").string();
+  const fs::path dir = fs::temp_directory_path() / ("vorlen-send-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path file = dir / "big.bin";
+  const fs::path root = dir / "root";
+  curl_global_init(CURL_GLOBAL_DEFAULT);
 
   {  // Pseudo-random content, so that nothing compresses or repeats by accident.
     std::ofstream out(file, std::ios::binary);
@@ -83,76 +305,64 @@ int main(int argc, char** argv) {
                 static_cast<std::streamsize>(std::min<long long>(1 << 20, size - done)));
     }
   }
+  long long sourceSize = 0;
+  const uLong sourceCrc = FileCrc(file, sourceSize);
+  sync();
 
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return 1;
-  const pid_t service = Spawn({VORLEN_SERVICE_BINARY, "--port", "0", "--root",
-                               (dir / "root").string(), "--max-delivered", "64G"},
-                              pipeFds[1], (dir / "service.log").string());
-  close(pipeFds[1]);
+  int outPipe[2];
+  if (pipe(outPipe) != 0) return 1;
+  const int serviceLog = open((dir / "service.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t service = Spawn({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.string(),
+                               "--max-delivered", "64G", "--max-parts", "1000000"},
+                              outPipe[1], serviceLog);
+  close(outPipe[1]);
+  close(serviceLog);
   std::string line;
   char c;
-  while (read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
+  while (read(outPipe[0], &c, 1) == 1 && c != '\n') line += c;
   const std::string prefix = "listening on ";
-  if (line.rfind(prefix, 0) != 0) {
-    std::fprintf(stderr, "service did not start: %s\n", line.c_str());
-    return 1;
-  }
+  if (line.rfind(prefix, 0) != 0) Die("service did not start: " + line);
   const std::string url = line.substr(prefix.size());
 
-  // vorlen-send, the whole workflow: session, parts, details, merge, clean-up.
-  const auto sendStart = Clock::now();
-  const pid_t sender = Spawn({VORLEN_SEND_BINARY, "--url", url, "--org", "Bench", file}, -1,
-                             (dir / "send.log").string());
-  int status = 0;
-  rusage usage{};
-  wait4(sender, &status, 0, &usage);
-  const double sendSeconds = Seconds(sendStart);
-  const bool sendOk = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-
-  // Bare libcurl: the same number of POSTs of one part's size over one kept-alive connection.
-  const long long parts = size / kPart + 1;
-  std::string body(kPart, 'x');
-  CURL* curl = curl_easy_init();
-  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/octet-stream");
-  headers = curl_slist_append(headers, "Expect:");
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
-  const auto curlStart = Clock::now();
-  long long curlFailures = 0;
-  for (long long i = 0; i < parts; ++i)
-    if (curl_easy_perform(curl) != CURLE_OK) ++curlFailures;
-  const double curlSeconds = Seconds(curlStart);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
+  const TSendFigures send = RunSender(url, file, dir / "send.log");
+  const bool sendSame =
+      send.Ok && DeliveredIntact(root, send.Session, "big.bin", sourceCrc, sourceSize);
+  const TBareFigures bare = BareSend(url, file, size);
+  const bool bareSame = DeliveredIntact(root, bare.Session, "big.bin", sourceCrc, sourceSize);
 
   kill(service, SIGTERM);
   waitpid(service, nullptr, 0);
-
-  // The delivered copy must be the file itself.
-  std::string delivered;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "root"))
-    if (entry.path().filename() == "big.bin" &&
-        entry.path().parent_path().filename() == "delivered")
-      delivered = entry.path().string();
-  long long sourceSize = 0, deliveredSize = -1;
-  const uLong sourceCrc = FileCrc(file, sourceSize);
-  const uLong deliveredCrc = delivered.empty() ? 0 : FileCrc(delivered, deliveredSize);
-  const bool same = !delivered.empty() && sourceSize == deliveredSize && sourceCrc == deliveredCrc;
+  if (transportMbs <= 0) transportMbs = TransportFigure();
 
   const double mb = static_cast<double>(size) / 1e6;
-  std::printf("file                 %lld MiB (%lld parts)\n", mib, parts);
-  std::printf("vorlen-send          %s, %.1f s, %.1f MB/s, peak RSS %.1f MiB, delivered %s\n",
-              sendOk ? "exit 0" : "FAILED", sendSeconds, mb / sendSeconds,
-              static_cast<double>(usage.ru_maxrss) / 1024.0, same ? "identical" : "DIFFERENT");
-  std::printf("bare libcurl loop    %.1f s, %.1f MB/s (%lld failed)\n", curlSeconds,
-              mb / curlSeconds, curlFailures);
-  std::printf("ratio                %.0f %% of bare libcurl\n", 100.0 * curlSeconds / sendSeconds);
+  const double sendParts = send.PartSeconds > 0 ? mb / send.PartSeconds : 0;
+  std::printf("file                 %lld MiB (%lld parts of %lld bytes)\n", mib,
+              size / kPart + 1, kPart);
+  std::printf("vorlen-send          %s, delivered %s, peak RSS %.1f MiB (goal < 40)\n",
+              send.Ok ? "exit 0" : "FAILED", sendSame ? "identical" : "DIFFERENT", send.PeakMiB);
+  std::printf("  whole send         %.2f s, %.1f MB/s (session, parts, details, merge, clean-up)\n",
+              send.WholeSeconds, mb / send.WholeSeconds);
+  std::printf("  parts alone        %.2f s, %.1f MB/s\n", send.PartSeconds, sendParts);
+  std::printf("bare libcurl, same requests to the same service (stored), delivered %s\n",
+              bareSame ? "identical" : "DIFFERENT");
+  std::printf("  whole send         %.2f s, %.1f MB/s\n", bare.WholeSeconds,
+              mb / bare.WholeSeconds);
+  std::printf("  parts alone        %.2f s, %.1f MB/s\n", bare.PartSeconds,
+              mb / bare.PartSeconds);
+  std::printf("ratio to bare, same service: whole %.0f %%, parts %.0f %%\n",
+              100.0 * bare.WholeSeconds / send.WholeSeconds,
+              send.PartSeconds > 0 ? 100.0 * bare.PartSeconds / send.PartSeconds : 0.0);
+  if (transportMbs > 0) {
+    std::printf("transport bench bare libcurl to a discarding server: %.1f MB/s; vorlen-send "
+                "whole %.0f %%, parts %.0f %% of it (goal >= 80 %%)\n",
+                transportMbs, 100.0 * mb / send.WholeSeconds / transportMbs,
+                100.0 * sendParts / transportMbs);
+  } else {
+    std::printf("transport bench figure not available\n");
+  }
 
   std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
-  return sendOk && same ? 0 : 1;
+  fs::remove_all(dir, ignored);
+  curl_global_cleanup();
+  return send.Ok && sendSame && bareSame ? 0 : 1;
 }

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -79,13 +81,16 @@ class TServiceProcess {
   std::string FUrl;
 };
 
-// Part i of the file: bytes that differ from part to part, made on the fly.
+// Part i of the file: bytes that differ from part to part, made on the fly eight at a time, so
+// that making them costs the client little beside what the service is measured on.
 void FillPart(std::string& part, int64_t index, int64_t length) {
   part.resize(static_cast<size_t>(length));
-  uint32_t state = static_cast<uint32_t>(index) * 2654435761u + 1;
-  for (char& c : part) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
+  uint64_t state = static_cast<uint64_t>(index) * 0x9E3779B97F4A7C15ull + 1;
+  for (size_t at = 0; at < part.size(); at += sizeof state) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    std::memcpy(part.data() + at, &state, std::min(sizeof state, part.size() - at));
   }
 }
 

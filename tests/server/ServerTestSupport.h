@@ -31,4 +31,15 @@ inline std::set<std::string> ListTree(const std::filesystem::path& root) {
   return names;
 }
 
+// The files (not folders) below root: what received attachments left behind.
+inline std::set<std::string> FilesBelow(const std::filesystem::path& root) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_directory()) {
+      names.insert(std::filesystem::relative(entry.path(), root).generic_string());
+    }
+  }
+  return names;
+}
+
 }  // namespace vorlen::test

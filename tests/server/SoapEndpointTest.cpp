@@ -127,7 +127,7 @@ TEST_F(SoapEndpointTest, AnswersEachOperationInRpcEncodedForm) {
   EXPECT_EQ(Call(kXml, "DelTempFiles", Envelope("DelTempFiles", Str("Sess", sess))).Outcome,
             "true");
   // Received attachments never outlive their request.
-  EXPECT_TRUE(fs::is_empty(FServer.IncomingDir()));
+  EXPECT_EQ(test::FilesBelow(FServer.IncomingDir()), std::set<std::string>{});
 }
 
 TEST_F(SoapEndpointTest, ZeroByteAndRejectedPartsLeaveNoCacheFiles) {
@@ -144,7 +144,7 @@ TEST_F(SoapEndpointTest, ZeroByteAndRejectedPartsLeaveNoCacheFiles) {
   EXPECT_EQ(evil.Outcome, "false");
   EXPECT_FALSE(fs::exists(FRoot.Path() / sess / "parts" / "x._002"));
   EXPECT_FALSE(fs::exists(FRoot.Path() / sess / "x._002"));
-  EXPECT_TRUE(fs::is_empty(FServer.IncomingDir()));
+  EXPECT_EQ(test::FilesBelow(FServer.IncomingDir()), std::set<std::string>{});
 }
 
 TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
@@ -212,7 +212,7 @@ TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
     EXPECT_EQ(reply.Outcome.rfind("fault SOAP-ENV:Client: ", 0), 0u) << c.What;
   }
   EXPECT_FALSE(fs::exists(FRoot.Path() / sess / "parts" / "f._000"));
-  EXPECT_TRUE(fs::is_empty(FServer.IncomingDir()));
+  EXPECT_EQ(test::FilesBelow(FServer.IncomingDir()), std::set<std::string>{});
   // Still serving.
   EXPECT_TRUE(IsSessionId(NewSession()));
 }
