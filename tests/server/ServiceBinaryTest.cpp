@@ -160,8 +160,10 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   // A port that is taken is reported, not ignored.
   httplib::Server blocker;
   const int taken = blocker.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(taken, 0);
   std::thread listener([&] { blocker.listen_after_bind(); });
-  while (!blocker.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   TTempDir root;
   TChild clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
                 (root.Path() / "in").string()});
