@@ -34,6 +34,15 @@ int64_t TStream::Size() {
 
 void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
 
+int64_t TStream::SeekTarget(int64_t offset, TSeekOrigin origin, int64_t current) {
+  int64_t base = 0;
+  if (origin == TSeekOrigin::soCurrent) base = current;
+  if (origin == TSeekOrigin::soEnd) base = Size();
+  const int64_t position = base + offset;
+  if (position < 0) throw EStreamError("Invalid stream position");
+  return position;
+}
+
 void TStream::ReadBuffer(void* buffer, int64_t count) {
   auto* bytes = static_cast<uint8_t*>(buffer);
   while (count > 0) {
@@ -92,12 +101,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = 0;
-  if (origin == TSeekOrigin::soCurrent) base = FPosition;
-  if (origin == TSeekOrigin::soEnd) base = Size();
-  const int64_t position = base + offset;
-  if (position < 0) throw EStreamError("Invalid stream position");
-  FPosition = position;
+  FPosition = SeekTarget(offset, origin, FPosition);
   return FPosition;
 }
 

@@ -37,6 +37,11 @@ class TStream {
   // Copies count bytes from source's current position; count 0 copies the whole source from
   // its start. Returns the number of bytes copied.
   int64_t CopyFrom(TStream& source, int64_t count);
+
+ protected:
+  // The position that Seek(offset, origin) names for a stream now at current; raises
+  // EStreamError "Invalid stream position" before the start.
+  int64_t SeekTarget(int64_t offset, TSeekOrigin origin, int64_t current);
 };
 
 // A growable stream in memory.

@@ -62,12 +62,7 @@ int64_t TAggregatedStream::Size() {
 }
 
 int64_t TAggregatedStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = 0;
-  if (origin == TSeekOrigin::soCurrent) base = FPosition;
-  if (origin == TSeekOrigin::soEnd) base = Size();
-  const int64_t position = base + offset;
-  if (position < 0) throw EStreamError("Invalid stream position");
-  FPosition = position;
+  FPosition = SeekTarget(offset, origin, FPosition);
   return FPosition;
 }
 

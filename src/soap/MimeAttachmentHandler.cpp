@@ -77,7 +77,7 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
       if (OnSendAttachment) OnSendAttachment(*part, attachment);
 
       for (const std::string& line : attachment.Headers) text += line + kCrLf;
-      text += Format("Content-Length: %lld\r\n", static_cast<long long>(part->Size()));
+      text += "Content-Length: " + std::to_string(part->Size()) + kCrLf;
       text += "Content-Type: ";
       text += attachment.ContentType.empty() ? "application/binary" : attachment.ContentType;
       text += kCrLf;
@@ -105,13 +105,14 @@ void TMimeAttachmentHandler::FinalizeStream() {
     FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);
     return;
   }
-  std::vector<std::string> lines = FSoapHeaders;
-  lines.push_back(Format("Content-ID: <%s>", kRootPartId));
-  lines.push_back(Format("Content-Location: %s", kRootPartId));
-  lines.push_back(Format("Content-Length: %lld", static_cast<long long>(FEnvelope.Size())));
-
   std::string head = std::string(kCrLf) + "--" + kMimeBoundary + kCrLf;
-  for (const std::string& line : lines) head += line + kCrLf;
+  for (const std::string& line : FSoapHeaders) {
+    head += line;
+    head += kCrLf;
+  }
+  head += std::string("Content-ID: <") + kRootPartId + ">" + kCrLf;
+  head += std::string("Content-Location: ") + kRootPartId + kCrLf;
+  head += "Content-Length: " + std::to_string(FEnvelope.Size()) + kCrLf;
   head += kCrLf;
   FBody.AddStream(std::make_unique<TMemoryStream>(head));
   FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);

@@ -32,6 +32,7 @@ std::filesystem::path MimeTempDirectory(const std::string& tempDir) {
 std::unique_ptr<TFileStream> CreateNumberedFile(const std::filesystem::path& directory,
                                                 const std::string& prefix, int firstNumber,
                                                 std::string& path, int& number) {
+  int vanished = 0;
   for (int n = firstNumber; n < kMaxNumberedFiles; ++n) {
     const std::filesystem::path candidate =
         directory / PathFromUtf8(Format("%s%d", prefix.c_str(), n));
@@ -45,8 +46,10 @@ std::unique_ptr<TFileStream> CreateNumberedFile(const std::filesystem::path& dir
       number = n;
       return file;
     } catch (const EFCreateError&) {
-      // Someone else took the name between the test and the creation: try the next one.
-      if (std::filesystem::exists(candidate, error)) continue;
+      // Someone else took the name between the test and the creation, and may even have
+      // removed it again since: try the next one. Repeated failures on names that do not
+      // exist mean the directory itself refuses new files.
+      if (std::filesystem::exists(candidate, error) || ++vanished <= 16) continue;
       throw Exception("No access to temporary file");
     }
   }

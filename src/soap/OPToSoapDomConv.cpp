@@ -270,7 +270,7 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   }
   const TParamType resultType = intf.MDA[static_cast<size_t>(methIndex)].ResultType;
 
-  TXmlDocPtr doc = ParseXml(ReadRest(response));
+  TXmlDocPtr doc = FParser.Parse(ReadRest(response));
   TRefMap refs;
   CollectIds(xmlDocGetRootElement(doc.get()), refs);
   xmlNode* envelope = CheckEnvelope(doc.get(), "Invalid SOAP Response");

@@ -11,6 +11,7 @@
 #include "runtime/Stream.h"
 #include "soap/InvRegistry.h"
 #include "soap/SOAPAttachment.h"
+#include "soap/XmlParser.h"
 
 namespace vorlen {
 
@@ -81,6 +82,7 @@ class TOPToSoapDomConvert : public TSOAPDomConv {
 
  private:
   TSoapDataList FAttachments;
+  TXmlParser FParser;
 };
 
 }  // namespace vorlen

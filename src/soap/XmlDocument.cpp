@@ -1,13 +1,7 @@
 #include "soap/XmlDocument.h"
 
 #include <libxml/chvalid.h>
-#include <libxml/parser.h>
-#include <libxml/xmlsave.h>
 
-#include <climits>
-#include <mutex>
-
-#include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 
 namespace vorlen {
@@ -20,16 +14,6 @@ std::string FromXml(const xmlChar* text) {
   return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
 }
 
-// libxml2's global set-up is not safe to race on.
-void InitLibXml() {
-  static std::once_flag once;
-  std::call_once(once, [] { xmlInitParser(); });
-}
-
-struct TParserCtxtDeleter {
-  void operator()(xmlParserCtxt* ctxt) const { xmlFreeParserCtxt(ctxt); }
-};
-
 struct TSaveBuffer {
   xmlBuffer* Buffer = xmlBufferCreate();
   ~TSaveBuffer() {
@@ -37,69 +21,12 @@ struct TSaveBuffer {
   }
 };
 
-std::string TrimLineEnd(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
-struct TParseGuard {
-  bool DoctypeSeen = false;
-  bool HasError = false;
-  std::string FirstError;
-};
-
-// The first error names the real fault; later ones are mostly its consequences.
-void KeepFirstError(void* ctx, xmlError* error) {
-  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
-  auto* guard = static_cast<TParseGuard*>(ctxt->_private);
-  if (guard->HasError || !error || error->level < XML_ERR_ERROR) return;
-  guard->HasError = true;
-  guard->FirstError = Format("%s (line %d)",
-                             TrimLineEnd(error->message ? error->message : "").c_str(),
-                             error->line);
-}
-
-// A document type declaration is where entity expansion (billion laughs) and external entities
-// start; messages never need one, so parsing stops there.
-void RefuseDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
-  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
-  static_cast<TParseGuard*>(ctxt->_private)->DoctypeSeen = true;
-  xmlStopParser(ctxt);
-}
-
 }  // namespace
 
 TXmlDocPtr NewXmlDocument() {
   InitLibXml();
   TXmlDocPtr doc(xmlNewDoc(X("1.0")));
   if (!doc) throw Exception("Out of memory creating an XML document");
-  return doc;
-}
-
-TXmlDocPtr ParseXml(std::string_view bytes) {
-  InitLibXml();
-  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
-    throw EDOMParseError(Format("XML document of %zu bytes is too large", bytes.size()));
-  }
-  std::unique_ptr<xmlParserCtxt, TParserCtxtDeleter> ctxt(xmlNewParserCtxt());
-  if (!ctxt) throw EDOMParseError("Out of memory creating the XML parser");
-  TParseGuard guard;
-  ctxt->_private = &guard;
-  ctxt->sax->internalSubset = RefuseDoctype;
-  ctxt->sax->externalSubset = RefuseDoctype;
-  ctxt->sax->serror = KeepFirstError;
-  // No XML_PARSE_NOENT, DTDLOAD, DTDATTR or HUGE: only the predefined entities, no fetching,
-  // default limits.
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  TXmlDocPtr doc(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()),
-                                   nullptr, nullptr, options));
-  if (guard.DoctypeSeen) {
-    throw EDOMParseError("Document type declarations are not accepted in SOAP messages");
-  }
-  if (!doc || !ctxt->wellFormed || guard.HasError) {
-    if (guard.HasError) throw EDOMParseError(guard.FirstError);
-    throw EDOMParseError("The XML document is not well-formed");
-  }
   return doc;
 }
 
@@ -118,8 +45,9 @@ std::string SerializeXmlDocument(xmlDoc* doc) {
   // Saving with an explicit UTF-8 encoding keeps non-ASCII text as itself (without one libxml2
   // writes character references), but it would also name the encoding in the declaration; the
   // declaration is therefore written here, from the document's version alone.
-  std::string text = Format("<?xml version=\"%s\"?>\n",
-                            doc->version ? reinterpret_cast<const char*>(doc->version) : "1.0");
+  std::string text = "<?xml version=\"";
+  text += doc->version ? reinterpret_cast<const char*>(doc->version) : "1.0";
+  text += "\"?>\n";
   xmlNode* root = xmlDocGetRootElement(doc);
   if (root) text += NodeXml(root);
   text += '\n';
@@ -129,11 +57,10 @@ std::string SerializeXmlDocument(xmlDoc* doc) {
 std::string NodeXml(xmlNode* node) {
   TSaveBuffer buffer;
   if (!buffer.Buffer) throw Exception("Out of memory serialising XML");
-  xmlSaveCtxt* save = xmlSaveToBuffer(buffer.Buffer, "UTF-8", XML_SAVE_NO_DECL);
-  if (!save) throw Exception("Cannot serialise XML");
-  const long written = xmlSaveTree(save, node);
-  xmlSaveClose(save);
-  if (written < 0) throw Exception("Cannot serialise XML");
+  // xmlNodeDump writes UTF-8 as itself, like a save context with that encoding, without
+  // setting up an encoder and a save context for every node.
+  if (xmlNodeDump(buffer.Buffer, node->doc, node, 0, 0) < 0)
+    throw Exception("Cannot serialise XML");
   return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.Buffer)),
                      static_cast<size_t>(xmlBufferLength(buffer.Buffer)));
 }

@@ -9,13 +9,9 @@
 #include <string_view>
 
 #include "runtime/Stream.h"
+#include "soap/XmlParser.h"
 
 namespace vorlen {
-
-struct TXmlDocDeleter {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-using TXmlDocPtr = std::unique_ptr<xmlDoc, TXmlDocDeleter>;
 
 // An empty document with version "1.0" and no encoding.
 TXmlDocPtr NewXmlDocument();

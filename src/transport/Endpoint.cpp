@@ -56,19 +56,17 @@ TEndpoint SplitEndpointURL(const std::string& url) {
 
   result.Host = Part(handle.get(), CURLUPART_HOST, 0);
   if (result.Host.size() >= 2 && result.Host.front() == '[' && result.Host.back() == ']')
-    result.Host.assign(result.Host, 1, result.Host.size() - 2);
+    result.Host = result.Host.substr(1, result.Host.size() - 2);
   if (result.Host.empty()) RaiseInvalid(url);
 
   const std::string port = Part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
   result.Port = port.empty() ? (result.Scheme == usHttps ? 443 : 80) : std::atoi(port.c_str());
 
-  result.Path = Part(handle.get(), CURLUPART_PATH, 0);
-  if (result.Path.empty()) result.Path = "/";
+  std::string path = Part(handle.get(), CURLUPART_PATH, 0);
   const std::string query = Part(handle.get(), CURLUPART_QUERY, 0);
-  if (!query.empty()) {
-    result.Path.push_back('?');
-    result.Path.append(query);
-  }
+  if (path.empty()) path.assign(1, '/');  // not = "/": GCC 12 -O3 warns falsely (-Wrestrict)
+  if (!query.empty()) path += "?" + query;
+  result.Path = std::move(path);
   return result;
 }
 

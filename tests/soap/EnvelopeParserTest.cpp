@@ -10,6 +10,7 @@
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"
 #include "soap/SoapTestSupport.h"
+#include "soap/XmlDocument.h"
 
 namespace vorlen {
 namespace {
@@ -130,6 +131,67 @@ TEST(EnvelopeParserTest, ParsersInSeveralThreadsKeepTheirOwnResultsAndErrors) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// The converter reads every answer with one parser context; nothing from one document (a
+// refusal, an error, a declared entity, a name) may change how the next one is read.
+TEST(EnvelopeParserTest, ReusedParserReadsEachDocumentOnItsOwn) {
+  const std::string good = std::string(kEnvelopeStart) +
+                           "S-1</return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const std::string withEntity = std::string(kEnvelopeStart) +
+                                 "&x;</return></r></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const auto parseError = [](TXmlParser& parser, const std::string& xml) -> std::string {
+    try {
+      parser.Parse(xml);
+    } catch (const EDOMParseError& e) {
+      return e.Message();
+    }
+    return "(accepted)";
+  };
+  TXmlParser parser;
+  EXPECT_EQ(parseError(parser, good), "(accepted)");
+  EXPECT_EQ(parseError(parser, "<!DOCTYPE r [<!ENTITY x \"declared\">]>" + withEntity),
+            "Document type declarations are not accepted in SOAP messages");
+  // The entity of the refused document was never declared for this one.
+  EXPECT_EQ(parseError(parser, withEntity), "Entity 'x' not defined (line 1)");
+  EXPECT_EQ(parseError(parser, "<a><b></a>"),
+            "Opening and ending tag mismatch: b line 1 and a (line 1)");
+  TXmlDocPtr doc = parser.Parse(good);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(NodeText(xmlDocGetRootElement(doc.get())), "S-1");
+  // An error on a later line reports that line, not one counted on from an earlier document.
+  EXPECT_EQ(parseError(parser, "<a>\n\n<b></a>"),
+            "Opening and ending tag mismatch: b line 3 and a (line 3)");
+
+  // A converter keeps its context across calls, and its hardening with it.
+  TOPToSoapDomConvert conv;
+  for (int i = 0; i < 3; ++i) {
+    TMemoryStream goodStream(good);
+    EXPECT_EQ(std::get<std::string>(conv.ProcessResponse(goodStream, SenderIntf(), smGetSession)),
+              "S-1");
+    TMemoryStream hostile("<!DOCTYPE r [<!ENTITY x \"declared\">]>" + withEntity);
+    EXPECT_THROW(conv.ProcessResponse(hostile, SenderIntf(), smGetSession), EDOMParseError);
+  }
+}
+
+// The context's name dictionary keeps every name it has read; a peer sending ever new names
+// must not make it grow for good.
+TEST(EnvelopeParserTest, ReusedParserDropsALargeNameDictionary) {
+  TXmlParser parser;
+  TXmlDocPtr first = parser.Parse("<a/>");
+  TXmlDocPtr second = parser.Parse("<b/>");
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->dict, second->dict);  // one context, one dictionary
+
+  std::string many = "<r>";
+  for (int i = 0; i < 5000; ++i) many += "<n" + std::to_string(i) + "/>";
+  many += "</r>";
+  TXmlDocPtr big = parser.Parse(many);
+  TXmlDocPtr after = parser.Parse("<c/>");
+  ASSERT_TRUE(big && after);
+  EXPECT_EQ(big->dict, second->dict);
+  EXPECT_NE(after->dict, big->dict);  // a fresh context, with a dictionary of its own
+  EXPECT_EQ(LocalName(xmlDocGetRootElement(after.get())), "c");
 }
 
 TEST(EnvelopeParserTest, DeepNestingHitsTheParserLimit) {

@@ -3,6 +3,8 @@
 
 #include <regex>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "soap/ContentId.h"
 #include "soap/OPToSoapDomConv.h"
@@ -155,6 +157,25 @@ TEST(EnvelopeRequestTest, ContentIdsAreVersion4GuidsInRegistryForm) {
     EXPECT_EQ(NewContentId(), "FIXED");
   }
   EXPECT_TRUE(std::regex_match(NewContentId(), form));
+
+  // Every thread draws from a generator of its own, seeded on its own: no two threads may
+  // produce the same ids.
+  std::vector<std::vector<std::string>> drawn(4);
+  std::vector<std::thread> threads;
+  for (auto& ids : drawn) {
+    threads.emplace_back([&ids] {
+      for (int i = 0; i < 200; ++i) ids.push_back(NewContentId());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::set<std::string> all;
+  for (const auto& ids : drawn) {
+    for (const std::string& id : ids) {
+      EXPECT_TRUE(std::regex_match(id, form)) << id;
+      all.insert(id);
+    }
+  }
+  EXPECT_EQ(all.size(), 800u);
 }
 
 TEST(EnvelopeRequestTest, BadArgumentsAreRefusedAndQueueNothing) {
