@@ -64,7 +64,7 @@ TEndpoint SplitEndpointURL(const std::string& url) {
 
   std::string path = Part(handle.get(), CURLUPART_PATH, 0);
   const std::string query = Part(handle.get(), CURLUPART_QUERY, 0);
-  if (path.empty()) path.assign(1, '/');  // not = "/": GCC 12 -O3 warns falsely (-Wrestrict)
+  if (path.empty()) path = "/";
   if (!query.empty()) path += "?" + query;
   result.Path = std::move(path);
   return result;

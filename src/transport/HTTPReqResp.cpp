@@ -117,7 +117,10 @@ void THTTPReqResp::OpenConnection() {
                              0);
 }
 
-void THTTPReqResp::CloseConnection() { FConnection.reset(); }
+void THTTPReqResp::CloseConnection() {
+  FConnection.reset();
+  FHandleState = TCurlHandleState();
+}
 
 void THTTPReqResp::BuildHeaders(TCurlHeaderList& headers) const {
   std::string action;
@@ -141,30 +144,75 @@ void THTTPReqResp::BuildHeaders(TCurlHeaderList& headers) const {
   headers.Append("Expect:");
 }
 
-void THTTPReqResp::ApplyConnectionOptions(CURL* handle, const TCurlHeaderList& headers) {
-  // Every option is written for every request, so nothing of an earlier request's settings
-  // lingers; the handle and its live connection stay.
-  curl_easy_setopt(handle, CURLOPT_URL, FRequestURL.c_str());  // libcurl copies option strings
-  curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, Agent.c_str());
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.Get());
-  if (!Proxy.empty()) {
-    curl_easy_setopt(handle, CURLOPT_PROXY, Proxy.c_str());
-    const std::string noProxy = CurlNoProxyList(ProxyByPass);
-    curl_easy_setopt(handle, CURLOPT_NOPROXY, noProxy.c_str());
-  } else {
-    // No proxy text: libcurl's reading of http_proxy / https_proxy / no_proxy applies.
-    curl_easy_setopt(handle, CURLOPT_PROXY, nullptr);
-    curl_easy_setopt(handle, CURLOPT_NOPROXY, nullptr);
+TCurlHeaderList& THTTPReqResp::CurrentHeaders() {
+  // The lines differ from call to call only by action and body kind, so a run of calls of one
+  // operation builds them once. The boundary counts for multipart bodies only: a response
+  // leaves its own (mostly empty) boundary behind between calls.
+  const bool multipart = FBodyKind == TBodyKind::bkMultipart;
+  if (!FHeaders || FHeadersKind != FBodyKind || FHeadersAction != FCurrentAction ||
+      (multipart && FHeadersBoundary != FMimeBoundary) || FHeadersUTF8 != UseUTF8InHeader ||
+      !(FHeadersOptions == InvokeOptions)) {
+    // Built aside, so a failure leaves no half list behind for the next call.
+    auto headers = std::make_unique<TCurlHeaderList>();
+    BuildHeaders(*headers);
+    FHeaders = std::move(headers);
+    FHeadersKind = FBodyKind;
+    FHeadersAction = FCurrentAction;
+    FHeadersBoundary = FMimeBoundary;
+    FHeadersUTF8 = UseUTF8InHeader;
+    FHeadersOptions = InvokeOptions;
   }
+  return *FHeaders;
+}
+
+void THTTPReqResp::ApplyConnectionOptions() {
+  // The handle keeps what it was given for all its requests; only what changed since is written
+  // again (libcurl copies each string it is given). A new handle starts from a new state.
+  CURL* handle = FConnection.get();
+  TCurlHandleState& state = FHandleState;
+  const bool fresh = !state.Initialised;
+  bool taken = true;
+  auto set = [&](CURLoption option, auto value) {
+    if (curl_easy_setopt(handle, option, value) != CURLE_OK) taken = false;
+  };
+  if (fresh) {
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+  }
+  if (fresh || state.URL != FRequestURL) {
+    set(CURLOPT_URL, FRequestURL.c_str());
+    state.URL = FRequestURL;
+  }
+  if (fresh || state.Agent != Agent) {
+    set(CURLOPT_USERAGENT, Agent.c_str());
+    state.Agent = Agent;
+  }
+  const bool proxyGiven = !Proxy.empty();
+  if (fresh || state.ProxyGiven != proxyGiven ||
+      (proxyGiven && (state.Proxy != Proxy || state.ProxyByPass != ProxyByPass))) {
+    if (proxyGiven) {
+      set(CURLOPT_PROXY, Proxy.c_str());
+      const std::string noProxy = CurlNoProxyList(ProxyByPass);
+      set(CURLOPT_NOPROXY, noProxy.c_str());
+    } else {
+      // No proxy text: libcurl's reading of http_proxy / https_proxy / no_proxy applies.
+      set(CURLOPT_PROXY, static_cast<const char*>(nullptr));
+      set(CURLOPT_NOPROXY, static_cast<const char*>(nullptr));
+    }
+    state.ProxyGiven = proxyGiven;
+    state.Proxy = Proxy;
+    state.ProxyByPass = ProxyByPass;
+  }
+  // An option libcurl refused (out of memory) leaves the state unknown: all are written again
+  // with the next request.
+  state.Initialised = taken;
 }
 
 std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStream& response) {
   OpenConnection();
   auto data = std::make_unique<THTTPRequest>(FConnection.get(), FURL);
-  TCurlHeaderList headers;
+  data->SetHandleState(&FHandleState);
   const int64_t responseStart = response.Position();
   try {
     data->SetConnectTimeoutMs(ConnectTimeoutMs > 0 ? ConnectTimeoutMs : kDefaultConnectTimeoutMs);
@@ -174,8 +222,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         FEndpoint.Scheme == usHttps)
       data->SetSecurityFlags(kSecurityIgnoreInvalidCerts);
     if (!UserName.empty()) data->SetCredentials(UserName, Password);
-    BuildHeaders(headers);
-    data->SetHeaders(&headers);
+    data->SetHeaders(&CurrentHeaders());
     if (OnBeforePost) OnBeforePost(*this, *data);
 
     request.SetPosition(0);
@@ -189,7 +236,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       body.BlockSize = std::max(SinglePostLimit, 1);
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
-        ApplyConnectionOptions(FConnection.get(), headers);
+        ApplyConnectionOptions();
         const CURLcode code = data->Perform(body, response, OnReceivingData);
         data->RethrowPending();
         if (code != CURLE_OK && !data->StoppedAtHeaders())
@@ -213,7 +260,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (ResolveTransportError(kErrorProceed, current) == kErrorCancelled) throw EAbort();
         if (OnPostingData) OnPostingData(sent, total);
       };
-      ApplyConnectionOptions(FConnection.get(), headers);
+      ApplyConnectionOptions();
       const CURLcode code = data->Perform(body, response, OnReceivingData);
       data->RethrowPending();
       if (code != CURLE_OK && !data->StoppedAtHeaders())
@@ -225,6 +272,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     throw;
   }
   data->SetHeaders(nullptr);
+  data->SetHandleState(nullptr);
   return data;
 }
 

@@ -124,14 +124,25 @@ class THTTPReqResp : public IWebNode {
 
  private:
   void OpenConnection();
-  void ApplyConnectionOptions(CURL* handle, const TCurlHeaderList& headers);
+  // Writes the options of the handle that differ from what it already carries.
+  void ApplyConnectionOptions();
   void BuildHeaders(TCurlHeaderList& headers) const;
+  // The request's header lines, built again only when what they are made of changed.
+  TCurlHeaderList& CurrentHeaders();
   // The Content-Type line of a SOAP message, for the request and for a multipart root part.
   const char* XmlContentTypeLine() const;
   // The registry's access point for UDDIBindingKey, empty when it gives none.
   std::string LookUpAccessPoint();
 
   TCurlEasy FConnection;
+  TCurlHandleState FHandleState;  // of FConnection
+  // The cached header lines and what they were built from.
+  std::unique_ptr<TCurlHeaderList> FHeaders;
+  TBodyKind FHeadersKind = TBodyKind::bkPlain;
+  std::string FHeadersAction;
+  std::string FHeadersBoundary;
+  bool FHeadersUTF8 = true;
+  TSOAPInvokeOptions FHeadersOptions;
   bool FURLGiven = false;
   std::string FURL;
   TEndpoint FEndpoint;

@@ -85,7 +85,11 @@ void THTTPRequest::ApplyOptions(const TRequestBody& body) {
   // size, so the socket sees fewer, larger writes while the stream is still read block by block.
   const long bufferSize =
       static_cast<long>(std::clamp<int64_t>(body.BlockSize * 2, 16 * 1024, 2 * 1024 * 1024));
-  curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, bufferSize);
+  // Writing the size drops libcurl's buffer, so a kept handle gets it only when it changes.
+  if (FHandleState == nullptr || FHandleState->UploadBufferSize != bufferSize) {
+    curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, bufferSize);
+    if (FHandleState != nullptr) FHandleState->UploadBufferSize = bufferSize;
+  }
   curl_easy_setopt(h, CURLOPT_READFUNCTION, &THTTPRequest::ReadCallback);
   curl_easy_setopt(h, CURLOPT_READDATA, this);
   // An authentication round trip may need the body again.

@@ -72,6 +72,8 @@ class THTTPRequest {
 
   // --- used by the transport ---
   void SetHeaders(TCurlHeaderList* headers) { FHeaders = headers; }
+  // What the borrowed handle already carries (nullptr: unknown, every option is written).
+  void SetHandleState(TCurlHandleState* state) { FHandleState = state; }
   // Runs one transfer. Body bytes of a response that is not a status error go to response.
   // An exception thrown by a callback is kept and rethrown by RethrowPending.
   CURLcode Perform(const TRequestBody& body, TStream& response,
@@ -101,6 +103,7 @@ class THTTPRequest {
   CURL* FHandle;
   std::string FURL;
   TCurlHeaderList* FHeaders = nullptr;
+  TCurlHandleState* FHandleState = nullptr;
   int FConnectTimeoutMs = 0;
   int FSendTimeoutMs = 0;
   int FReceiveTimeoutMs = 0;

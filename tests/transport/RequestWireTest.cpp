@@ -124,6 +124,62 @@ TEST(TransportWire, HeaderOptions) {
                                        server.Port()));
 }
 
+// The kept handle is given only what changed since its last request: every change must still
+// reach the wire, and a setting taken back must be gone from it.
+TEST(TransportWire, SettingsChangedBetweenCallsReachTheWire) {
+  TRawHttpServer server(XmlOk);
+  TRawHttpServer proxy(XmlOk);
+  THTTPReqResp node;
+  node.SetEndpointURL(server.URL("/s"));
+  TMemoryStream response;
+  node.SetCurrentAction("urn:A");
+  node.Exchange(std::string("1"), response);
+  node.Agent = "Agent B";
+  node.SetCurrentAction("urn:B");
+  node.Exchange(std::string("2"), response);
+  node.Proxy = "http://127.0.0.1:" + std::to_string(proxy.Port());
+  node.Exchange(std::string("3"), response);
+  node.Proxy.clear();
+  node.SetCurrentAction("");
+  node.Exchange(std::string("4"), response);
+
+  const std::vector<TRawRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].Head, WithPort("POST /s HTTP/1.1\r\n"
+                                       "Host: 127.0.0.1:{PORT}\r\n"
+                                       "User-Agent: Vorlen Sender SOAP 1.2\r\n"
+                                       "SOAPAction: \"urn:A\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n"
+                                       "Content-Length: 1\r\n"
+                                       "\r\n",
+                                       server.Port()));
+  EXPECT_EQ(requests[1].Head, WithPort("POST /s HTTP/1.1\r\n"
+                                       "Host: 127.0.0.1:{PORT}\r\n"
+                                       "User-Agent: Agent B\r\n"
+                                       "SOAPAction: \"urn:B\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n"
+                                       "Content-Length: 1\r\n"
+                                       "\r\n",
+                                       server.Port()));
+  EXPECT_EQ(requests[1].Body, "2");
+  EXPECT_EQ(requests[1].Connection, requests[0].Connection);
+  EXPECT_EQ(requests[2].Head, WithPort("POST /s HTTP/1.1\r\n"
+                                       "Host: 127.0.0.1:{PORT}\r\n"
+                                       "User-Agent: Agent B\r\n"
+                                       "SOAPAction: \"\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n"
+                                       "Content-Length: 1\r\n"
+                                       "\r\n",
+                                       server.Port()));
+  EXPECT_EQ(requests[2].Body, "4");
+
+  const std::vector<TRawRequest> proxied = proxy.Requests();
+  ASSERT_EQ(proxied.size(), 1u);
+  EXPECT_EQ(proxied[0].RequestLine(),
+            "POST http://127.0.0.1:" + std::to_string(server.Port()) + "/s HTTP/1.1");
+  EXPECT_EQ(proxied[0].Body, "3");
+}
+
 TEST(TransportWire, ConnectionIsReusedUntilACallFails) {
   int calls = 0;
   TRawHttpServer server([&calls](const TRawRequest&) -> TRawReply {
