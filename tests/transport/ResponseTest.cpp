@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/GeneratedStream.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
@@ -177,28 +178,7 @@ TEST(TransportResponse, ReceiveTimeoutSetByThePrePostHookEndsASilentCall) {
 
 // A body of any size made on the fly, so that a test can send more than the system buffers
 // take in without holding it in memory.
-class TGeneratedStream : public TStream {
- public:
-  explicit TGeneratedStream(int64_t size) : FSize(size) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    const int64_t n = std::max<int64_t>(0, std::min(count, FSize - FPosition));
-    std::memset(buffer, 'x', static_cast<size_t>(n));
-    FPosition += n;
-    return n;
-  }
-  int64_t Write(const void*, int64_t) override { return 0; }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    FPosition = origin == TSeekOrigin::soBeginning ? offset
-                : origin == TSeekOrigin::soCurrent ? FPosition + offset
-                                                   : FSize + offset;
-    return FPosition;
-  }
-  int64_t Size() override { return FSize; }
-
- private:
-  int64_t FSize;
-  int64_t FPosition = 0;
-};
+using test::TGeneratedStream;
 
 TEST(TransportResponse, SendTimeoutEndsABodyThatNobodyReads) {
   test::TDeafListener deaf;

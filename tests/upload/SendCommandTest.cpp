@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/GeneratedStream.h"
 #include "upload/SendCommand.h"
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
@@ -520,33 +521,22 @@ TEST_F(SendCommandTest, FileThatShrinksEndsWithAReadError) {
 
 // Zeros with "TAIL" as the last four bytes, of any size, made up as they are read; it records
 // the offset of every read.
-class TLargeStream : public TStream {
+class TLargeStream : public test::TGeneratedStream {
  public:
   TLargeStream(int64_t size, std::vector<int64_t>& readOffsets)
-      : FSize(size), FReadOffsets(readOffsets) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    const int64_t n = std::max<int64_t>(0, std::min(count, FSize - FPosition));
-    auto* bytes = static_cast<char*>(buffer);
+      : TGeneratedStream(size), FReadOffsets(readOffsets) {}
+
+ protected:
+  // Zeros that end in "TAIL", and a record of where each read started.
+  void Fill(char* bytes, int64_t position, int64_t n) override {
     std::memset(bytes, 0, static_cast<size_t>(n));
-    for (int64_t k = std::max(FPosition, FSize - 4); k < FPosition + n; ++k)
-      bytes[k - FPosition] = "TAIL"[k - (FSize - 4)];
-    FReadOffsets.push_back(FPosition);
-    FPosition += n;
-    return n;
+    for (int64_t k = std::max(position, FSize - 4); k < position + n; ++k)
+      bytes[k - position] = "TAIL"[k - (FSize - 4)];
+    FReadOffsets.push_back(position);
   }
-  int64_t Write(const void*, int64_t) override { return 0; }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    FPosition = origin == TSeekOrigin::soBeginning ? offset
-                : origin == TSeekOrigin::soCurrent ? FPosition + offset
-                                                   : FSize + offset;
-    return FPosition;
-  }
-  int64_t Size() override { return FSize; }
 
  private:
-  int64_t FSize;
   std::vector<int64_t>& FReadOffsets;
-  int64_t FPosition = 0;
 };
 
 class TLargeFileCommand : public TSendCommand {
