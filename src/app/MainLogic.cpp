@@ -7,6 +7,7 @@
 #include "app/CompatibilityLayer.h"
 #include "app/ErrorHandler.h"
 #include "app/SettingsFile.h"
+#include "platform/Paths.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/HTTPRIO.h"
 #include "upload/SendCommand.h"
@@ -26,10 +27,6 @@ namespace {
 
 // Service calls may take long: the service merges and unpacks big archives before it answers.
 constexpr int ReceiveTimeoutMs = 600000;
-
-std::filesystem::path NativePath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 }  // namespace
 
@@ -69,7 +66,7 @@ void TMainLogic::LoadSettings() {
   const std::string path = SettingsPath();
   std::error_code error;
   // When existence cannot even be told, reading is tried so that the operator sees why.
-  if (std::filesystem::exists(NativePath(path), error) || error) {
+  if (std::filesystem::exists(FsPathFromUtf8(path), error) || error) {
     const std::string text = ReadSettingsFile(path);
     FSender.FUrl = SettingValue(text, "url");
     FSender.FOrg = SettingValue(text, "org");

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "platform/TempFiles.h"
+#include "platform/Paths.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 
@@ -13,12 +14,8 @@ namespace {
 constexpr int kMaxNumberedFiles = 100000;
 }  // namespace
 
-std::filesystem::path PathFromUtf8(const std::string& path) {
-  return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
-
 std::filesystem::path MimeTempDirectory(const std::string& tempDir) {
-  if (!tempDir.empty()) return PathFromUtf8(tempDir);
+  if (!tempDir.empty()) return FsPathFromUtf8(tempDir);
   std::string directory;
   try {
     directory = SystemTempDir();
@@ -26,7 +23,7 @@ std::filesystem::path MimeTempDirectory(const std::string& tempDir) {
     // Reported in the packaging's own words below.
   }
   if (directory.empty()) throw Exception("Unable to generate temporary path");
-  return PathFromUtf8(directory);
+  return FsPathFromUtf8(directory);
 }
 
 std::unique_ptr<TFileStream> CreateNumberedFile(const std::filesystem::path& directory,
@@ -35,11 +32,10 @@ std::unique_ptr<TFileStream> CreateNumberedFile(const std::filesystem::path& dir
   int vanished = 0;
   for (int n = firstNumber; n < kMaxNumberedFiles; ++n) {
     const std::filesystem::path candidate =
-        directory / PathFromUtf8(Format("%s%d", prefix.c_str(), n));
+        directory / FsPathFromUtf8(Format("%s%d", prefix.c_str(), n));
     std::error_code error;
     if (std::filesystem::exists(candidate, error)) continue;
-    const std::u8string name = candidate.u8string();
-    const std::string utf8(name.begin(), name.end());
+    const std::string utf8 = Utf8FromFsPath(candidate);
     try {
       auto file = std::make_unique<TFileStream>(utf8, TFileStream::fmCreateNew);
       path = utf8;

@@ -9,9 +9,6 @@
 
 namespace vorlen {
 
-// Our strings are UTF-8; the platform path type decides how to pass them on.
-std::filesystem::path PathFromUtf8(const std::string& path);
-
 // tempDir itself when non-empty, else the system's temporary directory; raises
 // "Unable to generate temporary path" when there is none.
 std::filesystem::path MimeTempDirectory(const std::string& tempDir);

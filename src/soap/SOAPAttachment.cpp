@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "soap/MimeFiles.h"
+#include "platform/Paths.h"
 
 namespace vorlen {
 
@@ -13,7 +14,7 @@ TSOAPAttachment::~TSOAPAttachment() {
   ReleaseSourceStream();
   if (!CacheFile.empty() && !CacheFilePersist) {
     std::error_code error;  // a destructor must not throw; a file already gone is fine
-    std::filesystem::remove(PathFromUtf8(CacheFile), error);
+    std::filesystem::remove(FsPathFromUtf8(CacheFile), error);
   }
 }
 

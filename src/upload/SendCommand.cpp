@@ -32,10 +32,6 @@ class TSendButtonLock {
   IOperatorView& FView;
 };
 
-std::filesystem::path FsPath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 }  // namespace
 
 TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
@@ -122,7 +118,7 @@ std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
   if (!IsPathDelimiter(dir.back())) dir += PathDelim;
   const std::string path = dir + "vorarch.rar";
   std::error_code ignored;
-  std::filesystem::remove(FsPath(path), ignored);  // CreateArchive reports a leftover
+  std::filesystem::remove(FsPathFromUtf8(path), ignored);  // CreateArchive reports a leftover
 
   const std::string named = Files.empty() ? std::string() : Files.front();
   std::string skipped;
@@ -136,7 +132,7 @@ std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
     archive.CloseArchive();
   }
   if (!skipped.empty()) throw EPackError(kPackFailed + skipped);
-  if (!std::filesystem::exists(FsPath(path), ignored))
+  if (!std::filesystem::exists(FsPathFromUtf8(path), ignored))
     throw EPackError(kPackFailed + named);
   return path;
 }

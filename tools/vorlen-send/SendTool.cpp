@@ -8,6 +8,7 @@
 #include "app/SettingsFile.h"
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
+#include "platform/Paths.h"
 #include "transport/HTTPRIO.h"
 #include "upload/SendCommand.h"
 
@@ -76,8 +77,7 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
   try {
     std::string fileUrl, fileOrg;
     const std::string settingsPath = ExecutableDir() + SettingsFileName;
-    if (std::filesystem::exists(std::filesystem::path(
-            std::u8string(settingsPath.begin(), settingsPath.end())))) {
+    if (PathExists(settingsPath)) {
       const std::string text = ReadSettingsFile(settingsPath);
       fileUrl = SettingValue(text, "url");
       fileOrg = SettingValue(text, "org");
