@@ -4,6 +4,8 @@
 
 namespace vorlen {
 
-void UpdateCrc32(const void* Buffer, uint32_t Length, uint32_t& Crc) { UpdateCrc32Clmul(Buffer, Length, Crc); }
+void UpdateCrc32(const void* Buffer, uint32_t Length, uint32_t& Crc) {
+  UpdateCrc32Clmul(Buffer, Length, Crc);
+}
 
 }  // namespace vorlen

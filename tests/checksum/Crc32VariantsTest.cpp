@@ -57,7 +57,7 @@ void ExpectSameAsTable(TRoutine routine) {
   std::mt19937 random(4);
   std::vector<uint32_t> lengths;
   for (uint32_t n = 0; n <= 400; ++n) lengths.push_back(n);
-  for (uint32_t n : {1023u, 1024u, 1025u, 4095u, 4096u, 4097u, 65536u + 13, 204800u, 1u << 20})
+  for (uint32_t n : {511u, 512u, 527u, 1023u, 1025u, 4095u, 4096u, 4097u, 65549u, 204800u, 1u << 20})
     lengths.push_back(n);
   for (uint32_t length : lengths)
     for (uint32_t start = 0; start < 16; start += (length <= 400 ? 1 : 5)) {
@@ -88,6 +88,8 @@ void ExpectSameAsTable(TRoutine routine) {
 TEST(Crc32Fold, ConstantsFollowFromThePolynomial) {
   const TCrc32FoldConstants& k = kCrc32Fold;
   EXPECT_EQ(Multiplier(32), uint64_t{0xEDB88320} << 1);  // the derivation's own check
+  EXPECT_EQ(k.X2080, Multiplier(2080));
+  EXPECT_EQ(k.X2016, Multiplier(2016));
   EXPECT_EQ(k.X544, Multiplier(544));
   EXPECT_EQ(k.X480, Multiplier(480));
   EXPECT_EQ(k.X160, Multiplier(160));
@@ -99,6 +101,12 @@ TEST(Crc32Fold, ConstantsFollowFromThePolynomial) {
 
 TEST(Crc32Fold, ClmulMatchesTheTableRoutine) {
   if (!Crc32ClmulAvailable()) GTEST_SKIP() << "no PCLMULQDQ on this CPU";
+  ExpectSameAsTable(UpdateCrc32Clmul16);
+}
+
+TEST(Crc32Fold, WideClmulMatchesTheTableRoutine) {
+  if (!Crc32ClmulAvailable() || !Crc32WideClmulAvailable())
+    GTEST_SKIP() << "no VPCLMULQDQ with AVX-512 on this CPU";
   ExpectSameAsTable(UpdateCrc32Clmul);
 }
 
