@@ -16,6 +16,7 @@
 #include "app/ErrorHandler.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "platform/SettingsDir.h"
 
 namespace vorlen {
 
@@ -47,7 +48,8 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs) {
   std::string exePath = options.ExePath.empty() ? ExecutablePath() : options.ExePath;
-  std::string exeDir = options.ExeDir.empty() ? ExtractFileDir(exePath) : options.ExeDir;
+  std::string exeDir =
+      options.ExeDir.empty() ? SettingsDir(ExtractFileDir(exePath)) : options.ExeDir;
   // No application title is set, so boxes carry the executable's name.
 #ifdef _WIN32
   FTitle = QFileInfo(Q(exePath)).completeBaseName().toStdString();
