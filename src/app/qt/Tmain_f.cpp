@@ -6,12 +6,15 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include "app/ErrorHandler.h"
 #include "platform/ExePath.h"
@@ -36,6 +39,23 @@ QFont WindowFont() {
                    : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   font.setPointSize(8);
   return font;
+}
+
+// A fall-back font may be wider than the classic one, and the check box keeps its size: the
+// window's font steps down by half points until the box's caption fits beside its indicator.
+void FitCaption(QWidget& window, const QCheckBox& box) {
+  constexpr double SmallestPointSize = 6;
+  auto fits = [&box] {
+    QStyleOptionButton option;
+    option.initFrom(&box);
+    const QRect text = box.style()->subElementRect(QStyle::SE_CheckBoxContents, &option, &box);
+    return QFontMetrics(box.font()).horizontalAdvance(box.text()) <= text.width();
+  };
+  QFont font = window.font();
+  while (!fits() && font.pointSizeF() > SmallestPointSize) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+    window.setFont(font);
+  }
 }
 
 }  // namespace
@@ -99,6 +119,7 @@ void Tmain_f::LayOut() {
   chb->setGeometry(320, 32, 97, 17);
   chb->setChecked(true);
   chb->raise();  // lies over the button
+  FitCaption(*this, *chb);
 
   setTabOrder(btSend, ProgressBar1);
   setTabOrder(ProgressBar1, chb);
