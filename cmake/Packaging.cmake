@@ -38,6 +38,8 @@ foreach(pair sender:vorlen-sender service:vorlen-service)
   install(FILES ${packaging}/copyright ${packaging_out}/changelog.Debian.gz
                 ${PROJECT_SOURCE_DIR}/README.md
           DESTINATION share/doc/${package} COMPONENT ${component})
+  install(FILES ${packaging}/lintian-overrides
+          DESTINATION share/lintian/overrides RENAME ${package} COMPONENT ${component})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
