@@ -27,10 +27,18 @@ set(CPACK_DEBIAN_PACKAGE_VERSION ${VORLEN_PACKAGE_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VORLEN_PACKAGE_MAINTAINER})
 
-# Debian wants a compressed changelog without a time stamp in the gzip header in every package.
+# Debian wants compressed manual pages and changelogs, without a time stamp in the gzip header.
 configure_file(${packaging}/changelog.in ${packaging_out}/changelog.Debian @ONLY)
 execute_process(COMMAND gzip -9nc ${packaging_out}/changelog.Debian
                 OUTPUT_FILE ${packaging_out}/changelog.Debian.gz COMMAND_ERROR_IS_FATAL ANY)
+foreach(pair sender:vorlen-sender sender:vorlen-send sender:vorlen-archive service:vorlen-service)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 program)
+  execute_process(COMMAND gzip -9nc ${packaging}/man/${program}.1
+                  OUTPUT_FILE ${packaging_out}/${program}.1.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${packaging_out}/${program}.1.gz DESTINATION share/man/man1 COMPONENT ${component})
+endforeach()
 foreach(pair sender:vorlen-sender service:vorlen-service)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 component)
