@@ -1,4 +1,5 @@
 #include "checksum/Checksum.h"
+#include "checksum/Crc32Variants.h"
 
 #include <bit>
 #include <cstring>
@@ -148,6 +149,8 @@ void UpdateCrc32(const TCrc32Tables& Tables, const void* Buffer, uint32_t Length
   Crc = c;
 }
 
-void UpdateCrc32(const void* Buffer, uint32_t Length, uint32_t& Crc) { UpdateCrc32(kTables, Buffer, Length, Crc); }
+void UpdateCrc32Table(const void* Buffer, uint32_t Length, uint32_t& Crc) {
+  UpdateCrc32(kTables, Buffer, Length, Crc);
+}
 
 }  // namespace vorlen

@@ -3,10 +3,13 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <memory>
 
 #include "Fakes.h"
@@ -95,11 +98,25 @@ TEST(MainWindow, LayoutTextsAndInitialState) {
   EXPECT_EQ(w.btSend->nextInFocusChain(), w.ProgressBar1);
   EXPECT_EQ(w.ProgressBar1->nextInFocusChain(), w.chb);
 
-  EXPECT_EQ(w.font().pointSize(), 8);
   const QString family = QFontDatabase::families().contains("MS Sans Serif")
                              ? QString("MS Sans Serif")
                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
   EXPECT_EQ(w.font().family(), family);
+  // 8 points, or the largest size below it at which the caption fits the box: the whole caption
+  // is drawn within the box, beside the indicator.
+  QStyleOptionButton option;
+  option.initFrom(w.chb);
+  const QRect text = w.chb->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w.chb);
+  EXPECT_LE(text.right(), 96);
+  EXPECT_LE(QFontMetrics(w.chb->font()).horizontalAdvance(w.chb->text()), text.width())
+      << w.font().family().toStdString() << " " << w.font().pointSizeF() << "pt";
+  EXPECT_LE(w.font().pointSizeF(), 8);
+  EXPECT_GE(w.font().pointSizeF(), 6);
+  if (w.font().pointSizeF() < 8) {
+    QFont larger = w.font();
+    larger.setPointSizeF(larger.pointSizeF() + 0.5);
+    EXPECT_GT(QFontMetrics(larger).horizontalAdvance(w.chb->text()), text.width());
+  }
 
   // Centred on the desktop when first shown.
   w.show();

@@ -7,34 +7,13 @@
 
 #include "platform/Environment.h"
 #include "platform/TempFiles.h"
+#include "support/EnvGuard.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {
 namespace {
 
-// Sets or removes environment variables for one test and puts the old values back.
-class TEnvGuard {
- public:
-  explicit TEnvGuard(std::vector<std::string> names) : FNames(std::move(names)) {
-    for (const std::string& name : FNames) {
-      const char* value = std::getenv(name.c_str());
-      FOld.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-      unsetenv(name.c_str());
-    }
-  }
-  ~TEnvGuard() {
-    for (size_t i = 0; i < FNames.size(); ++i) {
-      if (FOld[i])
-        setenv(FNames[i].c_str(), FOld[i]->c_str(), 1);
-      else
-        unsetenv(FNames[i].c_str());
-    }
-  }
-
- private:
-  std::vector<std::string> FNames;
-  std::vector<std::optional<std::string>> FOld;
-};
+using test::TEnvGuard;
 
 TEST(UploadRulesTest, PartNamesReplaceTheLastExtension) {
   EXPECT_EQ("vorarch._000", PartName("vorarch.rar", 0));

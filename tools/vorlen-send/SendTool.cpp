@@ -9,6 +9,7 @@
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "platform/SettingsDir.h"
 #include "transport/HTTPRIO.h"
 #include "upload/SendCommand.h"
 
@@ -76,7 +77,7 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
 
   try {
     std::string fileUrl, fileOrg;
-    const std::string settingsPath = ExecutableDir() + SettingsFileName;
+    const std::string settingsPath = SettingsDir(ExecutableDir()) + SettingsFileName;
     if (PathExists(settingsPath)) {
       const std::string text = ReadSettingsFile(settingsPath);
       fileUrl = SettingValue(text, "url");

@@ -1,13 +1,22 @@
 #include "app/qt/TApplication.h"
 
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 
 #include "app/ErrorHandler.h"
 
 namespace vorlen {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+bool LoadQtBulgarian(QTranslator& translator, const QString& folder) {
+  return translator.load(QStringLiteral("qtbase_bg"),
+                         folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath)
+                                          : folder);
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  if (LoadQtBulgarian(FQtTexts)) installTranslator(&FQtTexts);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {

@@ -3,13 +3,21 @@
 #pragma once
 
 #include <QApplication>
+#include <QString>
+#include <QTranslator>
 
 #include "upload/IOperatorView.h"
 
 namespace vorlen {
 
+// Loads Qt's own Bulgarian texts (file dialog, standard buttons) from folder, by default Qt's
+// translations folder; false when the file is not there, and Qt's texts stay English.
+bool LoadQtBulgarian(QTranslator& translator, const QString& folder = {});
+
 class TApplication : public QApplication {
  public:
+  // Installs Qt's Bulgarian texts when they are installed, so that Qt's dialogs speak the
+  // window's language.
   TApplication(int& argc, char** argv);
 
   // Where uncaught errors are shown; until a window exists they go to a plain Qt box.
@@ -19,6 +27,7 @@ class TApplication : public QApplication {
 
  private:
   IOperatorView* FErrorView = nullptr;
+  QTranslator FQtTexts;
 };
 
 }  // namespace vorlen

@@ -6,16 +6,20 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include "app/ErrorHandler.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "platform/SettingsDir.h"
 
 namespace vorlen {
 
@@ -37,6 +41,23 @@ QFont WindowFont() {
   return font;
 }
 
+// A fall-back font may be wider than the classic one, and the check box keeps its size: the
+// window's font steps down by half points until the box's caption fits beside its indicator.
+void FitCaption(QWidget& window, const QCheckBox& box) {
+  constexpr double SmallestPointSize = 6;
+  auto fits = [&box] {
+    QStyleOptionButton option;
+    option.initFrom(&box);
+    const QRect text = box.style()->subElementRect(QStyle::SE_CheckBoxContents, &option, &box);
+    return QFontMetrics(box.font()).horizontalAdvance(box.text()) <= text.width();
+  };
+  QFont font = window.font();
+  while (!fits() && font.pointSizeF() > SmallestPointSize) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+    window.setFont(font);
+  }
+}
+
 }  // namespace
 
 Tmain_f::Tmain_f(TMainWindowOptions options)
@@ -47,7 +68,8 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs) {
   std::string exePath = options.ExePath.empty() ? ExecutablePath() : options.ExePath;
-  std::string exeDir = options.ExeDir.empty() ? ExtractFileDir(exePath) : options.ExeDir;
+  std::string exeDir =
+      options.ExeDir.empty() ? SettingsDir(ExtractFileDir(exePath)) : options.ExeDir;
   // No application title is set, so boxes carry the executable's name.
 #ifdef _WIN32
   FTitle = QFileInfo(Q(exePath)).completeBaseName().toStdString();
@@ -97,6 +119,7 @@ void Tmain_f::LayOut() {
   chb->setGeometry(320, 32, 97, 17);
   chb->setChecked(true);
   chb->raise();  // lies over the button
+  FitCaption(*this, *chb);
 
   setTabOrder(btSend, ProgressBar1);
   setTabOrder(ProgressBar1, chb);

@@ -19,7 +19,7 @@ namespace vorlen {
 
 struct TMainWindowOptions {
   std::string ExePath;  // full path of the executable; empty: the running one
-  std::string ExeDir;   // holds sendcfg.ini; empty: the directory of ExePath
+  std::string ExeDir;   // holds sendcfg.ini; empty: SettingsDir() of the directory of ExePath
   std::unique_ptr<IRegistryStore> Registry;  // empty: the machine's registry
   TMainLogic::TBinder Binder;                // empty: the window's own proxy
   // Answers the modal boxes (Confirm, Inform, ShowError, InputQuery, OpenFile) in place of Qt's
