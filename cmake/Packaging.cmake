@@ -2,7 +2,7 @@
 # and vorlen-service (the reference service, run by systemd). Each program's install() rule sits
 # next to it; the files that belong to no program are installed here.
 
-set(VORLEN_PACKAGE_VERSION "1.0.0" CACHE STRING "Version of the Debian packages")
+set(VORLEN_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the Debian packages")
 set(VORLEN_PACKAGE_MAINTAINER "Vorlen Sender developers <vorlen-sender@example.org>"
     CACHE STRING "Maintainer named in the Debian packages")
 

@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include "app/CredentialsQuery.h"
 #include "app/ErrorHandler.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
@@ -201,19 +202,12 @@ bool Tmain_f::AskText(const std::string& caption, const std::string& prompt, std
 }
 
 bool Tmain_f::CredentialsQuery(bool proxy, std::string& userName, std::string& password) {
-  const std::string caption =
-      proxy ? "Удостоверяване пред прокси сървъра" : "Удостоверяване пред уеб сървиса";
-  std::string user = userName;
-  std::string secret;
-  const bool answered =
-      FDialogs ? FDialogs->InputQuery(caption, "Потребител", user) &&
-                     FDialogs->InputQuery(caption, "Парола", secret)
-               : AskText(caption, "Потребител", user, false) &&
-                     AskText(caption, "Парола", secret, true);
-  if (!answered) return false;
-  userName = user;
-  password = secret;
-  return true;
+  auto ask = [this](const std::string& caption, const std::string& prompt, std::string& value,
+                    bool secret) {
+    return FDialogs ? FDialogs->InputQuery(caption, prompt, value)
+                    : AskText(caption, prompt, value, secret);
+  };
+  return vorlen::CredentialsQuery(ask, proxy, userName, password);
 }
 
 bool Tmain_f::OpenFile(std::string& path) {

@@ -1,0 +1,198 @@
+#include "app/win32/MainForm.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "app/win32/Application.h"
+#include "app/win32/WideText.h"
+#include "runtime/Exception.h"
+
+namespace vorlen::win32 {
+
+namespace {
+
+const wchar_t* const WindowClass = L"Tmain_f";
+constexpr int ClientWidth = 530;
+constexpr int ClientHeight = 54;
+constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                              WS_CLIPCHILDREN;
+enum : int { idSend = 101, idProgress = 102, idCheck = 103 };
+
+void RegisterWindowClass(HINSTANCE instance) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(instance, WindowClass, &existing)) return;
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = DefWindowProcW;  // replaced per window once its object is known
+  windowClass.hInstance = instance;
+  // The program's icon when it has one (resource 1), else the system's.
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  if (!windowClass.hIcon) windowClass.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = WindowClass;
+  if (!RegisterClassExW(&windowClass)) throw Exception("Cannot register the window class");
+}
+
+int SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+TMainForm::TMainForm() : FDpi(SystemDpi()) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterWindowClass(instance);
+
+  RECT frame{0, 0, Scale(ClientWidth), Scale(ClientHeight)};
+  AdjustWindowRectEx(&frame, WindowStyle, FALSE, 0);
+  FHandle = CreateWindowExW(0, WindowClass, L"", WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                            instance, nullptr);
+  if (!FHandle) throw Exception("Cannot create the main window");
+  SetWindowLongPtrW(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMainForm::WindowProc));
+
+  // The classic dialog font, 8 points; Windows substitutes its nearest where it lacks it.
+  FFont = CreateFontW(-MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+
+  // Overlapping siblings paint in the right order only when each clips the others.
+  ProgressBar1 = CreateChild(PROGRESS_CLASSW, L"", WS_CLIPSIBLINGS, idProgress, 0, 0, ClientWidth,
+                             24);
+  SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, 100);
+  SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
+  btSend = CreateChild(L"BUTTON", L"Изпрати файл",
+                       WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON, idSend, -3, 25,
+                       ClientWidth + 3, 28);
+  chb = CreateChild(L"BUTTON", L"Не архивирай",
+                    WS_TABSTOP | WS_CLIPSIBLINGS | BS_AUTOCHECKBOX, idCheck, 320, 32, 97, 17);
+  SendMessageW(chb, BM_SETCHECK, BST_CHECKED, 0);
+  // In front of the button it lies on.
+  SetWindowPos(chb, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+TMainForm::~TMainForm() {
+  if (FHandle) {
+    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+    DestroyWindow(FHandle);
+  }
+  if (FFont) DeleteObject(FFont);
+}
+
+HWND TMainForm::CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int id,
+                            int left, int top, int width, int height) {
+  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, Scale(left),
+                               Scale(top), Scale(width), Scale(height), FHandle,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+  if (!child) throw Exception("Cannot create the window's controls");
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+  return child;
+}
+
+void TMainForm::Show() {
+  if (!FShownOnce) {
+    FShownOnce = true;
+    RECT desktop{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
+    RECT window{};
+    GetWindowRect(FHandle, &window);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    SetWindowPos(FHandle, nullptr, desktop.left + (desktop.right - desktop.left - width) / 2,
+                 desktop.top + (desktop.bottom - desktop.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ShowWindow(FHandle, SW_SHOW);
+  UpdateWindow(FHandle);
+}
+
+void TMainForm::Hide() { ShowWindow(FHandle, SW_HIDE); }
+bool TMainForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
+
+void TMainForm::SetCaption(const std::string& caption) {
+  SetWindowTextW(FHandle, Wide(caption).c_str());
+}
+std::string TMainForm::Caption() const { return Utf8(WindowText(FHandle)); }
+
+void TMainForm::SetProgress(int position) {
+  SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(std::clamp(position, 0, 100)), 0);
+}
+int TMainForm::Progress() const {
+  return static_cast<int>(SendMessageW(ProgressBar1, PBM_GETPOS, 0, 0));
+}
+
+bool TMainForm::Checked() const { return SendMessageW(chb, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void TMainForm::SetChecked(bool checked) {
+  SendMessageW(chb, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+void TMainForm::SetSendEnabled(bool enabled) { EnableWindow(btSend, enabled); }
+
+bool TMainForm::DialogKey(const MSG& message) {
+  if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+  if (message.hwnd != FHandle && GetParent(message.hwnd) != FHandle) return false;
+  const std::vector<HWND> order = TabOrder();
+  const int count = static_cast<int>(order.size());
+  const int step = GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1;
+  int at = static_cast<int>(std::find(order.begin(), order.end(), message.hwnd) - order.begin());
+  if (at == count) at = step == 1 ? count - 1 : 0;
+  for (int tried = 0; tried < count; ++tried) {
+    at = (at + step) % count;
+    HWND next = order[static_cast<size_t>(at)];
+    const LONG_PTR style = GetWindowLongPtrW(next, GWL_STYLE);
+    if ((style & WS_TABSTOP) && IsWindowVisible(next) && IsWindowEnabled(next)) {
+      SetFocus(next);
+      return true;
+    }
+  }
+  return true;
+}
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!form) return DefWindowProcW(window, message, wParam, lParam);
+  try {
+    return form->Dispatch(message, wParam, lParam);
+  } catch (...) {
+    // Never into Windows' frames: shown here, and the program runs on.
+    Application().HandleException(std::current_exception());
+    return 0;
+  }
+}
+
+LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(wParam) == idSend && HIWORD(wParam) == BN_CLICKED) {
+        if (OnSendClick) OnSendClick();
+        return 0;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      // Controls on the button-face background, the check box too where it covers the button.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_CLOSE:
+      if (!OnCloseQuery || OnCloseQuery()) {
+        if (OnClose) OnClose();
+        Hide();
+      }
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(FHandle, message, wParam, lParam);
+}
+
+}  // namespace vorlen::win32

@@ -1,0 +1,68 @@
+// The main window on the Win32 API: a progress bar, the send button and the "do not archive" box
+// lying over the button's right half. It knows nothing of the send: the window's events say what
+// the operator did, and the caller decides.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vorlen::win32 {
+
+class TMainForm {
+ public:
+  // Creates the window hidden, with its controls, at the system's DPI.
+  TMainForm();
+  ~TMainForm();
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  HWND Handle() const { return FHandle; }
+  HWND btSend = nullptr;
+  HWND ProgressBar1 = nullptr;
+  HWND chb = nullptr;
+
+  // Shows the window, centred on the desktop the first time.
+  void Show();
+  // Hides it (a main window that agreed to close).
+  void Hide();
+  bool Visible() const;
+
+  void SetCaption(const std::string& caption);
+  std::string Caption() const;
+  void SetProgress(int position);
+  int Progress() const;
+  bool Checked() const;
+  void SetChecked(bool checked);
+  void SetSendEnabled(bool enabled);
+
+  // The controls that Tab visits, in order; those that cannot take the focus are passed over.
+  std::vector<HWND> TabOrder() const { return {btSend, ProgressBar1, chb}; }
+  // Tab and Shift+Tab on one of the window's controls: moves the focus along TabOrder and
+  // returns true. Anything else is left alone.
+  bool DialogKey(const MSG& message);
+
+  // A length in pixels at 96 DPI, in pixels at the system's DPI.
+  int Scale(int pixels) const { return MulDiv(pixels, FDpi, 96); }
+
+  std::function<void()> OnSendClick;
+  // Asked on every close request; unassigned, the window may close.
+  std::function<bool()> OnCloseQuery;
+  // Runs when the window has agreed to close, before it is hidden.
+  std::function<void()> OnClose;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int id, int left,
+                   int top, int width, int height);
+
+  HWND FHandle = nullptr;
+  HFONT FFont = nullptr;
+  int FDpi = 96;
+  bool FShownOnce = false;
+};
+
+}  // namespace vorlen::win32

@@ -1,0 +1,93 @@
+#include "app/win32/Tmain_f.h"
+
+#include "app/CredentialsQuery.h"
+#include "app/ErrorHandler.h"
+#include "app/win32/Application.h"
+#include "app/win32/WideText.h"
+#include "platform/ExePath.h"
+#include "platform/Paths.h"
+#include "platform/SettingsDir.h"
+
+namespace vorlen {
+
+namespace {
+
+// The executable's name without its extension, as Windows programs without a title show it.
+std::string TitleOf(const std::string& exePath) {
+  std::string name = ExtractFileName(exePath);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+Tmain_f::Tmain_f(TMainWindowOptions options)
+    : FExePath(options.ExePath.empty() ? ExecutablePath() : options.ExePath),
+      FTitle(TitleOf(FExePath)),
+      FRegistry(std::move(options.Registry)),
+      FDialogs(options.Dialogs),
+      FBoxes([this] { return FForm.Handle(); }, win32::Wide(FTitle)) {
+  std::string exeDir =
+      options.ExeDir.empty() ? SettingsDir(ExtractFileDir(FExePath)) : options.ExeDir;
+  if (!FRegistry) FRegistry = LocalMachineRegistry();
+  FLogic = std::make_unique<TMainLogic>(*this, *FRegistry, FExePath, exeDir);
+  FLogic->Binder = std::move(options.Binder);
+  FLogic->OnTerminate = [] { win32::Application().Terminate(); };
+  FLogic->OnCredentials = [this](bool proxy, std::string& userName, std::string& password) {
+    return CredentialsQuery(proxy, userName, password);
+  };
+
+  FForm.SetCaption(MainCaption);
+  FForm.OnSendClick = [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); };
+  FForm.OnCloseQuery = [this] { return FormCloseQuery(); };
+  // Runs before the window is shown, so the settings prompts come first.
+  RunGuarded(*this, [this] { FLogic->FormCreate(); });
+}
+
+Tmain_f::~Tmain_f() = default;
+
+bool Tmain_f::FormCloseQuery() {
+  bool canClose = false;
+  RunGuarded(*this, [&] {
+    canClose = FLogic->FormCloseQuery();
+    if (canClose) FLogic->FormClose();
+  });
+  return canClose;
+}
+
+void Tmain_f::ProcessMessages() { win32::Application().ProcessMessages(); }
+
+bool Tmain_f::Confirm(const std::string& text) {
+  return FDialogs ? FDialogs->Confirm(text) : FBoxes.Confirm(text);
+}
+
+void Tmain_f::Inform(const std::string& text) {
+  if (FDialogs) return FDialogs->Inform(text);
+  FBoxes.Inform(text);
+}
+
+void Tmain_f::ShowError(const std::string& text) {
+  if (FDialogs) return FDialogs->ShowError(text);
+  FBoxes.ShowError(text);
+}
+
+bool Tmain_f::InputQuery(const std::string& caption, const std::string& prompt,
+                         std::string& value) {
+  return FDialogs ? FDialogs->InputQuery(caption, prompt, value)
+                  : FBoxes.InputQuery(caption, prompt, value);
+}
+
+bool Tmain_f::OpenFile(std::string& path) {
+  return FDialogs ? FDialogs->OpenFile(path) : FBoxes.OpenFile(path);
+}
+
+bool Tmain_f::CredentialsQuery(bool proxy, std::string& userName, std::string& password) {
+  auto ask = [this](const std::string& caption, const std::string& prompt, std::string& value,
+                    bool secret) {
+    return FDialogs ? FDialogs->InputQuery(caption, prompt, value)
+                    : FBoxes.InputQuery(caption, prompt, value, secret);
+  };
+  return vorlen::CredentialsQuery(ask, proxy, userName, password);
+}
+
+}  // namespace vorlen

@@ -1,0 +1,124 @@
+// The operator's boxes as Windows shows them, answered from a watcher thread.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/win32/Boxes.h"
+#include "app/win32/InputBox.h"
+#include "support/DialogWatcher.h"
+
+using namespace vorlen;
+using namespace vorlen::win32;
+using namespace vorlen::test;
+
+namespace {
+
+struct TSeen {
+  std::wstring Caption;
+  TBoxContent Content;
+  bool Yes = false, No = false, Ok = false;
+};
+
+// Reads a message box, then presses button.
+TDialogWatcher::TAnswer ReadAndPress(TSeen& seen, int button) {
+  return [&seen, button](HWND box) {
+    seen.Caption = TextOf(box);
+    seen.Content = ContentOf(box);
+    seen.Yes = GetDlgItem(box, IDYES) != nullptr;
+    seen.No = GetDlgItem(box, IDNO) != nullptr;
+    seen.Ok = GetDlgItem(box, IDOK) != nullptr;
+    Press(box, button);
+  };
+}
+
+auto AnyBox() {
+  return [](HWND) { return true; };
+}
+
+}  // namespace
+
+TEST(Win32Boxes, MessageBoxesCarryTheTitleTextAndButtons) {
+  TBoxes boxes([] { return HWND(nullptr); }, L"vorlen-sender");
+  const std::string question = "Наистина ли желаете да прекратите изпращането на файла?";
+  {
+    TSeen seen;
+    TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, IDYES));
+    EXPECT_TRUE(boxes.Confirm(question));
+    EXPECT_EQ(seen.Caption, L"vorlen-sender");
+    EXPECT_EQ(seen.Content.Texts,
+              std::vector<std::wstring>{L"Наистина ли желаете да прекратите изпращането на файла?"});
+    EXPECT_TRUE(seen.Yes && seen.No);
+  }
+  {
+    TSeen seen;
+    TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, IDNO));
+    EXPECT_FALSE(boxes.Confirm(question));
+    EXPECT_TRUE(watcher.Answered());
+  }
+  {
+    TSeen seen;
+    TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, IDOK));
+    boxes.Inform("В момента не може да прекратите програмата!");
+    EXPECT_EQ(seen.Content.Texts,
+              std::vector<std::wstring>{L"В момента не може да прекратите програмата!"});
+    EXPECT_FALSE(seen.Content.Icon);
+    EXPECT_TRUE(seen.Ok && !seen.Yes && !seen.No);
+  }
+  {
+    TSeen seen;
+    TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, IDOK));
+    boxes.ShowError("Connection refused.");
+    EXPECT_EQ(seen.Caption, L"vorlen-sender");
+    EXPECT_EQ(seen.Content.Texts, std::vector<std::wstring>{L"Connection refused."});
+    EXPECT_TRUE(seen.Content.Icon);
+    EXPECT_TRUE(seen.Ok && !seen.Yes);
+  }
+}
+
+TEST(Win32Boxes, InputBoxShowsTheValueAndReturnsWhatWasTyped) {
+  TBoxes boxes([] { return HWND(nullptr); }, L"vorlen-sender");
+  const std::wstring caption = L"Въведете име на организация";
+  std::wstring prompt, field;
+  LRESULT limit = 0;
+  bool password = false;
+  std::string value = "  ";
+  {
+    TDialogWatcher watcher(TDialogWatcher::Captioned(caption), [&](HWND box) {
+      prompt = ContentOf(box).Texts.at(0);
+      HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+      field = TextOf(edit);
+      limit = SendMessageW(edit, EM_GETLIMITTEXT, 0, 0);
+      password = GetWindowLongPtrW(edit, GWL_STYLE) & ES_PASSWORD;
+      SetWindowTextW(edit, L"Община Ворлен ");
+      Press(box, IDOK);
+    });
+    EXPECT_TRUE(boxes.InputQuery("Въведете име на организация", "Организация", value));
+    EXPECT_TRUE(watcher.Answered());
+  }
+  EXPECT_EQ(prompt, L"Организация");
+  EXPECT_EQ(field, L"  ");
+  EXPECT_EQ(limit, InputBoxMaxLength);
+  EXPECT_EQ(limit, 255);
+  EXPECT_FALSE(password);
+  EXPECT_EQ(value, "Община Ворлен ");  // as typed, spaces kept
+
+  // Cancel, or closing the box, keeps the value.
+  {
+    TDialogWatcher watcher(TDialogWatcher::Captioned(L"Парола"), [&](HWND box) {
+      HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+      password = GetWindowLongPtrW(edit, GWL_STYLE) & ES_PASSWORD;
+      SetWindowTextW(edit, L"typed");
+      Press(box, IDCANCEL);
+    });
+    EXPECT_FALSE(boxes.InputQuery("Парола", "Парола", value, true));
+    EXPECT_TRUE(password);
+    EXPECT_EQ(value, "Община Ворлен ");
+  }
+  {
+    TDialogWatcher watcher(TDialogWatcher::Captioned(L"url"),
+                           [](HWND box) { PostMessageW(box, WM_CLOSE, 0, 0); });
+    EXPECT_FALSE(boxes.InputQuery("url", "url", value));
+    EXPECT_EQ(value, "Община Ворлен ");
+  }
+}
