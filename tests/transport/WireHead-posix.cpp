@@ -1,0 +1,16 @@
+#include "transport/WireHead.h"
+
+namespace vorlen::test {
+
+// libcurl: Host and User-Agent first, Content-Length last; Accept and Expect suppressed.
+std::string WireHead(const std::string& target, const std::string& addedLines,
+                     const std::string& agent, int port, int64_t contentLength) {
+  return "POST " + target + " HTTP/1.1\r\n" +
+         "Host: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+         "User-Agent: " + agent + "\r\n" +
+         addedLines +
+         "Content-Length: " + std::to_string(contentLength) + "\r\n" +
+         "\r\n";
+}
+
+}  // namespace vorlen::test
