@@ -181,8 +181,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     request.SetPosition(0);
     const int64_t size = request.Size();
     if (size <= SinglePostLimit) {
-      std::vector<char> buffer(static_cast<size_t>(size));
-      if (size > 0) request.ReadBuffer(buffer.data(), size);
+      std::vector<char> buffer = SinglePostBody(request, size);
       TRequestBody body;
       body.Data = buffer.data();
       body.Size = size;

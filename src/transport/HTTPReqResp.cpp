@@ -108,6 +108,12 @@ void THTTPReqResp::CheckResponseStatus(int status, const std::string& statusText
         Format("%s (%d) - '%s'", statusText.c_str(), status, FURL.c_str()), status);
 }
 
+std::vector<char> THTTPReqResp::SinglePostBody(TStream& request, int64_t size) {
+  std::vector<char> buffer(static_cast<size_t>(size));
+  if (size > 0) request.ReadBuffer(buffer.data(), size);
+  return buffer;
+}
+
 void THTTPReqResp::SetResponseContentType(const std::string& contentType) {
   FResponseContentType = contentType;
   FMimeBoundary = BoundaryFromContentType(FResponseContentType);

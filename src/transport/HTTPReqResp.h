@@ -139,6 +139,8 @@ class THTTPReqResp : public IWebNode {
   std::vector<std::string> RequestHeaderLines() const;
   // The Content-Type line of a SOAP message, for the request and for a multipart root part.
   const char* XmlContentTypeLine() const;
+  // A body sent with one send call: size bytes of request from its position, in one buffer.
+  static std::vector<char> SinglePostBody(TStream& request, int64_t size);
   // Records the response's content type and the boundary it carries.
   void SetResponseContentType(const std::string& contentType);
   // The registry's access point for UDDIBindingKey, empty when it gives none.

@@ -52,9 +52,8 @@ TRawHttpServer::TRawHttpServer(THandler handler, bool record)
 
 TRawHttpServer::~TRawHttpServer() {
   FStopping = true;
-  ShutdownSocket(FListener);
-  CloseSocket(FListener);
   FAcceptor.join();
+  CloseSocket(FListener);
   {
     std::lock_guard<std::mutex> lock(FLock);
     for (TWorker& worker : FWorkers) ShutdownSocket(worker.Socket);
@@ -76,11 +75,9 @@ std::vector<TRawRequest> TRawHttpServer::Requests() const {
 
 void TRawHttpServer::AcceptLoop() {
   while (!FStopping) {
-    const TRawSocket socket = AcceptConnection(FListener);
-    if (socket == kNoSocket) {
-      if (FStopping) return;
-      continue;
-    }
+    const TRawSocket socket = AcceptConnection(FListener, kWaitSliceMs);
+    if (socket == kNoSocket) continue;
+    SetReceiveWait(socket, kWaitSliceMs);
     const int connection = ++FConnections;
     ReapFinishedWorkers();
     std::lock_guard<std::mutex> lock(FLock);
@@ -115,7 +112,9 @@ void TRawHttpServer::Serve(TRawSocket socket, int connection) {
   std::string pending;
   char buffer[65536];
   auto fill = [&]() {
-    const int64_t n = ReceiveSome(socket, buffer, sizeof buffer);
+    int64_t n;
+    while ((n = ReceiveSome(socket, buffer, sizeof buffer)) == kWaitOver)
+      if (FStopping) return false;
     if (n <= 0) return false;
     pending.append(buffer, static_cast<size_t>(n));
     return true;

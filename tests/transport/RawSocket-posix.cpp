@@ -1,8 +1,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -46,13 +48,22 @@ TRawSocket LoopbackSocket(int& port, int backlog) {
   return fd;
 }
 
-TRawSocket AcceptConnection(TRawSocket listener) {
+TRawSocket AcceptConnection(TRawSocket listener, int waitMs) {
+  pollfd entry{static_cast<int>(listener), POLLIN, 0};
+  if (::poll(&entry, 1, waitMs) <= 0) return kNoSocket;
   const int socket = ::accept(static_cast<int>(listener), nullptr, nullptr);
   return socket < 0 ? kNoSocket : socket;
 }
 
+void SetReceiveWait(TRawSocket socket, int waitMs) {
+  timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+}
+
 int64_t ReceiveSome(TRawSocket socket, char* buffer, size_t size) {
-  return ::recv(static_cast<int>(socket), buffer, size, 0);
+  const ssize_t n = ::recv(static_cast<int>(socket), buffer, size, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWaitOver;
+  return n;
 }
 
 bool SendAll(TRawSocket socket, const std::string& bytes) {

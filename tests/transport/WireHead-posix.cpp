@@ -13,4 +13,14 @@ std::string WireHead(const std::string& target, const std::string& addedLines,
          "\r\n";
 }
 
+const std::string kEmptySOAPActionLine = "SOAPAction:\r\n";
+const bool kClosedHandlesEndTheConnection = true;
+
+const bool kProxySettingsFollowedExactly = true;
+
+const bool kRedirectsReachTheTransport = true;
+const std::string kReceiveTimedOutText = "The operation timed out";
+const std::string kSendTimedOutText = "The operation timed out";
+const bool kRequestTimeoutsReadBack = true;
+
 }  // namespace vorlen::test
