@@ -36,8 +36,10 @@ function(vorlen_test name)
   target_link_libraries(${name}_tests PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     # Every process under Wine costs a Wine start: one test per suite, not one per case.
+    # Wine takes the ANSI code page and the user's locale from LC_ALL: a Bulgarian Windows.
     add_test(NAME ${name} COMMAND ${name}_tests)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix
+      ENVIRONMENT "LOCPATH=${VORLEN_LOCALE_DIR};LC_ALL=bg_BG.UTF-8")
   else()
     include(GoogleTest)
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60

@@ -22,6 +22,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 # build folder; mscoree/mshtml off so that a fresh prefix never asks to install Mono or Gecko.
 set(VORLEN_WINE_LOADER /usr/lib/wine/wine64 CACHE FILEPATH "Wine loader that runs the test programs")
 set(VORLEN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of this build")
+set(VORLEN_LOCALE_DIR ${CMAKE_BINARY_DIR}/locale CACHE PATH "glibc locales compiled for Wine's runs")
 set(CMAKE_CROSSCOMPILING_EMULATOR
   /usr/bin/env WINEPREFIX=${VORLEN_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
   ${VORLEN_WINE_LOADER})

@@ -14,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::U;
 using testing::TArchiveBuilder;
 using testing::TTempDir;
 using testing::Tree;
@@ -55,8 +56,8 @@ TEST(ArchiveReaderExtract, WritesMembersUnderTheirUnicodeNames) {
   EXPECT_EQ(Tree(out), (std::set<std::string>{"Данни", "Данни/Юни", "Данни/Юни/Доклад.txt",
                                               "Ёж.bin", "server", "server/share",
                                               "server/share/plain.txt"}));
-  EXPECT_EQ(ReadFile(out / "Данни" / "Юни" / "Доклад.txt"), std::string(4000, 'x'));
-  EXPECT_EQ(ReadFile(out / "Ёж.bin"), "\x01\x02\x03");
+  EXPECT_EQ(ReadFile(out / U("Данни") / U("Юни") / U("Доклад.txt")), std::string(4000, 'x'));
+  EXPECT_EQ(ReadFile(out / U("Ёж.bin")), "\x01\x02\x03");
   EXPECT_EQ(ReadFile(out / "server" / "share" / "plain.txt"), "unc");
 }
 
@@ -95,7 +96,9 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
   }
   // A link inside the target is not followed.
   fs::create_directory(dir.Path() / "elsewhere");
-  fs::create_directory_symlink(dir.Path() / "elsewhere", target / "link");
+  std::error_code linkError;
+  fs::create_directory_symlink(dir.Path() / "elsewhere", target / "link", linkError);
+  if (linkError) GTEST_SKIP() << "no directory links here (Wine has none): " << linkError.message();
   TArchiveBuilder linked;
   linked.AddRaw("first.txt", "", "first");
   linked.AddRaw("x", "\\link\\", "through the link");

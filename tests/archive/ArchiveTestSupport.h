@@ -14,10 +14,13 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
 #include "support/TempDir.h"
+
+#include "platform/Paths.h"
 
 namespace vorlen::testing {
 
@@ -154,8 +157,12 @@ inline std::string MixedBytes(size_t size, uint32_t seed) {
 // A fresh directory under the system's temporary directory, removed with everything in it.
 using TTempDir = vorlen::test::TTempDir;
 
+// The program's UTF-8 text as a path; a narrow literal would be read in the ANSI code page on
+// Windows.
+inline std::filesystem::path U(std::string_view utf8) { return FsPathFromUtf8(utf8); }
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(U(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << path;
 }
@@ -165,11 +172,16 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+inline std::string NativeToSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), PathDelim, '/');
+  return path;
+}
+
 // Every path below root, relative to it, with "/" between components.
 inline std::set<std::string> Tree(const std::filesystem::path& root) {
   std::set<std::string> names;
   for (const auto& item : std::filesystem::recursive_directory_iterator(root))
-    names.insert(item.path().lexically_relative(root).generic_string());
+    names.insert(NativeToSlashes(Utf8FromFsPath(item.path().lexically_relative(root))));
   return names;
 }
 

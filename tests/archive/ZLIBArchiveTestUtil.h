@@ -20,6 +20,13 @@ namespace vorlen::testing {
 
 namespace fs = std::filesystem;
 
+// The variable that names the temporary directory (TMP is the first that GetTempPathW reads).
+#ifdef _WIN32
+constexpr const char* kTempVariable = "TMP";
+#else
+constexpr const char* kTempVariable = "TMPDIR";
+#endif
+
 inline void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
   _putenv_s(name, value.c_str());
@@ -34,18 +41,18 @@ inline void SetEnv(const char* name, const std::string& value) {
 class TScratch {
  public:
   TScratch() : FRoot(FDir.Path().string()) {
-    const char* old = std::getenv("TMPDIR");
+    const char* old = std::getenv(kTempVariable);
     FOldTmp = old != nullptr ? old : "";
     fs::create_directories(FRoot + "/tmp");
-    SetEnv("TMPDIR", FRoot + "/tmp");
+    SetEnv(kTempVariable, FRoot + "/tmp");
   }
-  ~TScratch() { SetEnv("TMPDIR", FOldTmp); }
+  ~TScratch() { SetEnv(kTempVariable, FOldTmp); }
   const std::string& Root() const { return FRoot; }
   std::string Path(const std::string& name) const { return FRoot + "/" + name; }
   std::string Write(const std::string& name, const std::string& bytes) const {
     const std::string path = Path(name);
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    fs::create_directories(U(path).parent_path());
+    std::ofstream(U(path), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   // Names left in the component's temporary directory.

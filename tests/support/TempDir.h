@@ -26,7 +26,11 @@ class TTempDir {
   TTempDir& operator=(const TTempDir&) = delete;
 
   const std::filesystem::path& Path() const { return FPath; }
-  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
+  // UTF-8 in and out, also on Windows, where a narrow path means the ANSI code page.
+  std::string operator/(const std::string& name) const {
+    const std::u8string path = (FPath / std::u8string(name.begin(), name.end())).u8string();
+    return std::string(path.begin(), path.end());
+  }
 
  private:
   std::filesystem::path FPath;
