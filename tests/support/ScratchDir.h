@@ -2,17 +2,25 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "runtime/Exception.h"
+#include "runtime/Stream.h"
 #include "support/TempDir.h"
 
 namespace vorlen::test {
 
+// The file's bytes; empty when it cannot be read. Paths are UTF-8 (wide on Windows, where a
+// narrow stream would take them as the ANSI code page).
 inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    TFileStream in(path, TFileStream::fmOpenRead);
+    std::string bytes(static_cast<size_t>(in.Size()), '\0');
+    if (!bytes.empty()) in.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    return bytes;
+  } catch (const EStreamError&) {
+    return {};
+  }
 }
 
 class TScratchDir {
@@ -23,12 +31,15 @@ class TScratchDir {
 
   // Creates or replaces name with bytes; returns its full path.
   std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(FDir.Path() / name, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return File(name);
+    const std::string path = File(name);
+    TFileStream out(path, TFileStream::fmCreate);
+    if (!bytes.empty()) out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    return path;
   }
   std::string Read(const std::string& name) const { return ReadFileBytes(File(name)); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(FDir.Path() / name); }
+  bool Exists(const std::string& name) const {
+    return std::filesystem::exists(FDir.Path() / std::u8string(name.begin(), name.end()));
+  }
 
  private:
   TTempDir FDir;

@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <filesystem>
 #include <string>
 
 #include "app/win32/Boxes.h"
 #include "app/win32/InputBox.h"
 #include "support/DialogWatcher.h"
+#include "support/TempDir.h"
 
 using namespace vorlen;
 using namespace vorlen::win32;
@@ -120,5 +124,37 @@ TEST(Win32Boxes, InputBoxShowsTheValueAndReturnsWhatWasTyped) {
                            [](HWND box) { PostMessageW(box, WM_CLOSE, 0, 0); });
     EXPECT_FALSE(boxes.InputQuery("url", "url", value));
     EXPECT_EQ(value, "Община Ворлен ");
+  }
+}
+
+TEST(Win32Boxes, OpenDialogReturnsTheChosenFile) {
+  vorlen::test::TTempDir dir;
+  const std::filesystem::path file = dir.Path() / L"Отчет за юни.txt";
+  // Made with the wide call: a narrow stream would take the name in the ANSI code page.
+  CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(std::filesystem::exists(file));
+  TBoxes boxes([] { return HWND(nullptr); }, L"vorlen-sender");
+  auto isOpenDialog = [](HWND box) { return GetDlgItem(box, 0x47c) != nullptr; };  // cmb13
+  {
+    TDialogWatcher watcher(isOpenDialog, [&](HWND box) {
+      HWND field = reinterpret_cast<HWND>(
+          SendMessageW(GetDlgItem(box, 0x47c), CBEM_GETEDITCONTROL, 0, 0));
+      // The dialog may still be filling its fields: type again until it takes the name.
+      for (int attempt = 0; attempt < 10 && IsWindow(box); ++attempt) {
+        SetWindowTextW(field, file.wstring().c_str());
+        Press(box, IDOK);
+        Sleep(300);
+      }
+    });
+    std::string path;
+    ASSERT_TRUE(boxes.OpenFile(path));
+    EXPECT_EQ(std::filesystem::u8path(path), file);
+  }
+  {
+    TDialogWatcher watcher(isOpenDialog, [](HWND box) { Press(box, IDCANCEL); });
+    std::string path = "unchanged";
+    EXPECT_FALSE(boxes.OpenFile(path));
+    EXPECT_TRUE(watcher.Answered());
+    EXPECT_EQ(path, "unchanged");
   }
 }
