@@ -53,18 +53,18 @@ TMainForm::TMainForm() : FDpi(SystemDpi()) {
 
   RECT frame{0, 0, Scale(ClientWidth), Scale(ClientHeight)};
   AdjustWindowRectEx(&frame, WindowStyle, FALSE, 0);
-  FHandle = CreateWindowExW(0, WindowClass, L"", WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                            instance, nullptr);
+  FHandle.reset(CreateWindowExW(0, WindowClass, L"", WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                                nullptr, instance, nullptr));
   if (!FHandle) throw Exception("Cannot create the main window");
-  SetWindowLongPtrW(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongPtrW(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMainForm::WindowProc));
+  SetWindowLongPtrW(Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TMainForm::WindowProc));
 
   // The classic dialog font, 8 points; Windows substitutes its nearest where it lacks it.
-  FFont = CreateFontW(-MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-  SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+  FFont.reset(CreateFontW(-MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
+  SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
 
   // Overlapping siblings paint in the right order only when each clips the others.
   ProgressBar1 = CreateChild(PROGRESS_CLASSW, L"", WS_CLIPSIBLINGS, idProgress, 0, 0, ClientWidth,
@@ -82,21 +82,18 @@ TMainForm::TMainForm() : FDpi(SystemDpi()) {
 }
 
 TMainForm::~TMainForm() {
-  if (FHandle) {
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-    DestroyWindow(FHandle);
-  }
-  if (FFont) DeleteObject(FFont);
+  // Messages of the window's destruction find no object any more.
+  if (FHandle) SetWindowLongPtrW(Handle(), GWLP_USERDATA, 0);
 }
 
 HWND TMainForm::CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int id,
                             int left, int top, int width, int height) {
   HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, Scale(left),
-                               Scale(top), Scale(width), Scale(height), FHandle,
+                               Scale(top), Scale(width), Scale(height), Handle(),
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                GetModuleHandleW(nullptr), nullptr);
   if (!child) throw Exception("Cannot create the window's controls");
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
   return child;
 }
 
@@ -106,24 +103,24 @@ void TMainForm::Show() {
     RECT desktop{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
     RECT window{};
-    GetWindowRect(FHandle, &window);
+    GetWindowRect(Handle(), &window);
     const int width = window.right - window.left;
     const int height = window.bottom - window.top;
-    SetWindowPos(FHandle, nullptr, desktop.left + (desktop.right - desktop.left - width) / 2,
+    SetWindowPos(Handle(), nullptr, desktop.left + (desktop.right - desktop.left - width) / 2,
                  desktop.top + (desktop.bottom - desktop.top - height) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  ShowWindow(FHandle, SW_SHOW);
-  UpdateWindow(FHandle);
+  ShowWindow(Handle(), SW_SHOW);
+  UpdateWindow(Handle());
 }
 
-void TMainForm::Hide() { ShowWindow(FHandle, SW_HIDE); }
-bool TMainForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
+void TMainForm::Hide() { ShowWindow(Handle(), SW_HIDE); }
+bool TMainForm::Visible() const { return IsWindowVisible(Handle()) != FALSE; }
 
 void TMainForm::SetCaption(const std::string& caption) {
-  SetWindowTextW(FHandle, Wide(caption).c_str());
+  SetWindowTextW(Handle(), Wide(caption).c_str());
 }
-std::string TMainForm::Caption() const { return Utf8(WindowText(FHandle)); }
+std::string TMainForm::Caption() const { return Utf8(WindowText(Handle())); }
 
 void TMainForm::SetProgress(int position) {
   SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(std::clamp(position, 0, 100)), 0);
@@ -140,7 +137,7 @@ void TMainForm::SetSendEnabled(bool enabled) { EnableWindow(btSend, enabled); }
 
 bool TMainForm::DialogKey(const MSG& message) {
   if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
-  if (message.hwnd != FHandle && GetParent(message.hwnd) != FHandle) return false;
+  if (message.hwnd != Handle() && GetParent(message.hwnd) != Handle()) return false;
   const std::vector<HWND> order = TabOrder();
   const int count = static_cast<int>(order.size());
   const int step = GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1;
@@ -192,7 +189,7 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       break;
   }
-  return DefWindowProcW(FHandle, message, wParam, lParam);
+  return DefWindowProcW(Handle(), message, wParam, lParam);
 }
 
 }  // namespace vorlen::win32

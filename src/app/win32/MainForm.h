@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace vorlen::win32 {
@@ -19,7 +21,7 @@ class TMainForm {
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
 
-  HWND Handle() const { return FHandle; }
+  HWND Handle() const { return FHandle.get(); }
   HWND btSend = nullptr;
   HWND ProgressBar1 = nullptr;
   HWND chb = nullptr;
@@ -59,8 +61,15 @@ class TMainForm {
   HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int id, int left,
                    int top, int width, int height);
 
-  HWND FHandle = nullptr;
-  HFONT FFont = nullptr;
+  struct TDestroyWindow {
+    void operator()(HWND window) const { DestroyWindow(window); }
+  };
+  struct TDeleteObject {
+    void operator()(HFONT font) const { DeleteObject(font); }
+  };
+  // Declared before the window, so that it outlives the window that uses it.
+  std::unique_ptr<std::remove_pointer_t<HFONT>, TDeleteObject> FFont;
+  std::unique_ptr<std::remove_pointer_t<HWND>, TDestroyWindow> FHandle;
   int FDpi = 96;
   bool FShownOnce = false;
 };
