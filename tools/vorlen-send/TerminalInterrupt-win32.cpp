@@ -4,6 +4,7 @@
 #include <string>
 
 #include "TerminalInterrupt.h"
+#include "runtime/WindowsText.h"
 
 namespace vorlen {
 
@@ -20,12 +21,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   DWORD written = 0;
   if (gNoteOnNewLine) WriteFile(err, "\n", 1, &written, nullptr);
-  const std::wstring note = [] {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, kInterruptNote, -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, kInterruptNote, -1, wide.data(), n);
-    return wide;
-  }();
+  const std::wstring note = WideFromUtf8(kInterruptNote);
   // On a console as characters; redirected, the UTF-8 bytes themselves.
   if (!WriteConsoleW(err, note.c_str(), static_cast<DWORD>(note.size()), &written, nullptr))
     WriteFile(err, kInterruptNote, sizeof kInterruptNote - 1, &written, nullptr);
