@@ -1,45 +1,13 @@
 #include "TerminalView.h"
 
-#include <csignal>
 #include <iostream>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "TerminalInterrupt.h"
 #include "runtime/Format.h"
 
 namespace vorlen {
 
 namespace {
-
-volatile std::sig_atomic_t gInterrupts = 0;
-volatile std::sig_atomic_t gNoteOnNewLine = 0;  // a progress bar may hold the current line
-
-// The first press only asks for a stop, which waits for the next pumping point (the running
-// service call may take minutes); say so, so that the operator knows a second press ends it.
-const char kInterruptNote[] =
-    "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
-
-extern "C" void OnInterrupt(int) {
-  gInterrupts = gInterrupts + 1;
-  if (gInterrupts >= 2) {  // the second press ends the program at once
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
-    return;
-  }
-  std::signal(SIGINT, OnInterrupt);  // where a caught signal resets its handler
-  // Only async-signal-safe calls here: a plain write of fixed bytes.
-#ifdef _WIN32
-  if (gNoteOnNewLine) _write(2, "\n", 1);
-  _write(2, kInterruptNote, static_cast<unsigned>(sizeof kInterruptNote - 1));
-#else
-  if (gNoteOnNewLine) (void)!write(2, "\n", 1);
-  (void)!write(2, kInterruptNote, sizeof kInterruptNote - 1);
-#endif
-}
 
 const char* const kStopped = "Изпращането е прекратено.";
 const char* const kCannotStop = "В момента не може да прекратите програмата!";
@@ -47,10 +15,9 @@ const char* const kCannotStop = "В момента не може да прекр
 }  // namespace
 
 void TTerminalView::CatchInterrupt(bool errorIsTerminal) {
-  gNoteOnNewLine = errorIsTerminal ? 1 : 0;
-  std::signal(SIGINT, OnInterrupt);
+  InstallInterruptHandler(errorIsTerminal);
 }
-bool TTerminalView::Interrupted() { return gInterrupts > 0; }
+bool TTerminalView::Interrupted() { return InterruptPending(); }
 
 TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
                              std::ostream& err)
@@ -113,8 +80,7 @@ void TTerminalView::ProcessMessages() {
 
 // What the window's close rules do, with Ctrl-C as a close request that is already confirmed.
 void TTerminalView::HandleInterrupt() {
-  gInterrupts = 0;
-  std::signal(SIGINT, OnInterrupt);
+  ClearInterrupt();
   switch (FState.FState) {
     case 0:
       FState.FClosing = true;
