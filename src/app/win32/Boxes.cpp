@@ -23,7 +23,7 @@ HWND TBoxes::Owner() const {
 }
 
 int TBoxes::Box(const std::string& text, UINT type) {
-  return MessageBoxW(Owner(), Wide(text).c_str(), FTitle.c_str(), type);
+  return MessageBoxW(Owner(), WideFromUtf8(text).c_str(), FTitle.c_str(), type);
 }
 
 bool TBoxes::Confirm(const std::string& text) {
@@ -34,9 +34,11 @@ void TBoxes::ShowError(const std::string& text) { Box(text, MB_OK | MB_ICONSTOP)
 
 bool TBoxes::InputQuery(const std::string& caption, const std::string& prompt,
                         std::string& value, bool secret) {
-  std::wstring text = Wide(value);
-  if (!ShowInputBox(Owner(), Wide(caption), Wide(prompt), text, secret)) return false;
-  value = Utf8(text);
+  std::wstring text = WideFromUtf8(value);
+  if (!ShowInputBox(Owner(), WideFromUtf8(caption), WideFromUtf8(prompt), text, secret)) {
+    return false;
+  }
+  value = Utf8FromWide(text);
   return true;
 }
 
@@ -56,7 +58,7 @@ bool TBoxes::OpenFile(std::string& path) {
     }
     return false;
   }
-  path = Utf8(name.data());
+  path = Utf8FromWide(name.data());
   return true;
 }
 

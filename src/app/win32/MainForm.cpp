@@ -118,9 +118,9 @@ void TMainForm::Hide() { ShowWindow(Handle(), SW_HIDE); }
 bool TMainForm::Visible() const { return IsWindowVisible(Handle()) != FALSE; }
 
 void TMainForm::SetCaption(const std::string& caption) {
-  SetWindowTextW(Handle(), Wide(caption).c_str());
+  SetWindowTextW(Handle(), WideFromUtf8(caption).c_str());
 }
-std::string TMainForm::Caption() const { return Utf8(WindowText(Handle())); }
+std::string TMainForm::Caption() const { return Utf8FromWide(WindowText(Handle())); }
 
 void TMainForm::SetProgress(int position) {
   SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(std::clamp(position, 0, 100)), 0);

@@ -26,7 +26,7 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
       FTitle(TitleOf(FExePath)),
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs),
-      FBoxes([this] { return FForm.Handle(); }, win32::Wide(FTitle)) {
+      FBoxes([this] { return FForm.Handle(); }, WideFromUtf8(FTitle)) {
   std::string exeDir =
       options.ExeDir.empty() ? SettingsDir(ExtractFileDir(FExePath)) : options.ExeDir;
   if (!FRegistry) FRegistry = LocalMachineRegistry();

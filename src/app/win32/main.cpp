@@ -28,7 +28,7 @@ class TComApartment {
 // Until the window exists, errors go to a plain stop box.
 void ShowStartError(std::exception_ptr error) {
   if (std::optional<std::string> text = vorlen::ErrorBoxText(error)) {
-    MessageBoxW(nullptr, vorlen::win32::Wide(*text).c_str(),
+    MessageBoxW(nullptr, vorlen::WideFromUtf8(*text).c_str(),
                 vorlen::win32::ApplicationTitle().c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);
   }
 }
