@@ -100,7 +100,7 @@ class TZLBArchive {
 
   // Archives and members must stay below this size, since the format's sizes and offsets are
   // signed 32-bit. Tests lower it to check the rule with small files.
-  int64_t FSizeLimit = int64_t{1} << 31;
+  int64_t FSizeLimit = kArchiveSizeLimit;
 
   // What the reports of the current phase carry (see ReportProgress).
   TProgressPhase FProgressPhase = ppIdle;
