@@ -26,6 +26,7 @@ class EArchiveError : public Exception {
 inline constexpr const char* kArchiveNotFound = "Archive file not found";
 inline constexpr const char* kArchiveCorrupted = "The archive file appears to be corrupted";
 inline constexpr const char* kArchiveBadFileList = "Unable to read archive file list";
+inline constexpr const char* kArchiveIndexOutOfBounds = "Index out of bounds";
 
 // Opens an archive file for reading. Raises EArchiveError "Archive file not found" (also for an
 // empty path) or "Unable to open file (%s)".

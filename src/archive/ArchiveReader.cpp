@@ -178,7 +178,7 @@ std::string TArchiveReader::StoredName(size_t i) const {
 }
 
 std::string TArchiveReader::RelativePath(size_t i) const {
-  if (i >= FEntries.size()) throw EArchiveError("Index out of bounds");
+  if (i >= FEntries.size()) throw EArchiveError(kArchiveIndexOutOfBounds);
   const TArchiveMember& entry = FEntries[i];
   const std::string name = Utf8FromAnsi(entry.FileName);
   const std::string shown = StoredName(i);
@@ -199,7 +199,7 @@ std::string TArchiveReader::RelativePath(size_t i) const {
 }
 
 void TArchiveReader::ExtractMember(size_t i, TStream& out) {
-  if (i >= FEntries.size()) throw EArchiveError("Index out of bounds");
+  if (i >= FEntries.size()) throw EArchiveError(kArchiveIndexOutOfBounds);
   const TArchiveMember& entry = FEntries[i];
   uint32_t crc = 0xFFFFFFFF;
   int64_t produced = 0;

@@ -126,7 +126,7 @@ void TZLBArchive::BuildCrcTable() {
 void TZLBArchive::CreateArchive(const std::string& FileName) {
   CloseArchive();
   if (FileName.empty()) return;
-  if (PathExists(FileName)) throw Exception("File already exists");
+  if (PathExists(FileName)) throw EArchiveError("File already exists");
   FArchiveName = FileName;
   FNewArchive = true;
   if (OnArchiveOpened) OnArchiveOpened(*this);
@@ -184,7 +184,7 @@ void TZLBArchive::CloseArchive() {
 }
 
 void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
-  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+  if (FArchiveName.empty()) throw EArchiveError("No archive is currently open");
 
   // Directory pass: directories are replaced by their files (or dropped without RecursePaths).
   for (size_t i = 0; i < Files.size();) {
@@ -330,7 +330,7 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
 }
 
 int32_t TZLBArchive::IndexOfFile(const std::string& Path) {
-  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+  if (FArchiveName.empty()) throw EArchiveError("No archive is currently open");
   return FindStoredKey(StoredDir(ExtractFileDir(Path), SavePaths) + StoredName(ExtractFileName(Path)));
 }
 
@@ -345,7 +345,8 @@ int32_t TZLBArchive::FindStoredKey(const std::string& Key) const {
 }
 
 void TZLBArchive::GetEntry(int32_t Index, TArchiveEntry& Entry) const {
-  if (Index < 0 || static_cast<size_t>(Index) >= FEntries.size()) throw Exception("Index out of bounds");
+  if (Index < 0 || static_cast<size_t>(Index) >= FEntries.size())
+    throw EArchiveError(kArchiveIndexOutOfBounds);
   std::memcpy(&Entry, FEntries[static_cast<size_t>(Index)].get(), sizeof(TArchiveEntry));
 }
 
@@ -370,7 +371,7 @@ void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>&
       items.push_back({Utf8FromFsPath(item.path().filename()), item.is_directory(error)});
     }
   } catch (const fs::filesystem_error&) {
-    throw Exception(Format("Unable to read directory (%s)", Dir.c_str()));
+    throw EArchiveError(Format("Unable to read directory (%s)", Dir.c_str()));
   }
   // The platform's enumeration order is arbitrary; name order keeps archives reproducible.
   std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.Name < b.Name; });

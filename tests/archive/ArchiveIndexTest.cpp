@@ -69,6 +69,11 @@ TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
     EXPECT_EQ(archive.ArchiveName(), "");
     EXPECT_EQ(archive.EntryCount(), 0);
   }
+  // The component's failures are of the reader's type as well.
+  TZLBArchive archive;
+  EXPECT_THROW(archive.OpenArchive(dir / "x.rar"), EArchiveError);
+  TArchiveEntry entry{};
+  EXPECT_THROW(archive.GetEntry(0, entry), EArchiveError);
 }
 
 TEST(ArchiveIndex, ReaderHoldsToTheCallersBounds) {
