@@ -176,5 +176,19 @@ TEST(ArchiveReaderExtract, LaterDuplicateWinsButEveryCopyIsChecked) {
   EXPECT_FALSE(fs::exists(dir.Path() / "bad"));
 }
 
+TEST(ArchiveReaderExtract, TwentyThousandEmptyMembersAllArrive) {
+  TTempDir dir;
+  TArchiveBuilder builder;
+  std::set<std::string> names;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".txt";
+    builder.AddRaw(name, "", "");
+    names.insert(name);
+  }
+  WriteFile(dir / "many.rar", builder.Build());
+  EXPECT_EQ(ExtractError(dir / "many.rar", dir / "out"), "(extracted)");
+  EXPECT_EQ(Tree(dir.Path() / "out"), names);  // and no temporary file left among them
+}
+
 }  // namespace
 }  // namespace vorlen
