@@ -89,6 +89,7 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
   TScratchDir dir;
   const std::string file = dir.Write("big.bin", std::string(204801, 'v'));
   const std::string details = ExecutableDir() + "sendDetails.txt";
+  std::filesystem::remove(details);  // a leftover of an older build would hide a new one
   auto run = [&](const std::shared_ptr<TFakeService>& service, const std::string& path,
                  std::string& errText) {
     std::istringstream in;
@@ -179,6 +180,7 @@ int RunWithTemp(const Strings& args, const std::shared_ptr<TFakeService>& servic
 TEST(SendToolRun, DetailsFileIsTheRunsOwnAndItsLossFailsTheRun) {
   TScratchDir dir, temp;
   const std::string file = dir.Write("d.bin", "details");
+  std::filesystem::remove(ExecutableDir() + "sendDetails.txt");
   const Strings args{"--url", "http://127.0.0.1:9/s", "--org", "Орг 7", file};
   auto service = std::make_shared<TFakeService>();
   Strings seen;  // what the temporary directory held while the details were sent
