@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -315,7 +316,17 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
     return test::TRawReply{"", false, true};
   });
   const std::string file = Dir.Write("two.bin", Pattern(300000, 4));
+  // Its own temporary directory, to see that the run's details file goes with it.
+  const std::string temp = Dir.Path() + "temp";
+  std::filesystem::create_directory(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";
+  setenv("TMPDIR", temp.c_str(), 1);
   TProcess sender({Sender(), "--url", server.URL("/s"), "--org", "O", file});
+  if (oldTemp != nullptr)
+    setenv("TMPDIR", savedTemp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
   auto await = [&](bool& flag) {
     std::unique_lock<std::mutex> guard(lock);
     return changed.wait_for(guard, std::chrono::seconds(10), [&] { return flag; });
@@ -339,6 +350,7 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
   const size_t first = sender.AllErr.find(note);
   EXPECT_NE(std::string::npos, first) << sender.AllErr;
   EXPECT_EQ(std::string::npos, sender.AllErr.find(note, first + 1)) << sender.AllErr;
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the details file was left behind";
 }
 
 #else

@@ -87,7 +87,7 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     command.OnPartRead = [&view](int32_t index, int64_t partCount, int64_t length) {
       view.PartRead(index, partCount, length);
     };
-    TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal);
+    TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal, details.Path().string());
     command.btSendClick();
     switch (command.Outcome()) {
       case TSendCommand::soDone:

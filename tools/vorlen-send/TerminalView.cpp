@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 #include <thread>
 
@@ -23,6 +24,7 @@ namespace {
 volatile std::sig_atomic_t gInterrupts = 0;
 volatile std::sig_atomic_t gNoteOnNewLine = 0;  // a progress bar may hold the current line
 bool gStopHandled = false;  // the first press has been acted on
+char gLeftover[4096] = "";  // removed by the second press; fixed storage for the handler
 
 // Pauses before the rounds of unattended retries: 1 s, doubled each round, at most 60 s.
 constexpr std::chrono::milliseconds kFirstRetryWait{1000};
@@ -31,6 +33,11 @@ constexpr std::chrono::milliseconds kLongestRetryWait{60000};
 extern "C" void OnInterrupt(int) {
   gInterrupts = gInterrupts + 1;
   if (gInterrupts >= 2) {  // the second press ends the program at once
+#ifdef _WIN32
+    if (gLeftover[0] != '\0') _unlink(gLeftover);
+#else
+    if (gLeftover[0] != '\0') unlink(gLeftover);
+#endif
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
     return;
@@ -50,8 +57,12 @@ extern "C" void OnInterrupt(int) {
 
 }  // namespace
 
-void TTerminalView::CatchInterrupt(bool errorIsTerminal) {
+void TTerminalView::CatchInterrupt(bool errorIsTerminal, const std::string& leftover) {
   gNoteOnNewLine = errorIsTerminal ? 1 : 0;
+  // A path too long for the buffer is left alone rather than cut into another name.
+  gLeftover[0] = '\0';
+  if (leftover.size() < sizeof gLeftover)
+    std::snprintf(gLeftover, sizeof gLeftover, "%s", leftover.c_str());
   std::signal(SIGINT, OnInterrupt);
 }
 bool TTerminalView::Interrupted() { return gInterrupts > 0; }

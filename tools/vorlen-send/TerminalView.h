@@ -51,7 +51,9 @@ class TTerminalView : public IOperatorView {
 
   // Installs the Ctrl-C handler: the first press is handled at the next pumping point, a second
   // one ends the program at once. errorIsTerminal: a progress bar may hold stderr's last line.
-  static void CatchInterrupt(bool errorIsTerminal);
+  // leftover, when not empty, is a file of the run that the second press removes, since no
+  // destructor runs then.
+  static void CatchInterrupt(bool errorIsTerminal, const std::string& leftover = std::string());
   static bool Interrupted();
   // Sleeps for pause, or less when Ctrl-C is pressed.
   static void Wait(std::chrono::milliseconds pause);
