@@ -7,13 +7,14 @@
 #include "archive/ArchiveReader.h"
 #include "checksum/Checksum.h"
 #include "platform/Paths.h"
+#include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "server/FileConcat.h"
 #include "server/FileNames.h"
-#include "server/RemoveGuard.h"
 #include "server/SessionId.h"
+#include "soap/SenderServiceIntf.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +22,7 @@ namespace vorlen {
 
 namespace {
 
-constexpr const char* kDetailsFileName = "sendDetails.txt";
+const char* const kDetailsFileName = kSenderDetailsName;
 // A whole part in one read.
 constexpr int64_t kCrcBlock = 256 * 1024;
 
@@ -61,7 +62,7 @@ void MoveInto(const fs::path& source, const fs::path& target) {
   if (!error) return;
   const fs::path copy =
       FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(target.parent_path()), ".move"));
-  TRemoveGuard guard(copy);
+  TTempFileGuard guard(copy);
   fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
   fs::rename(copy, target);
   guard.Keep();
@@ -156,7 +157,7 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   fs::create_directories(session->WorkDir());
   const fs::path merged =
       FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(session->WorkDir()), "merge"));
-  TRemoveGuard removeMerged(merged);
+  TTempFileGuard removeMerged(merged);
   ConcatenateFiles(sources, merged);
   fs::rename(merged, target);
   removeMerged.Keep();
@@ -171,7 +172,7 @@ bool TSenderServer::UnZip(const std::string& sess) {
   if (session->MergedFile.empty() || !IsPlainFile(session->MergedFile)) return false;
   fs::create_directories(session->WorkDir());
   const fs::path staging = session->WorkDir() / ("unpack-" + NewSessionId());
-  TRemoveGuard removeStaging(staging);
+  TTempFileGuard removeStaging(staging);
   std::vector<std::string> names;
   // The members replace the archive and any earlier files of their names in the delivery.
   std::vector<fs::path> replaced = {session->MergedFile};

@@ -213,7 +213,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
   OpenConnection();
   auto data = std::make_unique<THTTPRequest>(FConnection.get(), FURL);
   data->SetHandleState(&FHandleState);
-  const int64_t responseStart = response.Position();
+  TResponseBody received(response, FURL, EffectiveAction(), OnReceivingData);
   try {
     data->SetConnectTimeoutMs(ConnectTimeoutMs > 0 ? ConnectTimeoutMs : kDefaultConnectTimeoutMs);
     data->SetSendTimeoutMs(SendTimeoutMs > 0 ? SendTimeoutMs : kDefaultSendTimeoutMs);
@@ -237,7 +237,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
         ApplyConnectionOptions();
-        const CURLcode code = data->Perform(body, response, OnReceivingData);
+        const CURLcode code = data->Perform(body, received);
         data->RethrowPending();
         if (code != CURLE_OK && !data->StoppedAtHeaders())
           RaiseOnTransportFailure(code, data->ErrorText(code));
@@ -247,8 +247,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
         // Sent again: whatever the previous answer put into the response goes.
-        if (response.Size() > responseStart) response.SetSize(responseStart);
-        response.SetPosition(responseStart);
+        received.Restart();
       }
     } else {
       TRequestBody body;
@@ -261,7 +260,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (OnPostingData) OnPostingData(sent, total);
       };
       ApplyConnectionOptions();
-      const CURLcode code = data->Perform(body, response, OnReceivingData);
+      const CURLcode code = data->Perform(body, received);
       data->RethrowPending();
       if (code != CURLE_OK && !data->StoppedAtHeaders())
         RaiseOnTransportFailure(code, data->ErrorText(code));
@@ -319,9 +318,7 @@ uint32_t THTTPReqResp::ResolveTransportError(uint32_t code, THTTPRequest& reques
 
 void THTTPReqResp::RaiseOnTransportFailure(CURLcode code, const std::string& text) const {
   if (code == CURLE_OK) return;
-  throw ESOAPHTTPException(Format("%s - URL:%s - SOAPAction:%s", text.c_str(), FURL.c_str(),
-                                  EffectiveAction().c_str()),
-                           0);
+  throw ESOAPHTTPException(TransportFailureText(text, FURL, EffectiveAction()), 0);
 }
 
 std::string THTTPReqResp::LookUpAccessPoint() {

@@ -6,15 +6,15 @@
 #include "platform/Paths.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
+#include "soap/SenderServiceIntf.h"
+#include "upload/OperatorTexts.h"
 #include "upload/SendCommand.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 namespace {
 
-const char* const kRetryQuestion = "Грешка при изпращане на файл. Желаете ли да пробвате пак?";
-const char* const kDetailsFailed = "Грешка при изпращане на информация за подателя.";
-const char* const kDetailsName = "sendDetails.txt";
 constexpr int kAttempts = 4;
 
 }  // namespace
@@ -39,7 +39,7 @@ bool TSendCommand::UploadFile(const std::string& Path) {
   bool result = true;
   const auto attachment = std::make_unique<TSOAPAttachment>();
   FSt.Session = Service().GetSession();
-  FView.SetCaption("Изпращане на файлове - Сесия " + FSt.Session);
+  FView.SetCaption(SendingCaption + ShownText(FSt.Session));
 
   const std::unique_ptr<TStream> source = OpenSourceFile(Path);
   TStream& file = *source;
@@ -83,7 +83,7 @@ bool TSendCommand::UploadFile(const std::string& Path) {
       FView.SetProgress(position);
       FView.ProcessMessages();
       FView.ProcessMessages();
-    } else if (!FView.Confirm(kRetryQuestion)) {
+    } else if (!FView.Confirm(RetryQuestion)) {
       FView.SetProgress(0);
       result = false;
       break;
@@ -95,9 +95,12 @@ bool TSendCommand::UploadFile(const std::string& Path) {
 }
 
 void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
-  std::string dir = DetailsDir;
-  if (!dir.empty() && !IsPathDelimiter(dir.back())) dir += PathDelim;
-  const std::string path = dir + kDetailsName;
+  std::string path = DetailsPath;
+  if (path.empty()) {
+    std::string dir = DetailsDir;
+    if (!dir.empty() && !IsPathDelimiter(dir.back())) dir += PathDelim;
+    path = dir + kSenderDetailsName;
+  }
   try {
     const std::string line =
         AnsiFromUtf8("Изпратено от " + FSt.FOrg + " на " + (Today ? Today() : std::string())) +
@@ -108,10 +111,13 @@ void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
     }
     attachment.SetSourceFile(path);
   } catch (const std::exception&) {
-    FView.Inform(kDetailsFailed);
+    FDetails = dsNotWritten;
+    FView.Inform(DetailsFailed);
     return;
   }
-  UploadPart(FSt.Session, kDetailsName, "", attachment);  // its failure is not the operator's concern
+  // Whatever the file is called here, the service knows it by this name. A failure is not the
+  // window operator's concern; vorlen-send's exit status tells it.
+  FDetails = UploadPart(FSt.Session, kSenderDetailsName, "", attachment) ? dsSent : dsNotSent;
 }
 
 }  // namespace vorlen

@@ -31,8 +31,8 @@ class TSendCommand {
   // The whole send. Errors outside the guarded part uploads propagate to the caller; the send
   // button is enabled again whatever the way out.
   void btSendClick();
-  // Packs Files into the temporary archive and returns its path; raises EPackError when a file
-  // was left out or no archive was written.
+  // Packs Files into the temporary archive and returns its path; raises EPackError, naming the
+  // file, for anything but a regular file, and when the archive does not hold every file.
   std::string PackFiles(std::vector<std::string>& Files);
   // Uploads the file part by part, then the details file. False when the operator gave up.
   bool UploadFile(const std::string& Path);
@@ -41,6 +41,7 @@ class TSendCommand {
                   TSOAPAttachment& Attachment);
 
   std::string DetailsDir;              // directory of sendDetails.txt (default: ExecutableDir())
+  std::string DetailsPath;             // when set, the details file's own path instead
   std::function<std::string()> Today;  // short date text in the locale's pattern (tests replace)
   std::string TempDir;                 // temporary archive's directory (default: TempArchiveDir())
   // Called when a part has been read, before its attempts, with its index, the number of parts
@@ -50,6 +51,9 @@ class TSendCommand {
   // How the last btSendClick ended; the command-line sender turns it into its exit code.
   enum TOutcome { soNone, soCancelled, soDone, soFailed, soClosing };
   TOutcome Outcome() const { return FOutcome; }
+  // What became of the details file in the last upload.
+  enum TDetailsOutcome { dsNone, dsNotWritten, dsNotSent, dsSent };
+  TDetailsOutcome Details() const { return FDetails; }
   bool Packed() const { return FPacked; }
 
  protected:
@@ -63,6 +67,7 @@ class TSendCommand {
   TSenderState& FSt;
   IOperatorView& FView;
   TOutcome FOutcome = soNone;
+  TDetailsOutcome FDetails = dsNone;
   bool FPacked = false;
 };
 

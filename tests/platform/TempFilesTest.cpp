@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
+#include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 
@@ -81,4 +83,31 @@ TEST(TempFiles, CreateTempFileMakesNewEmptyUniqueFiles) {
     EXPECT_NE(e.Message().find(missing), std::string::npos) << e.Message();
   }
   fs::remove_all(dir);
+}
+
+TEST(TempFiles, GuardRemovesFilesAndFoldersUnlessKept) {
+  const fs::path base = fs::temp_directory_path() / fs::path(CreateTempFile(fs::temp_directory_path().string(), "guard")).filename();
+  const fs::path folder = base.string() + ".d";
+  {
+    TTempFileGuard file(base);
+    fs::create_directories(folder / "sub");
+    std::ofstream(folder / "sub" / "x") << "x";
+    TTempFileGuard tree;
+    tree.Reset(folder);
+    EXPECT_EQ(tree.Path(), folder);
+  }
+  EXPECT_FALSE(fs::exists(base));
+  EXPECT_FALSE(fs::exists(folder));
+
+  std::ofstream(base) << "kept";
+  {
+    TTempFileGuard kept(base);
+    kept.Keep();
+  }
+  EXPECT_TRUE(fs::exists(base));
+  {
+    TTempFileGuard moved(base);
+    moved.Reset(folder);  // the first path goes at once
+    EXPECT_FALSE(fs::exists(base));
+  }
 }

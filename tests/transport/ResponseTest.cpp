@@ -203,6 +203,50 @@ TEST(TransportResponse, SendTimeoutEndsABodyThatNobodyReads) {
   EXPECT_FALSE(node.ConnectionOpen());
 }
 
+TEST(TransportResponse, BodiesLongerThanSixteenMebibytesAreRefused) {
+  constexpr size_t kLimit = 16u << 20;
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n";
+  const std::string full = head + "\r\n" + std::string(kLimit, 'x');
+  THTTPReqResp node;
+
+  // A body that ends with the connection may take up the whole limit.
+  TRawHttpServer fits([&](const TRawRequest&) { return TRawReply{full, true}; });
+  node.SetEndpointURL(fits.URL("/soap"));
+  TMemoryStream response;
+  node.Exchange(std::string("<x/>"), response);
+  EXPECT_EQ(response.Size(), static_cast<int64_t>(kLimit));
+
+  // One byte more and the call fails with the transport's text, holding no more than the limit.
+  TRawHttpServer over([&](const TRawRequest&) { return TRawReply{full + "y", true}; });
+  node.SetEndpointURL(over.URL("/soap"));
+  TMemoryStream longer;
+  try {
+    node.Exchange(std::string("<x/>"), longer);
+    ADD_FAILURE() << "a body over the limit was taken";
+  } catch (const ESOAPHTTPException& e) {
+    EXPECT_EQ(e.Message(), "The response is longer than 16777216 bytes - URL:" +
+                               over.URL("/soap") + " - SOAPAction:\"\"");
+    EXPECT_EQ(e.HTTPStatus, 0);
+  }
+  EXPECT_LE(longer.Size(), static_cast<int64_t>(kLimit));
+  EXPECT_FALSE(node.ConnectionOpen());
+
+  // A body announced at 2 GiB is refused before any of it is kept.
+  TRawHttpServer announced([&](const TRawRequest&) {
+    return TRawReply{head + "Content-Length: 2147483648\r\n\r\n" + std::string(1000, 'z'), true};
+  });
+  node.SetEndpointURL(announced.URL("/soap"));
+  TMemoryStream huge;
+  try {
+    node.Exchange(std::string("<x/>"), huge);
+    ADD_FAILURE() << "a body announced at 2 GiB was read";
+  } catch (const ESOAPHTTPException& e) {
+    EXPECT_EQ(e.Message(), "The response is longer than 16777216 bytes - URL:" +
+                               announced.URL("/soap") + " - SOAPAction:\"\"");
+  }
+  EXPECT_EQ(huge.Size(), 0);
+}
+
 TEST(TransportResponse, InterimAnswersAreSkipped) {
   TRawHttpServer server(Always("HTTP/1.1 100 Continue\r\n\r\n" +
                                HttpResponse(200, "OK", "text/xml", "<r/>")));

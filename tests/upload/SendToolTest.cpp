@@ -5,8 +5,11 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -14,8 +17,10 @@
 
 #include <gtest/gtest.h>
 
-#include "upload/ProcessSupport.h"
+#include "soap/SoapServerMessages.h"
 #include "support/ScratchDir.h"
+#include "transport/RawHttpServer.h"
+#include "upload/ProcessSupport.h"
 
 namespace vorlen {
 namespace {
@@ -202,6 +207,7 @@ TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
   const std::string session = m[1];
   EXPECT_EQ("Изпращане на файлове - Сесия " + session + "\n"
             "Грешка при изпращане на файл. Желаете ли да пробвате пак? да\n"
+            "Нов опит след 1 с.\n"
             "Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"
             "Сесия " + session + " - Неуспешно\n",
             Err);
@@ -269,6 +275,82 @@ TEST_F(SendToolTest, SecondInterruptEndsTheProgramAtOnce) {
   EXPECT_EQ(128 + SIGINT, sender.Wait());
   close(connection);
   close(listener);
+}
+
+TEST_F(SendToolTest, FlagsSpareTheSettingsFile) {
+  const std::string url = StartService();
+  const std::string file = Dir.Write("f.txt", "flags only");
+  // A settings file that cannot be read: a folder in its place.
+  std::filesystem::create_directory(Dir.Path() + "bin/sendcfg.ini");
+  ASSERT_EQ(0, Run({"--url", url, "--org", "O", file})) << Err;
+  EXPECT_FALSE(SessionOf(Err).empty()) << Err;
+  // Needed for the organisation, it still fails the run.
+  EXPECT_EQ(1, Run({"--url", url, file}));
+  EXPECT_EQ(std::string::npos, Err.find("Готово")) << Err;
+}
+
+TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
+  // A service that holds the first part's answer until the test lets it go, and never answers
+  // the clean-up call.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool partArrived = false, releasePart = false, cleanUpArrived = false;
+  const std::string ns = "urn:SenderServiceIntf-ISenderService";
+  test::TRawHttpServer server([&](const test::TRawRequest& request) {
+    const std::string action = request.Header("SOAPAction");
+    auto answer = [&](const std::string& op, const std::string& type, const std::string& value) {
+      return test::TRawReply{test::HttpResponse(200, "OK", "text/xml",
+                                                WriteSoapResponse(op, ns, type, value))};
+    };
+    if (action.find("#GetSession") != std::string::npos)
+      return answer("GetSession", "xsd:string", "S1");
+    std::unique_lock<std::mutex> guard(lock);
+    if (action.find("#UploadFilePart") != std::string::npos) {
+      partArrived = true;
+      changed.notify_all();
+      changed.wait_for(guard, std::chrono::seconds(20), [&] { return releasePart; });
+      return answer("UploadFilePart", "xsd:boolean", "true");
+    }
+    cleanUpArrived = action.find("#DelTempFiles") != std::string::npos;
+    changed.notify_all();
+    return test::TRawReply{"", false, true};
+  });
+  const std::string file = Dir.Write("two.bin", Pattern(300000, 4));
+  // Its own temporary directory, to see that the run's details file goes with it.
+  const std::string temp = Dir.Path() + "temp";
+  std::filesystem::create_directory(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";
+  setenv("TMPDIR", temp.c_str(), 1);
+  TProcess sender({Sender(), "--url", server.URL("/s"), "--org", "O", file});
+  if (oldTemp != nullptr)
+    setenv("TMPDIR", savedTemp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  auto await = [&](bool& flag) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, std::chrono::seconds(10), [&] { return flag; });
+  };
+  ASSERT_TRUE(await(partArrived)) << "the first part never came";
+  ASSERT_TRUE(AwaitSignalCaught(sender.Pid(), SIGINT));
+  sender.Signal(SIGINT);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    releasePart = true;
+  }
+  changed.notify_all();
+  ASSERT_TRUE(await(cleanUpArrived)) << "the stop did not ask the service to clean up";
+  sender.Signal(SIGINT);
+  const bool ended = sender.EndsWithin(10000);
+  EXPECT_TRUE(ended) << "the second Ctrl-C did not end the clean-up call";
+  if (ended) {
+    EXPECT_EQ(128 + SIGINT, sender.Wait());
+  }
+  const std::string note = "Ctrl-C: изпращането спира при първа възможност";
+  const size_t first = sender.AllErr.find(note);
+  EXPECT_NE(std::string::npos, first) << sender.AllErr;
+  EXPECT_EQ(std::string::npos, sender.AllErr.find(note, first + 1)) << sender.AllErr;
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the details file was left behind";
 }
 
 #else

@@ -1,5 +1,7 @@
 // vorlen-send's terminal side and its ending, with an in-process service.
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -13,6 +15,7 @@
 #include "platform/ExePath.h"
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
+#include "transport/HTTPRIO.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {
@@ -35,6 +38,7 @@ std::string SendThreeHundredParts(bool terminal) {
   TTerminalViewOptions options;
   options.Retry = 1;
   options.ErrorIsTerminal = terminal;
+  options.Sleep = [](std::chrono::milliseconds) {};
   std::istringstream in;
   std::ostringstream err;
   TTerminalView view(state, options, in, err);
@@ -63,6 +67,7 @@ TEST(TerminalView, ProgressCountsEveryAcceptedPart) {
                        " 40 %  част 119 от 300 ",
                        " 50 %  част 149 от 300 ",
                        "Грешка при изпращане на файл. Желаете ли да пробвате пак? да",
+                       "Нов опит след 1 с.",
                        " 60 %  част 179 от 300 ",
                        " 70 %  част 209 от 300 ",
                        " 80 %  част 239 от 300 ",
@@ -84,6 +89,7 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
   TScratchDir dir;
   const std::string file = dir.Write("big.bin", std::string(204801, 'v'));
   const std::string details = ExecutableDir() + "sendDetails.txt";
+  std::filesystem::remove(details);  // a leftover of an older build would hide a new one
   auto run = [&](const std::shared_ptr<TFakeService>& service, const std::string& path,
                  std::string& errText) {
     std::istringstream in;
@@ -122,7 +128,138 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
   EXPECT_EQ("DelTempFiles:S42", log.back());
   EXPECT_EQ(1, std::count(log.begin(), log.end(), "DelTempFiles:S42"));
 
-  std::filesystem::remove(details);  // written beside the test program
+  EXPECT_FALSE(std::filesystem::exists(details)) << "written beside the program";
+}
+
+TEST(TerminalView, UnattendedRetriesWaitLongerEachRound) {
+  TSenderState state;
+  TTerminalViewOptions options;
+  options.Retry = 9;
+  std::vector<long long> waits;
+  options.Sleep = [&waits](std::chrono::milliseconds pause) { waits.push_back(pause.count()); };
+  std::istringstream in;
+  std::ostringstream err;
+  TTerminalView view(state, options, in, err);
+  const std::string question = "Грешка при изпращане на файл. Желаете ли да пробвате пак?";
+  view.PartRead(0, 2, 10);
+  for (int round = 0; round < 8; ++round) EXPECT_TRUE(view.Confirm(question));
+  // A part that gets through starts the next trouble short again.
+  view.PartRead(0, 2, 10);
+  view.SetProgress(50);
+  view.PartRead(1, 2, 10);
+  EXPECT_TRUE(view.Confirm(question));
+  EXPECT_FALSE(view.Confirm(question));
+  EXPECT_EQ(waits, (std::vector<long long>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000,
+                                           1000}));
+  const Strings lines = Lines(err.str());
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], question + " да");
+  EXPECT_EQ(lines[1], "Нов опит след 1 с.");
+  EXPECT_EQ(lines[3], "Нов опит след 2 с.");
+  EXPECT_EQ(lines.back(), question + " не");
+}
+
+// Runs the program's workflow against service with TMPDIR pointing at tempDir.
+int RunWithTemp(const Strings& args, const std::shared_ptr<TFakeService>& service,
+                const std::string& tempDir, std::string& errText) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("TMPDIR", tempDir.c_str(), 1);
+  std::istringstream in;
+  std::ostringstream out, err;
+  const int code = RunSendTool(args, in, out, err,
+                               [&](const std::string&) -> ISenderServicePtr { return service; });
+  if (old != nullptr)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  errText = err.str();
+  return code;
+}
+
+TEST(SendToolRun, DetailsFileIsTheRunsOwnAndItsLossFailsTheRun) {
+  TScratchDir dir, temp;
+  const std::string file = dir.Write("d.bin", "details");
+  std::filesystem::remove(ExecutableDir() + "sendDetails.txt");
+  const Strings args{"--url", "http://127.0.0.1:9/s", "--org", "Орг 7", file};
+  auto service = std::make_shared<TFakeService>();
+  Strings seen;  // what the temporary directory held while the details were sent
+  service->AfterPart = [&](const std::string& name) {
+    if (name != "sendDetails.txt") return;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.Path()))
+      seen.push_back(entry.path().filename().string());
+  };
+  std::string err;
+  EXPECT_EQ(0, RunWithTemp(args, service, temp.Path(), err)) << err;
+  const test::TCall* details = service->Find("UploadFilePart", "sendDetails.txt");
+  ASSERT_NE(details, nullptr);
+  EXPECT_EQ(0u, details->Bytes.find("\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xCE\xF0\xE3 7 "
+                                    "\xED\xE0 "))
+      << details->Bytes;
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(0u, seen[0].find("sendDetails")) << seen[0];
+  EXPECT_TRUE(std::filesystem::is_empty(temp.Path())) << "the run left its details file";
+  EXPECT_FALSE(std::filesystem::exists(ExecutableDir() + "sendDetails.txt"));
+
+  // The file was merged, but the service does not know who sent it: not a success.
+  auto refusing = std::make_shared<TFakeService>();
+  refusing->FailPart = [](const std::string& name, int) -> std::optional<bool> {
+    if (name == "sendDetails.txt") return false;
+    return std::nullopt;
+  };
+  EXPECT_EQ(1, RunWithTemp(args, refusing, temp.Path(), err));
+  EXPECT_NE(std::string::npos, err.find("Грешка при изпращане на информация за подателя.\n"))
+      << err;
+  EXPECT_NE(nullptr, refusing->Find("MergeFile", "d.bin"));
+  EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
+}
+
+TEST(SendToolRun, OnlyRegularFilesArePackedAndNothingIsAskedOtherwise) {
+  TScratchDir dir;
+  for (const std::string& path : {dir.Path() + ".", std::string("/dev/null")}) {
+    auto service = std::make_shared<TFakeService>();
+    std::string err;
+    EXPECT_EQ(1, RunWithTemp({"--url", "http://127.0.0.1:9/s", "--org", "O", "--pack", path},
+                             service, dir.Path(), err));
+    EXPECT_NE(std::string::npos, err.find("Грешка при архивиране на файл: " + path + "\n")) << err;
+    EXPECT_TRUE(service->Calls.empty()) << service->Trace().front();
+  }
+}
+
+TEST(SendToolRun, PeerTextIsShownSafely) {
+  TScratchDir dir;
+  const std::string file = dir.Write("s.bin", "x");
+  auto service = std::make_shared<TFakeService>();
+  // A retitling, clearing session id, 8 MiB long.
+  service->SessionId = "\x1b]0;pwned\x07\x1b[2J" + std::string(8 << 20, 'S');
+  service->OnCall = [](const std::string& op) {
+    if (op == "MergeFile") throw Exception("fault \xE2\x80\xAEtxt.exe\x1b[1A");
+  };
+  std::string err;
+  EXPECT_EQ(1, RunWithTemp({"--url", "http://127.0.0.1:9/s", "--org", "O", file}, service,
+                           dir.Path(), err));
+  EXPECT_EQ(std::string::npos, err.find('\x1b'));
+  EXPECT_EQ(std::string::npos, err.find('\x07'));
+  for (const std::string& line : Lines(err)) EXPECT_LE(line.size(), 4096u + 64) << line.substr(0, 80);
+  EXPECT_NE(std::string::npos,
+            err.find("Изпращане на файлове - Сесия \xEF\xBF\xBD]0;pwned\xEF\xBF\xBD\xEF\xBF\xBD[2JSSS"))
+      << err.substr(0, 200);
+  EXPECT_NE(std::string::npos, err.find("fault \xEF\xBF\xBDtxt.exe\xEF\xBF\xBD[1A\n")) << err.substr(0, 200);
+  // The service still gets the id it gave, unchanged.
+  EXPECT_EQ(service->Calls.back().Sess, service->SessionId);
+}
+
+// vorlen-send waits as long as the window for an answer: a merge takes minutes.
+TEST(SendToolRun, BindsWithTheWindowsLongReceiveTimeout) {
+  const auto rio =
+      std::dynamic_pointer_cast<THTTPRIO>(BindSendToolService("http://127.0.0.1:9/s"));
+  ASSERT_NE(rio, nullptr);
+  THTTPReqResp& node = rio->HTTPWebNode();
+  ASSERT_TRUE(node.OnBeforePost);
+  THTTPRequest request(nullptr, "http://127.0.0.1:9/s");
+  request.SetReceiveTimeoutMs(60000);
+  node.OnBeforePost(node, request);
+  EXPECT_EQ(request.ReceiveTimeoutMs(), 600000);
 }
 
 }  // namespace

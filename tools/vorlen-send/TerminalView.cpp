@@ -1,7 +1,10 @@
 #include "TerminalView.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <iostream>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -10,52 +13,78 @@
 #endif
 
 #include "runtime/Format.h"
+#include "upload/OperatorTexts.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 namespace {
 
+// Presses of the run, never reset: the first asks for a stop, the second always ends the run.
 volatile std::sig_atomic_t gInterrupts = 0;
 volatile std::sig_atomic_t gNoteOnNewLine = 0;  // a progress bar may hold the current line
+bool gStopHandled = false;  // the first press has been acted on
+char gLeftover[4096] = "";  // removed by the second press; fixed storage for the handler
 
-// The first press only asks for a stop, which waits for the next pumping point (the running
-// service call may take minutes); say so, so that the operator knows a second press ends it.
-const char kInterruptNote[] =
-    "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
+// Pauses before the rounds of unattended retries: 1 s, doubled each round, at most 60 s.
+constexpr std::chrono::milliseconds kFirstRetryWait{1000};
+constexpr std::chrono::milliseconds kLongestRetryWait{60000};
 
 extern "C" void OnInterrupt(int) {
   gInterrupts = gInterrupts + 1;
   if (gInterrupts >= 2) {  // the second press ends the program at once
+#ifdef _WIN32
+    if (gLeftover[0] != '\0') _unlink(gLeftover);
+#else
+    if (gLeftover[0] != '\0') unlink(gLeftover);
+#endif
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
     return;
   }
   std::signal(SIGINT, OnInterrupt);  // where a caught signal resets its handler
+  // The first press only asks for a stop, which waits for the next pumping point (the running
+  // service call may take minutes); say so, so that the operator knows a second press ends it.
   // Only async-signal-safe calls here: a plain write of fixed bytes.
 #ifdef _WIN32
   if (gNoteOnNewLine) _write(2, "\n", 1);
-  _write(2, kInterruptNote, static_cast<unsigned>(sizeof kInterruptNote - 1));
+  _write(2, InterruptNote, static_cast<unsigned>(sizeof InterruptNote - 1));
 #else
   if (gNoteOnNewLine) (void)!write(2, "\n", 1);
-  (void)!write(2, kInterruptNote, sizeof kInterruptNote - 1);
+  (void)!write(2, InterruptNote, sizeof InterruptNote - 1);
 #endif
 }
 
-const char* const kStopped = "Изпращането е прекратено.";
-const char* const kCannotStop = "В момента не може да прекратите програмата!";
-
 }  // namespace
 
-void TTerminalView::CatchInterrupt(bool errorIsTerminal) {
+void TTerminalView::CatchInterrupt(bool errorIsTerminal, const std::string& leftover) {
   gNoteOnNewLine = errorIsTerminal ? 1 : 0;
+  // A path too long for the buffer is left alone rather than cut into another name.
+  gLeftover[0] = '\0';
+  if (leftover.size() < sizeof gLeftover)
+    std::snprintf(gLeftover, sizeof gLeftover, "%s", leftover.c_str());
   std::signal(SIGINT, OnInterrupt);
 }
 bool TTerminalView::Interrupted() { return gInterrupts > 0; }
 
+void TTerminalView::Wait(std::chrono::milliseconds pause) {
+  // In short steps, so that a Ctrl-C does not have to sit out the pause.
+  const auto end = std::chrono::steady_clock::now() + pause;
+  while (!Interrupted()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(100)));
+  }
+}
+
 TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
                              std::ostream& err)
     : FState(state), FOptions(std::move(options)), FIn(in), FErr(err), FChecked(!FOptions.Pack),
-      FRetriesLeft(FOptions.Retry.value_or(0)), FStart(std::chrono::steady_clock::now()) {}
+      FRetriesLeft(FOptions.Retry.value_or(0)), FRetryWait(kFirstRetryWait),
+      FStart(std::chrono::steady_clock::now()) {
+  if (!FOptions.Sleep) FOptions.Sleep = &TTerminalView::Wait;
+}
 
 void TTerminalView::ClearBar() {
   if (!FBarShown) return;
@@ -87,6 +116,7 @@ void TTerminalView::SetProgress(int position) {
   // The position alone cannot tell: with more than 200 parts the first ones still round to 0.
   if (!FAwaitingPart) return;
   FAwaitingPart = false;
+  FRetryWait = kFirstRetryWait;  // a part got through: the next trouble starts short again
   ++FPartsDone;
   FBytesDone += FPendingLength;
   const double seconds =
@@ -108,32 +138,32 @@ void TTerminalView::SetProgress(int position) {
 }
 
 void TTerminalView::ProcessMessages() {
-  if (Interrupted()) HandleInterrupt();
+  if (Interrupted() && !gStopHandled) HandleInterrupt();
 }
 
 // What the window's close rules do, with Ctrl-C as a close request that is already confirmed.
+// The press stays counted, so that a second one ends the program even during the clean-up call.
 void TTerminalView::HandleInterrupt() {
-  gInterrupts = 0;
-  std::signal(SIGINT, OnInterrupt);
+  gStopHandled = true;
   switch (FState.FState) {
     case 0:
       FState.FClosing = true;
       break;
     case 1:
-      Line(kStopped);
+      Line(SendStopped);
       FReported = true;
       FState.FClosing = true;
       if (FState.ServiceIntf) {
         try {
           FState.ServiceIntf->DelTempFiles(FState.Session);
-        } catch (const std::exception& e) {
-          Line(e.what());
+        } catch (const std::exception&) {
+          Line(ShownErrorText(std::current_exception()));
         }
       }
       FState.ServiceIntf.reset();
       break;
     default:
-      Line(kCannotStop);
+      Line(CannotCloseNow);
       break;
   }
 }
@@ -142,9 +172,17 @@ bool TTerminalView::Confirm(const std::string& text) {
   ClearBar();
   FAwaitingPart = false;  // the part was not accepted; a retry reads it again
   if (FOptions.Retry || !FOptions.InputIsTerminal) {
-    const bool yes = FRetriesLeft > 0;
+    bool yes = FRetriesLeft > 0;
     if (yes) --FRetriesLeft;
     Line(text + (yes ? " да" : " не"));
+    if (yes) {
+      // Unattended: give a restarting service or a dropped network time to come back.
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(FRetryWait).count();
+      Line(Format(RetryWaitNote, static_cast<int>(seconds)));
+      FOptions.Sleep(FRetryWait);
+      FRetryWait = std::min(FRetryWait * 2, kLongestRetryWait);
+      yes = !Interrupted();  // a Ctrl-C during the pause gives up the part
+    }
     if (!yes) FReported = true;
     return yes;
   }

@@ -100,7 +100,7 @@ void Tmain_f::LayOut() {
   setPalette(colours);
   setAutoFillBackground(true);
 
-  btSend = new QPushButton(QString::fromUtf8("Изпрати файл"), this);
+  btSend = new QPushButton(Q(SendButtonText), this);
   btSend->setGeometry(-3, 25, ClientWidth + 3, 28);
   connect(btSend, &QPushButton::clicked, this,
           [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); });
@@ -115,7 +115,7 @@ void Tmain_f::LayOut() {
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
 
-  chb = new QCheckBox(QString::fromUtf8("Не архивирай"), this);
+  chb = new QCheckBox(Q(NoArchiveText), this);
   chb->setGeometry(320, 32, 97, 17);
   chb->setChecked(true);
   chb->raise();  // lies over the button
@@ -164,19 +164,25 @@ void Tmain_f::ProcessMessages() { QCoreApplication::processEvents(); }
 
 bool Tmain_f::Confirm(const std::string& text) {
   if (FDialogs) return FDialogs->Confirm(text);
-  return QMessageBox::question(this, Q(FTitle), Q(text), QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::Yes) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, Q(FTitle), Q(text), QMessageBox::Yes | QMessageBox::No,
+                  this);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void Tmain_f::Inform(const std::string& text) {
   if (FDialogs) return FDialogs->Inform(text);
   QMessageBox box(QMessageBox::NoIcon, Q(FTitle), Q(text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
 void Tmain_f::ShowError(const std::string& text) {
   if (FDialogs) return FDialogs->ShowError(text);
+  // Errors carry texts of the peer: never read as markup.
   QMessageBox box(QMessageBox::Critical, Q(FTitle), Q(text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
@@ -201,15 +207,14 @@ bool Tmain_f::AskText(const std::string& caption, const std::string& prompt, std
 }
 
 bool Tmain_f::CredentialsQuery(bool proxy, std::string& userName, std::string& password) {
-  const std::string caption =
-      proxy ? "Удостоверяване пред прокси сървъра" : "Удостоверяване пред уеб сървиса";
+  const std::string caption = proxy ? ProxyCredentialsCaption : ServerCredentialsCaption;
   std::string user = userName;
   std::string secret;
   const bool answered =
-      FDialogs ? FDialogs->InputQuery(caption, "Потребител", user) &&
-                     FDialogs->InputQuery(caption, "Парола", secret)
-               : AskText(caption, "Потребител", user, false) &&
-                     AskText(caption, "Парола", secret, true);
+      FDialogs ? FDialogs->InputQuery(caption, UserNamePrompt, user) &&
+                     FDialogs->InputQuery(caption, PasswordPrompt, secret)
+               : AskText(caption, UserNamePrompt, user, false) &&
+                     AskText(caption, PasswordPrompt, secret, true);
   if (!answered) return false;
   userName = user;
   password = secret;

@@ -1,9 +1,13 @@
-#include "app/SettingsFile.h"
+#include "upload/SettingsFile.h"
 
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/CodePage.h"
+#include "platform/Paths.h"
 #include "runtime/Stream.h"
+#include "upload/OperatorTexts.h"
 
 namespace vorlen {
 
@@ -54,6 +58,22 @@ std::string Utf8FromUtf16(std::string_view bytes, bool bigEndian) {
   }
   if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
   return out;
+}
+
+// Asks for value while it is blank; false when the operator cancelled and is not asked again.
+// The blank test trims; the stored value keeps its spaces.
+bool PromptUntilFilled(IOperatorView& view, bool untilFilled, const char* caption,
+                       const char* prompt, std::string& value, bool& changed) {
+  while (IsBlankSetting(value)) {
+    std::string edited = value;
+    if (view.InputQuery(caption, prompt, edited)) {
+      value = std::move(edited);
+      changed = true;
+    } else if (!untilFilled) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
@@ -111,6 +131,28 @@ std::string ReadSettingsFile(const std::string& path) {
   std::string bytes(static_cast<size_t>(file.Size()), '\0');
   file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
   return DecodeSettingsText(bytes);
+}
+
+TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view, bool untilFilled,
+                                   const std::optional<std::string>& url,
+                                   const std::optional<std::string>& org) {
+  TSenderSettings settings;
+  if (!url || !org) {
+    std::error_code error;
+    // When existence cannot even be told, reading is tried so that the operator sees why.
+    if (std::filesystem::exists(FsPathFromUtf8(path), error) || error) {
+      const std::string text = ReadSettingsFile(path);
+      settings.Url = SettingValue(text, "url");
+      settings.Org = SettingValue(text, "org");
+    }
+  }
+  if (url) settings.Url = *url;
+  if (org) settings.Org = *org;
+  if (PromptUntilFilled(view, untilFilled, UrlPromptCaption, UrlPrompt, settings.Url,
+                        settings.Changed))
+    PromptUntilFilled(view, untilFilled, OrgPromptCaption, OrgPrompt, settings.Org,
+                      settings.Changed);
+  return settings;
 }
 
 void WriteSettingsFile(const std::string& path, const std::string& bytes) {

@@ -2,8 +2,11 @@
 // without one), written back as exactly "url=…" and "org=…" in the ANSI code page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "upload/IOperatorView.h"
 
 namespace vorlen {
 
@@ -29,5 +32,20 @@ std::string ReadSettingsFile(const std::string& path);
 
 // Creates or replaces the file with bytes; raises when it cannot be written.
 void WriteSettingsFile(const std::string& path, const std::string& bytes);
+
+struct TSenderSettings {
+  std::string Url;
+  std::string Org;
+  bool Changed = false;  // the operator confirmed an input box
+};
+
+// The two settings of a send. Values the caller already holds (vorlen-send's flags) are taken as
+// they are, and the file at path is read only for what they leave open: a missing file gives
+// empty values, one that exists but cannot be read raises. Each value still blank is then asked
+// through view, the URL first. untilFilled (the window) asks again after a Cancel; otherwise a
+// Cancel returns at once with that value blank.
+TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view, bool untilFilled,
+                                   const std::optional<std::string>& url = std::nullopt,
+                                   const std::optional<std::string>& org = std::nullopt);
 
 }  // namespace vorlen
