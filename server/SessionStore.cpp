@@ -102,12 +102,6 @@ void TSessionStore::Uncount(TSession& session) {
   if (!session.Peer.empty() && --FPeerOpen[session.Peer] <= 0) FPeerOpen.erase(session.Peer);
 }
 
-// With FLock held.
-void TSessionStore::Forget(TSession& session) {
-  Uncount(session);
-  FSessions.erase(session.Id());
-}
-
 std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
   ReclaimIdle();
   for (;;) {
@@ -207,8 +201,7 @@ void TSessionStore::ReclaimIdle(bool force) {
       std::unique_lock<std::mutex> lock(session->Lock, std::try_to_lock);
       if (!lock.owns_lock()) continue;  // busy, so not idle
       const bool open = session->Open;
-      // Dropped from memory; a session that stays is taken up again when asked for.
-      Forget(*session);
+      Uncount(*session);
       idle.push_back(TIdle{session, std::move(lock), open});
     }
   }
@@ -229,6 +222,15 @@ void TSessionStore::ReclaimIdle(bool force) {
         FBudget->Give(bytes);
       }
     }
+  }
+  // Dropped from memory while still locked, so a request that found one meanwhile waits and
+  // then sees it gone. One that stays on disk is taken up again when asked for, unless a
+  // request is already waiting for it.
+  std::lock_guard<std::mutex> guard(FLock);
+  for (TIdle& item : idle) {
+    const auto it = FSessions.find(item.Session->Id());
+    if (it == FSessions.end() || it->second != item.Session) continue;
+    if (item.Session->Gone || item.Session.use_count() <= 2) FSessions.erase(it);
   }
 }
 

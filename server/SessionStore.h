@@ -106,7 +106,6 @@ class TSessionStore {
  private:
   void Register(const std::shared_ptr<TSession>& session);
   void Uncount(TSession& session);
-  void Forget(TSession& session);
   void Discard(TSession& session);
 
   std::filesystem::path FRoot;
