@@ -49,10 +49,13 @@ THttpService::THttpService(const TServiceOptions& options,
                            std::function<void(const std::string&)> logSink)
     : FOptions(options),
       FLog(std::move(logSink)),
-      FSenderServer(FsPathFromUtf8(options.Root),
-                    TServiceLimits{options.MaxParts, options.MaxDelivered, options.MaxSessions}),
+      FSenderServer(FsPathFromUtf8(options.Root), ServiceLimitsOf(options)),
       FEndpoint(FSenderServer),
       FHttp(std::make_unique<httplib::Server>()) {
+  FSenderServer.OnRefusal = [this](const std::string& session, const std::string& operation,
+                                   const std::string& reason) {
+    FLog.Write("-", session, operation, "false: " + TRequestLog::Field(reason));
+  };
   const size_t threads = static_cast<size_t>(FOptions.Threads);
   FHttp->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   FHttp->set_read_timeout(FOptions.TimeoutSeconds, 0);

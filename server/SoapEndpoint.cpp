@@ -231,7 +231,7 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
     reply.Status = 500;
     reply.Body = Fault("SOAP-ENV:Client", e.Message());
     reply.Outcome = "fault SOAP-ENV:Client: " + e.Message();
-  } catch (const ETooManySessions& e) {
+  } catch (const EServiceLimit& e) {
     // The service's own state, but one the caller should read: say it.
     reply.Status = 500;
     reply.Body = Fault("SOAP-ENV:Server", e.Message());

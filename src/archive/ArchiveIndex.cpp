@@ -126,7 +126,7 @@ void ReadArchiveIndex(TStream& file, const TArchiveIndexReading& reading) {
   if (count < 0 || offset < 0 || offset > registryEnd || registryBytes >= reading.MaxArchiveSize)
     throw EArchiveError(kArchiveBadFileList);
   if (static_cast<uint64_t>(count) > reading.MaxMembers)
-    throw EArchiveError(Format("%s: it claims %" PRId64 " members, more than the %" PRIu64
+    throw EArchiveLimit(Format("%s: it claims %" PRId64 " members, more than the %" PRIu64
                                " allowed",
                                kArchiveBadFileList, count, reading.MaxMembers));
   // The registry fills the space up to the trailer exactly, raw or as one zlib stream.

@@ -23,6 +23,12 @@ class EArchiveError : public Exception {
   using Exception::Exception;
 };
 
+// A sound archive that asks for more than the caller's limits allow.
+class EArchiveLimit : public EArchiveError {
+ public:
+  using EArchiveError::EArchiveError;
+};
+
 inline constexpr const char* kArchiveNotFound = "Archive file not found";
 inline constexpr const char* kArchiveCorrupted = "The archive file appears to be corrupted";
 inline constexpr const char* kArchiveBadFileList = "Unable to read archive file list";

@@ -159,7 +159,7 @@ TArchiveReader::TArchiveReader(const std::string& archivePath, const TArchiveLim
   reading.OnRecord = [&](const TArchiveEntry& record) {
     extracted += static_cast<uint64_t>(record.FileSize);
     if (extracted > limits.MaxExtractedBytes)
-      throw EArchiveError(Format("The archive's members come to more than the %" PRIu64
+      throw EArchiveLimit(Format("The archive's members come to more than the %" PRIu64
                                  " bytes allowed",
                                  limits.MaxExtractedBytes));
     FEntries.push_back({std::string(ShortText(record.FilePath)),

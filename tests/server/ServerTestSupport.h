@@ -8,6 +8,8 @@
 #include <set>
 #include <string>
 
+#include "checksum/Checksum.h"
+#include "runtime/Format.h"
 #include "support/TempDir.h"
 
 namespace vorlen::test {
@@ -20,6 +22,14 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The hash a client sends with a part: its CRC-32 as eight capital hexadecimal digits.
+inline std::string Crc(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  UpdateCrc32(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+              crc);
+  return Format("%08X", ~crc);
 }
 
 // Every file and folder below root, as generic relative paths.

@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <random>
 #include <regex>
 #include <thread>
 
+#include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
+#include "transport/HTTPRIO.h"
 
 namespace vorlen {
 namespace {
@@ -144,6 +148,59 @@ TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
   const std::string log = service.Err();
   EXPECT_NE(log.find(" WSDL 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
+}
+
+// A service killed while it merges leaves each delivered file whole or absent, never torn; what
+// the killed merges left in the work folder is gone once the service is back.
+TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
+  TTempDir root;
+  const std::string sess = "0123456789abcdef0123456789abcdef";
+  const std::filesystem::path folder = root.Path() / sess;
+  for (const char* sub : {"parts", "delivered", "work"}) {
+    std::filesystem::create_directories(folder / sub);
+  }
+  std::mt19937 random(7);
+  std::string whole;
+  const int lastPart = 15;
+  for (int i = 0; i <= lastPart; ++i) {
+    std::string part(256 * 1024, '\0');
+    for (char& c : part) c = static_cast<char>(random());
+    test::WriteFile(folder / "parts" / PartFileName("big.bin", i), part);
+    whole += part;
+  }
+
+  int merged = 0;
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+    std::smatch match;
+    const std::string line = service.ReadLine();
+    ASSERT_TRUE(std::regex_search(line, match, std::regex("(http://[^/]+/.*)\n"))) << line;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "work")) {
+      ADD_FAILURE() << "left over in work: " << entry.path();
+    }
+    std::atomic<int> answers{0};
+    std::thread merger([&, url = match[1].str()] {
+      try {
+        ISenderServicePtr proxy = BindSenderService(false, url, nullptr);
+        for (int n = 0;; ++n) {
+          if (proxy->MergeFile(lastPart, std::string("big.") + "abc"[n % 3], sess)) ++answers;
+        }
+      } catch (const std::exception&) {
+        // the service is gone
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + 60 * cycle));
+    service.Signal(SIGKILL);
+    service.Wait();
+    merger.join();
+    merged += answers;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "delivered")) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(std::regex_match(name, std::regex("big\\.[abc]"))) << name;
+      EXPECT_TRUE(test::ReadFile(entry.path()) == whole) << name << " is torn";
+    }
+  }
+  EXPECT_GT(merged, 0);
 }
 
 TEST(ServiceBinary, HelpAndBadUsage) {

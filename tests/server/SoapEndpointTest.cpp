@@ -250,9 +250,9 @@ TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
             "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
             "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
-            "<faultstring>The service keeps no more than 1 sessions</faultstring>"
+            "<faultstring>The service keeps no more than 1 open sessions</faultstring>"
             "</SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
-  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 sessions");
+  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 open sessions");
 }
 
 }  // namespace
