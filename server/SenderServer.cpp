@@ -104,7 +104,9 @@ fs::path TSenderServer::SessionFolder(const std::string& sess) {
   return FStore.Find(sess)->Folder();
 }
 
-std::string TSenderServer::GetSession() { return FStore.Create()->Id(); }
+std::string TSenderServer::GetSession(const std::string& /*peer*/) {
+  return FStore.Create()->Id();
+}
 
 bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& partName,
                                    const std::string& hash, const fs::path& received) {

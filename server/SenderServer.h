@@ -34,7 +34,8 @@ class TSenderServer {
   const std::filesystem::path& Root() const { return FStore.Root(); }
   const TServiceLimits& Limits() const { return FLimits; }
 
-  std::string GetSession();
+  // peer is the client's address, for limits per peer.
+  std::string GetSession(const std::string& peer = {});
   // Takes the file received (moved, not copied, when it is accepted) as the part partName.
   // hash is empty or the CRC-32 of the bytes as 8 hex digits in either case.
   bool UploadFilePart(const std::string& sess, const std::string& partName,

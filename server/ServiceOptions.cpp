@@ -58,7 +58,9 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
     }
     static const char* const kValued[] = {"--host", "--port", "--root", "--max-body",
                                           "--max-parts", "--max-delivered", "--max-sessions",
-                                          "--threads", "--timeout", "--keep-alive"};
+                                          "--threads", "--timeout", "--keep-alive",
+                                          "--max-head", "--max-connections", "--per-address",
+                                          "--head-timeout", "--min-rate", "--stop-timeout"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -86,6 +88,18 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.Threads = static_cast<int>(ParseNumber(name, value, false, 1, 256));
     } else if (name == "--keep-alive") {
       options.KeepAliveSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 300));
+    } else if (name == "--max-head") {
+      options.MaxHead = ParseNumber(name, value, true, 4096, int64_t{1} << 20);
+    } else if (name == "--max-connections") {
+      options.MaxConnections = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--per-address") {
+      options.PerAddress = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--head-timeout") {
+      options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
+    } else if (name == "--min-rate") {
+      options.MinRate = ParseNumber(name, value, true, 0, int64_t{1} << 30);
+    } else if (name == "--stop-timeout") {
+      options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
       options.TimeoutSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     }
@@ -107,6 +121,12 @@ std::string ServiceUsage() {
          "  --threads N          worker threads (default 8)\n"
          "  --timeout SECONDS    read and write time-out of a connection (default 60)\n"
          "  --keep-alive SECONDS idle time before a kept-alive connection closes (default 2)\n"
+         "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
+         "  --max-connections N  connections at once (default 256)\n"
+         "  --per-address N      connections at once from one address (default 32)\n"
+         "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
+         "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
+         "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
          "  --help               this text\n"
          "\n"
          "Sizes take an optional K, M or G suffix. Each session gets ROOT/<session>/ with\n"

@@ -27,6 +27,13 @@ struct TServiceOptions {
   int TimeoutSeconds = 60;                    // read and write time-out of one connection
   // An idle kept-alive connection holds a worker thread; it is closed after this many seconds.
   int KeepAliveSeconds = 2;
+  // Bounds on each connection, so that slow or hostile peers cannot hold the service.
+  int64_t MaxHead = 32 << 10;   // memory of one connection for its request head and read buffer
+  int MaxConnections = 256;     // connections at once
+  int PerAddress = 32;          // connections at once from one peer address
+  int HeadSeconds = 10;         // a request head must be complete within this time
+  int64_t MinRate = 1024;       // bytes per second a body must keep up after HeadSeconds
+  int StopSeconds = 10;         // longest wait for busy requests at a stop
   bool Help = false;
 };
 

@@ -235,7 +235,7 @@ TEST_F(HttpServiceTest, BodyShorterThanAnnouncedIsNotHandled) {
 
 TEST_F(HttpServiceTest, AnnouncedOversizedBodyIsRefusedBeforeItIsSent) {
   const std::string answer = AnnounceHugeBody(FService->Port());
-  EXPECT_EQ(answer.rfind("HTTP/1.1 413 Payload Too Large\r\n", 0), 0u) << answer;
+  EXPECT_EQ(answer.rfind("HTTP/1.1 413 ", 0), 0u) << answer;
   EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
   ExpectStillServing();
   int refused = 0;
