@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -83,6 +84,7 @@ struct THttpService::TRequest {
   std::string Address;  // address alone, for per-peer limits
   std::string Line;     // method and path, for the log of refusals
   TMemoryStream Body;
+  int64_t Limit = 0;      // most body bytes held
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
   int64_t Dropped = 0;
   bool Answered = false;
@@ -109,7 +111,7 @@ struct THttpCallbacks {
     request.Answered = true;
     bool ok;
     if (request.TooLarge) {
-      ok = self.Refuse(connection, request.Peer, MHD_HTTP_CONTENT_TOO_LARGE, self.TooLargeText());
+      ok = self.RefuseBody(connection, request);
     } else {
       self.FWatch->Answering(connection);
       ok = request.Route == THttpService::rtSoap ? self.ServeSoap(connection, request)
@@ -197,6 +199,14 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
     current.Answered = true;
     return Refuse(connection, current.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
   }
+  // A plain envelope has a far smaller limit of its own: answered without reading the rest.
+  const int64_t own =
+      TSoapEndpoint::BodyLimit(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE));
+  current.Limit = own >= 0 ? std::min(own, FOptions.MaxBody) : FOptions.MaxBody;
+  if (announced > current.Limit) {
+    current.Answered = true;
+    return RefuseBody(connection, current);
+  }
   return true;
 }
 
@@ -205,7 +215,7 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   FWatch->BodyReceived(connection, static_cast<int64_t>(size));
   // Without an announced length (chunked) the limit holds as the data comes. The answer can
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
-  if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > FOptions.MaxBody) {
+  if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
     request.Body.Clear();
     request.Dropped += static_cast<int64_t>(size);
@@ -221,6 +231,16 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
 
 std::string THttpService::TooLargeText() const {
   return Format("Request body larger than %lld bytes\n", static_cast<long long>(FOptions.MaxBody));
+}
+
+bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
+  if (request.Limit == FOptions.MaxBody) {
+    return Refuse(connection, request.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
+  }
+  FWatch->Answering(connection);
+  const TSoapReply reply = TSoapEndpoint::EnvelopeTooLarge();
+  FLog.Write(request.Peer, "", "", reply.Outcome);
+  return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
 }
 
 bool THttpService::ServeSoap(MHD_Connection* connection, TRequest& request) {

@@ -65,6 +65,8 @@ class THttpService {
   bool BeginRequest(MHD_Connection* connection, const char* url, const char* method,
                     void** context);
   bool ReceiveBody(MHD_Connection* connection, TRequest& request, const char* data, size_t size);
+  // A body over its limit: 413, or the envelope's own fault.
+  bool RefuseBody(MHD_Connection* connection, TRequest& request);
   bool ServeSoap(MHD_Connection* connection, TRequest& request);
   bool ServeWsdl(MHD_Connection* connection, TRequest& request);
   bool Answer(MHD_Connection* connection, int status, const std::string& contentType,

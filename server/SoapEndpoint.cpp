@@ -130,11 +130,13 @@ const TIntfMetaData* SenderInterface() {
   return InvRegistry().GetInterfaceInfo(IID_ISenderService);
 }
 
+EClientFault LargeEnvelope(const char* what) {
+  return EClientFault(
+      Format("%s larger than %lld bytes", what, static_cast<long long>(kMaxEnvelope)));
+}
+
 void RefuseLargeEnvelope(int64_t size, const char* what) {
-  if (size > kMaxEnvelope) {
-    throw EClientFault(
-        Format("%s larger than %lld bytes", what, static_cast<long long>(kMaxEnvelope)));
-  }
+  if (size > kMaxEnvelope) throw LargeEnvelope(what);
 }
 
 // The one fault answer: the request's own faults are told to the caller (SOAP-ENV:Client); of
@@ -186,6 +188,17 @@ std::filesystem::path ThreadIncomingDir(const std::filesystem::path& incoming) {
 
 TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) {
   RegisterSenderService();
+}
+
+int64_t TSoapEndpoint::BodyLimit(const std::string& contentType) {
+  return MediaType(contentType) == "text/xml" ? kMaxEnvelope : -1;
+}
+
+TSoapReply TSoapEndpoint::EnvelopeTooLarge() {
+  TSoapReply reply;
+  reply.ContentType = kSoapContentType;
+  SetFault(reply, std::make_exception_ptr(LargeEnvelope("Envelope")));
+  return reply;
 }
 
 TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream& body,

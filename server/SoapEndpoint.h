@@ -33,6 +33,12 @@ class TSoapEndpoint {
   TSoapReply Handle(const std::string& contentType, const std::string& soapAction, TStream& body,
                     const std::string& peer = {});
 
+  // The most of a body worth holding for its content type: a plain envelope is refused beyond
+  // kMaxEnvelope, so no more of it need be read; -1 when the type sets no limit of its own.
+  static int64_t BodyLimit(const std::string& contentType);
+  // The fault answer to an envelope over kMaxEnvelope, for a body left unread.
+  static TSoapReply EnvelopeTooLarge();
+
  private:
   // The envelope of the body, its attachments going to received.
   TSoapRequest ReadRequest(const std::string& contentType, TStream& body,

@@ -194,6 +194,12 @@ class TRawConnection {
     const ssize_t n = FConnected ? recv(FSocket, block, sizeof block, 0) : -1;
     return n > 0 ? std::string(block, static_cast<size_t>(n)) : std::string();
   }
+  // Everything up to the service's close.
+  std::string ReceiveAll() {
+    std::string all;
+    for (std::string block; !(block = Receive()).empty();) all += block;
+    return all;
+  }
   // True once the service has closed the connection (not merely stayed silent).
   bool ClosedByService() {
     char byte;
@@ -264,7 +270,9 @@ TEST_F(HttpServiceTest, AnnouncedOversizedBodyIsRefusedBeforeItIsSent) {
 }
 TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
   std::string flood;
-  for (int i = 0; i < 1000; ++i) flood += "X-Flood-" + std::to_string(i) + ": " + std::string(100, 'a') + "\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    flood += "X-Flood-" + std::to_string(i) + ": " + std::string(100, 'a') + "\r\n";
+  }
   struct TCase {
     const char* What;
     std::string Head;
@@ -313,15 +321,20 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
     log.push_back(line);
   });
   service.Start();
+  // A plain envelope announced beyond its own limit is answered before any of it is read.
+  TRawConnection bigEnvelope(service.Port());
+  ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
+  EXPECT_NE(bigEnvelope.ReceiveAll().find("<faultstring>Envelope larger than 65536 bytes"),
+            std::string::npos);
   TRawConnection slowHead(service.Port()), slowBody(service.Port());
   ASSERT_TRUE(slowHead.Send("POST "));
   ASSERT_TRUE(slowBody.Send(SoapHead("Content-Length: 1000\r\n") + "<"));
   for (int second = 0; second < 3; ++second) {
     httplib::Client client("127.0.0.1", service.Port());
     client.set_read_timeout(1, 0);
-    auto result = client.Post(kSoapPath,
-                              {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
-                              kGetSession, "text/xml");
+    auto result = client.Post(
+        kSoapPath, {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
+        kGetSession, "text/xml");
     ASSERT_TRUE(result) << "a sound request waited behind slow peers";
     EXPECT_EQ(result->status, 200);
     slowHead.Send("x");
