@@ -63,7 +63,7 @@ std::vector<std::string> HeaderValues(MHD_Connection* connection, const char* na
   return query.Values;
 }
 
-// The announced body length: nullopt-like -1 when none was announced, -2 when the text is not a
+// The announced body length: -1 when none was announced, -2 when the text is not a
 // decimal number, INT64_MAX when it does not fit.
 int64_t AnnouncedLength(const std::string& text) {
   if (text.empty()) return -1;
