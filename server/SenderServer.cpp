@@ -108,8 +108,7 @@ std::unique_ptr<TArchiveReader> OpenWithinLimits(const std::string& path, int64_
   try {
     return std::make_unique<TArchiveReader>(path, bounds);
   } catch (const EArchiveLimit& e) {
-    throw EStorageLimit(Format("The archive of %lld bytes is beyond the service's unpack limits: %s",
-                               static_cast<long long>(archiveBytes), e.what()));
+    throw EStorageLimit(e.Message());
   }
 }
 

@@ -103,7 +103,10 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           // storage bounds
                                           "--session-idle", "--max-peer-sessions",
                                           "--max-storage", "--min-free", "--max-unzip-files",
-                                          "--max-unzip-ratio"};
+                                          "--max-unzip-ratio",
+                                          // connection bounds
+                                          "--max-head", "--max-connections", "--per-address",
+                                          "--head-timeout", "--min-rate", "--stop-timeout"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -143,6 +146,18 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.MaxUnzipFiles = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-unzip-ratio") {
       options.MaxUnzipRatio = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 20));
+    } else if (name == "--max-head") {
+      options.MaxHead = ParseNumber(name, value, true, 4096, int64_t{1} << 20);
+    } else if (name == "--max-connections") {
+      options.MaxConnections = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--per-address") {
+      options.PerAddress = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--head-timeout") {
+      options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
+    } else if (name == "--min-rate") {
+      options.MinRate = ParseNumber(name, value, true, 0, int64_t{1} << 30);
+    } else if (name == "--stop-timeout") {
+      options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
       options.TimeoutSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     }
@@ -172,6 +187,12 @@ std::string ServiceUsage() {
          "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"
          "  --max-unzip-files N  most files UnZip makes of one archive (default 1000)\n"
          "  --max-unzip-ratio N  most unpacked bytes per archive byte, beyond 1M (default 200)\n"
+         "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
+         "  --max-connections N  connections at once (default 256)\n"
+         "  --per-address N      connections at once from one address (default 32)\n"
+         "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
+         "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
+         "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
          "  --help               this text\n"
          "\n"
          "Sizes take an optional K, M or G suffix. Each session gets ROOT/<session>/ with\n"

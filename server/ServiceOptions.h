@@ -35,6 +35,13 @@ struct TServiceOptions {
   int64_t MinFree = int64_t{512} << 20;      // free disk space never written into
   int MaxUnzipFiles = 1000;                   // members of an archive UnZip takes
   int MaxUnzipRatio = 200;                    // unpacked bytes per archive byte
+  // Bounds on each connection, so that slow or hostile peers cannot hold the service.
+  int64_t MaxHead = 32 << 10;   // memory of one connection for its request head and read buffer
+  int MaxConnections = 256;     // connections at once
+  int PerAddress = 32;          // connections at once from one peer address
+  int HeadSeconds = 10;         // a request head must be complete within this time
+  int64_t MinRate = 1024;       // bytes per second a body must keep up after HeadSeconds
+  int StopSeconds = 10;         // longest wait for busy requests at a stop
   bool Help = false;
 };
 

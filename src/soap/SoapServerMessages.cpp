@@ -1,5 +1,7 @@
 #include "soap/SoapServerMessages.h"
 
+#include <cstdint>
+
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SoapEnvelope.h"
@@ -34,7 +36,7 @@ const TSoapRequestParam* TSoapRequest::Find(const std::string& name) const {
   return nullptr;
 }
 
-TSoapRequest ReadSoapRequest(TStream& xml) {
+TSoapRequest ReadSoapRequest(TStream& xml, const TIntfMetaData* intf) {
   TXmlDocPtr doc = ParseXml(ReadRest(xml));
   xmlNode* envelope = CheckEnvelope(doc.get(), "Invalid SOAP request");
   xmlNode* body = nullptr;
@@ -50,7 +52,13 @@ TSoapRequest ReadSoapRequest(TStream& xml) {
   TSoapRequest request;
   request.Operation = LocalName(operation);
   request.Namespace = NamespaceUri(operation);
-  for (xmlNode* child = operation->children; child; child = child->next) {
+  size_t wanted = SIZE_MAX;
+  if (intf != nullptr) {
+    const int method = IndexOfMethod(*intf, request.Operation);
+    wanted = method < 0 ? 0 : intf->MDA[static_cast<size_t>(method)].Params.size();
+  }
+  for (xmlNode* child = operation->children; child && request.Params.size() < wanted;
+       child = child->next) {
     if (child->type != XML_ELEMENT_NODE) continue;
     TSoapRequestParam param;
     param.Name = LocalName(child);

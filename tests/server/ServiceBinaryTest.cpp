@@ -6,7 +6,11 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,7 +32,8 @@ using test::TTempDir;
 // A child process with its standard output (and error) read through pipes.
 class TChild {
  public:
-  explicit TChild(std::vector<std::string> args) {
+  // addressSpace, when not 0, caps the child's virtual memory (bytes).
+  explicit TChild(std::vector<std::string> args, rlim_t addressSpace = 0) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     FPid = fork();
@@ -36,6 +41,10 @@ class TChild {
       dup2(out[1], 1);
       dup2(err[1], 2);
       close(out[0]); close(out[1]); close(err[0]); close(err[1]);
+      if (addressSpace != 0) {
+        const rlimit limit{addressSpace, addressSpace};
+        setrlimit(RLIMIT_AS, &limit);
+      }
       std::vector<char*> argv;
       for (std::string& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
@@ -201,6 +210,104 @@ TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
     }
   }
   EXPECT_GT(merged, 0);
+}
+
+const char* const kGetSessionEnvelope =
+    "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope "
+    "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><NS1:GetSession "
+    "xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+
+// The session id that a GetSession answers, or empty.
+std::string NewSession(int port) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(5, 0);
+  auto result = client.Post("/FileUploader/Sender_Server.dll/soap/ISenderService",
+                            {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
+                            kGetSessionEnvelope, "text/xml; charset=\"utf-8\"");
+  std::smatch session;
+  if (!result || !std::regex_search(result->body, session, std::regex(">([0-9a-f]{32})<"))) {
+    return {};
+  }
+  return session[1];
+}
+
+int PortOf(TChild& service) {
+  std::smatch match;
+  const std::string line = service.ReadLine();
+  return std::regex_search(line, match, std::regex(":([0-9]+)/")) ? std::stoi(match[1]) : 0;
+}
+
+// A connection that sends the start of a request and then nothing.
+int OpenRequest(int port, const std::string& start) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(sock, start.data(), start.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(start.size())) {
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+// Bodies are held as they arrive: announcing the largest allowed body on several connections
+// reserves nothing, so a service that may not take 4 GiB of memory goes on serving.
+TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
+  TTempDir root;
+  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                  "--max-body", "1G"},
+                 rlim_t{2} << 30);
+  const int port = PortOf(service);
+  ASSERT_GT(port, 0);
+  std::vector<int> sockets;
+  for (int i = 0; i < 4; ++i) {
+    sockets.push_back(OpenRequest(
+        port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+              "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n\r\n" +
+                  std::string(4096, ' ')));
+    ASSERT_GE(sockets.back(), 0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(NewSession(port).size(), 32u);
+  for (int sock : sockets) close(sock);
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+}
+
+// A stop does not wait for a client that is still sending, and what it sent is not kept.
+TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
+  TTempDir root;
+  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                  "--stop-timeout", "2", "--head-timeout", "60"});
+  const int port = PortOf(service);
+  ASSERT_GT(port, 0);
+  const std::string sess = NewSession(port);
+  ASSERT_EQ(sess.size(), 32u);
+  const std::string envelope =
+      "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
+      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>"
+      "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"><Sess>" + sess +
+      "</Sess><PartName>f._000</PartName><Hash></Hash><FilePart href=\"cid:p1\"/>"
+      "</NS1:UploadFilePart></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const std::string start = "\r\n--B\r\nContent-Length: " + std::to_string(envelope.size()) +
+                            "\r\n\r\n" + envelope + "\r\n\r\n--B\r\nContent-ID: <p1>\r\n"
+                            "Content-Length: 204800\r\n\r\n" + std::string(100000, 'p');
+  const int sock = OpenRequest(
+      port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+            "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
+            "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
+            "Content-Length: " + std::to_string(start.size() + 104806) + "\r\n\r\n" + start);
+  ASSERT_GE(sock, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto signalled = std::chrono::steady_clock::now();
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
+  close(sock);
+  EXPECT_NE(service.Err().find("vorlen-service: stopped"), std::string::npos);
+  EXPECT_EQ(test::FilesBelow(root.Path() / "in" / sess), std::set<std::string>{});
 }
 
 TEST(ServiceBinary, HelpAndBadUsage) {

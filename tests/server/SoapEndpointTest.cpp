@@ -217,6 +217,29 @@ TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
   EXPECT_TRUE(IsSessionId(NewSession()));
 }
 
+// Envelopes are refused by size before any XML is parsed: padding that parses cheaply proves
+// that the size alone decides.
+TEST_F(SoapEndpointTest, EnvelopesOver64KiBAreRefusedUnread) {
+  const std::string envelope = Envelope("GetSession", "");
+  std::string atLimit = envelope;
+  atLimit.append(65536 - atLimit.size(), ' ');
+  EXPECT_EQ(Call(kXml, "GetSession", atLimit).Status, 200);
+  const TSoapReply over = Call(kXml, "GetSession", atLimit + " ");
+  EXPECT_EQ(over.Outcome, "fault SOAP-ENV:Client: Envelope larger than 65536 bytes");
+
+  std::string upload = UploadBody(NewSession(), "f._000", "", "abc");
+  const size_t root = upload.find("</SOAP-ENV:Envelope>\n") + 21;
+  const std::string padding(65536, ' ');
+  upload.insert(root, padding);
+  const std::string length = "Content-Length: ";
+  const size_t at = upload.find(length) + length.size();
+  const size_t end = upload.find("\r\n", at);
+  upload.replace(at, end - at, std::to_string(std::stoul(upload.substr(at, end - at)) + 65536));
+  const TSoapReply rootOver = Call(kMultipart, "UploadFilePart", upload);
+  EXPECT_EQ(rootOver.Outcome, "fault SOAP-ENV:Client: Root part larger than 65536 bytes");
+  EXPECT_EQ(test::FilesBelow(FServer.IncomingDir()), std::set<std::string>{});
+}
+
 TEST_F(SoapEndpointTest, ActionMayComeWithoutQuotesButNotEmpty) {
   TMemoryStream body(Envelope("GetSession", ""));
   EXPECT_EQ(FEndpoint.Handle(kXml, "urn:SenderServiceIntf-ISenderService#GetSession", body).Status,

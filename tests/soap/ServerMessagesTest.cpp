@@ -26,6 +26,24 @@ TParamValue ReadResponse(const std::string& xml, int method) {
   return conv.ProcessResponse(stream, SenderIntf(), method);
 }
 
+TEST(ServerMessagesTest, OnlyTheOperationsOwnParametersAreCollected) {
+  const std::string body =
+      std::string(kEnvelopeOpen) +
+      "<SOAP-ENV:Body><NS1:UnZip xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
+      "<Sess>s1</Sess><Extra>1</Extra><Extra>2</Extra></NS1:UnZip></SOAP-ENV:Body>"
+      "</SOAP-ENV:Envelope>";
+  TMemoryStream stream(body);
+  const TSoapRequest request = ReadSoapRequest(stream, &SenderIntf());
+  ASSERT_EQ(request.Params.size(), 1u);
+  EXPECT_EQ(request.Params[0].Text, "s1");
+  // Without the interface every child is a parameter.
+  EXPECT_EQ(ReadRequest(body).Params.size(), 3u);
+  std::string unknown = body;
+  for (size_t at; (at = unknown.find("UnZip")) != std::string::npos;) unknown.replace(at, 5, "Nope");
+  TMemoryStream other(unknown);
+  EXPECT_EQ(ReadSoapRequest(other, &SenderIntf()).Params.size(), 0u);
+}
+
 TEST(ServerMessagesTest, ResponseAndFaultBytes) {
   EXPECT_EQ(WriteSoapResponse("GetSession", "urn:SenderServiceIntf-ISenderService", "xsd:string",
                               "S&1<\xD0\xAF>"),
