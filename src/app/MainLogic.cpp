@@ -9,7 +9,7 @@
 #include "app/SettingsFile.h"
 #include "platform/Paths.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "upload/SendCommand.h"
 
 namespace vorlen {
@@ -52,7 +52,7 @@ std::string TMainLogic::SettingsPath() const { return FExeDir + SettingsFileName
 void TMainLogic::FormCreate() {
   FSender.FSettingsChanged = false;
   FSender.FClosing = false;
-  FSender.FState = 0;
+  FSender.FState = spIdle;
   ApplyCompatibilityLayer();
   LoadSettings();
   if (FSender.FSettingsChanged) SaveSettings();
@@ -103,9 +103,9 @@ void TMainLogic::SaveSettings() {
 
 bool TMainLogic::FormCloseQuery() {
   switch (FSender.FState) {
-    case 0:
+    case spIdle:
       return true;
-    case 1: {
+    case spUploading: {
       if (!FView.Confirm(StopSendingQuestion)) return false;
       FSender.FClosing = true;
       // The operator has decided to stop: a failing clean-up request is shown but does not keep

@@ -1,12 +1,14 @@
-// The part-by-part upload of one file and the details file that follows it.
+#include "upload/PartUpload.h"
+
 #include <limits>
-#include <memory>
 
 #include "platform/CodePage.h"
+#include "platform/Environment.h"
+#include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "runtime/Stream.h"
-#include "upload/SendCommand.h"
+#include "upload/UploadRules.h"
 
 namespace vorlen {
 
@@ -19,8 +21,18 @@ constexpr int kAttempts = 4;
 
 }  // namespace
 
-bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartName,
-                              const std::string& Hash, TSOAPAttachment& Attachment) {
+const char* const kNoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
+
+TPartUpload::TPartUpload(TSenderState& state, IOperatorView& view)
+    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
+
+ISenderService& TPartUpload::Service() {
+  if (!FSt.ServiceIntf) throw Exception(kNoService);
+  return *FSt.ServiceIntf;
+}
+
+bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartName,
+                             const std::string& Hash, TSOAPAttachment& Attachment) {
   // A close handler may drop the reference between calls; hold it for this one.
   const ISenderServicePtr service = FSt.ServiceIntf;
   if (!service) return false;
@@ -31,11 +43,11 @@ bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartNa
   }
 }
 
-std::unique_ptr<TStream> TSendCommand::OpenSourceFile(const std::string& path) {
+std::unique_ptr<TStream> TPartUpload::OpenSourceFile(const std::string& path) {
   return std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
 }
 
-bool TSendCommand::UploadFile(const std::string& Path) {
+bool TPartUpload::UploadFile(const std::string& Path) {
   bool result = true;
   const auto attachment = std::make_unique<TSOAPAttachment>();
   FSt.Session = Service().GetSession();
@@ -94,7 +106,7 @@ bool TSendCommand::UploadFile(const std::string& Path) {
   return result;
 }
 
-void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
+void TPartUpload::SendDetails(TSOAPAttachment& attachment) {
   std::string dir = DetailsDir;
   if (!dir.empty() && !IsPathDelimiter(dir.back())) dir += PathDelim;
   const std::string path = dir + kDetailsName;

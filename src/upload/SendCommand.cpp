@@ -4,8 +4,6 @@
 #include <system_error>
 
 #include "archive/ZLIBArchive.h"
-#include "platform/ExePath.h"
-#include "platform/Environment.h"
 #include "platform/Paths.h"
 
 namespace vorlen {
@@ -15,7 +13,6 @@ namespace {
 const char* const kIdleCaption = "Изпращане на файлове до Ворлен";
 const char* const kPackingCaption = "Архивиране на файл. Моля изчакайте.....";
 const char* const kUnpackingCaption = "Разпакетиране. Моля, изчакайте......";
-const char* const kNoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
 const char* const kPackFailed = "Грешка при архивиране на файл: ";
 const char* const kMergeFailed = "Сървърът не успя да обедини частите на файла.";
 
@@ -35,33 +32,28 @@ class TSendButtonLock {
 }  // namespace
 
 TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
-    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
-
-ISenderService& TSendCommand::Service() {
-  if (!FSt.ServiceIntf) throw Exception(kNoService);
-  return *FSt.ServiceIntf;
-}
+    : TPartUpload(state, view) {}
 
 void TSendCommand::btSendClick() {
-  FOutcome = soNone;
+  FOutcome = ocNone;
   FPacked = true;
   if (!FSt.ServiceIntf) {
     FView.ShowError(kNoService);
-    FOutcome = soFailed;
+    FOutcome = ocFailed;
     return;
   }
   std::string chosen;
   if (!FView.OpenFile(chosen)) {
-    FOutcome = soCancelled;
+    FOutcome = ocCancelled;
     return;
   }
   FView.ProcessMessages();  // the window repaints after the dialog
   if (FSt.FClosing) {  // the window was closed while it repainted
-    FOutcome = soClosing;
+    FOutcome = ocClosing;
     return;
   }
   TSendButtonLock lock(FView);
-  FOutcome = soFailed;  // until the send gets through
+  FOutcome = ocFailed;  // until the send gets through
 
   std::string path;
   if (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked()) {
@@ -77,26 +69,26 @@ void TSendCommand::btSendClick() {
       // Sending an archive without the file would look like success on the service side.
       FView.ShowError(e.Message());
       FView.SetCaption(kIdleCaption);
-      FSt.FState = 0;
+      FSt.FState = spIdle;
       return;
     }
   }
 
-  FSt.FState = 1;
+  FSt.FState = spUploading;
   const bool ok = UploadFile(path);
   bool merged = false;
   if (ok) {
     if (FSt.FClosing) {  // the close handler already told the service to drop the parts
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
     FView.SetCaption(kUnpackingCaption);
     FView.ProcessMessages();
     if (FSt.FClosing) {  // a close confirmed during that pump: the session is gone
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
-    FSt.FState = 2;
+    FSt.FState = spServerWork;
     merged = Service().MergeFile(FSt.LastPartIndex, ExtractFileName(path), FSt.Session);
     if (merged && FPacked) Service().UnZip(FSt.Session);
     if (!merged) FView.ShowError(kMergeFailed);
@@ -105,12 +97,12 @@ void TSendCommand::btSendClick() {
   if (merged) {
     FView.SetProgress(100);
     FView.SetCaption("Сесия " + FSt.Session + " - Готово");
-    FOutcome = soDone;
+    FOutcome = ocDone;
   } else {
     FView.SetProgress(0);
     FView.SetCaption("Сесия " + FSt.Session + " - Неуспешно");
   }
-  FSt.FState = 0;
+  FSt.FState = spIdle;
 }
 
 std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {

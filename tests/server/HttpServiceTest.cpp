@@ -21,7 +21,7 @@
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 const char* const kGetSession =
     "<?xml version=\"1.0\"?>\n"
@@ -71,7 +71,7 @@ class HttpServiceTest : public ::testing::Test {
     return FLog;
   }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TServiceOptions FOptions;
   std::mutex FLogLock;
   std::vector<std::string> FLog;
@@ -280,7 +280,7 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
 // An idle kept-alive connection holds one of the workers; it must give it back soon, or a
 // small pool serves nobody else while desktop clients sit between sends.
 TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
-  TTempDir root;
+  TScratchDir root;
   TServiceOptions options;
   options.Port = 0;
   options.Root = (root.Path() / "inbox").string();

@@ -19,7 +19,7 @@
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 // A child process with its standard output (and error) read through pipes.
 class TChild {
@@ -90,7 +90,7 @@ class TChild {
 };
 
 TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   const std::string line = service.ReadLine();
   std::smatch match;
@@ -129,7 +129,7 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
 
 // Ctrl+C at a terminal stops it as cleanly, also with a client connection still open.
 TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   std::smatch match;
   const std::string line = service.ReadLine();
@@ -164,7 +164,7 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   std::thread listener([&] { blocker.listen_after_bind(); });
   for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  TTempDir root;
+  TScratchDir root;
   TChild clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
                 (root.Path() / "in").string()});
   EXPECT_EQ(clash.Wait(), 1);

@@ -9,7 +9,7 @@
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "upload/SendCommand.h"
 
 namespace vorlen {
@@ -34,7 +34,7 @@ std::string Setting(const std::optional<std::string>& given, const std::string& 
 // A send that failed after the session was opened leaves its parts with the service. The window
 // drops them when the operator closes it; the program is about to end, so it does that itself.
 void DropSessionFiles(TSenderState& state) {
-  if (state.FState == 0 || !state.ServiceIntf || state.Session.empty()) return;
+  if (state.FState == spIdle || !state.ServiceIntf || state.Session.empty()) return;
   try {
     state.ServiceIntf->DelTempFiles(state.Session);
   } catch (const std::exception&) {
@@ -102,9 +102,9 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal);
     command.btSendClick();
     switch (command.Outcome()) {
-      case TSendCommand::soDone:
+      case TSendCommand::ocDone:
         return 0;
-      case TSendCommand::soClosing:
+      case TSendCommand::ocClosing:
         if (!view.Reported()) err << "Изпращането е прекратено.\n";
         return 1;
       default:

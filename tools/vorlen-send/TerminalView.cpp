@@ -116,10 +116,10 @@ void TTerminalView::HandleInterrupt() {
   gInterrupts = 0;
   std::signal(SIGINT, OnInterrupt);
   switch (FState.FState) {
-    case 0:
+    case spIdle:
       FState.FClosing = true;
       break;
-    case 1:
+    case spUploading:
       Line(kStopped);
       FReported = true;
       FState.FClosing = true;

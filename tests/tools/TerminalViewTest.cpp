@@ -111,7 +111,7 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
 
   // The file cannot be opened once the session is there: the empty session is dropped too.
   auto opening = std::make_shared<TFakeService>();
-  EXPECT_EQ(1, run(opening, dir.Path() + "missing.bin", err));
+  EXPECT_EQ(1, run(opening, dir.PathWithSeparator() + "missing.bin", err));
   EXPECT_NE(std::string::npos, err.find("missing.bin")) << err;
   EXPECT_EQ((Strings{"GetSession", "DelTempFiles:S42"}), opening->Log());
 
