@@ -1,6 +1,6 @@
-// Support for the archive tests: hand-made archives
-// (records filled in field by field, members deflated with zlib's compress2, checksums from zlib's
-// crc32), so that expected bytes never come from the code under test.
+// Support for the archive tests: hand-made archives (records filled in field by field, members
+// deflated with zlib's compress2, checksums from zlib's crc32), so that expected bytes never come
+// from the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>

@@ -1,14 +1,10 @@
-// Helpers shared by the SOAP message tests: the registered contract, fixed content ids, stream
-// reading, beside the shared scratch directory and file helpers.
+// Helpers shared by the SOAP message tests: fixed content ids, stream reading and tracked
+// streams, beside the shared contract, scratch directory and file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
