@@ -19,8 +19,8 @@ function(vorlen_test name)
     return()
   endif()
   add_executable(${name}_tests ${sources})
-  target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${name}_tests PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name}_tests PRIVATE ${ARGN} vorlen_test_support GTest::gtest GTest::gmock
+    GTest::gtest_main)
   include(GoogleTest)
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

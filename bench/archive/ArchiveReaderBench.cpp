@@ -1,7 +1,7 @@
 // Writes two hostile-shaped archives and times the reader on them:
 //   many.rar   20,000 empty members (extraction must stay linear in the member count)
 //   claim.rar  a registry of 4,000,000 zero records deflated to about 2 MiB
-// Usage: bench_archive_reader [DIR]   (DIR keeps the archives, for timing vorlen-archive on them;
+// Usage: bench_archive [DIR]   (DIR keeps the archives, for timing vorlen-archive on them;
 // extracting into a tmpfs shows the reader's own cost rather than the disk's)
 #include <sys/resource.h>
 #include <zlib.h>

@@ -4,7 +4,7 @@
 // started again once. Prints the files delivered byte-identical out of those sent, the honest
 // throughput of both runs, the service's peak memory and its most open descriptors.
 //
-// Usage: vorlen-service-fault-bench [SECONDS]   (default 120: a third alone, the rest attacked)
+// Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -363,7 +363,7 @@ void Print(const char* what, const TRunResult& r) {
 int main(int argc, char** argv) {
   const int total = argc > 1 ? std::atoi(argv[1]) : 120;
   if (total < 6) {
-    std::fprintf(stderr, "usage: vorlen-service-fault-bench [SECONDS >= 6]\n");
+    std::fprintf(stderr, "usage: bench_service_faults [SECONDS >= 6]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -386,7 +386,7 @@ int main(int argc, char** argv) {
                 100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
                     (static_cast<double>(alone.Bytes) / alone.Seconds));
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vorlen-service-fault-bench: %s\n", e.what());
+    std::fprintf(stderr, "bench_service_faults: %s\n", e.what());
     fs::remove_all(dir);
     return 1;
   }

@@ -4,7 +4,7 @@
 // (VmHWM) can be read; it is measured for a small and a large file to show that it does not grow
 // with the file size.
 //
-// Usage: vorlen-service-bench [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
+// Usage: bench_service [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +25,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "soap/SOAPAttachment.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "ServiceProcess.h"
 
 namespace fs = std::filesystem;
@@ -113,14 +113,14 @@ void Measure(int64_t mib, const fs::path& root) {
 int main(int argc, char** argv) {
   const int64_t large = argc > 1 ? std::atoll(argv[1]) : 256;
   const int64_t small = argc > 2 ? std::atoll(argv[2]) : 32;
-  const fs::path root = fs::temp_directory_path() / Format("vorlen-service-bench-%d", getpid());
+  const fs::path root = fs::temp_directory_path() / Format("bench_service-%d", getpid());
   try {
     std::printf("parts of %lld bytes over loopback, written to disk under %s\n",
                 static_cast<long long>(kPartSize), root.c_str());
     Measure(small, root / "small");
     Measure(large, root / "large");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vorlen-service-bench: %s\n", e.what());
+    std::fprintf(stderr, "bench_service: %s\n", e.what());
     fs::remove_all(root);
     return 1;
   }

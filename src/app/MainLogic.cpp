@@ -5,8 +5,8 @@
 #include "app/CompatibilityLayer.h"
 #include "app/ErrorHandler.h"
 #include "upload/SettingsFile.h"
-#include "transport/HTTPRIO.h"
-#include "transport/SenderHooks.h"
+#include "proxy/HTTPRIO.h"
+#include "proxy/SenderHooks.h"
 #include "upload/SendCommand.h"
 
 namespace vorlen {
@@ -32,7 +32,7 @@ std::string TMainLogic::SettingsPath() const { return FExeDir + SettingsFileName
 void TMainLogic::FormCreate() {
   FSender.FSettingsChanged = false;
   FSender.FClosing = false;
-  FSender.FState = 0;
+  FSender.FState = spIdle;
   ApplyCompatibilityLayer();
   LoadSettings();
   if (FSender.FSettingsChanged) SaveSettings();
@@ -63,9 +63,9 @@ void TMainLogic::SaveSettings() {
 
 bool TMainLogic::FormCloseQuery() {
   switch (FSender.FState) {
-    case 0:
+    case spIdle:
       return true;
-    case 1: {
+    case spUploading: {
       if (!FView.Confirm(StopSendingQuestion)) return false;
       FSender.FClosing = true;
       // The operator has decided to stop: a failing clean-up request is shown but does not keep

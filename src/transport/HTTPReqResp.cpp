@@ -148,19 +148,15 @@ TCurlHeaderList& THTTPReqResp::CurrentHeaders() {
   // The lines differ from call to call only by action and body kind, so a run of calls of one
   // operation builds them once. The boundary counts for multipart bodies only: a response
   // leaves its own (mostly empty) boundary behind between calls.
-  const bool multipart = FBodyKind == TBodyKind::bkMultipart;
-  if (!FHeaders || FHeadersKind != FBodyKind || FHeadersAction != FCurrentAction ||
-      (multipart && FHeadersBoundary != FMimeBoundary) || FHeadersUTF8 != UseUTF8InHeader ||
-      !(FHeadersOptions == InvokeOptions)) {
+  THeaderKey key{FBodyKind, FCurrentAction,
+                 FBodyKind == TBodyKind::bkMultipart ? FMimeBoundary : std::string(),
+                 UseUTF8InHeader, InvokeOptions};
+  if (!FHeaders || key != FHeadersKey) {
     // Built aside, so a failure leaves no half list behind for the next call.
     auto headers = std::make_unique<TCurlHeaderList>();
     BuildHeaders(*headers);
     FHeaders = std::move(headers);
-    FHeadersKind = FBodyKind;
-    FHeadersAction = FCurrentAction;
-    FHeadersBoundary = FMimeBoundary;
-    FHeadersUTF8 = UseUTF8InHeader;
-    FHeadersOptions = InvokeOptions;
+    FHeadersKey = std::move(key);
   }
   return *FHeaders;
 }

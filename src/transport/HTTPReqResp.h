@@ -136,13 +136,18 @@ class THTTPReqResp : public IWebNode {
 
   TCurlEasy FConnection;
   TCurlHandleState FHandleState;  // of FConnection
+  // What the request's header lines are made of: equal keys give equal lines.
+  struct THeaderKey {
+    TBodyKind Kind = TBodyKind::bkPlain;
+    std::string Action;
+    std::string Boundary;  // multipart bodies only
+    bool UTF8 = true;
+    TSOAPInvokeOptions Options;
+    bool operator==(const THeaderKey&) const = default;
+  };
   // The cached header lines and what they were built from.
   std::unique_ptr<TCurlHeaderList> FHeaders;
-  TBodyKind FHeadersKind = TBodyKind::bkPlain;
-  std::string FHeadersAction;
-  std::string FHeadersBoundary;
-  bool FHeadersUTF8 = true;
-  TSOAPInvokeOptions FHeadersOptions;
+  THeaderKey FHeadersKey;
   bool FURLGiven = false;
   std::string FURL;
   TEndpoint FEndpoint;

@@ -1,15 +1,18 @@
-// The part-by-part upload of one file and the details file that follows it.
+#include "upload/PartUpload.h"
+
 #include <limits>
-#include <memory>
 
 #include "platform/CodePage.h"
+#include "platform/Environment.h"
+#include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "soap/SenderServiceIntf.h"
 #include "upload/OperatorTexts.h"
-#include "upload/SendCommand.h"
 #include "upload/ShownText.h"
+#include "upload/UploadRules.h"
 
 namespace vorlen {
 
@@ -19,8 +22,16 @@ constexpr int kAttempts = 4;
 
 }  // namespace
 
-bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartName,
-                              const std::string& Hash, TSOAPAttachment& Attachment) {
+TPartUpload::TPartUpload(TSenderState& state, IOperatorView& view)
+    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
+
+ISenderService& TPartUpload::Service() {
+  if (!FSt.ServiceIntf) throw Exception(NoService);
+  return *FSt.ServiceIntf;
+}
+
+bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartName,
+                             const std::string& Hash, TSOAPAttachment& Attachment) {
   // A close handler may drop the reference between calls; hold it for this one.
   const ISenderServicePtr service = FSt.ServiceIntf;
   if (!service) return false;
@@ -31,11 +42,11 @@ bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartNa
   }
 }
 
-std::unique_ptr<TStream> TSendCommand::OpenSourceFile(const std::string& path) {
+std::unique_ptr<TStream> TPartUpload::OpenSourceFile(const std::string& path) {
   return std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
 }
 
-bool TSendCommand::UploadFile(const std::string& Path) {
+bool TPartUpload::UploadFile(const std::string& Path) {
   bool result = true;
   const auto attachment = std::make_unique<TSOAPAttachment>();
   FSt.Session = Service().GetSession();
@@ -94,7 +105,7 @@ bool TSendCommand::UploadFile(const std::string& Path) {
   return result;
 }
 
-void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
+void TPartUpload::SendDetails(TSOAPAttachment& attachment) {
   std::string path = DetailsPath;
   if (path.empty()) {
     std::string dir = DetailsDir;

@@ -4,8 +4,6 @@
 #include <system_error>
 
 #include "archive/ZLIBArchive.h"
-#include "platform/ExePath.h"
-#include "platform/Environment.h"
 #include "platform/Paths.h"
 #include "upload/OperatorTexts.h"
 #include "upload/ShownText.h"
@@ -30,34 +28,29 @@ class TSendButtonLock {
 }  // namespace
 
 TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
-    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
-
-ISenderService& TSendCommand::Service() {
-  if (!FSt.ServiceIntf) throw Exception(NoService);
-  return *FSt.ServiceIntf;
-}
+    : TPartUpload(state, view) {}
 
 void TSendCommand::btSendClick() {
-  FOutcome = soNone;
+  FOutcome = ocNone;
   FDetails = dsNone;
   FPacked = true;
   if (!FSt.ServiceIntf) {
     FView.ShowError(NoService);
-    FOutcome = soFailed;
+    FOutcome = ocFailed;
     return;
   }
   std::string chosen;
   if (!FView.OpenFile(chosen)) {
-    FOutcome = soCancelled;
+    FOutcome = ocCancelled;
     return;
   }
   FView.ProcessMessages();  // the window repaints after the dialog
   if (FSt.FClosing) {  // the window was closed while it repainted
-    FOutcome = soClosing;
+    FOutcome = ocClosing;
     return;
   }
   TSendButtonLock lock(FView);
-  FOutcome = soFailed;  // until the send gets through
+  FOutcome = ocFailed;  // until the send gets through
 
   std::string path;
   if (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked()) {
@@ -73,26 +66,26 @@ void TSendCommand::btSendClick() {
       // Sending an archive without the file would look like success on the service side.
       FView.ShowError(e.Message());
       FView.SetCaption(MainCaption);
-      FSt.FState = 0;
+      FSt.FState = spIdle;
       return;
     }
   }
 
-  FSt.FState = 1;
+  FSt.FState = spUploading;
   const bool ok = UploadFile(path);
   bool merged = false;
   if (ok) {
     if (FSt.FClosing) {  // the close handler already told the service to drop the parts
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
     FView.SetCaption(UnpackingCaption);
     FView.ProcessMessages();
     if (FSt.FClosing) {  // a close confirmed during that pump: the session is gone
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
-    FSt.FState = 2;
+    FSt.FState = spServerWork;
     merged = Service().MergeFile(FSt.LastPartIndex, ExtractFileName(path), FSt.Session);
     if (merged && FPacked) Service().UnZip(FSt.Session);
     if (!merged) FView.ShowError(MergeFailed);
@@ -101,12 +94,12 @@ void TSendCommand::btSendClick() {
   if (merged) {
     FView.SetProgress(100);
     FView.SetCaption(SessionCaption + ShownText(FSt.Session) + DoneCaptionEnd);
-    FOutcome = soDone;
+    FOutcome = ocDone;
   } else {
     FView.SetProgress(0);
     FView.SetCaption(SessionCaption + ShownText(FSt.Session) + FailedCaptionEnd);
   }
-  FSt.FState = 0;
+  FSt.FState = spIdle;
 }
 
 std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {

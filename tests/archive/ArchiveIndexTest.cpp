@@ -10,9 +10,9 @@
 namespace vorlen {
 namespace {
 
-using testing::TArchiveBuilder;
-using testing::TTempDir;
-using testing::WriteFile;
+using test::TArchiveBuilder;
+using test::TScratchDir;
+using test::WriteFile;
 
 std::string ReaderError(const std::string& path, const TArchiveLimits& limits = {}) {
   try {
@@ -28,7 +28,7 @@ std::string RecordOf(const TArchiveEntry& entry) {
 }
 
 TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
-  TTempDir dir;
+  TScratchDir dir;
   const std::string list = "Unable to read archive file list";
   TArchiveBuilder builder;
   builder.AddRaw("a.txt", "", "abc");
@@ -40,7 +40,7 @@ TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
   }();
   const auto bomb = [] {
     TArchiveBuilder b;
-    b.AddStream("z", "", std::string(20000, 'z'), testing::Deflate(std::string(20000, 'z'), 9))
+    b.AddStream("z", "", std::string(20000, 'z'), test::Deflate(std::string(20000, 'z'), 9))
         .FileSize = 20 * 1032 + 1;  // more than 20 stored bytes could ever inflate to
     b.Entries()[0].StoredSize = 20;
     return b.Build();
@@ -54,7 +54,7 @@ TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
       {"slack after raw records", TArchiveBuilder::WithTrailer("abc", record + "x", false, 1),
        list},
       {"bytes after the registry's stream",
-       TArchiveBuilder::WithTrailer("abc", testing::Deflate(record, 6) + "x", true, 1), list},
+       TArchiveBuilder::WithTrailer("abc", test::Deflate(record, 6) + "x", true, 1), list},
       {"a record outside the data area", outside,
        list + ": entry 1 has data outside the member data area"},
       {"a member claiming more than deflate can give", bomb,
@@ -65,7 +65,7 @@ TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
     WriteFile(dir / "x.rar", c.Archive);
     EXPECT_EQ(ReaderError(dir / "x.rar"), c.ReaderText);
     TZLBArchive archive;
-    EXPECT_EQ(testing::MessageOf([&] { archive.OpenArchive(dir / "x.rar"); }), list);
+    EXPECT_EQ(test::MessageOf([&] { archive.OpenArchive(dir / "x.rar"); }), list);
     EXPECT_EQ(archive.ArchiveName(), "");
     EXPECT_EQ(archive.EntryCount(), 0);
   }
@@ -77,7 +77,7 @@ TEST(ArchiveIndex, TheComponentRefusesWhatTheReaderRefuses) {
 }
 
 TEST(ArchiveIndex, ReaderHoldsToTheCallersBounds) {
-  TTempDir dir;
+  TScratchDir dir;
   TArchiveBuilder builder;
   for (const char* name : {"a", "b", "c"}) builder.AddRaw(name, "", std::string(600, *name));
   WriteFile(dir / "three.rar", builder.Build());
@@ -98,15 +98,15 @@ TEST(ArchiveIndex, ReaderHoldsToTheCallersBounds) {
 }
 
 TEST(ArchiveIndex, AnImpossibleRecordStopsAHugeRegistryWhereItStands) {
-  TTempDir dir;
+  TScratchDir dir;
   // Claims 4,000,000 records in a file just large enough for deflate to hold them; the second
   // record is impossible, and what follows the short stream is no zlib data at all.
   TArchiveBuilder builder;
   builder.AddRaw("a.txt", "", "abc");
   builder.AddRaw("b.txt", "", "def").DataOffset = 1000;
   std::string records = RecordOf(builder.Entries()[0]) + RecordOf(builder.Entries()[1]);
-  std::string registry = testing::Deflate(records + std::string(100000, '\0'), 9);
-  registry += testing::RandomBytes(4000000 * 532 / 1032 + 1, 9);
+  std::string registry = test::Deflate(records + std::string(100000, '\0'), 9);
+  registry += test::RandomBytes(4000000 * 532 / 1032 + 1, 9);
   WriteFile(dir / "huge.rar", TArchiveBuilder::WithTrailer("abcdef", registry, true, 4000000));
   EXPECT_EQ(ReaderError(dir / "huge.rar", {.MaxMembers = 5000000}),
             "Unable to read archive file list: entry 2 has data outside the member data area");

@@ -1,6 +1,6 @@
-// Support for the archive tests: scratch directories, file contents, and hand-made archives
-// (records filled in field by field, members deflated with zlib's compress2, checksums from zlib's
-// crc32), so that expected bytes never come from the code under test.
+// Support for the archive tests: hand-made archives (records filled in field by field, members
+// deflated with zlib's compress2, checksums from zlib's crc32), so that expected bytes never come
+// from the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,17 +9,16 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
+#include "support/ScratchDir.h"
 
-namespace vorlen::testing {
+namespace vorlen::test {
 
 inline uint32_t ZlibCrc(const std::string& bytes) {
   return static_cast<uint32_t>(
@@ -151,26 +150,4 @@ inline std::string MixedBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-using TTempDir = vorlen::test::TTempDir;
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Every path below root, relative to it, with "/" between components.
-inline std::set<std::string> Tree(const std::filesystem::path& root) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
-    names.insert(item.path().lexically_relative(root).generic_string());
-  return names;
-}
-
-}  // namespace vorlen::testing
+}  // namespace vorlen::test

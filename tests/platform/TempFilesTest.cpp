@@ -8,52 +8,29 @@
 #include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
+#include "support/ScopedEnv.h"
 
 using namespace vorlen;
 namespace fs = std::filesystem;
 
-namespace {
-// Sets TMPDIR for one scope.
-class TTmpDir {
- public:
-  explicit TTmpDir(const char* value) {
-    const char* old = std::getenv("TMPDIR");
-    FHad = old != nullptr;
-    if (FHad) FOld = old;
-    Set(value);
-  }
-  ~TTmpDir() { Set(FHad ? FOld.c_str() : nullptr); }
-
- private:
-  static void Set(const char* value) {
-#ifdef _WIN32
-    _putenv_s("TMPDIR", value != nullptr ? value : "");
-#else
-    if (value != nullptr) ::setenv("TMPDIR", value, 1);
-    else ::unsetenv("TMPDIR");
-#endif
-  }
-  bool FHad = false;
-  std::string FOld;
-};
-}  // namespace
+using test::TScopedEnv;
 
 #ifndef _WIN32
 TEST(TempFiles, SystemTempDirFollowsTmpdirWithoutTrailingSeparator) {
   {
-    TTmpDir tmp("/var/tmp/some/where//");
+    TScopedEnv tmp("TMPDIR", "/var/tmp/some/where//");
     EXPECT_EQ(SystemTempDir(), "/var/tmp/some/where");
   }
   {
-    TTmpDir tmp(nullptr);
+    TScopedEnv tmp("TMPDIR", std::nullopt);
     EXPECT_EQ(SystemTempDir(), "/tmp");
   }
   {
-    TTmpDir tmp("");
+    TScopedEnv tmp("TMPDIR", "");
     EXPECT_EQ(SystemTempDir(), "/tmp");
   }
   {
-    TTmpDir tmp("/");
+    TScopedEnv tmp("TMPDIR", "/");
     EXPECT_EQ(SystemTempDir(), "/");
   }
 }

@@ -24,7 +24,7 @@
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 const char* const kGetSession =
     "<?xml version=\"1.0\"?>\n"
@@ -36,7 +36,7 @@ const char* const kGetSession =
     "xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
 
 // A service on a free port with a single worker, so that one held worker would show.
-TServiceOptions OneWorker(const TTempDir& root) {
+TServiceOptions OneWorker(const TScratchDir& root) {
   TServiceOptions options;
   options.Port = 0;
   options.Root = (root.Path() / "inbox").string();
@@ -83,7 +83,7 @@ class HttpServiceTest : public ::testing::Test {
     return FLog;
   }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TServiceOptions FOptions;
   std::mutex FLogLock;
   std::vector<std::string> FLog;
@@ -310,7 +310,7 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
 // answered at once even by a single worker.
 TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
-  TTempDir root;
+  TScratchDir root;
   TServiceOptions options = OneWorker(root);
   options.HeadSeconds = 1;
   options.MinRate = 100;
@@ -390,7 +390,7 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
 // An idle kept-alive connection holds one of the workers; it must give it back soon, or a
 // small pool serves nobody else while desktop clients sit between sends.
 TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
-  TTempDir root;
+  TScratchDir root;
   TServiceOptions options = OneWorker(root);
   options.KeepAliveSeconds = 1;
   THttpService service(options, [](const std::string&) {});

@@ -16,7 +16,7 @@ namespace {
 using test::Crc;
 using test::ListTree;
 using test::ReadFile;
-using test::TTempDir;
+using test::TScratchDir;
 using test::WriteFile;
 
 class SenderServerTest : public ::testing::Test {
@@ -39,7 +39,7 @@ class SenderServerTest : public ::testing::Test {
   }
   fs::path Folder(const std::string& sess) { return FRoot.Path() / "inbox" / sess; }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TSenderServer FServer;
   int FCounter = 0;
 };
@@ -173,7 +173,7 @@ TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
 }
 
 TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
-  TTempDir root;
+  TScratchDir root;
   TSenderServer server(root.Path(), TServiceLimits{3, 10});
   const std::string sess = server.GetSession();
   auto upload = [&](const std::string& name, const std::string& bytes) {
@@ -193,7 +193,7 @@ TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
 }
 
 TEST(SenderServerRestart, SessionFoldersOfAnEarlierRunAreTakenUp) {
-  TTempDir root;
+  TScratchDir root;
   std::string sess;
   {
     TSenderServer first(root.Path(), TServiceLimits{});
@@ -233,7 +233,7 @@ std::string PackFiles(const fs::path& dir, const std::vector<std::pair<std::stri
 }
 
 TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
-  TTempDir temp;
+  TScratchDir temp;
   fs::create_directories(temp.Path() / "src");
   TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 100000});
   auto send = [&](const std::string& archive) {
@@ -275,7 +275,7 @@ namespace vorlen {
 namespace {
 
 TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
-  TTempDir root;
+  TScratchDir root;
   std::string earlier;
   {
     TSenderServer first(root.Path(), TServiceLimits{16, 1000, 2});
@@ -303,7 +303,7 @@ TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
 }
 
 TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
-  TTempDir temp;
+  TScratchDir temp;
   TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 10});
   const std::string sess = server.GetSession();
   const fs::path delivered = temp.Path() / "inbox" / sess / "delivered";
@@ -320,7 +320,7 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
   EXPECT_EQ(ReadFile(delivered / "x.a"), "123456");
 
   // Members count with what the session already holds; the archive itself makes room.
-  TTempDir src;
+  TScratchDir src;
   fs::create_directories(temp.Path() / "big");
   TSenderServer roomy(temp.Path() / "big", TServiceLimits{100, 100000});
   const std::string packed = roomy.GetSession();
@@ -348,7 +348,7 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
 
 #ifndef _WIN32
 TEST(SenderServerLinks, LinksUnderTheRootAreNotFollowed) {
-  TTempDir temp;
+  TScratchDir temp;
   const fs::path inbox = temp.Path() / "inbox";
   TSenderServer server(inbox, TServiceLimits{});
   const std::string sess = server.GetSession();

@@ -22,12 +22,12 @@
 
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 // A child process with its standard output (and error) read through pipes.
 class TChild {
@@ -103,7 +103,7 @@ class TChild {
 };
 
 TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   const std::string line = service.ReadLine();
   std::smatch match;
@@ -142,7 +142,7 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
 
 // Ctrl+C at a terminal stops it as cleanly, also with a client connection still open.
 TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   std::smatch match;
   const std::string line = service.ReadLine();
@@ -162,7 +162,7 @@ TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
 // A service killed while it merges leaves each delivered file whole or absent, never torn; what
 // the killed merges left in the work folder is gone once the service is back.
 TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
-  TTempDir root;
+  TScratchDir root;
   const std::string sess = "0123456789abcdef0123456789abcdef";
   const std::filesystem::path folder = root.Path() / sess;
   for (const char* sub : {"parts", "delivered", "work"}) {
@@ -255,7 +255,7 @@ int OpenRequest(int port, const std::string& start) {
 // Bodies are held as they arrive: announcing the largest allowed body on several connections
 // reserves nothing, so a service that may not take 4 GiB of memory goes on serving.
 TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
                   "--max-body", "1G"},
                  rlim_t{2} << 30);
@@ -278,7 +278,7 @@ TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
 
 // A stop does not wait for a client that is still sending, and what it sent is not kept.
 TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
                   "--stop-timeout", "2", "--head-timeout", "60"});
   const int port = PortOf(service);
@@ -328,7 +328,7 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   std::thread listener([&] { blocker.listen_after_bind(); });
   for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  TTempDir root;
+  TScratchDir root;
   TChild clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
                 (root.Path() / "in").string()});
   EXPECT_EQ(clash.Wait(), 1);

@@ -5,31 +5,19 @@
 
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
+#include "support/Envelope.h"
 
 namespace fs = std::filesystem;
 
 namespace vorlen {
 namespace {
 
+using test::Envelope;
 using test::ReadFile;
-using test::TTempDir;
+using test::Str;
+using test::TScratchDir;
 
 const char* const kAction = "\"urn:SenderServiceIntf-ISenderService#";
-
-std::string Envelope(const std::string& operation, const std::string& params) {
-  return "<?xml version=\"1.0\"?>\n"
-         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-         "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
-         "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:" +
-         operation + " xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">" + params + "</NS1:" +
-         operation + "></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
-}
-
-std::string Str(const std::string& name, const std::string& value) {
-  return "<" + name + " xsi:type=\"xsd:string\">" + value + "</" + name + ">";
-}
 
 // The multipart body of one UploadFilePart call, piece by piece as the client builds it.
 std::string UploadBody(const std::string& sess, const std::string& partName,
@@ -71,7 +59,7 @@ class SoapEndpointTest : public ::testing::Test {
     return reply.Outcome;
   }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TSenderServer FServer;
   TSoapEndpoint FEndpoint;
 };
@@ -255,7 +243,7 @@ namespace vorlen {
 namespace {
 
 TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
-  TTempDir root;
+  TScratchDir root;
   TSenderServer server(root.Path(), TServiceLimits{16, 1000, 1});
   TSoapEndpoint endpoint(server);
   auto getSession = [&] {

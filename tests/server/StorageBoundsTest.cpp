@@ -19,7 +19,7 @@ namespace {
 using test::Crc;
 using test::ListTree;
 using test::ReadFile;
-using test::TTempDir;
+using test::TScratchDir;
 using test::WriteFile;
 
 TServiceLimits Limits(int64_t maxSessions) {
@@ -44,12 +44,12 @@ class TStore {
   }
   fs::path Folder(const std::string& sess) { return Dir.Path() / "inbox" / sess; }
 
-  TTempDir Dir;
+  TScratchDir Dir;
   TSenderServer Server;
 };
 
 TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
-  TTempDir dir;
+  TScratchDir dir;
   std::string delivered, cleaned, open;
   {
     TSenderServer server(dir.Path(), Limits(2));
@@ -108,7 +108,7 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   EXPECT_EQ(ReadFile(store.Folder(withDetails) / "sendDetails.txt"), "from X\r\n");
 
   // A session left open by an earlier run is idle since its folder last changed.
-  TTempDir dir;
+  TScratchDir dir;
   std::string old;
   {
     TSenderServer first(dir.Path(), TServiceLimits{});
@@ -202,7 +202,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
                          const std::string& reason) {
     refusals.push_back(sess + " " + operation + " " + reason);
   };
-  TTempDir src;
+  TScratchDir src;
   auto unzip = [&](const std::string& archive) {
     const std::string sess = server.GetSession();
     store.Deliver(sess, "a.rar", archive);

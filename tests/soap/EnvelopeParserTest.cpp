@@ -15,8 +15,8 @@
 namespace vorlen {
 namespace {
 
-using testing::SenderIntf;
-using testing::TScratchDir;
+using test::SenderIntf;
+using test::TScratchDir;
 
 // The message of the EDOMParseError raised by both readers; they must agree.
 std::string ParseError(const std::string& xml) {

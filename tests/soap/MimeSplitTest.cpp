@@ -10,9 +10,9 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadFile;
-using testing::ReadRest;
-using testing::TScratchDir;
+using test::ReadFile;
+using test::ReadRest;
+using test::TScratchDir;
 
 // What the split produced, or the message it raised.
 struct TSplit {

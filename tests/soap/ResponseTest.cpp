@@ -9,7 +9,7 @@
 namespace vorlen {
 namespace {
 
-using testing::SenderIntf;
+using test::SenderIntf;
 
 const char* const kOpen =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"

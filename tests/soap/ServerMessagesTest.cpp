@@ -11,9 +11,9 @@
 namespace vorlen {
 namespace {
 
-using testing::kEnvelopeOpen;
-using testing::SenderIntf;
-using testing::TFixedContentIds;
+using test::kEnvelopeOpen;
+using test::SenderIntf;
+using test::TFixedContentIds;
 
 TSoapRequest ReadRequest(const std::string& xml) {
   TMemoryStream stream(xml);

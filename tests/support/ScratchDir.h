@@ -1,37 +1,37 @@
-// A throw-away directory with the small file helpers the window and send tests use.
+// A fresh directory under the system's temporary directory, removed with everything in it, and
+// the small file helpers the tests use inside it.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-
-#include "support/TempDir.h"
+#include <vector>
 
 namespace vorlen::test {
 
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class TScratchDir {
  public:
-  // The directory with a trailing separator, as the executable's directory is given.
-  std::string Path() const { return (FDir.Path() / "").string(); }
-  std::string File(const std::string& name) const { return FDir / name; }
+  explicit TScratchDir(const std::string& prefix = "vorlen-test-");
+  ~TScratchDir();
+  TScratchDir(const TScratchDir&) = delete;
+  TScratchDir& operator=(const TScratchDir&) = delete;
 
-  // Creates or replaces name with bytes; returns its full path.
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(FDir.Path() / name, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return File(name);
-  }
-  std::string Read(const std::string& name) const { return ReadFileBytes(File(name)); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(FDir.Path() / name); }
+  // The directory, without a trailing separator.
+  const std::filesystem::path& Path() const { return FPath; }
+  // The directory with a trailing separator, as the executable's directory is given.
+  std::string PathWithSeparator() const { return (FPath / "").string(); }
+  // The full path of name inside the directory (nothing is created).
+  std::string File(const std::string& name) const { return (FPath / name).string(); }
+  std::string operator/(const std::string& name) const { return File(name); }
+
+  // Creates or replaces name (and the folders above it) with bytes; returns its full path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+  // Names of the entries directly inside, sorted.
+  std::vector<std::string> Names() const;
 
  private:
-  TTempDir FDir;
+  std::filesystem::path FPath;
 };
 
 }  // namespace vorlen::test

@@ -10,7 +10,7 @@
 #include "platform/SettingsDir.h"
 #include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
-#include "transport/SenderHooks.h"
+#include "proxy/SenderHooks.h"
 #include "upload/OperatorTexts.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
@@ -23,7 +23,7 @@ namespace {
 // A send that failed after the session was opened leaves its parts with the service. The window
 // drops them when the operator closes it; the program is about to end, so it does that itself.
 void DropSessionFiles(TSenderState& state) {
-  if (state.FState == 0 || !state.ServiceIntf || state.Session.empty()) return;
+  if (state.FState == spIdle || !state.ServiceIntf || state.Session.empty()) return;
   try {
     state.ServiceIntf->DelTempFiles(state.Session);
   } catch (const std::exception&) {
@@ -92,11 +92,11 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal, details.Path().string());
     command.btSendClick();
     switch (command.Outcome()) {
-      case TSendCommand::soDone:
+      case TSendCommand::ocDone:
         // The file arrived, but the service cannot tell who sent it.
         if (command.Details() == TSendCommand::dsNotSent) err << DetailsFailed << '\n';
         return command.Details() == TSendCommand::dsSent ? 0 : 1;
-      case TSendCommand::soClosing:
+      case TSendCommand::ocClosing:
         if (!view.Reported()) err << SendStopped << '\n';
         return 1;
       default:

@@ -146,10 +146,10 @@ void TTerminalView::ProcessMessages() {
 void TTerminalView::HandleInterrupt() {
   gStopHandled = true;
   switch (FState.FState) {
-    case 0:
+    case spIdle:
       FState.FClosing = true;
       break;
-    case 1:
+    case spUploading:
       Line(SendStopped);
       FReported = true;
       FState.FClosing = true;

@@ -1,4 +1,4 @@
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

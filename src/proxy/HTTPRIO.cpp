@@ -1,4 +1,4 @@
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 
 #include <algorithm>
 #include <memory>

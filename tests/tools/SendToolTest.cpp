@@ -18,28 +18,21 @@
 #include <gtest/gtest.h>
 
 #include "soap/SoapServerMessages.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
+#include "support/Process.h"
+#include "support/RawHttpServer.h"
 #include "support/ScratchDir.h"
-#include "transport/RawHttpServer.h"
-#include "upload/ProcessSupport.h"
 
 namespace vorlen {
 namespace {
 
 #if defined(VORLEN_SEND_BINARY) && defined(VORLEN_SERVICE_BINARY)
 
-using test::ReadFileBytes;
+using test::Pattern;
+using test::ReadFile;
 using test::TProcess;
 using test::TScratchDir;
-
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    bytes[i] = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
 
 // A TCP socket bound to a free loopback port; -1 when that fails.
 int BindLoopback(int& port) {
@@ -80,17 +73,17 @@ const char kDetailsStart[] =
 class SendToolTest : public ::testing::Test {
  protected:
   SendToolTest() {
-    std::filesystem::create_directory(Dir.Path() + "bin");
+    std::filesystem::create_directory(Dir.PathWithSeparator() + "bin");
     // A copy of the program, so that the sendcfg.ini beside it is the test's own.
     std::filesystem::copy_file(VORLEN_SEND_BINARY, Sender());
   }
-  std::string Sender() const { return Dir.Path() + "bin/vorlen-send"; }
-  std::string Root() const { return Dir.Path() + "root/"; }
+  std::string Sender() const { return Dir.PathWithSeparator() + "bin/vorlen-send"; }
+  std::string Root() const { return Dir.PathWithSeparator() + "root/"; }
 
   std::string StartService(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> argv{VORLEN_SERVICE_BINARY, "--port", "0", "--root", Root()};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    Service = std::make_unique<TProcess>(argv, Dir.Path() + "service.log");
+    Service = std::make_unique<TProcess>(argv, Dir.PathWithSeparator() + "service.log");
     const std::string line = Service->OutLine();
     const std::string prefix = "listening on ";
     if (line.rfind(prefix, 0) != 0) throw std::runtime_error("service said: " + line);
@@ -124,8 +117,8 @@ TEST_F(SendToolTest, PlainAndPackedFilesArriveWhole) {
   ASSERT_EQ(0, Run({"--url", url, "--org", "Тестова организация", file})) << Err;
   const std::string session = SessionOf(Err);
   ASSERT_FALSE(session.empty()) << Err;
-  EXPECT_EQ(content, ReadFileBytes(Root() + session + "/delivered/sample.dat"));
-  const std::string details = ReadFileBytes(Root() + session + "/sendDetails.txt");
+  EXPECT_EQ(content, ReadFile(Root() + session + "/delivered/sample.dat"));
+  const std::string details = ReadFile(Root() + session + "/sendDetails.txt");
   EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
   EXPECT_EQ("\r\n", details.substr(details.size() - 2));
   // Without a terminal: status lines, and a progress line per tenth.
@@ -145,24 +138,24 @@ TEST_F(SendToolTest, PlainAndPackedFilesArriveWhole) {
   ASSERT_FALSE(packed.empty()) << Err;
   EXPECT_NE(session, packed);
   EXPECT_EQ(0u, Err.find("Архивиране на файл. Моля изчакайте.....\n")) << Err;
-  EXPECT_EQ(content, ReadFileBytes(Root() + packed + "/delivered/sample.dat"));
+  EXPECT_EQ(content, ReadFile(Root() + packed + "/delivered/sample.dat"));
 }
 
 TEST_F(SendToolTest, SettingsComeFromTheFileBesideTheProgram) {
   const std::string url = StartService();
   // Names in any case; the organisation in Windows-1251 ("Тест").
-  std::ofstream(Dir.Path() + "bin/sendcfg.ini", std::ios::binary)
+  std::ofstream(Dir.PathWithSeparator() + "bin/sendcfg.ini", std::ios::binary)
       << "; local service\r\nURL=" << url << "\r\nOrg=\xD2\xE5\xF1\xF2\r\n";
   const std::string file = Dir.Write("a.txt", "settings from the file");
   ASSERT_EQ(0, Run({file})) << Err;
-  std::string details = ReadFileBytes(Root() + SessionOf(Err) + "/sendDetails.txt");
+  std::string details = ReadFile(Root() + SessionOf(Err) + "/sendDetails.txt");
   EXPECT_EQ(0u, details.find("\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2 "
                              "\xED\xE0 "))
       << details;
 
   // A flag wins over the file.
   ASSERT_EQ(0, Run({"--org", "Тестова организация", file})) << Err;
-  details = ReadFileBytes(Root() + SessionOf(Err) + "/sendDetails.txt");
+  details = ReadFile(Root() + SessionOf(Err) + "/sendDetails.txt");
   EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
 }
 
@@ -182,8 +175,8 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
 
   // A file that is not there: exit 1 with a message naming it, before any upload.
   const std::string url = StartService();
-  EXPECT_EQ(1, Run({"--url", url, "--org", "O", Dir.Path() + "missing.bin"}));
-  EXPECT_NE(std::string::npos, Err.find(Dir.Path() + "missing.bin")) << Err;
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", Dir.PathWithSeparator() + "missing.bin"}));
+  EXPECT_NE(std::string::npos, Err.find(Dir.PathWithSeparator() + "missing.bin")) << Err;
 
   // Bad usage: exit 2 with the usage text.
   for (const std::vector<std::string>& args :
@@ -281,7 +274,7 @@ TEST_F(SendToolTest, FlagsSpareTheSettingsFile) {
   const std::string url = StartService();
   const std::string file = Dir.Write("f.txt", "flags only");
   // A settings file that cannot be read: a folder in its place.
-  std::filesystem::create_directory(Dir.Path() + "bin/sendcfg.ini");
+  std::filesystem::create_directory(Dir.PathWithSeparator() + "bin/sendcfg.ini");
   ASSERT_EQ(0, Run({"--url", url, "--org", "O", file})) << Err;
   EXPECT_FALSE(SessionOf(Err).empty()) << Err;
   // Needed for the organisation, it still fails the run.
@@ -317,7 +310,7 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
   });
   const std::string file = Dir.Write("two.bin", Pattern(300000, 4));
   // Its own temporary directory, to see that the run's details file goes with it.
-  const std::string temp = Dir.Path() + "temp";
+  const std::string temp = Dir.PathWithSeparator() + "temp";
   std::filesystem::create_directory(temp);
   const char* oldTemp = std::getenv("TMPDIR");
   const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";

@@ -1,4 +1,4 @@
-#include "transport/SenderHooks.h"
+#include "proxy/SenderHooks.h"
 
 namespace vorlen {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/HTTPRequest.h"
 

@@ -5,7 +5,7 @@
 
 #include "support/GeneratedStream.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
 

@@ -6,8 +6,8 @@
 #include "soap/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
-#include "transport/HTTPRIO.h"
-#include "transport/RawHttpServer.h"
+#include "proxy/HTTPRIO.h"
+#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
 

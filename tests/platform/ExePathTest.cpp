@@ -10,7 +10,7 @@ TEST(ExePath, NamesThisTestProgramAndItsDirectory) {
   const std::string path = ExecutablePath();
   const std::string dir = ExecutableDir();
   EXPECT_TRUE(std::filesystem::path(path).is_absolute()) << path;
-  EXPECT_EQ(std::filesystem::path(path).stem().string(), "app_tests");
+  EXPECT_EQ(std::filesystem::path(path).stem().string(), "platform_tests");
   ASSERT_FALSE(dir.empty());
   EXPECT_TRUE(dir.back() == '/' || dir.back() == '\\') << dir;
   EXPECT_EQ(path.rfind(dir, 0), 0u);

@@ -15,7 +15,7 @@
 #include "platform/ExePath.h"
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {
@@ -117,7 +117,7 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
 
   // The file cannot be opened once the session is there: the empty session is dropped too.
   auto opening = std::make_shared<TFakeService>();
-  EXPECT_EQ(1, run(opening, dir.Path() + "missing.bin", err));
+  EXPECT_EQ(1, run(opening, dir.PathWithSeparator() + "missing.bin", err));
   EXPECT_NE(std::string::npos, err.find("missing.bin")) << err;
   EXPECT_EQ((Strings{"GetSession", "DelTempFiles:S42"}), opening->Log());
 
@@ -216,7 +216,7 @@ TEST(SendToolRun, DetailsFileIsTheRunsOwnAndItsLossFailsTheRun) {
 
 TEST(SendToolRun, OnlyRegularFilesArePackedAndNothingIsAskedOtherwise) {
   TScratchDir dir;
-  for (const std::string& path : {dir.Path() + ".", std::string("/dev/null")}) {
+  for (const std::string& path : {dir.PathWithSeparator() + ".", std::string("/dev/null")}) {
     auto service = std::make_shared<TFakeService>();
     std::string err;
     EXPECT_EQ(1, RunWithTemp({"--url", "http://127.0.0.1:9/s", "--org", "O", "--pack", path},
