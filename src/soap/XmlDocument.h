@@ -1,5 +1,5 @@
-// libxml2 documents owned by RAII handles, a parser that refuses hostile input, and the few node
-// helpers the SOAP reader and writer share.
+// libxml2 documents owned by RAII handles and the few node helpers the SOAP reader and writer
+// share; the parser is in soap/XmlParser.h.
 #pragma once
 
 #include <libxml/tree.h>
@@ -15,12 +15,6 @@ namespace vorlen {
 
 // An empty document with version "1.0" and no encoding.
 TXmlDocPtr NewXmlDocument();
-
-// Parses bytes whose encoding is taken from a byte-order mark or the declaration (UTF-8
-// otherwise). Never touches the network or the file system, expands no entities beyond the
-// predefined ones and keeps libxml2's depth and size limits. Raises EDOMParseError with the
-// parser's reason for malformed input and for any document type declaration.
-TXmlDocPtr ParseXml(std::string_view bytes);
 
 // The rest of stream, from its current position.
 std::string ReadRest(TStream& stream);

@@ -20,7 +20,13 @@ struct TXmlParserCtxtDeleter {
   void operator()(xmlParserCtxt* ctxt) const;
 };
 
-// Parses exactly like ParseXml (soap/XmlDocument.h), but keeps its libxml2 parser context from
+// Parses bytes whose encoding is taken from a byte-order mark or the declaration (UTF-8
+// otherwise). Never touches the network or the file system, expands no entities beyond the
+// predefined ones and keeps libxml2's depth and size limits. Raises EDOMParseError with the
+// parser's reason for malformed input and for any document type declaration.
+TXmlDocPtr ParseXml(std::string_view bytes);
+
+// Parses exactly like ParseXml, but keeps its libxml2 parser context from
 // one document to the next: setting one up costs more than reading a short answer. For one
 // thread at a time; a copy starts with a context of its own. The documents it returns share the
 // context's name dictionary, so they stay on the parser's thread.
