@@ -12,6 +12,7 @@
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
+#include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -61,17 +62,6 @@ std::string StoredDir(const std::string& dir, bool removeDrive) {
 
 std::string StoredName(const std::string& name) { return Cut255(AnsiFromUtf8(name)); }
 
-// Deletes a temporary file when it goes out of scope.
-struct TTempFileGuard {
-  std::string Name;
-  TTempFileGuard() = default;
-  TTempFileGuard(const TTempFileGuard&) = delete;
-  TTempFileGuard& operator=(const TTempFileGuard&) = delete;
-  ~TTempFileGuard() {
-    if (!Name.empty()) RemoveFile(Name);
-  }
-};
-
 // The access rights the archive is to have. Temporary files are made for their owner alone, so
 // the rights come from the file being replaced or, for a new archive, from an empty file created
 // at its name (which the rename then replaces); created is set in that case.
@@ -96,12 +86,12 @@ void ReplaceFile(const std::string& from, const std::string& to) {
     fs::rename(FsPathFromUtf8(from), FsPathFromUtf8(to), error);
     if (!error) return;
     const std::string dir = ExtractFileDir(to);
-    TTempFileGuard near;
-    near.Name = CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB");
-    fs::copy_file(FsPathFromUtf8(from), FsPathFromUtf8(near.Name), fs::copy_options::overwrite_existing);
-    fs::permissions(FsPathFromUtf8(near.Name), permissions, error);
-    fs::rename(FsPathFromUtf8(near.Name), FsPathFromUtf8(to));
-    near.Name.clear();
+    TTempFileGuard near(
+        FsPathFromUtf8(CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB")));
+    fs::copy_file(FsPathFromUtf8(from), near.Path(), fs::copy_options::overwrite_existing);
+    fs::permissions(near.Path(), permissions, error);
+    fs::rename(near.Path(), FsPathFromUtf8(to));
+    near.Keep();
     RemoveFile(from);
   } catch (...) {
     if (created) RemoveFile(to);
@@ -197,9 +187,9 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
     }
   }
 
-  TTempFileGuard outputGuard;
-  outputGuard.Name = GetTempArchiveName();
-  auto output = std::make_unique<TFileStream>(outputGuard.Name, TFileStream::fmOpenReadWrite);
+  const std::string outputName = GetTempArchiveName();
+  TTempFileGuard outputGuard(FsPathFromUtf8(outputName));
+  auto output = std::make_unique<TFileStream>(outputName, TFileStream::fmOpenReadWrite);
 
   // Records appended by this run; they leave FEntries again unless the new file replaces the old.
   const size_t oldCount = FEntries.size();
@@ -239,8 +229,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
 
     WriteRegistry(*output);
     output.reset();
-    ReplaceFile(outputGuard.Name, archiveName);
-    outputGuard.Name.clear();
+    ReplaceFile(outputName, archiveName);
+    outputGuard.Keep();
 
     reopening = true;
     CloseArchive();
@@ -271,8 +261,9 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   TTempFileGuard bufferGuard;  // declared first: the file is deleted after its stream is closed
   std::unique_ptr<TStream> buffer;
   if (size > kMemoryCompressLimit) {
-    bufferGuard.Name = GetTempArchiveName();
-    buffer = std::make_unique<TFileStream>(bufferGuard.Name, TFileStream::fmCreate);
+    const std::string bufferName = GetTempArchiveName();
+    bufferGuard.Reset(FsPathFromUtf8(bufferName));
+    buffer = std::make_unique<TFileStream>(bufferName, TFileStream::fmCreate);
   } else {
     buffer = std::make_unique<TMemoryStream>();
   }
