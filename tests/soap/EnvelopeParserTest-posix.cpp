@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "soap/ParseErrorSupport.h"
+#include "soap/XmlDocument.h"
 #include "soap/XmlParser.h"
 
 namespace vorlen {
@@ -84,6 +85,25 @@ TEST(EnvelopeParserLibxml2Test, ReusedParserDropsALargeNameDictionary) {
   ASSERT_TRUE(after.Root);
   EXPECT_LT(parser.KeptNames(), 100u);  // a fresh context, with a dictionary of its own
   EXPECT_EQ(after.Root->LocalName, "c");
+}
+
+// Two things Wine's XmlLite does not do: references to whitespace in attribute values and text
+// are kept as the characters they name, and encodings beyond UTF-8 and UTF-16 are read.
+TEST(EnvelopeParserLibxml2Test, WhitespaceReferencesAndDeclaredEncodings) {
+  const TXmlDocument doc = ParseXml("<r v=\"&#9;&#10;&#13;\">a&#13;</r>");
+  ASSERT_TRUE(doc.Root);
+  EXPECT_EQ(doc.Root->Attributes.at(0).Value, "\t\n\r");
+  EXPECT_EQ(doc.Root->Content(), "a\r");
+  EXPECT_EQ(NodeXml(*doc.Root), "<r v=\"&#9;&#10;&#13;\">a&#13;</r>");
+
+  // ISO-8859-5 named in the declaration: 0xCF is "Я".
+  TOPToSoapDomConvert conv;
+  TMemoryStream stream(
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-5\"?>"
+      "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+      "<e:Body><r><v>\xCF</v></r></e:Body></e:Envelope>");
+  EXPECT_EQ(std::get<std::string>(conv.ProcessResponse(stream, SenderIntf(), smGetSession)),
+            "\xD0\xAF");
 }
 
 }  // namespace
