@@ -183,9 +183,10 @@ std::unique_ptr<TXmlNode> ReadElement(IXmlReader& reader) {
 
 void AppendLeaf(TXmlNode& parent, TXmlNodeKind kind, IXmlReader& reader) {
   TNameParts parts = ReadParts(reader);
-  // Text arrives in pieces (around references, in blocks); it is one node, as libxml2 makes it.
-  if (kind == TXmlNodeKind::nkText && !parent.Children.empty() &&
-      parent.Children.back()->Kind == TXmlNodeKind::nkText) {
+  // Text arrives in pieces (around references, in blocks) and adjacent CDATA sections are one
+  // node too, as libxml2 makes them.
+  if ((kind == TXmlNodeKind::nkText || kind == TXmlNodeKind::nkCData) &&
+      !parent.Children.empty() && parent.Children.back()->Kind == kind) {
     parent.Children.back()->Text += parts.Value;
     return;
   }
