@@ -12,6 +12,8 @@ std::string GetEnvironmentVariableIgnoreCase(const std::string& name);
 // Today's date, without the time of day, in the short date pattern of the user's locale
 // (LC_TIME / LANG on POSIX, the user's regional settings on Windows), as UTF-8.
 std::string LocalShortDate();
+// The same for a given day (month 1 to 12).
+std::string LocalShortDateOf(int year, int month, int day);
 
 // Whether standard input / standard error is an interactive terminal.
 bool StdinIsTerminal();

@@ -5,14 +5,6 @@
 
 namespace vorlen {
 
-bool IsPathDelimiter(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/' || c == ':';
-#else
-  return c == '/';
-#endif
-}
-
 namespace {
 // Length of the directory part: up to and including the last delimiter.
 size_t DirLength(std::string_view path) {
@@ -35,15 +27,6 @@ std::string ExtractFileExt(std::string_view path) {
 std::string RemoveDrive(std::string_view text) {
   const size_t colon = text.find(':');
   return colon == std::string_view::npos ? std::string(text) : std::string(text.substr(colon + 1));
-}
-
-std::filesystem::path FsPathFromUtf8(std::string_view utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8FromFsPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
 }
 
 bool PathExists(std::string_view utf8) {

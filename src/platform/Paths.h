@@ -7,11 +7,8 @@
 
 namespace vorlen {
 
-#ifdef _WIN32
-constexpr char PathDelim = '\\';
-#else
-constexpr char PathDelim = '/';
-#endif
+// The separator the platform writes: "\\" on Windows, "/" elsewhere.
+extern const char PathDelim;
 
 // True for the characters that end a directory part ("\", "/" and ":" on Windows, "/" elsewhere).
 bool IsPathDelimiter(char c);

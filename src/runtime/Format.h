@@ -5,7 +5,10 @@
 
 namespace vorlen {
 
-#if defined(__GNUC__)
+// MinGW's C++ runtime formats with its own C99 printf (%zu, %lld), which GCC checks as gnu_printf.
+#if defined(__MINGW32__)
+#define VORLEN_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define VORLEN_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #else
 #define VORLEN_PRINTF(f, a)

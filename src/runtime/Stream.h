@@ -92,7 +92,7 @@ class TFileStream : public TStream {
 
  private:
   std::string FFileName;
-  int FHandle = -1;
+  std::intptr_t FHandle = -1;  // a file descriptor, or a Windows HANDLE
 };
 
 }  // namespace vorlen

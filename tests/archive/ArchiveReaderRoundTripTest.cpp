@@ -19,6 +19,7 @@ using test::ReadFile;
 using test::TScratchDir;
 using test::ListTree;
 using test::WriteFile;
+using test::U;
 
 TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
   TScratchDir dir;
@@ -49,14 +50,14 @@ TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
     reader.ExtractAll(out.string());
     EXPECT_EQ(ListTree(out), (std::set<std::string>{"mixed.bin", "Отчет за юни.txt", "empty"}));
     EXPECT_EQ(ReadFile(out / "mixed.bin"), mixed);
-    EXPECT_EQ(ReadFile(out / "Отчет за юни.txt"), "Здравей\n");
+    EXPECT_EQ(ReadFile(out / U("Отчет за юни.txt")), "Здравей\n");
     EXPECT_EQ(ReadFile(out / "empty"), "");
   }
 }
 
 TEST(ArchiveReaderRoundTrip, SavedPathsLandBelowTheTarget) {
   TScratchDir dir;
-  fs::create_directories(dir.Path() / "src" / "Папка");
+  fs::create_directories(dir.Path() / "src" / U("Папка"));
   WriteFile(dir / "src/Папка/x.txt", "x");
   WriteFile(dir / "src/top.txt", std::string(70000, 't'));
   const std::string archiveName = dir / "p.rar";
@@ -80,10 +81,10 @@ TEST(ArchiveReaderRoundTrip, SavedPathsLandBelowTheTarget) {
   EXPECT_TRUE(stored.ends_with("\\src\\Папка\\x.txt")) << stored;
   const fs::path out = dir.Path() / "out";
   reader.ExtractAll(out.string());
-  fs::path relative = reader.RelativePath(1);
+  fs::path relative = U(reader.RelativePath(1));
   EXPECT_FALSE(relative.is_absolute());
   EXPECT_EQ(ReadFile(out / relative), "x");
-  EXPECT_EQ(ReadFile(out / fs::path(reader.RelativePath(0))), std::string(70000, 't'));
+  EXPECT_EQ(ReadFile(out / U(reader.RelativePath(0))), std::string(70000, 't'));
   // Nothing was written outside the target.
   EXPECT_EQ(ListTree(dir.Path()).count("out"), 1u);
   for (const std::string& item : ListTree(dir.Path()))

@@ -12,11 +12,14 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
 #include "support/Files.h"
 #include "support/ScratchDir.h"
+
+#include "platform/Paths.h"
 
 namespace vorlen::test {
 
@@ -149,5 +152,9 @@ inline std::string MixedBytes(size_t size, uint32_t seed) {
   }
   return bytes;
 }
+
+// The program's UTF-8 text as a path; a narrow literal would be read in the ANSI code page on
+// Windows.
+inline std::filesystem::path U(std::string_view utf8) { return FsPathFromUtf8(utf8); }
 
 }  // namespace vorlen::test

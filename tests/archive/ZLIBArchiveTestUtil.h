@@ -12,6 +12,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveTestSupport.h"
+#include "platform/Paths.h"
 #include "archive/ZLIBArchive.h"
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
@@ -22,16 +23,23 @@ namespace vorlen::test {
 
 namespace fs = std::filesystem;
 
-// A scratch directory whose "tmp" subdirectory is TMPDIR while it lives, so that the
-// component's temporary files can be counted there.
+// The variable that names the temporary directory (TMP is the first that GetTempPathW reads).
+#ifdef _WIN32
+inline constexpr const char* kTempVariable = "TMP";
+#else
+inline constexpr const char* kTempVariable = "TMPDIR";
+#endif
+
+// A scratch directory whose "tmp" subdirectory is the temporary directory while it lives, so
+// that the component's temporary files can be counted there.
 class TScratch : public TScratchDir {
  public:
-  TScratch() : FTmp("TMPDIR", MakeTmp(Path())) {}
+  TScratch() : FTmp(kTempVariable, MakeTmp(Path())) {}
   // Names left in the component's temporary directory.
   std::vector<std::string> TempFiles() const {
     std::vector<std::string> names;
     for (const auto& item : fs::directory_iterator(Path() / "tmp"))
-      names.push_back(item.path().filename().string());
+      names.push_back(Utf8FromFsPath(item.path().filename()));
     return names;
   }
 
@@ -39,7 +47,7 @@ class TScratch : public TScratchDir {
   // Made before TMPDIR names it.
   static std::string MakeTmp(const fs::path& root) {
     fs::create_directories(root / "tmp");
-    return (root / "tmp").string();
+    return Utf8FromFsPath(root / "tmp");
   }
   TScopedEnv FTmp;  // restored before the directory goes
 };

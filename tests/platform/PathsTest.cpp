@@ -57,8 +57,10 @@ TEST(Paths, Utf8NamesReachTheFileSystemUnchanged) {
   EXPECT_FALSE(PathExists(dir + PathDelim + "missing"));
   EXPECT_FALSE(DirectoryExists(dir + PathDelim + "missing"));
   // The name the file system lists is the UTF-8 text it was given.
-  const fs::directory_iterator listing(FsPathFromUtf8(dir));
-  ASSERT_NE(listing, fs::directory_iterator());
-  EXPECT_EQ(Utf8FromFsPath(listing->path().filename()), "Отчет.txt");
+  {  // closed before the removal, which Windows refuses while the folder is being listed
+    const fs::directory_iterator listing(FsPathFromUtf8(dir));
+    ASSERT_NE(listing, fs::directory_iterator());
+    EXPECT_EQ(Utf8FromFsPath(listing->path().filename()), "Отчет.txt");
+  }
   fs::remove_all(root);
 }

@@ -19,10 +19,27 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+namespace {
+
+std::filesystem::path FromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+}  // namespace
+
+std::string ReadFile(const std::string& utf8Path) { return ReadFile(FromUtf8(utf8Path)); }
+
+void WriteFile(const std::string& utf8Path, const std::string& bytes) {
+  WriteFile(FromUtf8(utf8Path), bytes);
+}
+
 std::set<std::string> ListTree(const std::filesystem::path& root) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    names.insert(entry.path().lexically_relative(root).generic_string());
+    {
+    const std::u8string relative = entry.path().lexically_relative(root).generic_u8string();
+    names.insert(std::string(relative.begin(), relative.end()));
+  }
   return names;
 }
 

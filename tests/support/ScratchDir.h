@@ -18,9 +18,10 @@ class TScratchDir {
   // The directory, without a trailing separator.
   const std::filesystem::path& Path() const { return FPath; }
   // The directory with a trailing separator, as the executable's directory is given.
-  std::string PathWithSeparator() const { return (FPath / "").string(); }
+  std::string PathWithSeparator() const;
   // The full path of name inside the directory (nothing is created).
-  std::string File(const std::string& name) const { return (FPath / name).string(); }
+  // UTF-8 in and out, also on Windows, where a narrow path means the ANSI code page.
+  std::string File(const std::string& name) const;
   std::string operator/(const std::string& name) const { return File(name); }
 
   // Creates or replaces name (and the folders above it) with bytes; returns its full path.

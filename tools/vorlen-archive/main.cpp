@@ -1,10 +1,8 @@
-#include <iostream>
-#include <string>
-#include <vector>
-
 #include "ArchiveTool.h"
+#include "platform/Console.h"
 
 int main(int argc, char** argv) {
-  return vorlen::RunArchiveTool(std::vector<std::string>(argv + 1, argv + argc), std::cout,
-                                std::cerr);
+  vorlen::TConsoleOutput out(vorlen::TStdStream::ssOutput);
+  vorlen::TConsoleOutput err(vorlen::TStdStream::ssError);
+  return vorlen::RunArchiveTool(vorlen::CommandLineArguments(argc, argv), out, err);
 }

@@ -1,37 +1,14 @@
-#include "platform/Registry.h"
-
-#include "runtime/Format.h"
-
-#ifdef _WIN32
 #include <windows.h>
 
 #include <vector>
-#endif
+
+#include "platform/Registry.h"
+#include "runtime/Format.h"
+#include "runtime/WindowsText.h"
 
 namespace vorlen {
 
-#ifdef _WIN32
-
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
-
-std::string Narrow(const wchar_t* text, size_t length) {
-  if (length == 0) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
-                                 nullptr);
-  std::string result(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), result.data(), size, nullptr,
-                      nullptr);
-  return result;
-}
 
 [[noreturn]] void Fail(const char* what, LONG code) {
   throw ERegistryException(Format("%s failed with code %ld", what, static_cast<long>(code)));
@@ -43,7 +20,7 @@ class TWinRegistryKey : public IRegistryKey {
   ~TWinRegistryKey() override { RegCloseKey(FKey); }
 
   std::string ReadString(const std::string& name) override {
-    std::wstring wideName = Wide(name);
+    std::wstring wideName = WideFromUtf8(name);
     DWORD type = 0;
     DWORD size = 0;
     LONG code = RegQueryValueExW(FKey, wideName.c_str(), nullptr, &type, nullptr, &size);
@@ -58,12 +35,12 @@ class TWinRegistryKey : public IRegistryKey {
     if (code != ERROR_SUCCESS) Fail("RegQueryValueExW", code);
     size_t length = size / sizeof(wchar_t);
     while (length > 0 && data[length - 1] == L'\0') --length;  // stored terminators
-    return Narrow(data.data(), length);
+    return Utf8FromWide(std::wstring_view(data.data(), length));
   }
 
   void WriteString(const std::string& name, const std::string& value) override {
-    std::wstring wideValue = Wide(value);
-    LONG code = RegSetValueExW(FKey, Wide(name).c_str(), 0, REG_SZ,
+    std::wstring wideValue = WideFromUtf8(value);
+    LONG code = RegSetValueExW(FKey, WideFromUtf8(name).c_str(), 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(wideValue.c_str()),
                                static_cast<DWORD>((wideValue.size() + 1) * sizeof(wchar_t)));
     if (code != ERROR_SUCCESS) Fail("RegSetValueExW", code);
@@ -79,7 +56,7 @@ class TWinRegistryStore : public IRegistryStore {
     std::string relative = path;
     if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);  // rooted at HKLM
     HKEY key = nullptr;
-    LONG code = RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(relative).c_str(), 0, nullptr,
+    LONG code = RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(relative).c_str(), 0, nullptr,
                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (code != ERROR_SUCCESS) Fail("RegCreateKeyExW", code);
     return std::make_unique<TWinRegistryKey>(key);
@@ -91,25 +68,5 @@ class TWinRegistryStore : public IRegistryStore {
 std::unique_ptr<IRegistryStore> LocalMachineRegistry() {
   return std::make_unique<TWinRegistryStore>();
 }
-
-#else
-
-namespace {
-
-class TAbsentRegistryStore : public IRegistryStore {
- public:
-  std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
-    throw ERegistryException(Format("Failed to create key %s: no registry on this platform",
-                                    path.c_str()));
-  }
-};
-
-}  // namespace
-
-std::unique_ptr<IRegistryStore> LocalMachineRegistry() {
-  return std::make_unique<TAbsentRegistryStore>();
-}
-
-#endif
 
 }  // namespace vorlen

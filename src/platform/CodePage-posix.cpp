@@ -1,43 +1,13 @@
 #include "platform/CodePage.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
-#endif
 
 #include "runtime/Exception.h"
 
 namespace vorlen {
-
-#ifdef _WIN32
-
-std::string AnsiFromUtf8(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wideLength);
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, "?", nullptr);
-  std::string result(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, result.data(), length, "?", nullptr);
-  return result;
-}
-
-std::string Utf8FromAnsi(std::string_view ansi) {
-  if (ansi.empty()) return {};
-  const int wideLength = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), wideLength);
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, result.data(), length, nullptr, nullptr);
-  return result;
-}
-
-#else
 
 namespace {
 
@@ -108,7 +78,5 @@ std::string Utf8FromAnsi(std::string_view ansi) {
   TConverter converter("UTF-8", kAnsiCodePage);
   return converter.Convert(ansi, [](std::string_view) { return size_t{1}; });
 }
-
-#endif
 
 }  // namespace vorlen

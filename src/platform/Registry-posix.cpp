@@ -1,0 +1,23 @@
+#include "platform/Registry.h"
+
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+namespace {
+
+class TAbsentRegistryStore : public IRegistryStore {
+ public:
+  std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
+    throw ERegistryException(Format("Failed to create key %s: no registry on this platform",
+                                    path.c_str()));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IRegistryStore> LocalMachineRegistry() {
+  return std::make_unique<TAbsentRegistryStore>();
+}
+
+}  // namespace vorlen
