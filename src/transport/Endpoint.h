@@ -19,6 +19,16 @@ struct TEndpoint {
 // http or https URL with a host.
 TEndpoint SplitEndpointURL(const std::string& url);
 
+// The parts of a URL as the platform's URL parser reports them (libcurl, InternetCrackUrlW);
+// false when it cannot make a URL of the text.
+struct TCrackedURL {
+  int Scheme = usNone;  // usNone for any scheme other than http and https
+  std::string Host;     // as written, an IPv6 literal with or without brackets
+  int Port = 0;         // explicit, else the scheme's default
+  std::string Path;     // path with the query, as written
+};
+bool CrackURL(const std::string& url, TCrackedURL& parts);
+
 // "http://host:port/path" again, for the request itself.
 std::string EndpointRequestURL(const TEndpoint& endpoint);
 

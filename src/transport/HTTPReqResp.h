@@ -1,23 +1,25 @@
-// The HTTP transport of the service proxy, on libcurl: one POST per call over a kept-alive
-// connection, the response's status and content type checked, failures as ESOAPHTTPException.
+// The HTTP transport of the service proxy: one POST per call over a kept-alive connection, the
+// response's status and content type checked, failures as ESOAPHTTPException. What the call
+// sends and how its answer is judged is decided here and in HTTPReqResp.cpp; the HTTP client
+// that carries it is the platform's: WinINet on Windows (HTTPReqResp-win32.cpp), libcurl
+// elsewhere (HTTPReqResp-posix.cpp).
 //
 // Time-outs: ConnectTimeoutMs, SendTimeoutMs and ReceiveTimeoutMs apply when greater than 0
-// (a pre-post hook may still change them on the request). Left at 0 they default to 60 s each:
-// connect = establishing the TCP/TLS connection; send = no body byte leaves for 60 s;
-// receive = no response byte arrives for 60 s once the body is out. Send and receive are
-// watched from libcurl's progress callback, which runs at least once a second while a transfer
-// is idle, so they end a call up to about a second after they ran out.
+// (a pre-post hook may still change them on the request). Left at 0, libcurl waits 60 s for
+// each: connect = establishing the TCP/TLS connection; send = no body byte leaves for 60 s;
+// receive = no response byte arrives for 60 s once the body is out (watched from libcurl's
+// progress callback, so up to about a second late). WinINet keeps its own defaults.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runtime/Stream.h"
 #include "soap/InvRegistry.h"
 #include "soap/MimeAttachmentHandler.h"
-#include "transport/CurlHandle.h"
 #include "transport/Endpoint.h"
 #include "transport/HTTPRequest.h"
 #include "transport/InvokeOptions.h"
@@ -46,8 +48,9 @@ class THTTPReqResp : public IWebNode {
   using TReceivingDataEvent = std::function<void(int64_t Read, int64_t Total)>;
   // Returns kErrorProceed, kErrorForceRetry or kErrorCancelled.
   using TWinInetErrorEvent = std::function<uint32_t(uint32_t LastError, THTTPRequest& Request)>;
-  // Asked when a single post is answered 401 (server) or 407 (proxy). Fill in the credentials
-  // and return true to send the request again with them; false cancels the call silently.
+  // Asked when a single post is answered 401 (server) or 407 (proxy), where the platform has no
+  // credentials dialog of its own (libcurl; WinINet uses InternetErrorDlg). Fill in the
+  // credentials and return true to send the request again with them; false cancels silently.
   using TCredentialsEvent =
       std::function<bool(THTTPReqResp& HTTPReqResp, THTTPRequest& Request, int Status,
                          std::string& UserName, std::string& Password)>;
@@ -87,15 +90,17 @@ class THTTPReqResp : public IWebNode {
 
   // The kept-alive connection: opened by the first request, closed by failures, a new
   // endpoint and destruction.
-  bool ConnectionOpen() const { return FConnection != nullptr; }
+  bool ConnectionOpen() const;
   void CloseConnection();
 
   // The steps of one exchange.
   std::unique_ptr<THTTPRequest> SendRequest(TStream& request, TStream& response);
   void ReceiveResponse(THTTPRequest& request, TStream& response, bool get);
   uint32_t ResolveTransportError(uint32_t code, THTTPRequest& request);
-  // Raises "%s - URL:%s - SOAPAction:%s" (HTTPStatus 0) when code is a failure.
-  void RaiseOnTransportFailure(CURLcode code, const std::string& text) const;
+  // Raises "%s - URL:%s - SOAPAction:%s" (HTTPStatus 0) with the client's text for a failure.
+  [[noreturn]] void RaiseTransportFailure(const std::string& text) const;
+  // Raises "%s (%d) - '%s'" with HTTPStatus = status for a status of 300 or more other than 500.
+  void CheckResponseStatus(int status, const std::string& statusText) const;
   // Raises for text/plain and text/html bodies.
   void CheckResponseContentType() const;
   const std::string& ResponseContentType() const { return FResponseContentType; }
@@ -104,7 +109,7 @@ class THTTPReqResp : public IWebNode {
   std::string Agent = "Vorlen Sender SOAP 1.2";
   std::string UserName;
   std::string Password;
-  std::string Proxy;        // empty: the system's settings (http_proxy, https_proxy, no_proxy)
+  std::string Proxy;        // empty: the system's settings (Internet options; http_proxy, ...)
   std::string ProxyByPass;  // hosts separated by ';', ',' or blanks; "<local>" = loopback
   int ConnectTimeoutMs = 0;
   int SendTimeoutMs = 0;
@@ -123,35 +128,28 @@ class THTTPReqResp : public IWebNode {
   TCredentialsEvent OnCredentials;
 
  private:
+  // The HTTP client's state kept between calls; each backend defines its own.
+  struct TBackend;
+
   void OpenConnection();
-  // Writes the options of the handle that differ from what it already carries.
-  void ApplyConnectionOptions();
-  void BuildHeaders(TCurlHeaderList& headers) const;
-  // The request's header lines, built again only when what they are made of changed.
-  TCurlHeaderList& CurrentHeaders();
+  // The error-resolution step when no OnWinInetError handler decides: the platform's dialog,
+  // or OnCredentials where there is none.
+  uint32_t ResolveWithoutHandler(uint32_t code, THTTPRequest& request);
+  // The request's header lines in the order they go out, without CR LF.
+  std::vector<std::string> RequestHeaderLines() const;
   // The Content-Type line of a SOAP message, for the request and for a multipart root part.
   const char* XmlContentTypeLine() const;
+  // A body sent with one send call: size bytes of request from its position, in one buffer.
+  static std::vector<char> SinglePostBody(TStream& request, int64_t size);
+  // Records the response's content type and the boundary it carries.
+  void SetResponseContentType(const std::string& contentType);
   // The registry's access point for UDDIBindingKey, empty when it gives none.
   std::string LookUpAccessPoint();
 
-  TCurlEasy FConnection;
-  TCurlHandleState FHandleState;  // of FConnection
-  // What the request's header lines are made of: equal keys give equal lines.
-  struct THeaderKey {
-    TBodyKind Kind = TBodyKind::bkPlain;
-    std::string Action;
-    std::string Boundary;  // multipart bodies only
-    bool UTF8 = true;
-    TSOAPInvokeOptions Options;
-    bool operator==(const THeaderKey&) const = default;
-  };
-  // The cached header lines and what they were built from.
-  std::unique_ptr<TCurlHeaderList> FHeaders;
-  THeaderKey FHeadersKey;
+  std::unique_ptr<TBackend> FBackend;
   bool FURLGiven = false;
   std::string FURL;
   TEndpoint FEndpoint;
-  std::string FRequestURL;  // FEndpoint put together again, for libcurl
   TBodyKind FBodyKind = TBodyKind::bkPlain;
   std::string FMimeBoundary;
   std::string FResponseContentType;

@@ -19,7 +19,7 @@
 #include "app/qt/Tmain_f.h"
 #include "runtime/Exception.h"
 #include "proxy/HTTPRIO.h"
-#include "transport/HTTPRequest.h"
+#include "transport/CurlRequest.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -249,7 +249,7 @@ TEST(MainWindow, BindsThroughItsOwnProxyWithTheLongReceiveTimeout) {
 
   THTTPReqResp& node = rio->HTTPWebNode();
   ASSERT_TRUE(node.OnBeforePost);
-  THTTPRequest request(nullptr, "http://127.0.0.1:9/FileUploader/s");
+  TCurlRequest request(nullptr, "http://127.0.0.1:9/FileUploader/s");
   request.SetReceiveTimeoutMs(1000);
   node.OnBeforePost(node, request);
   EXPECT_EQ(request.ReceiveTimeoutMs(), 600000);

@@ -1,10 +1,5 @@
 #include "support/RawHttpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -16,47 +11,9 @@ namespace vorlen::test {
 
 namespace {
 
-// The transport honours the system's proxy variables; a proxy from the environment must not
-// carry these loopback requests anywhere else.
-const bool kSystemProxyCleared = [] {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                           "ALL_PROXY"})
-    ::unsetenv(name);
-  return true;
-}();
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-bool SendAll(int socket, const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-int BoundLoopbackSocket(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind failed");
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
-  return fd;
 }
 
 }  // namespace
@@ -89,26 +46,21 @@ std::string HttpResponse(int status, const std::string& reason, const std::strin
 
 TRawHttpServer::TRawHttpServer(THandler handler, bool record)
     : FHandler(std::move(handler)), FRecord(record) {
-  FListener = BoundLoopbackSocket(FPort);
-  if (::listen(FListener, 16) != 0) {
-    ::close(FListener);
-    throw std::runtime_error("listen failed");
-  }
+  FListener = LoopbackSocket(FPort, 16);
   FAcceptor = std::thread([this] { AcceptLoop(); });
 }
 
 TRawHttpServer::~TRawHttpServer() {
   FStopping = true;
-  ::shutdown(FListener, SHUT_RDWR);
-  ::close(FListener);
   FAcceptor.join();
+  CloseSocket(FListener);
   {
     std::lock_guard<std::mutex> lock(FLock);
-    for (TWorker& worker : FWorkers) ::shutdown(worker.Socket, SHUT_RDWR);
+    for (TWorker& worker : FWorkers) ShutdownSocket(worker.Socket);
   }
   for (TWorker& worker : FWorkers) {
     worker.Thread.join();
-    ::close(worker.Socket);
+    CloseSocket(worker.Socket);
   }
 }
 
@@ -123,11 +75,9 @@ std::vector<TRawRequest> TRawHttpServer::Requests() const {
 
 void TRawHttpServer::AcceptLoop() {
   while (!FStopping) {
-    const int socket = ::accept(FListener, nullptr, nullptr);
-    if (socket < 0) {
-      if (FStopping) return;
-      continue;
-    }
+    const TRawSocket socket = AcceptConnection(FListener, kWaitSliceMs);
+    if (socket == kNoSocket) continue;
+    SetReceiveWait(socket, kWaitSliceMs);
     const int connection = ++FConnections;
     ReapFinishedWorkers();
     std::lock_guard<std::mutex> lock(FLock);
@@ -154,15 +104,17 @@ void TRawHttpServer::ReapFinishedWorkers() {
   }
   for (TWorker& worker : finished) {
     worker.Thread.join();
-    ::close(worker.Socket);
+    CloseSocket(worker.Socket);
   }
 }
 
-void TRawHttpServer::Serve(int socket, int connection) {
+void TRawHttpServer::Serve(TRawSocket socket, int connection) {
   std::string pending;
   char buffer[65536];
   auto fill = [&]() {
-    const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+    int64_t n;
+    while ((n = ReceiveSome(socket, buffer, sizeof buffer)) == kWaitOver)
+      if (FStopping) return false;
     if (n <= 0) return false;
     pending.append(buffer, static_cast<size_t>(n));
     return true;
@@ -171,7 +123,7 @@ void TRawHttpServer::Serve(int socket, int connection) {
     size_t headEnd;
     while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos)
       if (!fill()) {
-        ::shutdown(socket, SHUT_RDWR);
+        ShutdownSocket(socket);
         return;
       }
     TRawRequest request;
@@ -201,7 +153,7 @@ void TRawHttpServer::Serve(int socket, int connection) {
   }
   // Closed only after this thread is joined (at the next accept or by the destructor), so that
   // no descriptor number is reused while the destructor may still shut it down.
-  ::shutdown(socket, SHUT_RDWR);
+  ShutdownSocket(socket);
 }
 
 TRawHttpServer::THandler Always(std::string bytes) {
@@ -210,20 +162,15 @@ TRawHttpServer::THandler Always(std::string bytes) {
 
 int UnusedLoopbackPort() {
   int port = 0;
-  const int fd = BoundLoopbackSocket(port);
-  ::close(fd);
+  CloseSocket(LoopbackSocket(port, 0));
   return port;
 }
 
 TDeafListener::TDeafListener() {
-  FSocket = BoundLoopbackSocket(FPort);
-  if (::listen(FSocket, 4) != 0) {
-    ::close(FSocket);
-    throw std::runtime_error("listen failed");
-  }
+  FSocket = LoopbackSocket(FPort, 4);
 }
 
-TDeafListener::~TDeafListener() { ::close(FSocket); }
+TDeafListener::~TDeafListener() { CloseSocket(FSocket); }
 
 std::string TDeafListener::URL(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(FPort) + path;

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/RawSocket.h"
+
 namespace vorlen::test {
 
 struct TRawRequest {
@@ -51,11 +53,11 @@ class TRawHttpServer {
 
  private:
   void AcceptLoop();
-  void Serve(int socket, int connection);
+  void Serve(TRawSocket socket, int connection);
 
   THandler FHandler;
   bool FRecord;
-  int FListener = -1;
+  TRawSocket FListener = kNoSocket;
   int FPort = 0;
   std::atomic<bool> FStopping{false};
   std::atomic<int> FConnections{0};
@@ -65,7 +67,7 @@ class TRawHttpServer {
   // One per accepted connection; a finished one is reaped at the next accept, so that a long
   // run with many connections (a benchmark) keeps neither threads nor descriptors.
   struct TWorker {
-    int Socket = -1;
+    TRawSocket Socket = kNoSocket;
     std::thread Thread;
     std::unique_ptr<std::atomic<bool>> Done;
   };
@@ -90,7 +92,7 @@ class TDeafListener {
   std::string URL(const std::string& path) const;
 
  private:
-  int FSocket = -1;
+  TRawSocket FSocket = kNoSocket;
   int FPort = 0;
 };
 

@@ -16,6 +16,7 @@
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
 #include "proxy/HTTPRIO.h"
+#include "transport/CurlRequest.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {
@@ -256,7 +257,7 @@ TEST(SendToolRun, BindsWithTheWindowsLongReceiveTimeout) {
   ASSERT_NE(rio, nullptr);
   THTTPReqResp& node = rio->HTTPWebNode();
   ASSERT_TRUE(node.OnBeforePost);
-  THTTPRequest request(nullptr, "http://127.0.0.1:9/s");
+  TCurlRequest request(nullptr, "http://127.0.0.1:9/s");
   request.SetReceiveTimeoutMs(60000);
   node.OnBeforePost(node, request);
   EXPECT_EQ(request.ReceiveTimeoutMs(), 600000);

@@ -1,17 +1,11 @@
 #include "TerminalView.h"
 
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
+#include <chrono>
 #include <iostream>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "TerminalInterrupt.h"
 #include "runtime/Format.h"
 #include "upload/OperatorTexts.h"
 #include "upload/ShownText.h"
@@ -20,52 +14,19 @@ namespace vorlen {
 
 namespace {
 
-// Presses of the run, never reset: the first asks for a stop, the second always ends the run.
-volatile std::sig_atomic_t gInterrupts = 0;
-volatile std::sig_atomic_t gNoteOnNewLine = 0;  // a progress bar may hold the current line
-bool gStopHandled = false;  // the first press has been acted on
-char gLeftover[4096] = "";  // removed by the second press; fixed storage for the handler
+// The first press has been acted on; the press itself stays counted.
+bool gStopHandled = false;
 
 // Pauses before the rounds of unattended retries: 1 s, doubled each round, at most 60 s.
 constexpr std::chrono::milliseconds kFirstRetryWait{1000};
 constexpr std::chrono::milliseconds kLongestRetryWait{60000};
 
-extern "C" void OnInterrupt(int) {
-  gInterrupts = gInterrupts + 1;
-  if (gInterrupts >= 2) {  // the second press ends the program at once
-#ifdef _WIN32
-    if (gLeftover[0] != '\0') _unlink(gLeftover);
-#else
-    if (gLeftover[0] != '\0') unlink(gLeftover);
-#endif
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
-    return;
-  }
-  std::signal(SIGINT, OnInterrupt);  // where a caught signal resets its handler
-  // The first press only asks for a stop, which waits for the next pumping point (the running
-  // service call may take minutes); say so, so that the operator knows a second press ends it.
-  // Only async-signal-safe calls here: a plain write of fixed bytes.
-#ifdef _WIN32
-  if (gNoteOnNewLine) _write(2, "\n", 1);
-  _write(2, InterruptNote, static_cast<unsigned>(sizeof InterruptNote - 1));
-#else
-  if (gNoteOnNewLine) (void)!write(2, "\n", 1);
-  (void)!write(2, InterruptNote, sizeof InterruptNote - 1);
-#endif
-}
-
 }  // namespace
 
 void TTerminalView::CatchInterrupt(bool errorIsTerminal, const std::string& leftover) {
-  gNoteOnNewLine = errorIsTerminal ? 1 : 0;
-  // A path too long for the buffer is left alone rather than cut into another name.
-  gLeftover[0] = '\0';
-  if (leftover.size() < sizeof gLeftover)
-    std::snprintf(gLeftover, sizeof gLeftover, "%s", leftover.c_str());
-  std::signal(SIGINT, OnInterrupt);
+  InstallInterruptHandler(errorIsTerminal, leftover);
 }
-bool TTerminalView::Interrupted() { return gInterrupts > 0; }
+bool TTerminalView::Interrupted() { return InterruptPending(); }
 
 void TTerminalView::Wait(std::chrono::milliseconds pause) {
   // In short steps, so that a Ctrl-C does not have to sit out the pause.

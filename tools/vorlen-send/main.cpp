@@ -1,11 +1,12 @@
 // vorlen-send: sends one file to the Vorlen upload service, as the window's send button does.
 #include <iostream>
-#include <string>
-#include <vector>
 
 #include "SendTool.h"
+#include "platform/Console.h"
 
 int main(int argc, char** argv) {
-  return vorlen::RunSendTool(std::vector<std::string>(argv + 1, argv + argc), std::cin, std::cout,
-                             std::cerr);
+  // Arguments as UTF-8 (from the UTF-16 command line on Windows), Cyrillic shown on a console.
+  vorlen::TConsoleOutput out(vorlen::TStdStream::ssOutput);
+  vorlen::TConsoleOutput err(vorlen::TStdStream::ssError);
+  return vorlen::RunSendTool(vorlen::CommandLineArguments(argc, argv), std::cin, out, err);
 }

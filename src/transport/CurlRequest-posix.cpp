@@ -1,4 +1,4 @@
-#include "transport/HTTPRequest.h"
+#include "transport/CurlRequest.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,21 +30,21 @@ bool IsAuthStatus(int status) { return status == 401 || status == 407; }
 
 }  // namespace
 
-THTTPRequest::THTTPRequest(CURL* handle, std::string url)
+TCurlRequest::TCurlRequest(CURL* handle, std::string url)
     : FHandle(handle), FURL(std::move(url)), FErrorBuffer(CURL_ERROR_SIZE + 1, '\0') {}
 
-void THTTPRequest::SetCredentials(const std::string& userName, const std::string& password) {
+void TCurlRequest::SetCredentials(const std::string& userName, const std::string& password) {
   FUserName = userName;
   FPassword = password;
 }
 
-void THTTPRequest::SetProxyCredentials(const std::string& userName,
+void TCurlRequest::SetProxyCredentials(const std::string& userName,
                                        const std::string& password) {
   FProxyUserName = userName;
   FProxyPassword = password;
 }
 
-void THTTPRequest::ApplyOptions(const TRequestBody& body) {
+void TCurlRequest::ApplyOptions(const TRequestBody& body) {
   CURL* h = FHandle;
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, FHeaders ? FHeaders->Get() : nullptr);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, FErrorBuffer.data());
@@ -70,14 +70,14 @@ void THTTPRequest::ApplyOptions(const TRequestBody& body) {
   curl_easy_setopt(h, CURLOPT_PROXYAUTH,
                    static_cast<long>(proxyUser ? CURLAUTH_ANY : CURLAUTH_BASIC));
 
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &THTTPRequest::HeaderCallback);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TCurlRequest::HeaderCallback);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &THTTPRequest::WriteCallback);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TCurlRequest::WriteCallback);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &THTTPRequest::ProgressCallback);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &TCurlRequest::ProgressCallback);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &THTTPRequest::PrereqCallback);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &TCurlRequest::PrereqCallback);
   curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
   curl_easy_setopt(h, CURLOPT_POST, 1L);
@@ -90,10 +90,10 @@ void THTTPRequest::ApplyOptions(const TRequestBody& body) {
     curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, bufferSize);
     if (FHandleState != nullptr) FHandleState->UploadBufferSize = bufferSize;
   }
-  curl_easy_setopt(h, CURLOPT_READFUNCTION, &THTTPRequest::ReadCallback);
+  curl_easy_setopt(h, CURLOPT_READFUNCTION, &TCurlRequest::ReadCallback);
   curl_easy_setopt(h, CURLOPT_READDATA, this);
   // An authentication round trip may need the body again.
-  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &THTTPRequest::SeekCallback);
+  curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TCurlRequest::SeekCallback);
   curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
   if (body.Data != nullptr || body.Size == 0) {
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.Data != nullptr ? body.Data : "");
@@ -103,7 +103,7 @@ void THTTPRequest::ApplyOptions(const TRequestBody& body) {
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Size));
 }
 
-CURLcode THTTPRequest::Perform(const TRequestBody& body, TResponseBody& response) {
+CURLcode TCurlRequest::Perform(const TRequestBody& body, TResponseBody& response) {
   FStatus = 0;
   FStatusText.clear();
   FContentType.clear();
@@ -131,7 +131,7 @@ CURLcode THTTPRequest::Perform(const TRequestBody& body, TResponseBody& response
   return code;
 }
 
-void THTTPRequest::RethrowPending() {
+void TCurlRequest::RethrowPending() {
   if (FPending) {
     std::exception_ptr pending = FPending;
     FPending = nullptr;
@@ -139,7 +139,7 @@ void THTTPRequest::RethrowPending() {
   }
 }
 
-std::string THTTPRequest::ErrorText(CURLcode code) const {
+std::string TCurlRequest::ErrorText(CURLcode code) const {
   if (FTimedOut) return "The operation timed out";
   std::string text(FErrorBuffer.data());
   if (text.empty()) text = curl_easy_strerror(code);
@@ -147,8 +147,8 @@ std::string THTTPRequest::ErrorText(CURLcode code) const {
   return text;
 }
 
-size_t THTTPRequest::HeaderCallback(char* data, size_t size, size_t count, void* self) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+size_t TCurlRequest::HeaderCallback(char* data, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<TCurlRequest*>(self);
   const size_t length = size * count;
   // Nothing may unwind through libcurl: a failure is kept and the transfer ends.
   try {
@@ -159,7 +159,7 @@ size_t THTTPRequest::HeaderCallback(char* data, size_t size, size_t count, void*
   }
 }
 
-bool THTTPRequest::HeaderLine(const std::string& line) {
+bool TCurlRequest::HeaderLine(const std::string& line) {
   FResponseStarted = true;
   MarkActivity();
 
@@ -210,8 +210,8 @@ bool THTTPRequest::HeaderLine(const std::string& line) {
   return true;
 }
 
-size_t THTTPRequest::WriteCallback(char* data, size_t size, size_t count, void* self) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+size_t TCurlRequest::WriteCallback(char* data, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<TCurlRequest*>(self);
   const size_t length = size * count;
   request.MarkActivity();
   if (request.StatusIsError()) return length;  // an authentication round's page
@@ -224,8 +224,8 @@ size_t THTTPRequest::WriteCallback(char* data, size_t size, size_t count, void* 
   return length;
 }
 
-size_t THTTPRequest::ReadCallback(char* buffer, size_t size, size_t count, void* self) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+size_t TCurlRequest::ReadCallback(char* buffer, size_t size, size_t count, void* self) {
+  auto& request = *static_cast<TCurlRequest*>(self);
   const TRequestBody& body = *request.FBody;
   // libcurl's buffer takes several blocks; each block is read and reported on its own, so the
   // socket sees fewer, larger writes while the stream is still read block by block.
@@ -248,8 +248,8 @@ size_t THTTPRequest::ReadCallback(char* buffer, size_t size, size_t count, void*
   }
 }
 
-int THTTPRequest::SeekCallback(void* self, curl_off_t offset, int origin) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+int TCurlRequest::SeekCallback(void* self, curl_off_t offset, int origin) {
+  auto& request = *static_cast<TCurlRequest*>(self);
   // A body sent in one piece is rewound by libcurl itself.
   if (origin != SEEK_SET || request.FBody == nullptr || request.FBody->Stream == nullptr)
     return CURL_SEEKFUNC_CANTSEEK;
@@ -261,16 +261,16 @@ int THTTPRequest::SeekCallback(void* self, curl_off_t offset, int origin) {
   }
 }
 
-int THTTPRequest::PrereqCallback(void* self, char*, char*, int, int) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+int TCurlRequest::PrereqCallback(void* self, char*, char*, int, int) {
+  auto& request = *static_cast<TCurlRequest*>(self);
   request.FConnected = true;
   request.MarkActivity();
   return CURL_PREREQFUNC_OK;
 }
 
-int THTTPRequest::ProgressCallback(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
+int TCurlRequest::ProgressCallback(void* self, curl_off_t, curl_off_t dlNow, curl_off_t,
                                    curl_off_t ulNow) {
-  auto& request = *static_cast<THTTPRequest*>(self);
+  auto& request = *static_cast<TCurlRequest*>(self);
   if (!request.FConnected) return 0;  // the connect time-out is libcurl's own
   if (ulNow != request.FLastUp || dlNow != request.FLastDown) {
     request.FLastUp = ulNow;

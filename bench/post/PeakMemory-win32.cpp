@@ -1,0 +1,11 @@
+#include <windows.h>
+#include <psapi.h>
+
+#include "PeakMemory.h"
+
+int64_t PeakMemoryBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<int64_t>(counters.PeakWorkingSetSize);
+}
