@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "platform/SettingsDir.h"
-#include "support/EnvGuard.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 
 using namespace vorlen;

@@ -5,9 +5,7 @@
 
 namespace vorlen::test {
 
-namespace {
-
-void Set(const std::string& name, const std::optional<std::string>& value) {
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
 #ifdef _WIN32
   _putenv_s(name.c_str(), value ? value->c_str() : "");
 #else
@@ -18,14 +16,12 @@ void Set(const std::string& name, const std::optional<std::string>& value) {
 #endif
 }
 
-}  // namespace
-
 TScopedEnv::TScopedEnv(std::string name, std::optional<std::string> value)
     : FName(std::move(name)) {
   if (const char* old = std::getenv(FName.c_str())) FOld = old;
-  Set(FName, value);
+  SetEnv(FName, value);
 }
 
-TScopedEnv::~TScopedEnv() { Set(FName, FOld); }
+TScopedEnv::~TScopedEnv() { SetEnv(FName, FOld); }
 
 }  // namespace vorlen::test
