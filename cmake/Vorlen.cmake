@@ -32,8 +32,8 @@ function(vorlen_test name)
     return()
   endif()
   add_executable(${name}_tests ${sources})
-  target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(${name}_tests PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name}_tests PRIVATE ${ARGN} vorlen_test_support GTest::gtest GTest::gmock
+    GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     # Every process under Wine costs a Wine start: one test per suite, not one per case.
     # Wine takes the ANSI code page and the user's locale from LC_ALL: a Bulgarian Windows.

@@ -3,13 +3,25 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
+
+#include "server/Descriptors.h"
 
 namespace vorlen {
 
-// Writes the sources one after another into target (created or truncated). Raises Exception
-// naming the file that could not be read or written; target is then incomplete, and the caller
-// removes it.
+struct TSourceFile {
+  TFd Fd;
+  std::string Name;  // for messages
+};
+
+// Writes the sources one after another to out from its current offset. Raises Exception naming
+// the file that could not be read or written.
+void AppendFiles(const std::vector<TSourceFile>& sources, const TFd& out,
+                 const std::string& outName);
+
+// The same for files given by path: target is created or truncated; on failure it is
+// incomplete, and the caller removes it.
 void ConcatenateFiles(const std::vector<std::filesystem::path>& sources,
                       const std::filesystem::path& target);
 

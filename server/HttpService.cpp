@@ -1,10 +1,13 @@
 #include "server/HttpService.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <charconv>
-#include <chrono>
-#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "platform/Paths.h"
 #include "runtime/Format.h"
@@ -17,193 +20,345 @@ const char* const kWsdlPath = "/FileUploader/Sender_Server.dll/wsdl/ISenderServi
 
 namespace {
 
-// httplib routes by regular expression; the paths hold dots.
-std::string ExactPattern(const std::string& path) {
-  std::string pattern;
-  for (char c : path) {
-    if (c == '.') pattern += '\\';
-    pattern += c;
-  }
-  return pattern;
+const char* const kTextContentType = "text/plain; charset=utf-8";
+
+// host and port of a socket address as text; port 0 leaves the port out.
+std::string AddressText(const sockaddr* address, bool withPort) {
+  if (address == nullptr) return "-";
+  const socklen_t length =
+      address->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  char host[NI_MAXHOST] = "-";
+  char port[NI_MAXSERV] = "0";
+  getnameinfo(address, length, host, sizeof host, port, sizeof port,
+              NI_NUMERICHOST | NI_NUMERICSERV);
+  if (!withPort) return host;
+  return Format(address->sa_family == AF_INET6 ? "[%s]:%s" : "%s:%s", host, port);
 }
 
-std::string Peer(const httplib::Request& request) {
-  const bool ipv6 = request.remote_addr.find(':') != std::string::npos;
-  return Format(ipv6 ? "[%s]:%d" : "%s:%d", request.remote_addr.c_str(), request.remote_port);
+const sockaddr* ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  return info == nullptr ? nullptr : info->client_addr;
 }
 
-// The Content-Length the client announced: 0 when there is none or it is not a number, the
-// largest value when it does not even fit in 64 bits.
-uint64_t DeclaredLength(const httplib::Request& request) {
-  const std::string declared = request.get_header_value("Content-Length");
+std::string HeaderValue(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// Every value of a header that may come more than once.
+std::vector<std::string> HeaderValues(MHD_Connection* connection, const char* name) {
+  struct TQuery {
+    const char* Name;
+    std::vector<std::string> Values;
+  } query{name, {}};
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* cls, enum MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+        auto* q = static_cast<TQuery*>(cls);
+        if (strcasecmp(key, q->Name) == 0) q->Values.emplace_back(value ? value : "");
+        return MHD_YES;
+      },
+      &query);
+  return query.Values;
+}
+
+// The announced body length: -1 when none was announced, -2 when the text is not a
+// decimal number, INT64_MAX when it does not fit.
+int64_t AnnouncedLength(const std::string& text) {
+  if (text.empty()) return -1;
   uint64_t length = 0;
-  const char* end = declared.data() + declared.size();
-  const auto [ptr, ec] = std::from_chars(declared.data(), end, length);
-  if (ec == std::errc::result_out_of_range) return UINT64_MAX;
-  return ec == std::errc() && ptr == end ? length : 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, length);
+  if (ec == std::errc::result_out_of_range) return INT64_MAX;
+  if (ec != std::errc() || ptr != end) return -2;
+  return length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
 }
 
 }  // namespace
+
+// What one request carries from its head to its answer.
+struct THttpService::TRequest {
+  TRoute Route = rtNotFound;
+  std::string Peer;     // address and port, for the log
+  std::string Address;  // address alone, for per-peer limits
+  std::string Line;     // method and path, for the log of refusals
+  TMemoryStream Body;
+  int64_t Limit = 0;      // most body bytes held
+  bool TooLarge = false;  // the body ran past the limit; the rest is dropped
+  int64_t Dropped = 0;
+  bool Answered = false;
+};
+
+struct THttpCallbacks {
+  static MHD_Result Access(void* cls, MHD_Connection* connection, const char* url,
+                           const char* method, const char*, const char* data, size_t* size,
+                           void** context) {
+    auto& self = *static_cast<THttpService*>(cls);
+    if (*context == nullptr) {
+      return self.BeginRequest(connection, url, method, context) ? MHD_YES : MHD_NO;
+    }
+    auto& request = *static_cast<THttpService::TRequest*>(*context);
+    if (request.Answered) {
+      *size = 0;  // a refused body is not read; the connection closes after the answer
+      return MHD_YES;
+    }
+    if (*size > 0) {
+      const bool ok = self.ReceiveBody(connection, request, data, *size);
+      *size = 0;
+      return ok ? MHD_YES : MHD_NO;
+    }
+    request.Answered = true;
+    bool ok;
+    if (request.TooLarge) {
+      ok = self.RefuseBody(connection, request);
+    } else {
+      self.FWatch->Answering(connection);
+      ok = request.Route == THttpService::rtSoap ? self.ServeSoap(connection, request)
+                                                 : self.ServeWsdl(connection, request);
+    }
+    return ok ? MHD_YES : MHD_NO;
+  }
+
+  static void Completed(void* cls, MHD_Connection* connection, void** context,
+                        MHD_RequestTerminationCode reason) {
+    auto& self = *static_cast<THttpService*>(cls);
+    std::unique_ptr<THttpService::TRequest> request(
+        static_cast<THttpService::TRequest*>(*context));
+    *context = nullptr;
+    if (request && !request->Answered && reason != MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN) {
+      // The peer went away (or was closed for being slow) before its body was complete: what
+      // came is not taken for the request.
+      self.FLog.Write(request->Peer, "", "", "HTTP 400: incomplete request body");
+    }
+    self.FWatch->Answered(connection);
+  }
+
+  static void Connection(void* cls, MHD_Connection* connection, void**,
+                         MHD_ConnectionNotificationCode code) {
+    auto& self = *static_cast<THttpService*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+      self.FWatch->Closed(connection);
+      return;
+    }
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    self.FWatch->Opened(connection, info == nullptr ? -1 : info->connect_fd,
+                        AddressText(ClientAddress(connection), true));
+  }
+};
 
 THttpService::THttpService(const TServiceOptions& options,
                            std::function<void(const std::string&)> logSink)
     : FOptions(options),
       FLog(std::move(logSink)),
-      FSenderServer(FsPathFromUtf8(options.Root),
-                    TServiceLimits{options.MaxParts, options.MaxDelivered, options.MaxSessions}),
-      FEndpoint(FSenderServer),
-      FHttp(std::make_unique<httplib::Server>()) {
-  const size_t threads = static_cast<size_t>(FOptions.Threads);
-  FHttp->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  FHttp->set_read_timeout(FOptions.TimeoutSeconds, 0);
-  FHttp->set_write_timeout(FOptions.TimeoutSeconds, 0);
-  FHttp->set_payload_max_length(static_cast<size_t>(FOptions.MaxBody));
-  // Answers go out as a header write and a body write; with Nagle's algorithm the second waits
-  // for the client's delayed acknowledgement, costing tens of milliseconds per call.
-  FHttp->set_tcp_nodelay(true);
-  // A client keeps its connection for a whole send; an idle one gives its worker back after
-  // the keep-alive time-out, short because the pool is small and a waiting client gets no
-  // answer until a worker is free.
-  FHttp->set_keep_alive_max_count(100);
-  FHttp->set_keep_alive_timeout(FOptions.KeepAliveSeconds);
-  // httplib's default also sets SO_REUSEPORT, which would let a second service bind the same
-  // port and take half of the requests into another root. A taken port must be an error.
-  FHttp->set_socket_options([](auto sock) {
-    int yes = 1;
-#ifdef _WIN32
-    setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
-               sizeof yes);
-#else
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
-  });
-
-  // A body announced larger than the limit is refused before any of it is read; left to
-  // httplib, the whole announced length would be read and thrown away first, holding a worker
-  // for as long as the client cares to send.
-  FHttp->set_pre_routing_handler([this](const httplib::Request& request,
-                                        httplib::Response& response) {
-    if (DeclaredLength(request) <= static_cast<uint64_t>(FOptions.MaxBody)) {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    RefuseOversized(request, response);
-    return httplib::Server::HandlerResponse::Handled;
-  });
-
-  FHttp->Post(ExactPattern(kSoapPath), [this](const httplib::Request& request,
-                                              httplib::Response& response,
-                                              const httplib::ContentReader& reader) {
-    // The body is collected up to the limit and no further, whatever the client announced.
-    // Room for the announced length (already checked against the limit) is taken at once, so
-    // that a part's bytes are not copied again each time the buffer grows.
-    TMemoryStream body;
-    if (const uint64_t declared = DeclaredLength(request);
-        declared > 0 && declared <= static_cast<uint64_t>(FOptions.MaxBody)) {
-      body.SetSize(static_cast<int64_t>(declared));
-    }
-    int64_t received = 0;
-    bool tooLarge = false;
-    const bool complete = reader([&](const char* data, size_t length) {
-      if (received + static_cast<int64_t>(length) > FOptions.MaxBody) {
-        tooLarge = true;
-        return false;
-      }
-      body.WriteBuffer(data, static_cast<int64_t>(length));
-      received += static_cast<int64_t>(length);
-      return true;
-    });
-    // A body shorter than announced leaves no stale bytes behind it.
-    body.SetSize(received);
-    if (tooLarge || (!complete && response.status == 413)) {
-      RefuseOversized(request, response);
-      return;
-    }
-    if (!complete) {
-      response.status = 400;
-      response.set_header("Connection", "close");
-      response.set_content("Incomplete request body\n", "text/plain; charset=utf-8");
-      FLog.Write(Peer(request), "", "", "HTTP 400");
-      return;
-    }
-    body.SetPosition(0);
-    TSoapReply reply = FEndpoint.Handle(request.get_header_value("Content-Type"),
-                                        request.get_header_value("SOAPAction"), body);
-    response.status = reply.Status;
-    response.set_content(std::move(reply.Body), reply.ContentType.c_str());
-    FLog.Write(Peer(request), reply.Session, reply.Operation, reply.Outcome);
-  });
-
-  FHttp->Get(ExactPattern(kWsdlPath), [this](const httplib::Request& request,
-                                             httplib::Response& response) {
-    response.set_content(SenderServiceWsdl(Url()), "text/xml; charset=\"utf-8\"");
-    FLog.Write(Peer(request), "", "WSDL", "200");
-  });
-
-  // Unknown paths, methods and requests httplib refuses itself (413, 400, ...).
-  FHttp->set_error_handler([this](const httplib::Request& request, httplib::Response& response) {
-    if (!response.body.empty()) return;  // an answer of the handlers above, logged there
-    response.set_content(Format("HTTP %d\n", response.status), "text/plain; charset=utf-8");
-    FLog.Write(Peer(request), "", TRequestLog::Field(request.method + " " + request.path, 120),
-               Format("HTTP %d", response.status));
-  });
-  FHttp->set_exception_handler([this](const httplib::Request& request,
-                                      httplib::Response& response, std::exception_ptr error) {
-    std::string text = "unknown error";
-    try {
-      if (error) std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      text = e.what();
-    } catch (...) {
-    }
-    response.status = 500;
-    response.set_content("Internal service error\n", "text/plain; charset=utf-8");
-    FLog.Write(Peer(request), "", request.path, "HTTP 500: " + text);
-  });
+      FSenderServer(FsPathFromUtf8(options.Root), ServiceLimitsOf(options)),
+      FEndpoint(FSenderServer) {
+  FSenderServer.OnRefusal = [this](const std::string& session, const std::string& operation,
+                                   const std::string& reason) {
+    FLog.Write("-", session, operation, "false: " + TRequestLog::Field(reason));
+  };
 }
 
-void THttpService::RefuseOversized(const httplib::Request& request,
-                                   httplib::Response& response) {
-  response.status = 413;
-  // The rest of the body is never read, so the connection cannot carry another request.
-  response.set_header("Connection", "close");
-  response.set_content(Format("Request body larger than %lld bytes\n",
-                              static_cast<long long>(FOptions.MaxBody)),
-                       "text/plain; charset=utf-8");
-  FLog.Write(Peer(request), "", "", "HTTP 413");
+THttpService::~THttpService() { Stop(); }
+
+bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, const char* method,
+                                void** context) {
+  FWatch->HeadReceived(connection);
+  auto request = std::make_unique<TRequest>();
+  const sockaddr* address = ClientAddress(connection);
+  request->Peer = AddressText(address, true);
+  request->Address = AddressText(address, false);
+  request->Line = TRequestLog::Field(std::string(method) + " " + url, 120);
+  const bool post = strcmp(method, MHD_HTTP_METHOD_POST) == 0;
+  const bool get = strcmp(method, MHD_HTTP_METHOD_GET) == 0;
+  if (post && strcmp(url, kSoapPath) == 0) request->Route = rtSoap;
+  if (get && strcmp(url, kWsdlPath) == 0) request->Route = rtWsdl;
+  TRequest& current = *request;
+  *context = request.release();
+
+  if (current.Route == rtNotFound) {
+    current.Answered = true;
+    FWatch->Answering(connection);
+    FLog.Write(current.Peer, "", current.Line, "HTTP 404");
+    return Answer(connection, MHD_HTTP_NOT_FOUND, kTextContentType, "HTTP 404\n", false);
+  }
+  // Two lengths let a proxy in front and this service frame the body differently: a request
+  // could hide inside another.
+  const std::vector<std::string> lengths = HeaderValues(connection, "Content-Length");
+  for (const std::string& other : lengths) {
+    if (other != lengths.front()) {
+      current.Answered = true;
+      return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                    "Conflicting Content-Length headers\n");
+    }
+  }
+  const int64_t announced = AnnouncedLength(lengths.empty() ? std::string() : lengths.front());
+  if (announced == -2) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST, "Malformed Content-Length\n");
+  }
+  // A body announced larger than the limit is refused before any of it is read.
+  if (announced > FOptions.MaxBody) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
+  }
+  // A plain envelope has a far smaller limit of its own: answered without reading the rest.
+  const int64_t own =
+      TSoapEndpoint::BodyLimit(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE));
+  current.Limit = own >= 0 ? std::min(own, FOptions.MaxBody) : FOptions.MaxBody;
+  if (announced > current.Limit) {
+    current.Answered = true;
+    return RefuseBody(connection, current);
+  }
+  return true;
 }
 
-THttpService::~THttpService() {
-  Stop();
-  if (FThread.joinable()) FThread.join();
+bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, const char* data,
+                               size_t size) {
+  FWatch->BodyReceived(connection, static_cast<int64_t>(size));
+  // Without an announced length (chunked) the limit holds as the data comes. The answer can
+  // only go out once the body has ended, so the rest is read and dropped, but not for ever.
+  if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
+    request.TooLarge = true;
+    request.Body.Clear();
+    request.Dropped += static_cast<int64_t>(size);
+    if (request.Dropped <= FOptions.MaxBody) return true;
+    FLog.Write(request.Peer, "", "", "closed: " + TooLargeText());
+    request.Answered = true;
+    return false;
+  }
+  // The buffer grows with what arrives, never with what was announced.
+  request.Body.WriteBuffer(data, static_cast<int64_t>(size));
+  return true;
+}
+
+std::string THttpService::TooLargeText() const {
+  return Format("Request body larger than %lld bytes\n", static_cast<long long>(FOptions.MaxBody));
+}
+
+bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
+  if (request.Limit == FOptions.MaxBody) {
+    return Refuse(connection, request.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
+  }
+  FWatch->Answering(connection);
+  const TSoapReply reply = TSoapEndpoint::EnvelopeTooLarge();
+  FLog.Write(request.Peer, "", "", reply.Outcome);
+  return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
+}
+
+bool THttpService::ServeSoap(MHD_Connection* connection, TRequest& request) {
+  request.Body.SetPosition(0);
+  const TSoapReply reply =
+      FEndpoint.Handle(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE),
+                       HeaderValue(connection, "SOAPAction"), request.Body, request.Address);
+  request.Body.Clear();
+  FLog.Write(request.Peer, reply.Session, reply.Operation, reply.Outcome);
+  return Answer(connection, reply.Status, reply.ContentType, reply.Body, false);
+}
+
+bool THttpService::ServeWsdl(MHD_Connection* connection, TRequest& request) {
+  FLog.Write(request.Peer, "", "WSDL", "200");
+  return Answer(connection, MHD_HTTP_OK, kSoapContentType, SenderServiceWsdl(Url()), false);
+}
+
+bool THttpService::Answer(MHD_Connection* connection, int status, const std::string& contentType,
+                          const std::string& body, bool close) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return false;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType.c_str());
+  // The rest of a refused body is never read, so the connection cannot carry another request.
+  if (close) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status),
+                                               response);
+  MHD_destroy_response(response);
+  return queued == MHD_YES;
+}
+
+bool THttpService::Refuse(MHD_Connection* connection, const std::string& peer, int status,
+                          const std::string& text) {
+  FWatch->Answering(connection);
+  FLog.Write(peer, "", "", Format("HTTP %d", status));
+  return Answer(connection, status, kTextContentType, text, true);
 }
 
 int THttpService::Bind() {
-  if (FOptions.Port == 0) {
-    FPort = FHttp->bind_to_any_port(FOptions.Host);
-  } else {
-    FPort = FHttp->bind_to_port(FOptions.Host, FOptions.Port) ? FOptions.Port : -1;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(FOptions.Port);
+  const auto failure = [&] {
+    return Exception(Format("Cannot listen on %s port %d", FOptions.Host.c_str(), FOptions.Port));
+  };
+  if (getaddrinfo(FOptions.Host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
+    throw failure();
   }
-  if (FPort <= 0) {
-    throw Exception(Format("Cannot listen on %s port %d", FOptions.Host.c_str(), FOptions.Port));
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
+
+  FWatch = std::make_unique<TConnectionWatch>(
+      TConnectionDeadlines{std::chrono::seconds(FOptions.HeadSeconds),
+                           std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate},
+      [](int socket) {
+        if (socket >= 0) shutdown(socket, SHUT_RDWR);
+      },
+      [this](const std::string& peer, const std::string& why) {
+        FLog.Write(peer, "", "", "closed: " + why);
+      });
+  unsigned flags = MHD_USE_POLL_INTERNAL_THREAD;
+  if (found->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
+  FDaemon = MHD_start_daemon(
+      flags, static_cast<uint16_t>(FOptions.Port), nullptr, nullptr, &THttpCallbacks::Access,
+      this, MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
+      static_cast<unsigned>(FOptions.Threads), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      static_cast<size_t>(FOptions.MaxHead), MHD_OPTION_CONNECTION_LIMIT,
+      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      static_cast<unsigned>(FOptions.PerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
+      &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION,
+      &THttpCallbacks::Connection, this, MHD_OPTION_END);
+  if (FDaemon == nullptr) {
+    FWatch.reset();
+    throw failure();
   }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(FDaemon, MHD_DAEMON_INFO_BIND_PORT);
+  FPort = info == nullptr ? FOptions.Port : info->port;
   return FPort;
 }
 
-void THttpService::Run() { FHttp->listen_after_bind(); }
+void THttpService::Start() { Bind(); }
 
-void THttpService::Start() {
-  Bind();
-  FRunEnded = false;
-  FThread = std::thread([this] {
-    Run();
-    FRunEnded = true;
-  });
-  while (!FHttp->is_running() && !FRunEnded) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+void THttpService::Run() {
+  std::unique_lock<std::mutex> lock(FStateLock);
+  FStateChanged.wait(lock, [this] { return FStopRequested; });
 }
 
-void THttpService::Stop() { FHttp->stop(); }
+void THttpService::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FStopRequested = true;
+  }
+  FStateChanged.notify_all();
+  {
+    std::lock_guard<std::mutex> guard(FStopLock);
+    if (FWatch) FWatch->Stop();
+    // Closes every connection; returns once the requests being handled have ended.
+    if (FDaemon != nullptr) MHD_stop_daemon(FDaemon);
+    FDaemon = nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> guard(FStateLock);
+    FStopped = true;
+  }
+  FStateChanged.notify_all();
+}
+
+bool THttpService::WaitStopped(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(FStateLock);
+  return FStateChanged.wait_for(lock, timeout, [this] { return FStopped; });
+}
 
 std::string THttpService::BaseUrl() const {
   const bool ipv6 = FOptions.Host.find(':') != std::string::npos;

@@ -1,23 +1,25 @@
-// vorlen-service's HTTP side on cpp-httplib: the SOAP address (POST), the WSDL address (GET),
-// 404 for everything else, one log line per request.
+// vorlen-service's HTTP side on GNU libmicrohttpd: the SOAP address (POST), the WSDL address
+// (GET), 404 for everything else, one log line per request. Event-driven workers, so a slow or
+// idle connection holds a socket but never a worker; every connection's memory, count and time
+// are bounded (see TServiceOptions).
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 
+#include "server/ConnectionWatch.h"
 #include "server/RequestLog.h"
 #include "server/SenderServer.h"
 #include "server/ServiceOptions.h"
 #include "server/SoapEndpoint.h"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace vorlen {
 
@@ -31,17 +33,21 @@ class THttpService {
                         std::function<void(const std::string&)> logSink = nullptr);
   THttpService(const THttpService&) = delete;
   THttpService& operator=(const THttpService&) = delete;
-  ~THttpService();  // stops and joins
+  ~THttpService();  // stops, waiting for busy requests
 
-  // Binds the listening socket (port 0 picks a free one) and returns the port. Raises Exception
-  // when the address cannot be bound.
+  // Binds the listening socket (port 0 picks a free one), starts serving and returns the port.
+  // Raises Exception when the address cannot be bound.
   int Bind();
-  // Serves until Stop(); Bind() must have succeeded.
+  // Blocks until Stop() is called; Bind() must have succeeded.
   void Run();
-  // Bind() and Run() on a thread of its own; returns once the service accepts connections.
+  // Bind(); the service serves on threads of its own.
   void Start();
-  // Ends Run() (or the thread of Start()); safe from any thread, and more than once.
+  // Stops accepting, closes every connection and waits for the requests being handled; safe
+  // from any thread but a request's own, and more than once.
   void Stop();
+  // Waits up to timeout for a Stop() begun elsewhere to finish; false when requests are still
+  // being handled then.
+  bool WaitStopped(std::chrono::milliseconds timeout);
 
   int Port() const { return FPort; }
   // http://HOST:PORT + kSoapPath
@@ -49,17 +55,42 @@ class THttpService {
   TSenderServer& Server() { return FSenderServer; }
 
  private:
+  struct TRequest;
+  enum TRoute { rtSoap, rtWsdl, rtNotFound };
+
+  // The server's callbacks, each handing over to the members below.
+  friend struct THttpCallbacks;
+
+  // First call of a request, once its head is in: route, and refuse what must not be read.
+  bool BeginRequest(MHD_Connection* connection, const char* url, const char* method,
+                    void** context);
+  bool ReceiveBody(MHD_Connection* connection, TRequest& request, const char* data, size_t size);
+  // A body over its limit: 413, or the envelope's own fault.
+  bool RefuseBody(MHD_Connection* connection, TRequest& request);
+  bool ServeSoap(MHD_Connection* connection, TRequest& request);
+  bool ServeWsdl(MHD_Connection* connection, TRequest& request);
+  bool Answer(MHD_Connection* connection, int status, const std::string& contentType,
+              const std::string& body, bool close);
+  // A plain-text refusal that ends the connection, logged.
+  bool Refuse(MHD_Connection* connection, const std::string& peer, int status,
+              const std::string& text);
+
+  std::string TooLargeText() const;
   std::string BaseUrl() const;
-  void RefuseOversized(const httplib::Request& request, httplib::Response& response);
 
   TServiceOptions FOptions;
   TRequestLog FLog;
   TSenderServer FSenderServer;
   TSoapEndpoint FEndpoint;
-  std::unique_ptr<httplib::Server> FHttp;
-  std::thread FThread;
-  std::atomic<bool> FRunEnded{false};
+  std::unique_ptr<TConnectionWatch> FWatch;
+  MHD_Daemon* FDaemon = nullptr;
   int FPort = -1;
+
+  std::mutex FStopLock;  // held while the daemon stops
+  std::mutex FStateLock;
+  std::condition_variable FStateChanged;
+  bool FStopRequested = false;
+  bool FStopped = false;
 };
 
 }  // namespace vorlen

@@ -1,19 +1,20 @@
 #include "server/SenderServer.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
+#include <system_error>
 #include <vector>
 
 #include "archive/ArchiveReader.h"
 #include "checksum/Checksum.h"
 #include "platform/Paths.h"
-#include "platform/TempFiles.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "server/FileConcat.h"
 #include "server/FileNames.h"
-#include "server/RemoveGuard.h"
-#include "server/SessionId.h"
 
 namespace fs = std::filesystem;
 
@@ -21,9 +22,10 @@ namespace vorlen {
 
 namespace {
 
-constexpr const char* kDetailsFileName = "sendDetails.txt";
 // A whole part in one read.
 constexpr int64_t kCrcBlock = 256 * 1024;
+// What any archive may unpack to, whatever its size: the unpack ratio matters for large ones.
+constexpr int64_t kUnzipAllowance = int64_t{1} << 20;
 
 uint32_t FileCrc(const fs::path& path) {
   TFileStream file(Utf8FromFsPath(path), TFileStream::fmOpenRead);
@@ -53,36 +55,34 @@ bool ParseHash(const std::string& text, uint32_t& value) {
   return true;
 }
 
-// Moves a complete file into place, replacing an older one. Falls back to a copy beside the
-// target when the source lies on another file system.
-void MoveInto(const fs::path& source, const fs::path& target) {
-  std::error_code error;
-  fs::rename(source, target, error);
-  if (!error) return;
-  const fs::path copy =
-      FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(target.parent_path()), ".move"));
-  TRemoveGuard guard(copy);
-  fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
-  fs::rename(copy, target);
-  guard.Keep();
-  fs::remove(source, error);
+// Moves a complete received file into target as name, replacing an older one. Falls back to a
+// copy through work when the file lies on another file system.
+void MoveInto(const fs::path& received, const TDirFd& target, const std::string& name,
+              const TDirFd& work) {
+  if (target.RenameFrom(received, name)) return;
+  std::vector<TSourceFile> sources;
+  std::optional<TFd> fd =
+      TDirFd::OpenPath(received.parent_path()).OpenRead(Utf8FromFsPath(received.filename()));
+  if (!fd) throw Exception(Format("Cannot read %s", Utf8FromFsPath(received).c_str()));
+  sources.push_back(TSourceFile{std::move(*fd), Utf8FromFsPath(received)});
+  TPendingFile copy(work, kPendingPrefix);
+  AppendFiles(sources, copy.Fd(), copy.Name());
+  copy.Commit(target, name);
+  std::error_code ignored;
+  fs::remove(received, ignored);
 }
 
-// Only plain files count: a link in a session folder must not pull in a file from elsewhere.
-bool IsPlainFile(const fs::path& path) {
-  std::error_code error;
-  return fs::symlink_status(path, error).type() == fs::file_type::regular;
+// The size of the plain file name in folder; 0 when there is none.
+int64_t FileSize(const TDirFd& folder, const std::string& name) {
+  const std::optional<TDirEntry> entry = folder.Stat(name);
+  return entry && entry->IsFile ? entry->Size : 0;
 }
 
-// Bytes in the session's delivery folder, leaving out the files that are about to be replaced.
-int64_t DeliveredBytes(const TSession& session, const std::vector<fs::path>& replaced) {
+// Bytes in a delivery folder, leaving out the files that are about to be replaced or moved.
+int64_t DeliveredBytes(const TDirFd& delivered, const std::set<std::string>& leaving) {
   int64_t total = 0;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(session.DeliveredDir(), error)) {
-    if (!IsPlainFile(entry.path())) continue;
-    bool replacing = false;
-    for (const fs::path& path : replaced) replacing = replacing || entry.path() == path;
-    if (!replacing) total += static_cast<int64_t>(entry.file_size());
+  for (const TDirEntry& entry : delivered.List()) {
+    if (entry.IsFile && leaving.count(entry.Name) == 0) total += entry.Size;
   }
   return total;
 }
@@ -95,137 +95,228 @@ std::string FoldCase(const std::string& name) {
   return folded;
 }
 
+// The bounds of one unpacking, checked on the archive's entry list before anything is written:
+// how many files it makes, and how far it expands.
+// The reader refuses, before it writes or holds anything, an archive with more members or more
+// unpacked bytes than the service allows; that is the service's limit, not a damaged archive.
+std::unique_ptr<TArchiveReader> OpenWithinLimits(const std::string& path, int64_t archiveBytes,
+                                                 const TServiceLimits& limits) {
+  TArchiveLimits bounds;
+  bounds.MaxMembers = static_cast<uint64_t>(std::max<int64_t>(limits.MaxUnzipFiles, 0));
+  bounds.MaxExtractedBytes =
+      static_cast<uint64_t>(std::max(kUnzipAllowance, archiveBytes * limits.MaxUnzipRatio));
+  try {
+    return std::make_unique<TArchiveReader>(path, bounds);
+  } catch (const EArchiveLimit& e) {
+    throw EStorageLimit(e.Message());
+  }
+}
+
 }  // namespace
 
 TSenderServer::TSenderServer(const fs::path& root, TServiceLimits limits)
-    : FStore(root, limits.MaxSessions), FLimits(limits) {}
+    : FStore(root, limits), FLimits(limits) {}
+
+TSenderServer::TAccess TSenderServer::Enter(std::shared_ptr<TSession> session) {
+  std::unique_lock<std::mutex> guard(session->Lock);
+  if (session->Gone) throw EUnknownSession(Format("Unknown session '%s'", session->Id().c_str()));
+  TDirFd folder = FStore.OpenFolder(*session);
+  return TAccess{std::move(session), std::move(guard), std::move(folder)};
+}
+
+void TSenderServer::Refuse(const std::string& sess, const char* operation,
+                           const std::string& reason) {
+  if (OnRefusal) OnRefusal(sess, operation, reason);
+}
 
 fs::path TSenderServer::SessionFolder(const std::string& sess) {
   return FStore.Find(sess)->Folder();
 }
 
-std::string TSenderServer::GetSession() { return FStore.Create()->Id(); }
+std::string TSenderServer::GetSession(const std::string& peer) {
+  return FStore.Create(peer)->Id();
+}
 
 bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& partName,
                                    const std::string& hash, const fs::path& received) {
-  auto session = FStore.Find(sess);
+  auto found = FStore.Find(sess);
   if (!IsBareFileName(partName)) return false;
+  const bool details = partName == kDetailsFileName;
+  // A part without its checksum could be anything; the client sends none only for the details.
+  if (hash.empty() && !details) return false;
   if (!hash.empty()) {
     uint32_t expected;
     if (!ParseHash(hash, expected) || FileCrc(received) != expected) return false;
   }
   const auto size = static_cast<int64_t>(fs::file_size(received));
 
-  std::lock_guard<std::mutex> guard(session->Lock);
-  if (partName == kDetailsFileName) {
-    MoveInto(received, session->Folder() / kDetailsFileName);
+  TAccess access = Enter(std::move(found));
+  TSession& session = *access.Session;
+  const TDirFd work = access.Folder.Sub("work", true);
+  if (details) {
+    // The details file is part of the inbox: on disk before the answer.
+    TBudgetCharge charge(FStore.Budget(), size - FileSize(access.Folder, kDetailsFileName));
+    SyncFile(received);
+    MoveInto(received, access.Folder, kDetailsFileName, work);
+    FStore.SyncFolder(access.Folder);
+    charge.Keep();
     return true;
   }
-  fs::create_directories(session->PartsDir());
-  const fs::path target = session->PartsDir() / FsPathFromUtf8(partName);
-  const bool replacing = IsPlainFile(target);
-  const int64_t oldSize = replacing ? static_cast<int64_t>(fs::file_size(target)) : 0;
-  const int64_t count = session->PartCount + (replacing ? 0 : 1);
-  const int64_t bytes = session->PartBytes - oldSize + size;
+  const TDirFd parts = access.Folder.Sub("parts", true);
+  const std::optional<TDirEntry> existing = parts.Stat(partName);
+  if (existing && existing->IsFolder) return false;
+  const int64_t oldSize = existing ? existing->Size : 0;
+  const int64_t count = session.PartCount + (existing ? 0 : 1);
+  const int64_t bytes = session.PartBytes - oldSize + size;
   if (count > FLimits.MaxParts || bytes > FLimits.MaxDelivered) return false;
-  MoveInto(received, target);
-  session->PartCount = count;
-  session->PartBytes = bytes;
+  TBudgetCharge charge(FStore.Budget(), size - oldSize);
+  MoveInto(received, parts, partName, work);
+  charge.Keep();
+  session.PartCount = count;
+  session.PartBytes = bytes;
   return true;
 }
 
 bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const std::string& sess) {
-  auto session = FStore.Find(sess);
+  auto found = FStore.Find(sess);
   if (parts < 0 || static_cast<int64_t>(parts) + 1 > FLimits.MaxParts) return false;
   if (!IsBareFileName(fileName)) return false;
 
-  std::lock_guard<std::mutex> guard(session->Lock);
-  std::vector<fs::path> sources;
+  TAccess access = Enter(std::move(found));
+  const TDirFd partsDir = access.Folder.Sub("parts", true);
+  std::vector<TSourceFile> sources;
   int64_t total = 0;
   for (int32_t i = 0; i <= parts; ++i) {
-    fs::path part = session->PartsDir() / FsPathFromUtf8(PartFileName(fileName, i));
-    if (!IsPlainFile(part)) return false;
-    total += static_cast<int64_t>(fs::file_size(part));
+    const std::string name = PartFileName(fileName, i);
+    // Opened without following links: a part must be a plain file of this session.
+    std::optional<TFd> part = partsDir.OpenRead(name);
+    if (!part) return false;
+    total += part->Size();
     if (total > FLimits.MaxDelivered) return false;
-    sources.push_back(std::move(part));
+    sources.push_back(TSourceFile{std::move(*part), Utf8FromFsPath(partsDir.Path() / name)});
   }
-  fs::create_directories(session->DeliveredDir());
-  const fs::path target = session->DeliveredDir() / FsPathFromUtf8(fileName);
-  if (DeliveredBytes(*session, {target}) + total > FLimits.MaxDelivered) return false;
+  const TDirFd delivered = access.Folder.Sub("delivered", true);
+  const std::optional<TDirEntry> existing = delivered.Stat(fileName);
+  if (existing && existing->IsFolder) return false;
+  if (DeliveredBytes(delivered, {fileName}) + total > FLimits.MaxDelivered) return false;
 
-  fs::create_directories(session->WorkDir());
-  const fs::path merged =
-      FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(session->WorkDir()), "merge"));
-  TRemoveGuard removeMerged(merged);
-  ConcatenateFiles(sources, merged);
-  fs::rename(merged, target);
-  removeMerged.Keep();
-  session->MergedFile = target;
-  session->Unpacked = false;
+  const TDirFd work = access.Folder.Sub("work", true);
+  TBudgetCharge charge(FStore.Budget(), total - (existing ? existing->Size : 0));
+  TPendingFile merged(work, kPendingPrefix);
+  AppendFiles(sources, merged.Fd(), Utf8FromFsPath(work.Path() / merged.Name()));
+  merged.Commit(delivered, fileName);
+  delivered.Sync();
+  FStore.SyncFolder(access.Folder);
+  charge.Keep();
+  access.Session->MergedName = fileName;
+  access.Session->Unpacked = false;
+  FStore.Close(*access.Session);
   return true;
 }
 
 bool TSenderServer::UnZip(const std::string& sess) {
-  auto session = FStore.Find(sess);
-  std::lock_guard<std::mutex> guard(session->Lock);
-  if (session->MergedFile.empty() || !IsPlainFile(session->MergedFile)) return false;
-  fs::create_directories(session->WorkDir());
-  const fs::path staging = session->WorkDir() / ("unpack-" + NewSessionId());
-  TRemoveGuard removeStaging(staging);
+  TAccess access = Enter(FStore.Find(sess));
+  TSession& session = *access.Session;
+  if (session.MergedName.empty()) {
+    Refuse(sess, "UnZip", "Nothing merged to unpack");
+    return false;
+  }
+  const TDirFd delivered = access.Folder.Sub("delivered", true);
+  const TDirFd work = access.Folder.Sub("work", true);
+  std::optional<TDirFd> archiveDir = work.TrySub("archive");
+  std::optional<TFd> archive;
+  if (!session.Unpacked) archive = delivered.OpenRead(session.MergedName);
+  else if (archiveDir) archive = archiveDir->OpenRead(session.MergedName);
+  if (!archive) {
+    Refuse(sess, "UnZip", Format("%s is gone", session.MergedName.c_str()));
+    return false;
+  }
+
   std::vector<std::string> names;
-  // The members replace the archive and any earlier files of their names in the delivery.
-  std::vector<fs::path> replaced = {session->MergedFile};
+  std::vector<std::unique_ptr<TPendingFile>> extracted;
+  std::optional<TBudgetCharge> charge;
   try {
-    TArchiveReader reader(Utf8FromFsPath(session->MergedFile));
+    const std::unique_ptr<TArchiveReader> opened =
+        OpenWithinLimits(archive->ProcPath(), archive->Size(), FLimits);
+    TArchiveReader& reader = *opened;
     std::map<std::string, size_t> seen;
     int64_t total = 0;
     for (size_t i = 0; i < reader.Entries().size(); ++i) {
       std::string name = reader.RelativePath(i);
+      if (!IsBareFileName(name)) {
+        throw EArchiveError(Format("Member %s is no plain file name", name.c_str()));
+      }
       // Names are compared without case: on Windows two of them would be one file.
-      if (!IsBareFileName(name) || !seen.emplace(FoldCase(name), i).second) return false;
+      if (!seen.emplace(FoldCase(name), i).second) {
+        throw EArchiveError(Format("Member %s is there twice", name.c_str()));
+      }
       total += reader.Entries()[i].FileSize;
-      if (total > FLimits.MaxDelivered) return false;
-      replaced.push_back(session->DeliveredDir() / FsPathFromUtf8(name));
       names.push_back(std::move(name));
     }
-    if (DeliveredBytes(*session, replaced) + total > FLimits.MaxDelivered) return false;
-    fs::create_directory(staging);
-    reader.ExtractAll(Utf8FromFsPath(staging));
-  } catch (const std::exception&) {
+    // The members replace the archive (which moves away) and earlier files of their names.
+    std::set<std::string> leaving(names.begin(), names.end());
+    int64_t replaced = 0;
+    for (const std::string& name : names) {
+      if (session.Unpacked || name != session.MergedName) replaced += FileSize(delivered, name);
+    }
+    if (!session.Unpacked) {
+      leaving.insert(session.MergedName);
+      if (archiveDir) replaced += FileSize(*archiveDir, session.MergedName);
+    }
+    if (total > FLimits.MaxDelivered ||
+        DeliveredBytes(delivered, leaving) + total > FLimits.MaxDelivered) {
+      throw EArchiveError(Format("The members' %lld bytes do not fit in the session's %lld",
+                                 static_cast<long long>(total),
+                                 static_cast<long long>(FLimits.MaxDelivered)));
+    }
+    charge.emplace(FStore.Budget(), total - replaced);
+    for (size_t i = 0; i < names.size(); ++i) {
+      extracted.push_back(std::make_unique<TPendingFile>(work, kPendingPrefix));
+      TFdWriteStream out(extracted.back()->Fd());
+      reader.ExtractMember(i, out);
+    }
+  } catch (const EServiceLimit&) {
+    throw;
+  } catch (const std::exception& e) {
+    Refuse(sess, "UnZip", e.what());
     return false;
   }
 
-  // Everything is verified and on disk: move the archive out of the way (a member may carry
+  // Everything is verified and written: move the archive out of the way (a member may carry
   // its name), then deliver the members.
-  fs::create_directories(session->DeliveredDir());
-  const fs::path archiveDir = session->WorkDir() / "archive";
-  if (session->MergedFile.parent_path() != archiveDir) {
-    fs::create_directories(archiveDir);
-    const fs::path kept = archiveDir / session->MergedFile.filename();
-    fs::rename(session->MergedFile, kept);
-    session->MergedFile = kept;
+  if (!session.Unpacked) {
+    if (!archiveDir) archiveDir = work.Sub("archive", true);
+    delivered.Rename(session.MergedName, *archiveDir, session.MergedName);
+    session.Unpacked = true;
   }
-  for (const std::string& name : names) {
-    fs::rename(staging / FsPathFromUtf8(name), session->DeliveredDir() / FsPathFromUtf8(name));
-  }
-  session->Unpacked = true;
+  for (size_t i = 0; i < names.size(); ++i) extracted[i]->Commit(delivered, names[i]);
+  delivered.Sync();
+  FStore.SyncFolder(access.Folder);
+  charge->Keep();
   return true;
 }
 
 bool TSenderServer::DelTempFiles(const std::string& sess) {
-  auto session = FStore.Find(sess);
-  std::lock_guard<std::mutex> guard(session->Lock);
-  fs::remove_all(session->PartsDir());
-  fs::create_directory(session->PartsDir());
-  session->PartCount = 0;
-  session->PartBytes = 0;
-  if (session->Unpacked) {
-    session->MergedFile.clear();
-    session->Unpacked = false;
-  }
+  TAccess access = Enter(FStore.Find(sess));
+  TSession& session = *access.Session;
+  // The folder stays: a stopped client still sends its details file. Without a delivery it goes
+  // once idle.
   // work/ holds only temporary files and the archive of a successful UnZip.
-  fs::remove_all(session->WorkDir());
-  fs::create_directory(session->WorkDir());
+  for (const char* sub : {"parts", "work"}) {
+    if (const std::optional<TDirFd> dir = access.Folder.TrySub(sub)) {
+      const int64_t bytes = dir->TreeBytes();
+      access.Folder.RemoveTree(sub);
+      FStore.Budget().Give(bytes);
+    }
+    access.Folder.Sub(sub, true);
+  }
+  session.PartCount = 0;
+  session.PartBytes = 0;
+  if (session.Unpacked) {
+    session.MergedName.clear();
+    session.Unpacked = false;
+  }
+  FStore.Close(session);
   return true;
 }
 

@@ -1,23 +1,20 @@
 // The operations of the upload service on the session folders (see SessionStore.h for the
 // layout). Results follow the contract: false for a request that cannot be carried out, an
-// exception for an unknown session (EUnknownSession) or a failure of the service itself.
+// exception for an unknown session (EUnknownSession), a bound of the service (EServiceLimit) or
+// a failure of the service itself.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "server/ServiceLimits.h"
 #include "server/SessionStore.h"
 
 namespace vorlen {
-
-struct TServiceLimits {
-  int64_t MaxParts = 16384;
-  // Bytes of a session's parts, and of everything delivered to it: merging the same parts under
-  // many names must not multiply them on disk.
-  int64_t MaxDelivered = int64_t{2} << 30;
-  int64_t MaxSessions = 10000;
-};
 
 // The service's own failures (disk full, a folder that cannot be written, ...).
 class EServiceFailure : public Exception {
@@ -34,11 +31,15 @@ class TSenderServer {
   const std::filesystem::path& Root() const { return FStore.Root(); }
   const TServiceLimits& Limits() const { return FLimits; }
 
-  std::string GetSession();
+  // peer is the caller's address without port (empty: unknown, bound only by the overall
+  // limit).
+  std::string GetSession(const std::string& peer = {});
   // Takes the file received (moved, not copied, when it is accepted) as the part partName.
-  // hash is empty or the CRC-32 of the bytes as 8 hex digits in either case.
+  // hash is the CRC-32 of the bytes as 8 hex digits in either case; only the details file may
+  // come without one.
   bool UploadFilePart(const std::string& sess, const std::string& partName,
                       const std::string& hash, const std::filesystem::path& received);
+  // A true result means the file is on disk under its name, complete.
   bool MergeFile(int32_t parts, const std::string& fileName, const std::string& sess);
   bool UnZip(const std::string& sess);
   bool DelTempFiles(const std::string& sess);
@@ -46,7 +47,19 @@ class TSenderServer {
   // The folder of a session, for callers that show where files went.
   std::filesystem::path SessionFolder(const std::string& sess);
 
+  // Why an operation answered false, where the answer cannot say it: session, operation, text.
+  std::function<void(const std::string&, const std::string&, const std::string&)> OnRefusal;
+
  private:
+  // A session locked for one operation, with its folder open.
+  struct TAccess {
+    std::shared_ptr<TSession> Session;
+    std::unique_lock<std::mutex> Guard;
+    TDirFd Folder;
+  };
+  TAccess Enter(std::shared_ptr<TSession> session);
+  void Refuse(const std::string& sess, const char* operation, const std::string& reason);
+
   TSessionStore FStore;
   TServiceLimits FLimits;
 };

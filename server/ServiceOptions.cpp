@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <limits>
+#include <utility>
 
 #include "runtime/Format.h"
 
@@ -38,7 +39,47 @@ int64_t ParseNumber(const std::string& option, const std::string& text, bool all
   return value;
 }
 
+// Seconds, or a number with s, m, h or d; from one second to a year.
+int64_t ParseDuration(const std::string& option, const std::string& text) {
+  static const std::pair<char, int64_t> kUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
+  int64_t unit = 1;
+  std::string digits = text;
+  for (const auto& [suffix, seconds] : kUnits) {
+    if (!digits.empty() && digits.back() == suffix) {
+      unit = seconds;
+      digits.pop_back();
+      break;
+    }
+  }
+  int64_t value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, value);
+  if (digits.empty() || ec != std::errc() || ptr != end) {
+    throw EServiceUsage(Format("%s: '%s' is not a duration", option.c_str(), text.c_str()));
+  }
+  constexpr int64_t kYear = int64_t{366} * 86400;
+  if (value < 1 || value > kYear / unit) {
+    throw EServiceUsage(Format("%s: %s is out of range (1s to 366d)", option.c_str(),
+                               text.c_str()));
+  }
+  return value * unit;
+}
+
 }  // namespace
+
+TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
+  TServiceLimits limits;
+  limits.MaxParts = options.MaxParts;
+  limits.MaxDelivered = options.MaxDelivered;
+  limits.MaxSessions = options.MaxSessions;
+  limits.MaxPeerSessions = options.MaxPeerSessions;
+  limits.SessionIdle = std::chrono::seconds(options.SessionIdleSeconds);
+  limits.MaxRootBytes = options.MaxStorage;
+  limits.MinFreeBytes = options.MinFree;
+  limits.MaxUnzipFiles = options.MaxUnzipFiles;
+  limits.MaxUnzipRatio = options.MaxUnzipRatio;
+  return limits;
+}
 
 TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
   TServiceOptions options;
@@ -58,7 +99,14 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
     }
     static const char* const kValued[] = {"--host", "--port", "--root", "--max-body",
                                           "--max-parts", "--max-delivered", "--max-sessions",
-                                          "--threads", "--timeout", "--keep-alive"};
+                                          "--threads", "--timeout", "--keep-alive",
+                                          // storage bounds
+                                          "--session-idle", "--max-peer-sessions",
+                                          "--max-storage", "--min-free", "--max-unzip-files",
+                                          "--max-unzip-ratio",
+                                          // connection bounds
+                                          "--max-head", "--max-connections", "--per-address",
+                                          "--head-timeout", "--min-rate", "--stop-timeout"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -86,6 +134,30 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.Threads = static_cast<int>(ParseNumber(name, value, false, 1, 256));
     } else if (name == "--keep-alive") {
       options.KeepAliveSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 300));
+    } else if (name == "--session-idle") {
+      options.SessionIdleSeconds = ParseDuration(name, value);
+    } else if (name == "--max-peer-sessions") {
+      options.MaxPeerSessions = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
+    } else if (name == "--max-storage") {
+      options.MaxStorage = ParseNumber(name, value, true, 1 << 20, int64_t{1} << 50);
+    } else if (name == "--min-free") {
+      options.MinFree = ParseNumber(name, value, true, 0, int64_t{1} << 50);
+    } else if (name == "--max-unzip-files") {
+      options.MaxUnzipFiles = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
+    } else if (name == "--max-unzip-ratio") {
+      options.MaxUnzipRatio = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 20));
+    } else if (name == "--max-head") {
+      options.MaxHead = ParseNumber(name, value, true, 4096, int64_t{1} << 20);
+    } else if (name == "--max-connections") {
+      options.MaxConnections = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--per-address") {
+      options.PerAddress = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--head-timeout") {
+      options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
+    } else if (name == "--min-rate") {
+      options.MinRate = ParseNumber(name, value, true, 0, int64_t{1} << 30);
+    } else if (name == "--stop-timeout") {
+      options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
       options.TimeoutSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     }
@@ -103,15 +175,30 @@ std::string ServiceUsage() {
          "  --max-body SIZE      largest request body (default 8M)\n"
          "  --max-parts N        most parts in one session (default 16384)\n"
          "  --max-delivered SIZE most bytes delivered to one session (default 2G)\n"
-         "  --max-sessions N     most session folders under the root (default 10000)\n"
+         "  --max-sessions N     most open sessions, not yet delivered nor cleaned up\n"
+         "                       (default 10000)\n"
          "  --threads N          worker threads (default 8)\n"
          "  --timeout SECONDS    read and write time-out of a connection (default 60)\n"
          "  --keep-alive SECONDS idle time before a kept-alive connection closes (default 2)\n"
+         "  --session-idle TIME  reclaim an open session idle this long; seconds, or with s,\n"
+         "                       m, h or d (default 24h)\n"
+         "  --max-peer-sessions N  most open sessions of one address (default 64)\n"
+         "  --max-storage SIZE   most bytes under the root (default 64G)\n"
+         "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"
+         "  --max-unzip-files N  most files UnZip makes of one archive (default 1000)\n"
+         "  --max-unzip-ratio N  most unpacked bytes per archive byte, beyond 1M (default 200)\n"
+         "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
+         "  --max-connections N  connections at once (default 256)\n"
+         "  --per-address N      connections at once from one address (default 32)\n"
+         "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
+         "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
+         "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
          "  --help               this text\n"
          "\n"
          "Sizes take an optional K, M or G suffix. Each session gets ROOT/<session>/ with\n"
          "parts/ (uploaded parts), delivered/ (the merged or unpacked files) and\n"
-         "sendDetails.txt. SIGINT or SIGTERM stops the service.\n";
+         "sendDetails.txt; a session holding delivered files or sendDetails.txt is never\n"
+         "removed. SIGINT or SIGTERM stops the service.\n";
 }
 
 }  // namespace vorlen

@@ -1,55 +1,141 @@
 #include "server/SessionStore.h"
 
-#include "platform/Paths.h"
+#include <algorithm>
+#include <ctime>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "runtime/Format.h"
 #include "server/SessionId.h"
+#include "soap/SenderServiceIntf.h"
 
 namespace fs = std::filesystem;
 
 namespace vorlen {
 
-TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
+const char* const kDetailsFileName = kSenderDetailsName;
+const char* const kPendingPrefix = "pending-";
 
 namespace {
 
-// A session folder is a real directory: a link planted under the root must not lead a session's
-// files elsewhere.
-bool IsRealDirectory(const fs::path& path) {
-  std::error_code error;
-  return fs::symlink_status(path, error).type() == fs::file_type::directory;
+using TClock = std::chrono::steady_clock;
+
+// What an empty session costs on disk (its four folders of a block each): sessions that hold
+// next to nothing still count against the quota.
+constexpr int64_t kSessionOverhead = 16 * 1024;
+// Idle sessions are looked for at most this often, unless the open sessions are at the limit.
+constexpr auto kReclaimInterval = std::chrono::seconds(1);
+
+const char* const kSessionFolders[] = {"parts", "delivered", "work"};
+
+fs::path PrepareRoot(const fs::path& root) {
+  fs::create_directories(root);
+  fs::remove_all(root / ".incoming");
+  fs::create_directories(root / ".incoming");
+  return root;
+}
+
+void CountParts(const TDirFd& folder, TSession& session) {
+  session.PartCount = 0;
+  session.PartBytes = 0;
+  const std::optional<TDirFd> parts = folder.TrySub("parts");
+  if (!parts) return;
+  for (const TDirEntry& entry : parts->List()) {
+    if (!entry.IsFile) continue;
+    ++session.PartCount;
+    session.PartBytes += entry.Size;
+  }
 }
 
 }  // namespace
 
-TSessionStore::TSessionStore(fs::path root, int64_t maxSessions)
-    : FRoot(std::move(root)), FMaxSessions(maxSessions) {
-  fs::create_directories(FRoot);
-  fs::remove_all(IncomingDir());
-  fs::create_directories(IncomingDir());
-  for (const auto& entry : fs::directory_iterator(FRoot)) {
-    if (IsSessionId(entry.path().filename().string()) && IsRealDirectory(entry.path())) {
-      ++FSessionCount;
-    }
-  }
+bool HoldsDelivery(const TDirFd& folder) {
+  if (folder.Stat(kDetailsFileName)) return true;
+  const std::optional<TDirFd> delivered = folder.TrySub("delivered");
+  return delivered && !delivered->List().empty();
 }
 
-std::shared_ptr<TSession> TSessionStore::Create() {
+TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
+
+TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
+    : FRoot(std::move(root)), FLimits(limits), FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))) {
+  const auto now = TClock::now();
+  const std::time_t wallNow = std::time(nullptr);
+  int64_t used = 0;
+  for (const TDirEntry& entry : FRootDir.List()) {
+    if (!entry.IsFolder || !IsSessionId(entry.Name)) continue;
+    const std::optional<TDirFd> folder = FRootDir.TrySub(entry.Name);
+    if (!folder) continue;
+    if (const std::optional<TDirFd> work = folder->TrySub("work")) {
+      for (const TDirEntry& item : work->List()) {
+        if (item.Name.starts_with(kPendingPrefix)) work->RemoveTree(item.Name);
+      }
+    }
+    used += folder->TreeBytes() + kSessionOverhead;
+    if (HoldsDelivery(*folder)) continue;
+    // Still open: it counts, and its idle time runs from its last change.
+    auto session = std::make_shared<TSession>(entry.Name, FRoot / entry.Name);
+    std::time_t modified = entry.Modified;
+    if (const auto parts = folder->Stat("parts")) modified = std::max(modified, parts->Modified);
+    session->LastUse = now - std::chrono::seconds(std::max<std::time_t>(0, wallNow - modified));
+    session->Open = true;
+    CountParts(*folder, *session);
+    Register(session);
+  }
+  FBudget = std::make_unique<TDiskBudget>(FRootDir, FLimits.MaxRootBytes, FLimits.MinFreeBytes,
+                                          used);
+  ReclaimIdle(true);
+}
+
+void TSessionStore::Register(const std::shared_ptr<TSession>& session) {
+  FSessions.emplace(session->Id(), session);
+  if (!session->Open) return;
+  ++FOpenCount;
+  if (!session->Peer.empty()) ++FPeerOpen[session->Peer];
+}
+
+// With FLock held.
+void TSessionStore::Uncount(TSession& session) {
+  if (!session.Open) return;
+  session.Open = false;
+  --FOpenCount;
+  if (!session.Peer.empty() && --FPeerOpen[session.Peer] <= 0) FPeerOpen.erase(session.Peer);
+}
+
+std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
+  ReclaimIdle();
   for (;;) {
     std::string id = NewSessionId();
-    const fs::path folder = FRoot / id;
     std::lock_guard<std::mutex> guard(FLock);
-    if (FSessionCount >= FMaxSessions) {
-      throw ETooManySessions(Format("The service keeps no more than %lld sessions",
-                                    static_cast<long long>(FMaxSessions)));
+    if (FOpenCount >= FLimits.MaxSessions) {
+      throw ETooManySessions(Format("The service keeps no more than %lld open sessions",
+                                    static_cast<long long>(FLimits.MaxSessions)));
     }
-    // create_directory is false when the folder exists: never hand out an identifier twice.
-    if (FSessions.count(id) != 0 || !fs::create_directory(folder)) continue;
-    auto session = std::make_shared<TSession>(id, folder);
-    fs::create_directory(session->PartsDir());
-    fs::create_directory(session->DeliveredDir());
-    fs::create_directory(session->WorkDir());
-    FSessions.emplace(id, session);
-    ++FSessionCount;
+    if (!peer.empty()) {
+      const auto it = FPeerOpen.find(peer);
+      if (it != FPeerOpen.end() && it->second >= FLimits.MaxPeerSessions) {
+        throw ETooManySessions(
+            Format("The service keeps no more than %lld open sessions for one address",
+                   static_cast<long long>(FLimits.MaxPeerSessions)));
+      }
+    }
+    TBudgetCharge charge(*FBudget, kSessionOverhead);
+    // MakeFolder is false when the folder exists: never hand out an identifier twice.
+    if (FSessions.count(id) != 0 || !FRootDir.MakeFolder(id)) continue;
+    auto session = std::make_shared<TSession>(id, FRoot / id);
+    try {
+      const TDirFd folder = FRootDir.Sub(id);
+      for (const char* sub : kSessionFolders) folder.Sub(sub, true);
+    } catch (...) {
+      FRootDir.RemoveTree(id);
+      throw;
+    }
+    session->Open = true;
+    session->Peer = peer;
+    session->LastUse = TClock::now();
+    Register(session);
+    charge.Keep();
     return session;
   }
 }
@@ -57,26 +143,96 @@ std::shared_ptr<TSession> TSessionStore::Create() {
 std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!IsSessionId(id)) throw EUnknownSession(Format("Unknown session '%.64s'", id.c_str()));
   std::lock_guard<std::mutex> guard(FLock);
-  if (auto it = FSessions.find(id); it != FSessions.end()) return it->second;
-  const fs::path folder = FRoot / id;
-  if (!IsRealDirectory(folder)) {
-    throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
+  if (auto it = FSessions.find(id); it != FSessions.end()) {
+    it->second->LastUse = TClock::now();
+    return it->second;
   }
-  auto session = std::make_shared<TSession>(id, folder);
-  for (const fs::path& dir : {session->PartsDir(), session->DeliveredDir(), session->WorkDir()}) {
-    fs::create_directories(dir);
-    if (!IsRealDirectory(dir)) {
-      throw Exception(Format("Session folder %s is not a plain directory",
-                             Utf8FromFsPath(dir).c_str()));
+  // A link planted under the root is no session.
+  const std::optional<TDirFd> folder = FRootDir.TrySub(id);
+  if (!folder) throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
+  auto session = std::make_shared<TSession>(id, FRoot / id);
+  for (const char* sub : kSessionFolders) folder->Sub(sub, true);
+  CountParts(*folder, *session);
+  session->LastUse = TClock::now();
+  Register(session);
+  return session;
+}
+
+TDirFd TSessionStore::OpenFolder(const TSession& session) const {
+  return FRootDir.Sub(session.Id());
+}
+
+void TSessionStore::SyncFolder(const TDirFd& folder) const {
+  folder.Sync();
+  FRootDir.Sync();
+}
+
+void TSessionStore::Close(TSession& session) {
+  std::lock_guard<std::mutex> guard(FLock);
+  Uncount(session);
+}
+
+// The session's folder and everything in it, given back to the budget.
+void TSessionStore::Discard(TSession& session) {
+  const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
+  if (!folder) return;
+  const int64_t bytes = folder->TreeBytes();
+  FRootDir.RemoveTree(session.Id());
+  FBudget->Give(bytes + kSessionOverhead);
+}
+
+void TSessionStore::ReclaimIdle(bool force) {
+  struct TIdle {
+    std::shared_ptr<TSession> Session;
+    std::unique_lock<std::mutex> Lock;
+    bool Open;
+  };
+  std::vector<TIdle> idle;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto now = TClock::now();
+    const auto interval = std::min<std::chrono::steady_clock::duration>(kReclaimInterval,
+                                                                        FLimits.SessionIdle);
+    if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
+    FLastReclaim = now;
+    for (auto it = FSessions.begin(); it != FSessions.end();) {
+      const std::shared_ptr<TSession> session = it->second;
+      ++it;
+      if (now - session->LastUse < FLimits.SessionIdle) continue;
+      std::unique_lock<std::mutex> lock(session->Lock, std::try_to_lock);
+      if (!lock.owns_lock()) continue;  // busy, so not idle
+      const bool open = session->Open;
+      Uncount(*session);
+      idle.push_back(TIdle{session, std::move(lock), open});
     }
   }
-  for (const auto& entry : fs::directory_iterator(session->PartsDir())) {
-    if (!entry.is_regular_file() || entry.is_symlink()) continue;
-    ++session->PartCount;
-    session->PartBytes += static_cast<int64_t>(entry.file_size());
+  for (TIdle& item : idle) {
+    const std::optional<TDirFd> folder = FRootDir.TrySub(item.Session->Id());
+    if (!folder) continue;
+    if (!HoldsDelivery(*folder)) {
+      item.Session->Gone = true;
+      Discard(*item.Session);
+      continue;
+    }
+    if (!item.Open) continue;
+    // A details file makes it the inbox: only the temporary files go.
+    for (const char* sub : {"parts", "work"}) {
+      if (const std::optional<TDirFd> dir = folder->TrySub(sub)) {
+        const int64_t bytes = dir->TreeBytes();
+        folder->RemoveTree(sub);
+        FBudget->Give(bytes);
+      }
+    }
   }
-  FSessions.emplace(id, session);
-  return session;
+  // Dropped from memory while still locked, so a request that found one meanwhile waits and
+  // then sees it gone. One that stays on disk is taken up again when asked for, unless a
+  // request is already waiting for it.
+  std::lock_guard<std::mutex> guard(FLock);
+  for (TIdle& item : idle) {
+    const auto it = FSessions.find(item.Session->Id());
+    if (it == FSessions.end() || it->second != item.Session) continue;
+    if (item.Session->Gone || item.Session.use_count() <= 2) FSessions.erase(it);
+  }
 }
 
 }  // namespace vorlen

@@ -8,8 +8,13 @@
 //                                   successful UnZip (removed by DelTempFiles)
 //   ROOT/.incoming/                 attachments of requests still being handled
 // Files appear in parts/ and delivered/ only by rename, once complete.
+//
+// A session is open from GetSession until its files are delivered or cleaned up; only open
+// sessions count towards the limits. One idle for too long without a delivery is reclaimed. A
+// session holding delivered files or a details file is the inbox and is never removed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -17,9 +22,18 @@
 #include <mutex>
 #include <string>
 
-#include "runtime/Exception.h"
+#include "server/Descriptors.h"
+#include "server/DiskBudget.h"
+#include "server/ServiceLimits.h"
 
 namespace vorlen {
+
+extern const char* const kDetailsFileName;  // "sendDetails.txt"
+// Names of files being written in work/; what a crash leaves of them goes at the next start.
+extern const char* const kPendingPrefix;
+
+// True when a session's folder holds delivered files or a details file: the inbox.
+bool HoldsDelivery(const TDirFd& folder);
 
 // A session identifier that the service did not hand out (or that is malformed).
 class EUnknownSession : public Exception {
@@ -27,10 +41,10 @@ class EUnknownSession : public Exception {
   using Exception::Exception;
 };
 
-// GetSession when the root already holds as many sessions as the service may keep.
-class ETooManySessions : public Exception {
+// GetSession when as many sessions are open as the service (or one peer) may hold.
+class ETooManySessions : public EServiceLimit {
  public:
-  using Exception::Exception;
+  using EServiceLimit::EServiceLimit;
 };
 
 class TSession {
@@ -39,17 +53,21 @@ class TSession {
 
   const std::string& Id() const { return FId; }
   const std::filesystem::path& Folder() const { return FFolder; }
-  std::filesystem::path PartsDir() const { return FFolder / "parts"; }
-  std::filesystem::path DeliveredDir() const { return FFolder / "delivered"; }
-  std::filesystem::path WorkDir() const { return FFolder / "work"; }
 
   // Held by every operation on the session; the fields below are guarded by it.
   std::mutex Lock;
-  // Where the last merged file is now (delivered/, or work/ once unpacked); empty before a merge.
-  std::filesystem::path MergedFile;
+  // The last merged file, in delivered/ or (once unpacked) in work/archive/; empty before a
+  // merge.
+  std::string MergedName;
   bool Unpacked = false;
   int64_t PartCount = 0;
   int64_t PartBytes = 0;
+  bool Gone = false;  // removed with its folder
+
+  // Guarded by the store's lock.
+  bool Open = false;
+  std::string Peer;
+  std::chrono::steady_clock::time_point LastUse;
 
  private:
   std::string FId;
@@ -58,25 +76,48 @@ class TSession {
 
 class TSessionStore {
  public:
-  // Creates the root and its incoming folder, emptying what a previous run left there. Session
-  // folders already under the root count towards maxSessions.
-  TSessionStore(std::filesystem::path root, int64_t maxSessions);
+  // Creates the root and its incoming folder, emptying what a previous run left there, and
+  // takes up the sessions of earlier runs: open ones keep counting, and files a crash left
+  // half-written in work folders go.
+  TSessionStore(std::filesystem::path root, const TServiceLimits& limits);
 
   const std::filesystem::path& Root() const { return FRoot; }
   std::filesystem::path IncomingDir() const { return FRoot / ".incoming"; }
+  TDiskBudget& Budget() { return *FBudget; }
 
-  // A new session with its folders. Raises ETooManySessions once maxSessions exist.
-  std::shared_ptr<TSession> Create();
-  // The session with that identifier; a folder left by an earlier run of the service is taken
-  // up again. Raises EUnknownSession.
+  // A new open session with its folders, for a peer address (empty: unknown). Raises
+  // ETooManySessions or EStorageLimit.
+  std::shared_ptr<TSession> Create(const std::string& peer);
+  // The session with that identifier; a folder of an earlier run is taken up again. Raises
+  // EUnknownSession.
   std::shared_ptr<TSession> Find(const std::string& id);
+  // The session's folder, opened for one operation. Raises when it is no plain folder.
+  TDirFd OpenFolder(const TSession& session) const;
+  // Flushes a session's folder and the root, so that what was renamed into the folder (and the
+  // folder itself) survives a crash.
+  void SyncFolder(const TDirFd& folder) const;
+
+  // With session.Lock held: the session stops counting as open (delivered or cleaned up).
+  void Close(TSession& session);
+  // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
+  // some time has passed since the last look or the open sessions are at the limit.
+  void ReclaimIdle(bool force = false);
 
  private:
+  void Register(const std::shared_ptr<TSession>& session);
+  void Uncount(TSession& session);
+  void Discard(TSession& session);
+
   std::filesystem::path FRoot;
-  int64_t FMaxSessions;
+  TServiceLimits FLimits;
+  TDirFd FRootDir;
+  std::unique_ptr<TDiskBudget> FBudget;
   std::mutex FLock;
-  int64_t FSessionCount = 0;  // session folders under the root, guarded by FLock
+  // Guarded by FLock.
   std::map<std::string, std::shared_ptr<TSession>> FSessions;
+  int64_t FOpenCount = 0;
+  std::map<std::string, int64_t> FPeerOpen;
+  std::chrono::steady_clock::time_point FLastReclaim;
 };
 
 }  // namespace vorlen

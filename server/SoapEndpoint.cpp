@@ -126,6 +126,54 @@ std::string Fault(const char* code, const std::string& text) {
 
 std::string Boolean(bool value) { return value ? "true" : "false"; }
 
+const TIntfMetaData* SenderInterface() {
+  return InvRegistry().GetInterfaceInfo(IID_ISenderService);
+}
+
+EClientFault LargeEnvelope(const char* what) {
+  return EClientFault(
+      Format("%s larger than %lld bytes", what, static_cast<long long>(kMaxEnvelope)));
+}
+
+void RefuseLargeEnvelope(int64_t size, const char* what) {
+  if (size > kMaxEnvelope) throw LargeEnvelope(what);
+}
+
+// The one fault answer: the request's own faults are told to the caller (SOAP-ENV:Client); of
+// the service's own failures only a limit it ran into is, the details (paths, system errors) go to
+// the log alone.
+void SetFault(TSoapReply& reply, std::exception_ptr error) {
+  const char* code = "SOAP-ENV:Client";
+  std::string text;
+  std::string logged;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EClientFault& e) {
+    text = e.Message();
+  } catch (const EUnknownSession& e) {
+    text = e.Message();
+  } catch (const EDOMParseError& e) {
+    text = Format("Malformed XML: %s", e.what());
+  } catch (const ESOAPDomConvertError& e) {
+    text = e.Message();
+  } catch (const EServiceLimit& e) {
+    // The service's own state, but one the caller should read: say which limit.
+    code = "SOAP-ENV:Server";
+    text = e.Message();
+  } catch (const std::exception& e) {
+    code = "SOAP-ENV:Server";
+    text = "The service could not complete the request";
+    logged = e.what();
+  } catch (...) {
+    code = "SOAP-ENV:Server";
+    text = "The service could not complete the request";
+    logged = "unknown error";
+  }
+  reply.Status = 500;
+  reply.Body = Fault(code, text);
+  reply.Outcome = Format("fault %s: %s", code, (logged.empty() ? text : logged).c_str());
+}
+
 // Attachments are cached under numbered names, the first free number taken. Requests handled at
 // the same time would race for those names, so each thread has a folder of its own, kept for
 // the thread's life: a folder per request would cost a directory create and remove per part.
@@ -143,104 +191,106 @@ TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) {
   RegisterSenderService();
 }
 
-TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::string& soapAction,
-                                 TStream& body) {
+int64_t TSoapEndpoint::BodyLimit(const std::string& contentType) {
+  return MediaType(contentType) == "text/xml" ? kMaxEnvelope : -1;
+}
+
+TSoapReply TSoapEndpoint::EnvelopeTooLarge() {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;
+  SetFault(reply, std::make_exception_ptr(LargeEnvelope("Envelope")));
+  return reply;
+}
+
+TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream& body,
+                                        TSoapDataList& received) {
+  const std::string mediaType = MediaType(contentType);
+  if (mediaType == "text/xml") {
+    RefuseLargeEnvelope(body.Size() - body.Position(), "Envelope");
+    return ReadSoapRequest(body, SenderInterface());
+  }
+  if (mediaType != "multipart/related") {
+    throw EClientFault(Format("Unsupported content type '%.128s'", contentType.c_str()));
+  }
+  const std::filesystem::path folder = ThreadIncomingDir(FServer.IncomingDir());
+  TMemoryStream rootPart;
+  try {
+    TMimeAttachmentHandler handler;
+    handler.ProcessMultiPartForm(body, rootPart, contentType, received, Utf8FromFsPath(folder));
+  } catch (const Exception& e) {
+    throw EClientFault(Format("Malformed multipart body: %s", e.what()));
+  }
+  RefuseLargeEnvelope(rootPart.Size(), "Root part");
+  rootPart.SetPosition(0);
+  return ReadSoapRequest(rootPart, SenderInterface());
+}
+
+int TSoapEndpoint::Resolve(const TSoapRequest& request, const std::string& soapAction) {
+  const TIntfMetaData* intf = SenderInterface();
+  const int method = intf == nullptr ? -1 : IndexOfMethod(*intf, request.Operation);
+  if (method < 0 || request.Namespace != intf->Namespace) {
+    throw EClientFault(Format("Unknown operation {%.256s}%.256s", request.Namespace.c_str(),
+                              request.Operation.c_str()));
+  }
+  const std::string action = InvRegistry().GetActionURIOfInfo(*intf, request.Operation, method);
+  if (Unquote(soapAction) != action) {
+    throw EClientFault(Format("SOAPAction '%.256s' does not match operation %s",
+                              soapAction.c_str(), request.Operation.c_str()));
+  }
+  return method;
+}
+
+void TSoapEndpoint::Dispatch(int method, const TSoapRequest& request, TSoapDataList& received,
+                             const std::string& peer, TSoapReply& reply) {
+  std::string xsdType = "xsd:boolean";
+  std::string value;
+  switch (method) {
+    case smGetSession:
+      xsdType = "xsd:string";
+      value = FServer.GetSession(peer);
+      reply.Session = value;
+      break;
+    case smUploadFilePart: {
+      TSOAPAttachmentData& part = Attachment(request, "FilePart", received);
+      const bool stored =
+          FServer.UploadFilePart(Param(request, "Sess").Text, Param(request, "PartName").Text,
+                                 Trim(Param(request, "Hash").Text), part.CacheFile);
+      // Stored means moved: the cache file name is no longer this request's to remove.
+      if (stored) part.CacheFilePersist = true;
+      value = Boolean(stored);
+      break;
+    }
+    case smMergeFile:
+      value = Boolean(FServer.MergeFile(IntParam(request, "Parts"),
+                                        Param(request, "FileName").Text,
+                                        Param(request, "Sess").Text));
+      break;
+    case smUnZip:
+      value = Boolean(FServer.UnZip(Param(request, "Sess").Text));
+      break;
+    case smDelTempFiles:
+      value = Boolean(FServer.DelTempFiles(Param(request, "Sess").Text));
+      break;
+    default:
+      throw EClientFault(Format("Unknown operation %s", request.Operation.c_str()));
+  }
+  reply.Body = WriteSoapResponse(request.Operation, SenderInterface()->Namespace, xsdType, value);
+  reply.Outcome = value;
+}
+
+TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::string& soapAction,
+                                 TStream& body, const std::string& peer) {
+  TSoapReply reply;
+  reply.ContentType = kSoapContentType;
+  // Declared before the work so that received attachments outlive the fault reply.
   TSoapDataList received;
   try {
-    try {
-      const std::string mediaType = MediaType(contentType);
-      TMemoryStream rootPart;
-      TStream* envelope = &body;
-      if (mediaType == "multipart/related") {
-        const std::filesystem::path folder = ThreadIncomingDir(FServer.IncomingDir());
-        try {
-          TMimeAttachmentHandler handler;
-          handler.ProcessMultiPartForm(body, rootPart, contentType, received,
-                                       Utf8FromFsPath(folder));
-        } catch (const Exception& e) {
-          throw EClientFault(Format("Malformed multipart body: %s", e.what()));
-        }
-        rootPart.SetPosition(0);
-        envelope = &rootPart;
-      } else if (mediaType != "text/xml") {
-        throw EClientFault(Format("Unsupported content type '%.128s'", contentType.c_str()));
-      }
-
-      const TSoapRequest request = ReadSoapRequest(*envelope);
-      reply.Operation = request.Operation;
-      const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-      const int method = intf == nullptr ? -1 : IndexOfMethod(*intf, request.Operation);
-      if (method < 0 || request.Namespace != intf->Namespace) {
-        throw EClientFault(Format("Unknown operation {%.256s}%.256s", request.Namespace.c_str(),
-                                  request.Operation.c_str()));
-      }
-      const std::string action = InvRegistry().GetActionURIOfInfo(*intf, request.Operation, method);
-      if (Unquote(soapAction) != action) {
-        throw EClientFault(Format("SOAPAction '%.256s' does not match operation %s",
-                                  soapAction.c_str(), request.Operation.c_str()));
-      }
-      if (const TSoapRequestParam* sess = request.Find("Sess")) reply.Session = sess->Text;
-
-      std::string xsdType = "xsd:boolean";
-      std::string value;
-      switch (method) {
-        case smGetSession:
-          xsdType = "xsd:string";
-          value = FServer.GetSession();
-          reply.Session = value;
-          break;
-        case smUploadFilePart: {
-          TSOAPAttachmentData& part = Attachment(request, "FilePart", received);
-          const bool stored = FServer.UploadFilePart(Param(request, "Sess").Text,
-                                                     Param(request, "PartName").Text,
-                                                     Trim(Param(request, "Hash").Text),
-                                                     part.CacheFile);
-          // Stored means moved: the cache file name is no longer this request's to remove.
-          if (stored) part.CacheFilePersist = true;
-          value = Boolean(stored);
-          break;
-        }
-        case smMergeFile:
-          value = Boolean(FServer.MergeFile(IntParam(request, "Parts"),
-                                            Param(request, "FileName").Text,
-                                            Param(request, "Sess").Text));
-          break;
-        case smUnZip:
-          value = Boolean(FServer.UnZip(Param(request, "Sess").Text));
-          break;
-        case smDelTempFiles:
-          value = Boolean(FServer.DelTempFiles(Param(request, "Sess").Text));
-          break;
-        default:
-          throw EClientFault(Format("Unknown operation %s", request.Operation.c_str()));
-      }
-      reply.Body = WriteSoapResponse(request.Operation, intf->Namespace, xsdType, value);
-      reply.Outcome = value;
-    } catch (const EClientFault&) {
-      throw;
-    } catch (const EUnknownSession& e) {
-      throw EClientFault(e.Message());
-    } catch (const EDOMParseError& e) {
-      throw EClientFault(Format("Malformed XML: %s", e.what()));
-    } catch (const ESOAPDomConvertError& e) {
-      throw EClientFault(e.Message());
-    }
-  } catch (const EClientFault& e) {
-    reply.Status = 500;
-    reply.Body = Fault("SOAP-ENV:Client", e.Message());
-    reply.Outcome = "fault SOAP-ENV:Client: " + e.Message();
-  } catch (const ETooManySessions& e) {
-    // The service's own state, but one the caller should read: say it.
-    reply.Status = 500;
-    reply.Body = Fault("SOAP-ENV:Server", e.Message());
-    reply.Outcome = "fault SOAP-ENV:Server: " + e.Message();
-  } catch (const std::exception& e) {
-    reply.Status = 500;
-    // The details (paths, system errors) go to the log, not to the caller.
-    reply.Body = Fault("SOAP-ENV:Server", "The service could not complete the request");
-    reply.Outcome = Format("fault SOAP-ENV:Server: %s", e.what());
+    const TSoapRequest request = ReadRequest(contentType, body, received);
+    reply.Operation = request.Operation;
+    if (const TSoapRequestParam* sess = request.Find("Sess")) reply.Session = sess->Text;
+    Dispatch(Resolve(request, soapAction), request, received, peer, reply);
+  } catch (...) {
+    SetFault(reply, std::current_exception());
   }
   return reply;
 }

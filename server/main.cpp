@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -37,17 +38,25 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
-    // Signal handlers may only set a flag; this thread turns it into a stop. Stop() is repeated
-    // because a signal that comes before Run() is listening would otherwise be lost.
+    // Signal handlers may only set a flag; this thread turns it into a stop.
     std::atomic<bool> finished{false};
     std::thread watcher([&] {
-      while (!finished) {
-        if (gStopSignal) service.Stop();
+      while (!finished && !gStopSignal) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
+      service.Stop();
     });
     std::cout << "listening on " << service.Url() << std::endl;
     service.Run();
+    // Requests still being handled get the stop time-out; after it the process ends without
+    // them. Delivered files are written under temporary names and renamed whole, so an
+    // interrupted merge leaves no torn file behind.
+    if (!service.WaitStopped(std::chrono::seconds(options.StopSeconds))) {
+      std::cerr << "vorlen-service: stopped with requests unfinished after " << options.StopSeconds
+                << " s\n";
+      std::cerr.flush();
+      std::_Exit(0);
+    }
     finished = true;
     watcher.join();
     std::cerr << "vorlen-service: stopped\n";

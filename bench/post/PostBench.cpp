@@ -1,6 +1,6 @@
-// post_bench --sink: a loopback server that reads and discards every POST and answers it with
+// bench_post --sink: a loopback server that reads and discards every POST and answers it with
 // a small SOAP response; prints its URL and serves until stdin ends.
-// post_bench URL [MiB]: posts MiB (default 256) as bodies of 204,800 bytes through
+// bench_post URL [MiB]: posts MiB (default 256) as bodies of 204,800 bytes through
 // THTTPReqResp with the UploadFilePart action, one kept-alive connection, and prints MB/s and
 // the peak memory of the process.
 #include <chrono>
@@ -11,7 +11,7 @@
 
 #include "PeakMemory.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 
 using namespace vorlen;
 
@@ -36,7 +36,7 @@ int Sink() {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--sink") return Sink();
   if (argc < 2) {
-    std::fprintf(stderr, "usage: post_bench --sink | post_bench URL [MiB]\n");
+    std::fprintf(stderr, "usage: bench_post --sink | bench_post URL [MiB]\n");
     return 2;
   }
   const int64_t total = (argc >= 3 ? std::atoll(argv[2]) : 256) * 1024 * 1024;

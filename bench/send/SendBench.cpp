@@ -1,10 +1,10 @@
-// send_bench [MiB [TRANSPORT_MBS]]: uploads a file of MiB mebibytes (default 1024) with
+// bench_send [MiB [TRANSPORT_MBS]]: uploads a file of MiB mebibytes (default 1024) with
 // vorlen-send to a local vorlen-service, then sends the same file as bare libcurl POSTs of the
 // same UploadFilePart bodies to the same service (which checks and stores them just the same).
 // Prints the throughput of the whole send and of the part upload alone, the sender's peak
 // resident memory, and the ratios to the bare figure and to the transport benchmark's bare
 // libcurl figure against a server that discards the bodies (TRANSPORT_MBS, else measured by
-// running transport_bench).
+// running bench_transport).
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Envelope.h"
+
 extern char** environ;
 
 namespace {
@@ -38,7 +40,7 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 }
 
 [[noreturn]] void Die(const std::string& text) {
-  std::fprintf(stderr, "send_bench: %s\n", text.c_str());
+  std::fprintf(stderr, "bench_send: %s\n", text.c_str());
   std::exit(1);
 }
 
@@ -87,20 +89,8 @@ bool DeliveredIntact(const fs::path& root, const std::string& sess, const std::s
 
 // --- The bare client: hand-made RPC/encoded requests over one kept-alive libcurl handle. ---
 
-std::string Envelope(const std::string& operation, const std::string& params) {
-  return "<?xml version=\"1.0\"?>\n"
-         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-         "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
-         "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:" +
-         operation + " xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">" + params + "</NS1:" +
-         operation + "></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
-}
-
-std::string Str(const std::string& name, const std::string& value) {
-  return "<" + name + " xsi:type=\"xsd:string\">" + value + "</" + name + ">";
-}
+using vorlen::test::Envelope;
+using vorlen::test::Str;
 
 size_t Collect(char* data, size_t size, size_t count, void* target) {
   static_cast<std::string*>(target)->append(data, size * count);
@@ -287,7 +277,7 @@ double TransportFigure() {
 int main(int argc, char** argv) {
   const long long mib = argc > 1 ? std::atoll(argv[1]) : 1024;
   double transportMbs = argc > 2 ? std::atof(argv[2]) : 0;
-  if (mib <= 0) Die("usage: send_bench [MiB [TRANSPORT_MBS]]");
+  if (mib <= 0) Die("usage: bench_send [MiB [TRANSPORT_MBS]]");
   const long long size = mib << 20;
   const fs::path dir = fs::temp_directory_path() / ("vorlen-send-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);

@@ -4,7 +4,7 @@
 // (VmHWM) can be read; it is measured for a small and a large file to show that it does not grow
 // with the file size.
 //
-// Usage: vorlen-service-bench [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
+// Usage: bench_service [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +25,8 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "soap/SOAPAttachment.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
+#include "ServiceProcess.h"
 
 namespace fs = std::filesystem;
 using namespace vorlen;
@@ -33,53 +34,6 @@ using namespace vorlen;
 namespace {
 
 constexpr int64_t kPartSize = 204800;
-
-class TServiceProcess {
- public:
-  explicit TServiceProcess(const fs::path& root) {
-    int out[2];
-    if (pipe(out) != 0) throw Exception("pipe failed");
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      // The request log would cost terminal time, not service time.
-      freopen("/dev/null", "w", stderr);
-      execl(VORLEN_SERVICE_BINARY, VORLEN_SERVICE_BINARY, "--port", "0", "--root",
-            root.c_str(), "--max-delivered", "8G", "--max-parts", "100000", nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* stream = fdopen(out[0], "r");
-    char line[512] = {};
-    if (!fgets(line, sizeof line, stream)) throw Exception("the service did not start");
-    fclose(stream);
-    std::string text(line);
-    const std::string prefix = "listening on ";
-    if (text.rfind(prefix, 0) != 0) throw Exception("unexpected first line: " + text);
-    FUrl = text.substr(prefix.size());
-    while (!FUrl.empty() && (FUrl.back() == '\n' || FUrl.back() == '\r')) FUrl.pop_back();
-  }
-  ~TServiceProcess() {
-    kill(FPid, SIGTERM);
-    waitpid(FPid, nullptr, 0);
-  }
-  const std::string& Url() const { return FUrl; }
-  // Peak resident set in KiB.
-  long PeakKiB() const {
-    std::ifstream status("/proc/" + std::to_string(FPid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-  }
-
- private:
-  pid_t FPid = -1;
-  std::string FUrl;
-};
 
 // Part i of the file: bytes that differ from part to part, made on the fly eight at a time, so
 // that making them costs the client little beside what the service is measured on.
@@ -143,7 +97,8 @@ double Run(const std::string& url, int64_t size, int clients) {
 
 void Measure(int64_t mib, const fs::path& root) {
   const int64_t size = mib << 20;
-  TServiceProcess service(root);
+  bench::TServiceProcess service({"--port", "0", "--root", root.string(), "--max-delivered", "8G",
+                                  "--max-parts", "100000"});
   const double single = Run(service.Url(), size, 1);
   const double four = Run(service.Url(), size, 4);
   std::printf("file %4lld MiB: 1 client %7.1f MB/s, 4 clients %7.1f MB/s, service peak RSS "
@@ -158,14 +113,14 @@ void Measure(int64_t mib, const fs::path& root) {
 int main(int argc, char** argv) {
   const int64_t large = argc > 1 ? std::atoll(argv[1]) : 256;
   const int64_t small = argc > 2 ? std::atoll(argv[2]) : 32;
-  const fs::path root = fs::temp_directory_path() / Format("vorlen-service-bench-%d", getpid());
+  const fs::path root = fs::temp_directory_path() / Format("bench_service-%d", getpid());
   try {
     std::printf("parts of %lld bytes over loopback, written to disk under %s\n",
                 static_cast<long long>(kPartSize), root.c_str());
     Measure(small, root / "small");
     Measure(large, root / "large");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vorlen-service-bench: %s\n", e.what());
+    std::fprintf(stderr, "bench_service: %s\n", e.what());
     fs::remove_all(root);
     return 1;
   }

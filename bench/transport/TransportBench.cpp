@@ -17,8 +17,8 @@
 #include "soap/MimeAttachmentHandler.h"
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SenderServiceIntf.h"
-#include "transport/HTTPRIO.h"
-#include "transport/RawHttpServer.h"
+#include "proxy/HTTPRIO.h"
+#include "support/RawHttpServer.h"
 
 using namespace vorlen;
 

@@ -1,14 +1,15 @@
 #include "app/CredentialsQuery.h"
 
+#include "upload/OperatorTexts.h"
+
 namespace vorlen {
 
 bool CredentialsQuery(const TAskText& ask, bool proxy, std::string& userName,
                       std::string& password) {
-  const std::string caption =
-      proxy ? "Удостоверяване пред прокси сървъра" : "Удостоверяване пред уеб сървиса";
+  const std::string caption = proxy ? ProxyCredentialsCaption : ServerCredentialsCaption;
   std::string user = userName;
   std::string secret;
-  if (!ask(caption, "Потребител", user, false) || !ask(caption, "Парола", secret, true)) {
+  if (!ask(caption, UserNamePrompt, user, false) || !ask(caption, PasswordPrompt, secret, true)) {
     return false;
   }
   userName = user;

@@ -1,20 +1,19 @@
 #include "app/ErrorHandler.h"
 
 #include "runtime/Exception.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 std::optional<std::string> ErrorBoxText(std::exception_ptr error) {
-  std::string text;
   try {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
     return std::nullopt;
-  } catch (const std::exception& e) {
-    text = e.what();
   } catch (...) {
-    text = "Unknown exception";
   }
+  // Transport and fault texts carry what the peer sent.
+  std::string text = ShownErrorText(error);
   if (text.empty() || text.back() != '.') text += '.';
   return text;
 }

@@ -10,8 +10,8 @@
 
 namespace vorlen {
 
-// The text of the error box for error, with a full stop appended when it lacks one;
-// nothing for EAbort.
+// The text of the error box for error, made safe to show, with a full stop appended when it
+// lacks one; nothing for EAbort.
 std::optional<std::string> ErrorBoxText(std::exception_ptr error);
 
 // Shows error through view.ShowError (unless it is the silent abort). Never throws.

@@ -1,34 +1,15 @@
 #include "app/MainLogic.h"
 
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "app/CompatibilityLayer.h"
 #include "app/ErrorHandler.h"
-#include "app/SettingsFile.h"
-#include "platform/Paths.h"
-#include "transport/HTTPReqResp.h"
-#include "transport/HTTPRIO.h"
+#include "upload/SettingsFile.h"
+#include "proxy/HTTPRIO.h"
+#include "proxy/SenderHooks.h"
 #include "upload/SendCommand.h"
 
 namespace vorlen {
-
-const char* const MainCaption = "Изпращане на файлове до Ворлен";
-const char* const UrlPromptCaption = "Въведете URL на уеб сървиса";
-const char* const UrlPrompt = "url";
-const char* const OrgPromptCaption = "Въведете име на организация";
-const char* const OrgPrompt = "Организация";
-const char* const SaveSettingsError = "Грешка при запис на настройки";
-const char* const StopSendingQuestion = "Наистина ли желаете да прекратите изпращането на файла?";
-const char* const CannotCloseNow = "В момента не може да прекратите програмата!";
-
-namespace {
-
-// Service calls may take long: the service merges and unpacks big archives before it answers.
-constexpr int ReceiveTimeoutMs = 600000;
-
-}  // namespace
 
 TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::string exePath,
                        std::string exeDir)
@@ -36,8 +17,7 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
       FRegistry(registry),
       FExePath(std::move(exePath)),
       FExeDir(std::move(exeDir)) {
-  FHTTPRIO = std::make_shared<THTTPRIO>();
-  FHTTPRIO->HTTPWebNode().OnBeforePost = &TMainLogic::HTTPRIOHTTPWebNode1BeforePost;
+  FHTTPRIO = NewSenderRIO();
   FHTTPRIO->HTTPWebNode().OnCredentials = [this](THTTPReqResp&, THTTPRequest&, int Status,
                                                   std::string& UserName, std::string& Password) {
     // Unanswered, the call ends silently, as if the operator had cancelled.
@@ -52,7 +32,7 @@ std::string TMainLogic::SettingsPath() const { return FExeDir + SettingsFileName
 void TMainLogic::FormCreate() {
   FSender.FSettingsChanged = false;
   FSender.FClosing = false;
-  FSender.FState = 0;
+  FSender.FState = spIdle;
   ApplyCompatibilityLayer();
   LoadSettings();
   if (FSender.FSettingsChanged) SaveSettings();
@@ -63,30 +43,10 @@ void TMainLogic::FormCreate() {
 void TMainLogic::ApplyCompatibilityLayer() { vorlen::ApplyCompatibilityLayer(FRegistry, FExePath); }
 
 void TMainLogic::LoadSettings() {
-  const std::string path = SettingsPath();
-  std::error_code error;
-  // When existence cannot even be told, reading is tried so that the operator sees why.
-  if (std::filesystem::exists(FsPathFromUtf8(path), error) || error) {
-    const std::string text = ReadSettingsFile(path);
-    FSender.FUrl = SettingValue(text, "url");
-    FSender.FOrg = SettingValue(text, "org");
-  } else {
-    FSender.FUrl.clear();
-    FSender.FOrg.clear();
-  }
-  PromptUntilFilled(FSender.FUrl, UrlPromptCaption, UrlPrompt);
-  PromptUntilFilled(FSender.FOrg, OrgPromptCaption, OrgPrompt);
-}
-
-void TMainLogic::PromptUntilFilled(std::string& value, const char* caption, const char* prompt) {
-  // The blank test trims; the stored value keeps its spaces.
-  while (IsBlankSetting(value)) {
-    std::string edited = value;
-    if (FView.InputQuery(caption, prompt, edited)) {
-      value = std::move(edited);
-      FSender.FSettingsChanged = true;
-    }
-  }
+  const TSenderSettings settings = ReadSenderSettings(SettingsPath(), FView, true);
+  FSender.FUrl = settings.Url;
+  FSender.FOrg = settings.Org;
+  if (settings.Changed) FSender.FSettingsChanged = true;
 }
 
 void TMainLogic::SaveSettings() {
@@ -103,9 +63,9 @@ void TMainLogic::SaveSettings() {
 
 bool TMainLogic::FormCloseQuery() {
   switch (FSender.FState) {
-    case 0:
+    case spIdle:
       return true;
-    case 1: {
+    case spUploading: {
       if (!FView.Confirm(StopSendingQuestion)) return false;
       FSender.FClosing = true;
       // The operator has decided to stop: a failing clean-up request is shown but does not keep
@@ -138,10 +98,6 @@ void TMainLogic::btSendClick() {
   TSendCommand command(FSender, FView);
   command.DetailsDir = FExeDir;
   command.btSendClick();
-}
-
-void TMainLogic::HTTPRIOHTTPWebNode1BeforePost(THTTPReqResp&, THTTPRequest& Data) {
-  Data.SetReceiveTimeoutMs(ReceiveTimeoutMs);
 }
 
 }  // namespace vorlen

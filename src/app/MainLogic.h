@@ -9,22 +9,12 @@
 
 #include "platform/Registry.h"
 #include "upload/IOperatorView.h"
+#include "upload/OperatorTexts.h"
 #include "upload/SenderState.h"
 
 namespace vorlen {
 
 class THTTPRIO;
-class THTTPReqResp;
-class THTTPRequest;
-
-extern const char* const MainCaption;          // the window caption at start
-extern const char* const UrlPromptCaption;
-extern const char* const UrlPrompt;
-extern const char* const OrgPromptCaption;
-extern const char* const OrgPrompt;
-extern const char* const SaveSettingsError;
-extern const char* const StopSendingQuestion;
-extern const char* const CannotCloseNow;
 
 class TMainLogic {
  public:
@@ -58,9 +48,8 @@ class TMainLogic {
   void btSendClick();
   bool Sending() const { return FSending; }
 
-  // The window's own proxy; the default binder binds through it.
+  // The window's own proxy, with the sender's pre-post hook; the default binder binds through it.
   std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
-  static void HTTPRIOHTTPWebNode1BeforePost(THTTPReqResp& HTTPReqResp, THTTPRequest& Data);
 
   // Unassigned: BindSenderService(false, url, HTTPRIO()).
   TBinder Binder;
@@ -71,8 +60,6 @@ class TMainLogic {
   std::function<bool(bool proxy, std::string& userName, std::string& password)> OnCredentials;
 
  private:
-  void PromptUntilFilled(std::string& value, const char* caption, const char* prompt);
-
   IOperatorView& FView;
   IRegistryStore& FRegistry;
   std::string FExePath;

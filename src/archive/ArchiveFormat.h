@@ -58,5 +58,9 @@ static_assert(sizeof(TArchiveEntry) == 532);
 
 constexpr int kTrailerSize = 36;
 constexpr int kEntrySize = 532;
+// Archives and members stay below 2 GiB: sizes and offsets are signed 32-bit.
+constexpr int64_t kArchiveSizeLimit = int64_t{1} << 31;
+// Deflate cannot compress better than 1032:1; a stored size that claims more is a lie.
+constexpr int64_t kMaxInflateRatio = 1032;
 
 }  // namespace vorlen

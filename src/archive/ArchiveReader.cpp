@@ -1,16 +1,14 @@
 #include "archive/ArchiveReader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cinttypes>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <limits>
-#include <map>
+#include <random>
+#include <string_view>
 #include <system_error>
+#include <unordered_map>
 
+#include "archive/StoredRange.h"
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
@@ -24,13 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kCorrupted = "The archive file appears to be corrupted";
-constexpr const char* kBadFileList = "Unable to read archive file list";
 constexpr size_t kChunk = 65536;
-// Deflate cannot compress better than about 1032:1; a registry that claims more is a lie.
-constexpr int64_t kMaxInflateRatio = 1032;
-
-using TSink = std::function<void(const uint8_t* bytes, size_t count)>;
 
 std::string_view ShortText(const TShortString& text) { return {text.Text, text.Length}; }
 
@@ -41,79 +33,6 @@ class TNullStream : public TStream {
   int64_t Write(const void*, int64_t count) override { return count > 0 ? count : 0; }
   int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
 };
-
-class TInflater {
- public:
-  TInflater() {
-    if (inflateInit(&FStream) != Z_OK) throw EArchiveError("zlib cannot start inflating");
-  }
-  ~TInflater() { inflateEnd(&FStream); }
-  TInflater(const TInflater&) = delete;
-  TInflater& operator=(const TInflater&) = delete;
-  z_stream& Stream() { return FStream; }
-
- private:
-  z_stream FStream{};
-};
-
-// Reads count bytes at offset of file and hands them to sink in chunks.
-void CopyRange(TStream& file, int64_t offset, int64_t count, const TSink& sink) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, kChunk)));
-  file.SetPosition(offset);
-  while (count > 0) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(count, kChunk));
-    file.ReadBuffer(buffer.data(), static_cast<int64_t>(n));
-    sink(buffer.data(), n);
-    count -= static_cast<int64_t>(n);
-  }
-}
-
-// The storedSize bytes at offset must be exactly one zlib stream of exactly expectedSize bytes.
-// Never hands sink more than expectedSize bytes, so a stream that inflates beyond what its record
-// claims cannot flood memory or disk. Raises EArchiveError with the reason.
-void InflateRange(TStream& file, int64_t offset, int64_t storedSize, int64_t expectedSize,
-                  const TSink& sink) {
-  TInflater inflater;
-  z_stream& z = inflater.Stream();
-  std::vector<uint8_t> input(static_cast<size_t>(std::min<int64_t>(storedSize, kChunk)));
-  std::vector<uint8_t> output(kChunk);
-  int64_t inputLeft = storedSize;
-  int64_t produced = 0;
-  file.SetPosition(offset);
-  for (;;) {
-    if (z.avail_in == 0 && inputLeft > 0) {
-      const size_t n = static_cast<size_t>(std::min<int64_t>(inputLeft, kChunk));
-      file.ReadBuffer(input.data(), static_cast<int64_t>(n));
-      inputLeft -= static_cast<int64_t>(n);
-      z.next_in = input.data();
-      z.avail_in = static_cast<uInt>(n);
-    }
-    // One byte of room beyond the expected size reveals a stream that is too long.
-    const int64_t room = std::min<int64_t>(expectedSize - produced + 1, kChunk);
-    z.next_out = output.data();
-    z.avail_out = static_cast<uInt>(room);
-    const int result = inflate(&z, Z_NO_FLUSH);
-    const int64_t got = room - static_cast<int64_t>(z.avail_out);
-    if (produced + got > expectedSize)
-      throw EArchiveError(Format("the compressed data inflates to more than %" PRId64 " bytes",
-                                 expectedSize));
-    if (got > 0) sink(output.data(), static_cast<size_t>(got));
-    produced += got;
-    if (result == Z_STREAM_END) break;
-    if (result == Z_NEED_DICT || result == Z_DATA_ERROR)
-      throw EArchiveError(Format("the compressed data is damaged (%s)", z.msg ? z.msg : "zlib"));
-    if (result == Z_MEM_ERROR) throw EArchiveError("zlib ran out of memory");
-    if (result == Z_BUF_ERROR && z.avail_in == 0 && inputLeft == 0)
-      throw EArchiveError("the compressed data ends early");
-    if (result != Z_OK && result != Z_BUF_ERROR)
-      throw EArchiveError(Format("zlib failed with code %d", result));
-  }
-  if (produced != expectedSize)
-    throw EArchiveError(Format("the compressed data inflates to %" PRId64 " bytes, not %" PRId64,
-                               produced, expectedSize));
-  if (z.avail_in != 0 || inputLeft != 0)
-    throw EArchiveError("bytes follow the end of the compressed data");
-}
 
 bool IsControl(std::string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
@@ -167,131 +86,101 @@ void CreateDirectories(const fs::path& dir, std::vector<fs::path>& created) {
   created.push_back(dir);
 }
 
-// Undoes a partly done extraction unless Commit() is called.
+// Undoes a partly done extraction unless Commit() is called. Each member written goes through
+// the stages of one TPlacement, so rolling back is one pass over them in reverse.
 class TExtraction {
  public:
+  struct TPlacement {
+    fs::path Temp;    // the member's bytes, until they are moved to Final
+    fs::path Final;
+    fs::path Backup;  // reserved for the file Final held, when there was one
+    bool BackedUp = false;  // that file now stands at Backup
+    bool Placed = false;    // Temp now stands at Final
+  };
+
   ~TExtraction() {
     if (FCommitted) return;
     std::error_code ignored;
-    for (auto it = FPlaced.rbegin(); it != FPlaced.rend(); ++it) {
-      fs::remove(it->first, ignored);
-      if (!it->second.empty()) fs::rename(it->second, it->first, ignored);
+    for (auto it = FPlacements.rbegin(); it != FPlacements.rend(); ++it) {
+      fs::remove(it->Placed ? it->Final : it->Temp, ignored);
+      if (it->BackedUp)
+        fs::rename(it->Backup, it->Final, ignored);
+      else if (!it->Backup.empty())
+        fs::remove(it->Backup, ignored);
     }
-    for (const fs::path& temp : FTemps) fs::remove(temp, ignored);
     for (auto it = FDirs.rbegin(); it != FDirs.rend(); ++it) fs::remove(*it, ignored);
   }
 
   std::vector<fs::path>& Dirs() { return FDirs; }
-  void AddTemp(const fs::path& temp) { FTemps.push_back(temp); }
-  // Final path and the backup of the file it replaced (empty when none was there).
-  void AddPlaced(const fs::path& final, const fs::path& backup) { FPlaced.emplace_back(final, backup); }
-  void ForgetTemp(const fs::path& temp) {
-    FTemps.erase(std::remove(FTemps.begin(), FTemps.end(), temp), FTemps.end());
+  TPlacement& Add(const fs::path& final) {
+    FPlacements.emplace_back().Final = final;
+    return FPlacements.back();
   }
+  std::vector<TPlacement>& Placements() { return FPlacements; }
   void Commit() {
     FCommitted = true;
     std::error_code ignored;
-    for (const auto& placed : FPlaced)
-      if (!placed.second.empty()) fs::remove(placed.second, ignored);
+    for (const TPlacement& placement : FPlacements)
+      if (placement.BackedUp) fs::remove(placement.Backup, ignored);
   }
 
  private:
   bool FCommitted = false;
   std::vector<fs::path> FDirs;
-  std::vector<fs::path> FTemps;
-  std::vector<std::pair<fs::path, fs::path>> FPlaced;
+  std::vector<TPlacement> FPlacements;
+};
+
+// Names for the files an extraction writes beside their final places: a random tag of its own
+// and a running number. Each is created exclusively, so one create a member is enough and no
+// file that was there already is ever written or removed.
+class TTempNames {
+ public:
+  TTempNames() {
+    std::random_device seed;
+    FTag = Format("~vx%08x%08x-", seed(), seed());
+  }
+  fs::path Next(const fs::path& dir) {
+    return dir / FsPathFromUtf8(FTag + std::to_string(FNext++));
+  }
+
+ private:
+  std::string FTag;
+  size_t FNext = 0;
 };
 
 }  // namespace
 
-TArchiveReader::TArchiveReader(const std::string& archivePath) : FArchivePath(archivePath) {
-  std::error_code error;
-  if (archivePath.empty() || !fs::exists(FsPathFromUtf8(archivePath), error))
-    throw EArchiveError("Archive file not found");
-  try {
-    FFile = std::make_unique<TFileStream>(archivePath, TFileStream::fmOpenRead);
-    FFileSize = FFile->Size();
-  } catch (const EStreamError&) {
-    throw EArchiveError(Format("Unable to open file (%s)", archivePath.c_str()));
-  }
-  ReadTrailer();
-  ReadRegistry();
-  ValidateEntries();
+TArchiveReader::TArchiveReader(const std::string& archivePath, const TArchiveLimits& limits)
+    : FFile(OpenArchiveFile(archivePath)) {
+  uint64_t extracted = 0;
+  TArchiveIndexReading reading;
+  reading.MaxMembers = limits.MaxMembers;
+  reading.OnTrailer = [this](const TArchiveTrailer& trailer) { FTrailer = trailer; };
+  reading.OnRecord = [&](const TArchiveEntry& record) {
+    extracted += static_cast<uint64_t>(record.FileSize);
+    if (extracted > limits.MaxExtractedBytes)
+      throw EArchiveLimit(Format("The archive's members come to more than the %" PRIu64
+                                 " bytes allowed",
+                                 limits.MaxExtractedBytes));
+    FEntries.push_back({std::string(ShortText(record.FilePath)),
+                        std::string(ShortText(record.FileName)), record.FileSize,
+                        record.StoredSize, record.DataOffset, record.Crc, record.StoredRaw,
+                        record.Level});
+  };
+  ReadArchiveIndex(*FFile, reading);
 }
 
 TArchiveReader::~TArchiveReader() = default;
 
-void TArchiveReader::ReadTrailer() {
-  if (FFileSize < kTrailerSize) throw EArchiveError(kCorrupted);
-  try {
-    uint32_t crc = 0xFFFFFFFF;
-    CopyRange(*FFile, 0, FFileSize - kTrailerSize, [&crc](const uint8_t* bytes, size_t count) {
-      UpdateCrc32(bytes, static_cast<uint32_t>(count), crc);
-    });
-    FFile->ReadBuffer(&FTrailer, kTrailerSize);
-    if (FTrailer.ArchiveCrc != ~crc) throw EArchiveError(kCorrupted);
-  } catch (const EStreamError&) {
-    throw EArchiveError(kCorrupted);
-  }
-}
-
-void TArchiveReader::ReadRegistry() {
-  const int64_t registryEnd = FFileSize - kTrailerSize;
-  const int64_t offset = FTrailer.RegistryOffset;
-  const int64_t count = FTrailer.EntryCount;
-  if (offset < 0 || offset > registryEnd || count < 0 ||
-      count * kEntrySize > std::numeric_limits<int32_t>::max())
-    throw EArchiveError(kBadFileList);
-  const int64_t stored = registryEnd - offset;
-  const int64_t expected = count * kEntrySize;
-  std::vector<uint8_t> bytes;
-  try {
-    if (FTrailer.RegistryCompressed == 0) {
-      if (stored != expected) throw EArchiveError(kBadFileList);
-      bytes.resize(static_cast<size_t>(expected));
-      FFile->SetPosition(offset);
-      FFile->ReadBuffer(bytes.data(), expected);
-    } else {
-      if (expected > stored * kMaxInflateRatio + kEntrySize) throw EArchiveError(kBadFileList);
-      bytes.reserve(static_cast<size_t>(std::min<int64_t>(expected, 1 << 20)));
-      InflateRange(*FFile, offset, stored, expected, [&bytes](const uint8_t* data, size_t n) {
-        bytes.insert(bytes.end(), data, data + n);
-      });
-    }
-  } catch (const Exception&) {
-    throw EArchiveError(kBadFileList);
-  }
-  FEntries.resize(static_cast<size_t>(count));
-  if (count > 0) std::memcpy(FEntries.data(), bytes.data(), bytes.size());
-}
-
-void TArchiveReader::ValidateEntries() const {
-  const int64_t dataEnd = FTrailer.RegistryOffset;
-  for (size_t i = 0; i < FEntries.size(); ++i) {
-    const TArchiveEntry& entry = FEntries[i];
-    const char* fault = nullptr;
-    if (entry.FileSize < 0 || entry.StoredSize < 0 || entry.DataOffset < 0)
-      fault = "a negative size or offset";
-    else if (int64_t{entry.DataOffset} + entry.StoredSize > dataEnd)
-      fault = "data outside the member data area";
-    else if (entry.StoredRaw > 1 || entry.Level > fcMaximum)
-      fault = "an unknown storage method";
-    else if (entry.StoredRaw == 1 && entry.StoredSize != entry.FileSize)
-      fault = "a raw member whose stored size differs from its file size";
-    if (fault != nullptr)
-      throw EArchiveError(Format("%s: entry %zu has %s", kBadFileList, i + 1, fault));
-  }
-}
-
 std::string TArchiveReader::StoredName(size_t i) const {
-  const TArchiveEntry& entry = FEntries.at(i);
-  return Utf8FromAnsi(ShortText(entry.FilePath)) + Utf8FromAnsi(ShortText(entry.FileName));
+  const TArchiveMember& entry = FEntries.at(i);
+  return Utf8FromAnsi(entry.FilePath) + Utf8FromAnsi(entry.FileName);
 }
 
 std::string TArchiveReader::RelativePath(size_t i) const {
-  if (i >= FEntries.size()) throw EArchiveError("Index out of bounds");
-  const TArchiveEntry& entry = FEntries[i];
-  const std::string name = Utf8FromAnsi(ShortText(entry.FileName));
+  if (i >= FEntries.size()) throw EArchiveError(kArchiveIndexOutOfBounds);
+  const TArchiveMember& entry = FEntries[i];
+  const std::string name = Utf8FromAnsi(entry.FileName);
   const std::string shown = StoredName(i);
   const auto refuse = [&shown](const std::string& reason) {
     return EArchiveError(Format("Refusing to extract \"%s\": its stored path has %s",
@@ -301,7 +190,7 @@ std::string TArchiveReader::RelativePath(size_t i) const {
   if (name.find_first_of("\\/") != std::string::npos) throw refuse("a separator in the file name");
   if (const std::string reason = UnsafeReason(name); !reason.empty()) throw refuse(reason);
   std::string result;
-  for (const std::string& part : SplitStoredPath(Utf8FromAnsi(ShortText(entry.FilePath)))) {
+  for (const std::string& part : SplitStoredPath(Utf8FromAnsi(entry.FilePath))) {
     if (const std::string reason = UnsafeReason(part); !reason.empty()) throw refuse(reason);
     result += part;
     result += PathDelim;
@@ -310,11 +199,11 @@ std::string TArchiveReader::RelativePath(size_t i) const {
 }
 
 void TArchiveReader::ExtractMember(size_t i, TStream& out) {
-  if (i >= FEntries.size()) throw EArchiveError("Index out of bounds");
-  const TArchiveEntry& entry = FEntries[i];
+  if (i >= FEntries.size()) throw EArchiveError(kArchiveIndexOutOfBounds);
+  const TArchiveMember& entry = FEntries[i];
   uint32_t crc = 0xFFFFFFFF;
   int64_t produced = 0;
-  const TSink sink = [&](const uint8_t* bytes, size_t count) {
+  const TByteSink sink = [&](const uint8_t* bytes, size_t count) {
     UpdateCrc32(bytes, static_cast<uint32_t>(count), crc);
     out.WriteBuffer(bytes, static_cast<int64_t>(count));
     produced += static_cast<int64_t>(count);
@@ -322,9 +211,9 @@ void TArchiveReader::ExtractMember(size_t i, TStream& out) {
   const std::string name = StoredName(i);
   try {
     if (entry.StoredRaw == 1)
-      CopyRange(*FFile, entry.DataOffset, entry.StoredSize, sink);
+      CopyRange(*FFile, entry.DataOffset, entry.StoredSize, kChunk, sink);
     else
-      InflateRange(*FFile, entry.DataOffset, entry.StoredSize, entry.FileSize, sink);
+      InflateRange(*FFile, entry.DataOffset, entry.StoredSize, entry.FileSize, kChunk, sink);
   } catch (const EArchiveError& error) {
     throw EArchiveError(Format("Archive member %s is damaged: %s", name.c_str(), error.what()));
   }
@@ -350,13 +239,14 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
   std::vector<std::string> paths(FEntries.size());
   for (size_t i = 0; i < FEntries.size(); ++i) paths[i] = RelativePath(i);
   // A later member of the same path replaces an earlier one, as unpacking in order would.
-  std::map<std::string, size_t> last;
+  std::unordered_map<std::string_view, size_t> last;
   for (size_t i = 0; i < paths.size(); ++i) last[paths[i]] = i;
 
   const fs::path target = FsPathFromUtf8(targetDir.empty() ? std::string(".") : targetDir);
   TExtraction extraction;
+  TTempNames tempNames;
   CreateDirectories(target, extraction.Dirs());
-  std::vector<std::pair<fs::path, fs::path>> written;  // temporary file, final path
+  fs::path lastDir = target;
   for (size_t i = 0; i < FEntries.size(); ++i) {
     if (last[paths[i]] != i) {
       VerifyMember(i);
@@ -373,15 +263,19 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
         throw EArchiveError(Format("Refusing to extract %s: %s is a symbolic link",
                                    paths[i].c_str(), Utf8FromFsPath(below).c_str()));
     }
-    CreateDirectories(final.parent_path(), extraction.Dirs());
+    // Members of one directory mostly follow each other; its check is made once for them.
+    if (final.parent_path() != lastDir) {
+      lastDir = final.parent_path();
+      CreateDirectories(lastDir, extraction.Dirs());
+    }
     if (fs::is_directory(final, error))
       throw EArchiveError(Format("Cannot extract %s: a directory of that name exists",
                                  Utf8FromFsPath(final).c_str()));
     // Written beside its final place, so that the rename below stays on one file system.
-    const fs::path temp = FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(final.parent_path()), "~vx"));
-    extraction.AddTemp(temp);
+    const fs::path temp = tempNames.Next(final.parent_path());
     try {
-      TFileStream out(Utf8FromFsPath(temp), TFileStream::fmOpenWrite);
+      TFileStream out(Utf8FromFsPath(temp), TFileStream::fmCreateNew);
+      extraction.Add(final).Temp = temp;
       ExtractMember(i, out);
     } catch (const EStreamError& streamError) {
       throw EArchiveError(Format("Cannot extract %s. %s", Utf8FromFsPath(final).c_str(),
@@ -391,30 +285,25 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                         fs::perms::others_read,
                     error);
-    written.emplace_back(temp, final);
   }
   // Only sound members reach their names; replaced files are kept until all are in place.
-  for (const auto& [temp, final] : written) {
+  for (TExtraction::TPlacement& placement : extraction.Placements()) {
     std::error_code error;
-    fs::path backup;
-    if (fs::exists(fs::symlink_status(final, error))) {
-      backup = FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(final.parent_path()), "~vb"));
-      extraction.AddTemp(backup);
-      fs::rename(final, backup, error);
+    if (fs::exists(fs::symlink_status(placement.Final, error))) {
+      placement.Backup =
+          FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(placement.Final.parent_path()), "~vb"));
+      fs::rename(placement.Final, placement.Backup, error);
       if (error)
-        throw EArchiveError(Format("Cannot replace %s. %s", Utf8FromFsPath(final).c_str(),
+        throw EArchiveError(Format("Cannot replace %s. %s",
+                                   Utf8FromFsPath(placement.Final).c_str(),
                                    error.message().c_str()));
-      extraction.ForgetTemp(backup);
+      placement.BackedUp = true;
     }
-    fs::rename(temp, final, error);
-    if (error) {
-      const std::string reason = error.message();
-      if (!backup.empty()) fs::rename(backup, final, error);
-      throw EArchiveError(Format("Cannot create %s. %s", Utf8FromFsPath(final).c_str(),
-                                 reason.c_str()));
-    }
-    extraction.ForgetTemp(temp);
-    extraction.AddPlaced(final, backup);
+    fs::rename(placement.Temp, placement.Final, error);
+    if (error)
+      throw EArchiveError(Format("Cannot create %s. %s", Utf8FromFsPath(placement.Final).c_str(),
+                                 error.message().c_str()));
+    placement.Placed = true;
   }
   extraction.Commit();
 }

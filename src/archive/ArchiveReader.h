@@ -4,33 +4,48 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
-#include "runtime/Exception.h"
+#include "archive/ArchiveIndex.h"
 
 namespace vorlen {
 
 class TStream;
 class TFileStream;
 
-class EArchiveError : public Exception {
- public:
-  using Exception::Exception;
+// Bounds on what an archive may make the reader do; the defaults suit a local archive.
+struct TArchiveLimits {
+  uint64_t MaxMembers = 1000000;
+  uint64_t MaxExtractedBytes = UINT64_MAX;  // sum of the members' original sizes
+};
+
+// What the reader keeps of a registry record.
+struct TArchiveMember {
+  std::string FilePath;  // the stored 8-bit texts
+  std::string FileName;
+  int32_t FileSize = 0;
+  int32_t StoredSize = 0;
+  int32_t DataOffset = 0;
+  uint32_t Crc = 0;
+  uint8_t StoredRaw = 0;
+  uint8_t Level = 0;
 };
 
 class TArchiveReader {
  public:
-  // Opens the archive, checks its trailer checksum and reads and validates its entry list.
-  // Raises EArchiveError when the file is missing, unreadable or unsound.
-  explicit TArchiveReader(const std::string& archivePath);
+  // Opens the archive, checks its trailer checksum and reads and validates its entry list,
+  // holding no more than the members need. Raises EArchiveError when the file is missing,
+  // unreadable or unsound, or when it goes beyond limits.
+  explicit TArchiveReader(const std::string& archivePath, const TArchiveLimits& limits = {});
   ~TArchiveReader();
   TArchiveReader(const TArchiveReader&) = delete;
   TArchiveReader& operator=(const TArchiveReader&) = delete;
 
-  const std::vector<TArchiveEntry>& Entries() const { return FEntries; }
+  const std::vector<TArchiveMember>& Entries() const { return FEntries; }
   const TArchiveTrailer& Trailer() const { return FTrailer; }
 
   // The stored path and name as they are, decoded to UTF-8 (backslashes kept): for listings.
@@ -51,15 +66,9 @@ class TArchiveReader {
   void Verify();
 
  private:
-  void ReadTrailer();
-  void ReadRegistry();
-  void ValidateEntries() const;
-
-  std::string FArchivePath;
   std::unique_ptr<TFileStream> FFile;
-  int64_t FFileSize = 0;
   TArchiveTrailer FTrailer{};
-  std::vector<TArchiveEntry> FEntries;
+  std::vector<TArchiveMember> FEntries;
 };
 
 }  // namespace vorlen

@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "archive/ArchiveIndex.h"
 #include "archive/ZStreams.h"
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
+#include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -22,8 +24,6 @@ namespace {
 
 // Files above this size are compressed into a temporary file instead of memory.
 constexpr int64_t kMemoryCompressLimit = 20971520;
-constexpr int64_t kCrcBufferSize = 10240;
-constexpr int64_t kRegistryChunk = 4096;
 
 namespace fs = std::filesystem;
 
@@ -62,17 +62,6 @@ std::string StoredDir(const std::string& dir, bool removeDrive) {
 
 std::string StoredName(const std::string& name) { return Cut255(AnsiFromUtf8(name)); }
 
-// Deletes a temporary file when it goes out of scope.
-struct TTempFileGuard {
-  std::string Name;
-  TTempFileGuard() = default;
-  TTempFileGuard(const TTempFileGuard&) = delete;
-  TTempFileGuard& operator=(const TTempFileGuard&) = delete;
-  ~TTempFileGuard() {
-    if (!Name.empty()) RemoveFile(Name);
-  }
-};
-
 // The access rights the archive is to have. Temporary files are made for their owner alone, so
 // the rights come from the file being replaced or, for a new archive, from an empty file created
 // at its name (which the rename then replaces); created is set in that case.
@@ -97,12 +86,12 @@ void ReplaceFile(const std::string& from, const std::string& to) {
     fs::rename(FsPathFromUtf8(from), FsPathFromUtf8(to), error);
     if (!error) return;
     const std::string dir = ExtractFileDir(to);
-    TTempFileGuard near;
-    near.Name = CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB");
-    fs::copy_file(FsPathFromUtf8(from), FsPathFromUtf8(near.Name), fs::copy_options::overwrite_existing);
-    fs::permissions(FsPathFromUtf8(near.Name), permissions, error);
-    fs::rename(FsPathFromUtf8(near.Name), FsPathFromUtf8(to));
-    near.Name.clear();
+    TTempFileGuard near(
+        FsPathFromUtf8(CreateTempFile(dir.empty() ? std::string(".") : dir, "ZLB")));
+    fs::copy_file(FsPathFromUtf8(from), near.Path(), fs::copy_options::overwrite_existing);
+    fs::permissions(near.Path(), permissions, error);
+    fs::rename(near.Path(), FsPathFromUtf8(to));
+    near.Keep();
     RemoveFile(from);
   } catch (...) {
     if (created) RemoveFile(to);
@@ -127,7 +116,7 @@ void TZLBArchive::BuildCrcTable() {
 void TZLBArchive::CreateArchive(const std::string& FileName) {
   CloseArchive();
   if (FileName.empty()) return;
-  if (PathExists(FileName)) throw Exception("File already exists");
+  if (PathExists(FileName)) throw EArchiveError("File already exists");
   FArchiveName = FileName;
   FNewArchive = true;
   if (OnArchiveOpened) OnArchiveOpened(*this);
@@ -137,80 +126,37 @@ bool TZLBArchive::OpenArchive(const std::string& FileName) {
   CloseArchive();
   FArchiveName = FileName;
   if (FileName.empty()) return false;
-  if (!PathExists(FileName)) throw Exception("Archive file not found");
+  const std::unique_ptr<TFileStream> file = OpenArchiveFile(FileName);
 
-  std::unique_ptr<TFileStream> file;
+  bool listing = false;  // the checksum passed; what fails from here is the entry list
   try {
-    file = std::make_unique<TFileStream>(FileName, TFileStream::fmOpenRead);
-  } catch (const EStreamError&) {
-    throw Exception(Format("Unable to open file (%s)", FileName.c_str()));
-  }
-
-  const int64_t size = file->Size();
-  // A file too short for a trailer, or too large for the format, cannot carry a sound checksum.
-  bool sound = size >= kTrailerSize && size < FSizeLimit;
-  if (sound) {
-    const uint32_t crc = StreamCrc(*file, kTrailerSize);
-    file->Seek(-kTrailerSize, TSeekOrigin::soEnd);
-    file->ReadBuffer(&FTrailer, kTrailerSize);
-    sound = FTrailer.ArchiveCrc == crc;
-  }
-  if (!sound) {
-    FArchiveName.clear();
-    FTrailer = TArchiveTrailer{};
-    throw Exception("The archive file appears to be corrupted");
-  }
-
-  try {
-    const int64_t count = FTrailer.EntryCount;
-    const int64_t registryEnd = size - kTrailerSize;
-    const int64_t registryBytes = count * kEntrySize;
-    // A sound checksum does not make the numbers sensible; refuse what cannot be an entry list.
-    if (count < 0 || FTrailer.RegistryOffset < 0 || FTrailer.RegistryOffset > registryEnd ||
-        registryBytes >= FSizeLimit)
-      throw Exception("bad registry position");
-    if (FTrailer.RegistryCompressed == 0 && FTrailer.RegistryOffset + registryBytes > registryEnd)
-      throw Exception("bad registry size");
-    // Deflate cannot expand data more than 1,032 times; a larger claim is not worth inflating.
-    if (FTrailer.RegistryCompressed != 0 && registryBytes > (registryEnd - FTrailer.RegistryOffset) * 1032)
-      throw Exception("bad registry size");
-    file->SetPosition(FTrailer.RegistryOffset);
-
-    auto appendRecords = [this](const uint8_t* bytes, int64_t records) {
-      for (int64_t i = 0; i < records; ++i) {
-        auto entry = std::make_unique<TArchiveEntry>();
-        std::memcpy(entry.get(), bytes + i * kEntrySize, kEntrySize);
-        FEntries.push_back(std::move(entry));
-      }
+    TArchiveIndexReading reading;
+    reading.MaxArchiveSize = FSizeLimit;
+    reading.CrcTables = FCrcTable.get();
+    reading.OnTrailer = [&](const TArchiveTrailer& trailer) {
+      FTrailer = trailer;
+      listing = true;
     };
-    if (FTrailer.RegistryCompressed == 0) {
-      TArchiveEntry record;
-      for (int64_t i = 0; i < count; ++i) {
-        file->ReadBuffer(&record, kEntrySize);
-        appendRecords(reinterpret_cast<const uint8_t*>(&record), 1);
-      }
-    } else {
-      TMemoryStream buffer;
-      TZDecompressionStream reader(*file);
+    reading.OnRecord = [this](const TArchiveEntry& record) {
+      FEntries.push_back(std::make_unique<TArchiveEntry>(record));
+    };
+    reading.OnProgress = [this](int64_t done, int64_t total) {
       FProgressPhase = ppReadRegistry;
-      FProgressTotal = static_cast<int32_t>(registryBytes);
-      FProgressDone = 0;
+      FProgressTotal = static_cast<int32_t>(total);
+      FProgressDone = static_cast<int32_t>(done);
       FProgressMsg = "Extracting archive registry";
-      uint8_t chunk[kRegistryChunk];
-      for (int64_t remaining = registryBytes; remaining > 0; remaining -= kRegistryChunk) {
-        const int64_t got = reader.Read(chunk, std::min(remaining, kRegistryChunk));
-        FProgressDone += static_cast<int32_t>(got);
-        ReportProgress(&reader);
-        if (got > 0) buffer.WriteBuffer(chunk, got);
-      }
-      // A registry that inflates to fewer bytes than its records need is damaged.
-      if (buffer.Size() != registryBytes) throw Exception("registry too short");
-      appendRecords(buffer.Memory(), count);
-    }
+      ReportProgress(nullptr);
+    };
+    ReadArchiveIndex(*file, reading);
     if (OnArchiveOpened) OnArchiveOpened(*this);
   } catch (...) {
+    if (!listing) {
+      FArchiveName.clear();
+      FTrailer = TArchiveTrailer{};
+      throw;
+    }
     CloseArchive();
-    throw Exception("Unable to read archive file list");
+    throw EArchiveError(kArchiveBadFileList);
   }
 
   FProgressPhase = ppIdle;
@@ -228,7 +174,7 @@ void TZLBArchive::CloseArchive() {
 }
 
 void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
-  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+  if (FArchiveName.empty()) throw EArchiveError("No archive is currently open");
 
   // Directory pass: directories are replaced by their files (or dropped without RecursePaths).
   for (size_t i = 0; i < Files.size();) {
@@ -241,9 +187,9 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
     }
   }
 
-  TTempFileGuard outputGuard;
-  outputGuard.Name = GetTempArchiveName();
-  auto output = std::make_unique<TFileStream>(outputGuard.Name, TFileStream::fmOpenReadWrite);
+  const std::string outputName = GetTempArchiveName();
+  TTempFileGuard outputGuard(FsPathFromUtf8(outputName));
+  auto output = std::make_unique<TFileStream>(outputName, TFileStream::fmOpenReadWrite);
 
   // Records appended by this run; they leave FEntries again unless the new file replaces the old.
   const size_t oldCount = FEntries.size();
@@ -283,8 +229,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
 
     WriteRegistry(*output);
     output.reset();
-    ReplaceFile(outputGuard.Name, archiveName);
-    outputGuard.Name.clear();
+    ReplaceFile(outputName, archiveName);
+    outputGuard.Keep();
 
     reopening = true;
     CloseArchive();
@@ -315,8 +261,9 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   TTempFileGuard bufferGuard;  // declared first: the file is deleted after its stream is closed
   std::unique_ptr<TStream> buffer;
   if (size > kMemoryCompressLimit) {
-    bufferGuard.Name = GetTempArchiveName();
-    buffer = std::make_unique<TFileStream>(bufferGuard.Name, TFileStream::fmCreate);
+    const std::string bufferName = GetTempArchiveName();
+    bufferGuard.Reset(FsPathFromUtf8(bufferName));
+    buffer = std::make_unique<TFileStream>(bufferName, TFileStream::fmCreate);
   } else {
     buffer = std::make_unique<TMemoryStream>();
   }
@@ -374,7 +321,7 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
 }
 
 int32_t TZLBArchive::IndexOfFile(const std::string& Path) {
-  if (FArchiveName.empty()) throw Exception("No archive is currently open");
+  if (FArchiveName.empty()) throw EArchiveError("No archive is currently open");
   return FindStoredKey(StoredDir(ExtractFileDir(Path), SavePaths) + StoredName(ExtractFileName(Path)));
 }
 
@@ -389,7 +336,8 @@ int32_t TZLBArchive::FindStoredKey(const std::string& Key) const {
 }
 
 void TZLBArchive::GetEntry(int32_t Index, TArchiveEntry& Entry) const {
-  if (Index < 0 || static_cast<size_t>(Index) >= FEntries.size()) throw Exception("Index out of bounds");
+  if (Index < 0 || static_cast<size_t>(Index) >= FEntries.size())
+    throw EArchiveError(kArchiveIndexOutOfBounds);
   std::memcpy(&Entry, FEntries[static_cast<size_t>(Index)].get(), sizeof(TArchiveEntry));
 }
 
@@ -414,7 +362,7 @@ void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>&
       items.push_back({Utf8FromFsPath(item.path().filename()), item.is_directory(error)});
     }
   } catch (const fs::filesystem_error&) {
-    throw Exception(Format("Unable to read directory (%s)", Dir.c_str()));
+    throw EArchiveError(Format("Unable to read directory (%s)", Dir.c_str()));
   }
   // The platform's enumeration order is arbitrary; name order keeps archives reproducible.
   std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.Name < b.Name; });
@@ -434,20 +382,7 @@ void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>&
 }
 
 uint32_t TZLBArchive::StreamCrc(TStream& Stream, int32_t ExcludeTail) {
-  const int64_t position = Stream.Position();
-  Stream.SetPosition(0);
-  int64_t remaining = Stream.Size() - ExcludeTail;
-  uint32_t crc = 0xFFFFFFFFu;
-  uint8_t buffer[kCrcBufferSize];
-  while (remaining > 0) {
-    const int64_t block = std::min(remaining, kCrcBufferSize);
-    const int64_t got = Stream.Read(buffer, block);
-    if (got <= 0) break;  // the stream ended early; nothing more to add
-    UpdateCrc32(*FCrcTable, buffer, static_cast<uint32_t>(got), crc);
-    remaining -= got;
-  }
-  Stream.SetPosition(position);
-  return ~crc;
+  return StreamCrc32(Stream, ExcludeTail, *FCrcTable);
 }
 
 void TZLBArchive::WriteRegistry(TStream& Dest) {

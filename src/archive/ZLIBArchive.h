@@ -1,7 +1,8 @@
 // TZLBArchive writes archives of the system's own format (see ArchiveFormat.h): it starts a new
 // archive or opens an existing one, adds files and directory trees, and reads the entry list back,
-// checking the archive's checksum on the way. Failures raise vorlen::Exception with fixed English
-// texts; problems with single files during AddFiles go to OnErrorLogged instead.
+// checking the archive's checksum on the way. Failures raise EArchiveError (a vorlen::Exception)
+// with fixed English texts; problems with single files during AddFiles go to OnErrorLogged
+// instead.
 //
 // Typical use:
 //   TZLBArchive archive;
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ArchiveIndex.h"
 
 namespace vorlen {
 
@@ -100,7 +102,7 @@ class TZLBArchive {
 
   // Archives and members must stay below this size, since the format's sizes and offsets are
   // signed 32-bit. Tests lower it to check the rule with small files.
-  int64_t FSizeLimit = int64_t{1} << 31;
+  int64_t FSizeLimit = kArchiveSizeLimit;
 
   // What the reports of the current phase carry (see ReportProgress).
   TProgressPhase FProgressPhase = ppIdle;

@@ -90,7 +90,7 @@ int64_t TZDecompressionStream::Read(void* buffer, int64_t count) {
   while (done < count && !FEnded) {
     if (FZ.avail_in == 0) {
       const int64_t got = FSource.Read(FInput.data(), static_cast<int64_t>(FInput.size()));
-      if (got <= 0) throw EZlibError("Compressed data ends too early");
+      if (got <= 0) throw EZlibError("the compressed data ends early");
       FZ.next_in = FInput.data();
       FZ.avail_in = static_cast<uInt>(got);
     }
@@ -102,7 +102,8 @@ int64_t TZDecompressionStream::Read(void* buffer, int64_t count) {
     if (rc == Z_STREAM_END) {
       FEnded = true;
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && FZ.avail_in == 0)) {
-      RaiseZlib(FZ, rc, "Compressed data is damaged");
+      throw EZlibError(Format("the compressed data is damaged (%s)",
+                              FZ.msg != nullptr ? FZ.msg : zError(rc)));
     }
   }
   return done;

@@ -50,7 +50,8 @@ class TZCompressionStream : public TStream {
 };
 
 // Inflates one zlib stream that starts at Source's position when the reader is made. Reads past
-// the stream's end return 0; damaged or truncated data raises EZlibError.
+// the stream's end return 0; damaged or truncated data raises EZlibError, whose text ("the
+// compressed data ends early", "the compressed data is damaged (...)") completes a sentence.
 class TZDecompressionStream : public TStream {
  public:
   explicit TZDecompressionStream(TStream& Source);
@@ -60,6 +61,8 @@ class TZDecompressionStream : public TStream {
   int64_t Write(const void* buffer, int64_t count) override;
   // Only reports the position (uncompressed bytes produced so far).
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  // Bytes taken from Source but not inflated: after the stream's end, those that follow it.
+  int64_t PendingInput() const { return FZ.avail_in; }
 
  private:
   TStream& FSource;

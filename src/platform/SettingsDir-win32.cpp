@@ -2,7 +2,8 @@
 
 namespace vorlen {
 
-// The installer puts the program in the user's own folder, so the settings stay beside it.
+// An installation for the current user keeps its folder writable, so the files stay beside the
+// program, where operators look for them.
 std::string SettingsDir(const std::string& exeDir) { return exeDir; }
 
 }  // namespace vorlen

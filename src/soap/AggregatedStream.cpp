@@ -10,18 +10,17 @@ TAggregatedStream::~TAggregatedStream() { Clear(); }
 
 void TAggregatedStream::AddStream(TStream* stream, TStreamOwnership ownership) {
   if (stream == nullptr) return;
-  FStreams.push_back({stream, ownership == TStreamOwnership::soOwned});
+  std::unique_ptr<TStream> owned(ownership == TStreamOwnership::soOwned ? stream : nullptr);
+  FStreams.push_back({stream, std::move(owned)});
 }
 
 void TAggregatedStream::AddStream(std::unique_ptr<TStream> stream) {
   if (!stream) return;
-  FStreams.reserve(FStreams.size() + 1);  // cannot fail after the release below
-  FStreams.push_back({stream.release(), true});
+  TStream* member = stream.get();
+  FStreams.push_back({member, std::move(stream)});
 }
 
 void TAggregatedStream::Clear() {
-  for (const TMember& member : FStreams)
-    if (member.Owned) delete member.Stream;
   FStreams.clear();
   FPosition = 0;
 }

@@ -34,8 +34,8 @@ class TAggregatedStream : public TStream {
 
  private:
   struct TMember {
-    TStream* Stream;
-    bool Owned;
+    TStream* Stream;                 // the member in use
+    std::unique_ptr<TStream> Owned;  // the same stream when this one deletes it
   };
   std::vector<TMember> FStreams;
   int64_t FPosition = 0;

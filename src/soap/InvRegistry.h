@@ -26,11 +26,13 @@ struct TIntfMethEntry {
 
 struct TIntfMetaData {
   std::string Name;       // "ISenderService"
-  std::string UnitName;   // "SenderService"
   std::string IID;        // registry form with braces, upper case
   std::string Namespace;  // namespace of the operation elements
-  std::string Encoding;   // descriptive only; the writer always sends UTF-8
   std::vector<TIntfMethEntry> MDA;  // operations in slot order
+
+  // Registered as the contract states them; nothing here reads them.
+  std::string UnitName;  // "SenderService"
+  std::string Encoding;  // the writer always sends UTF-8
 };
 
 // Index of the operation named methodName in intf.MDA (exact case), or -1.

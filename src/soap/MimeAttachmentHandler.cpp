@@ -2,6 +2,7 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
+#include "soap/MimeSplit.h"
 
 namespace vorlen {
 
@@ -123,6 +124,13 @@ void TMimeAttachmentHandler::FinalizeStream() {
 TStream& TMimeAttachmentHandler::GetMIMEStream() {
   FBody.SetPosition(0);
   return FBody;
+}
+
+void TMimeAttachmentHandler::ProcessMultiPartForm(TStream& source, TStream& rootPart,
+                                                  const std::string& contentTypeOrBoundary,
+                                                  TSoapDataList& received,
+                                                  const std::string& tempDir) {
+  SplitMultipartMessage(source, rootPart, contentTypeOrBoundary, received, tempDir);
 }
 
 }  // namespace vorlen

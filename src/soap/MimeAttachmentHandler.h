@@ -1,5 +1,5 @@
-// Builds the multipart/related request body around an envelope and its attachments, and splits
-// a multipart message into its root part and received attachments.
+// Builds the multipart/related request body around an envelope and its attachments, and hands
+// a received multipart message to the splitter.
 #pragma once
 
 #include <functional>
@@ -45,17 +45,7 @@ class TMimeAttachmentHandler {
   // Told about each part's byte stream before its headers are written; unset means skipped.
   std::function<void(TStream& stream, TSOAPAttachmentData& attachment)> OnSendAttachment;
 
-  // Splits a multipart message. contentTypeOrBoundary is a Content-Type value starting with
-  // "multipart/related" (the boundary parameter is taken from it) or the bare boundary; an empty
-  // boundary splits nothing. The first part's content is written to rootPart at its position;
-  // every further part becomes a TSOAPAttachmentData appended to received, its content in a
-  // new cache file "SenderSoapAttachment<n>" (first free n) in tempDir (empty: the system's
-  // temporary directory); more than 100 such parts are refused. ContentId is the Content-ID
-  // value without angle brackets (else the Content-Location); Headers are the part's header
-  // lines as received. The cache file is deleted with the attachment unless the receiver sets
-  // CacheFilePersist. Malformed input raises an Exception with a clear message; files of parts
-  // already received stay owned by their entries in received, a file being written when the
-  // error came is removed.
+  // Splits a multipart message: SplitMultipartMessage (soap/MimeSplit.h).
   void ProcessMultiPartForm(TStream& source, TStream& rootPart,
                             const std::string& contentTypeOrBoundary, TSoapDataList& received,
                             const std::string& tempDir);

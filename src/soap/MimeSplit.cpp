@@ -1,4 +1,5 @@
-// Splitting a multipart/related message into its root part and received attachments.
+#include "soap/MimeSplit.h"
+
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -6,7 +7,6 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "soap/MimeAttachmentHandler.h"
 #include "soap/MimeFiles.h"
 #include "soap/MimeLineReader.h"
 
@@ -159,10 +159,9 @@ TDelimiter SkipToDelimiter(TMimeLineReader& reader, const std::string& boundary)
 
 }  // namespace
 
-void TMimeAttachmentHandler::ProcessMultiPartForm(TStream& source, TStream& rootPart,
-                                                  const std::string& contentTypeOrBoundary,
-                                                  TSoapDataList& received,
-                                                  const std::string& tempDir) {
+void SplitMultipartMessage(TStream& source, TStream& rootPart,
+                           const std::string& contentTypeOrBoundary, TSoapDataList& received,
+                           const std::string& tempDir) {
   const std::string boundary = BoundaryOf(contentTypeOrBoundary);
   if (boundary.empty()) return;
 

@@ -15,8 +15,6 @@ namespace vorlen {
 
 namespace {
 
-const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
 const char* XsdTypeName(TParamType type) {
   switch (type) {
     case TParamType::ptString:
@@ -53,37 +51,27 @@ std::string ToLower(std::string text) {
 }
 
 // "#" + id of every element with an id attribute, lower case: hrefs are matched ignoring case.
-using TRefMap = std::map<std::string, xmlNode*>;
+using TRefMap = std::map<std::string, const TXmlNode*>;
 
-void CollectIds(xmlNode* node, TRefMap& refs) {
-  for (; node; node = node->next) {
-    if (node->type != XML_ELEMENT_NODE) continue;
-    std::string id;
-    if (FindAttribute(node, "id", id)) refs.emplace(ToLower("#" + id), node);
-    CollectIds(node->children, refs);
+void CollectIds(const TXmlNode& element, TRefMap& refs) {
+  if (const TXmlAttribute* id = element.FindAttribute("id")) {
+    refs.emplace(ToLower("#" + id->Value), &element);
   }
-}
-
-std::vector<xmlNode*> ChildElements(xmlNode* parent) {
-  std::vector<xmlNode*> elements;
-  for (xmlNode* child = parent->children; child; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE) elements.push_back(child);
-  }
-  return elements;
+  for (const TXmlNode* child : element.ChildElements()) CollectIds(*child, refs);
 }
 
 // The element's text when it holds only text, else the XML of its child nodes.
-std::string ValueText(xmlNode* element) {
+std::string ValueText(const TXmlNode& element) {
   bool onlyText = true;
-  for (xmlNode* child = element->children; child; child = child->next) {
-    if (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE) {
+  for (const auto& child : element.Children) {
+    if (!child->IsText()) {
       onlyText = false;
       break;
     }
   }
-  if (onlyText) return NodeText(element);
+  if (onlyText) return element.Content();
   std::string text;
-  for (xmlNode* child = element->children; child; child = child->next) text += NodeXml(child);
+  for (const auto& child : element.Children) text += NodeXml(*child);
   return text;
 }
 
@@ -119,47 +107,46 @@ int32_t ToInteger(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-bool MustUnderstand(xmlNode* entry) {
-  for (xmlAttr* attr = entry->properties; attr; attr = attr->next) {
-    if (xmlStrcmp(attr->name, X("mustUnderstand")) != 0) continue;
-    xmlChar* raw = xmlNodeListGetString(entry->doc, attr->children, 1);
-    const std::string value = raw ? reinterpret_cast<const char*>(raw) : "";
-    xmlFree(raw);
-    if (value == "1" || SameText(value, "true")) return true;
+bool MustUnderstand(const TXmlNode& entry) {
+  for (const TXmlAttribute& attr : entry.Attributes) {
+    if (attr.LocalName != "mustUnderstand") continue;
+    if (attr.Value == "1" || SameText(attr.Value, "true")) return true;
   }
   return false;
 }
 
-[[noreturn]] void RaiseFault(xmlNode* fault) {
-  xmlNode* code = nullptr;
-  xmlNode* text = nullptr;
-  xmlNode* detail = nullptr;
-  xmlNode* actor = nullptr;
-  for (xmlNode* child = fault->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
-    const std::string name = LocalName(child);
-    if (SameText(name, "faultcode")) code = child;
-    else if (SameText(name, "faultstring")) text = child;
-    else if (SameText(name, "detail")) detail = child;
-    else if (SameText(name, "faultactor")) actor = child;
+[[noreturn]] void RaiseFault(const TXmlNode& fault) {
+  const TXmlNode* code = nullptr;
+  const TXmlNode* text = nullptr;
+  const TXmlNode* detail = nullptr;
+  const TXmlNode* actor = nullptr;
+  for (const TXmlNode* child : fault.ChildElements()) {
+    const std::string& name = child->LocalName;
+    if (SameText(name, "faultcode"))
+      code = child;
+    else if (SameText(name, "faultstring"))
+      text = child;
+    else if (SameText(name, "detail"))
+      detail = child;
+    else if (SameText(name, "faultactor"))
+      actor = child;
   }
-  throw ERemotableException(text ? NodeText(text) : std::string(),
-                            code ? NodeText(code) : std::string(),
-                            actor ? NodeText(actor) : std::string(),
-                            detail ? NodeXml(detail) : std::string());
+  throw ERemotableException(
+      text ? text->Content() : std::string(), code ? code->Content() : std::string(),
+      actor ? actor->Content() : std::string(), detail ? NodeXml(*detail) : std::string());
 }
 
-bool HasNonBlankText(xmlNode* parent) {
-  for (xmlNode* child = parent->children; child; child = child->next) {
-    if (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE) continue;
-    for (const xmlChar* c = child->content; c && *c; ++c) {
-      if (!IsBlankOrControl(static_cast<char>(*c))) return true;
+bool HasNonBlankText(const TXmlNode& parent) {
+  for (const auto& child : parent.Children) {
+    if (!child->IsText()) continue;
+    for (const char c : child->Text) {
+      if (!IsBlankOrControl(c)) return true;
     }
   }
   return false;
 }
 
-ESOAPDomConvertError NoReturnElement(xmlNode* received) {
+ESOAPDomConvertError NoReturnElement(const TXmlNode& received) {
   return ESOAPDomConvertError(
       Format("SOAP Response Packet: element matching function return not found, received "
              "\"%s\"",
@@ -190,36 +177,34 @@ std::unique_ptr<TMemoryStream> TOPToSoapDomConvert::InvContextToMsg(
     throw ESOAPDomConvertError("Document/literal messages are not supported");
   }
   if (!Encoding.empty() && !SameText(Encoding, "utf-8")) {
-    throw ESOAPDomConvertError(
-        Format("Message encoding %s is not supported; requests are sent as UTF-8",
-               Encoding.c_str()));
+    throw ESOAPDomConvertError(Format(
+        "Message encoding %s is not supported; requests are sent as UTF-8", Encoding.c_str()));
   }
   const bool typed = !HasOption(Options, TSOAPConvertOption::soSendUntyped);
 
   try {
-    TXmlDocPtr doc = NewXmlDocument();
-    const TEnvelopeWriter writer = StartEnvelope(doc.get());
-    xmlNode* operation = AddNamespacedElement(writer.Body, method.Name, intf.Namespace);
-    SetEncodingStyle(writer, writer.Body);
+    TXmlDocument doc;
+    const TEnvelopeWriter writer = StartEnvelope(doc);
+    TXmlNode& operation = AddNamespacedElement(*writer.Body, method.Name, intf.Namespace);
+    SetEncodingStyle(*writer.Body);
 
     for (size_t i = 0; i < args.size(); ++i) {
       const TParamInfo& param = method.Params[i];
       const TParamValue& arg = args[i];
       const auto mismatch = [&] {
-        return ESOAPDomConvertError(Format("Argument %s of %s must be %s value",
-                                           param.Name.c_str(), method.Name.c_str(),
-                                           KindName(param.Type)));
+        return ESOAPDomConvertError(Format("Argument %s of %s must be %s value", param.Name.c_str(),
+                                           method.Name.c_str(), KindName(param.Type)));
       };
-      xmlNode* element = AddPlainChild(operation, param.Name.c_str());
+      TXmlNode& element = operation.AddElement(param.Name);
       if (param.Type == TParamType::ptAttachment) {
         if (!std::holds_alternative<TSOAPAttachment*>(arg)) throw mismatch();
         TSOAPAttachment* attachment = std::get<TSOAPAttachment*>(arg);
         if (!attachment) {
-          xmlNewNsProp(element, writer.Xsi, X("nil"), X("true"));
+          AddEnvelopeAttribute(element, kXsiPrefix, "nil", "true");
           continue;
         }
         const std::string contentId = NewContentId();
-        xmlNewProp(element, X("href"), X(("cid:" + contentId).c_str()));
+        element.AddAttribute("", "href", "", "cid:" + contentId);
         AddAttachment(FAttachments, *attachment, contentId);
         continue;
       }
@@ -246,12 +231,12 @@ std::unique_ptr<TMemoryStream> TOPToSoapDomConvert::InvContextToMsg(
         case TParamType::ptAttachment:
           break;
       }
-      if (typed) xmlNewNsProp(element, writer.Xsi, X("type"), X(XsdTypeName(param.Type)));
-      AddText(element, text);
+      if (typed) AddEnvelopeAttribute(element, kXsiPrefix, "type", XsdTypeName(param.Type));
+      element.AddText(text);
     }
 
     auto stream = std::make_unique<TMemoryStream>();
-    const std::string bytes = SerializeXmlDocument(doc.get());
+    const std::string bytes = SerializeXmlDocument(doc);
     stream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
     stream->SetPosition(0);
     return stream;
@@ -270,25 +255,24 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   }
   const TParamType resultType = intf.MDA[static_cast<size_t>(methIndex)].ResultType;
 
-  TXmlDocPtr doc = FParser.Parse(ReadRest(response));
+  const TXmlDocument doc = FParser.Parse(ReadRest(response));
   TRefMap refs;
-  CollectIds(xmlDocGetRootElement(doc.get()), refs);
-  xmlNode* envelope = CheckEnvelope(doc.get(), "Invalid SOAP Response");
+  if (doc.Root) CollectIds(*doc.Root, refs);
+  const TXmlNode& envelope = CheckEnvelope(doc, "Invalid SOAP Response");
 
-  xmlNode* header = nullptr;
-  xmlNode* body = nullptr;
-  for (xmlNode* child = envelope->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
-    const std::string name = LocalName(child);
+  const TXmlNode* header = nullptr;
+  const TXmlNode* body = nullptr;
+  for (const TXmlNode* child : envelope.ChildElements()) {
+    const std::string& name = child->LocalName;
     if (name == "Header") {
       if (header) throw ESOAPDomConvertError("Invalid SOAP response");
       header = child;
-      for (xmlNode* entry : ChildElements(header)) {
+      for (const TXmlNode* entry : header->ChildElements()) {
         // No header types are known to this client, so every entry is unrecognised.
-        if (MustUnderstand(entry)) {
+        if (MustUnderstand(*entry)) {
           throw ERemotableException(
               Format("Soap header %s with attribute 'mustUnderstand' set to true was not handled",
-                     LocalName(entry).c_str()),
+                     entry->LocalName.c_str()),
               "MustUnderstand");
         }
       }
@@ -301,23 +285,23 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   // report an unknown outcome as a plain false.
   if (!body) throw ESOAPDomConvertError("Invalid SOAP Response");
 
-  const std::vector<xmlNode*> bodyElements = ChildElements(body);
+  const std::vector<const TXmlNode*> bodyElements = body->ChildElements();
   if (bodyElements.empty()) {
     // Only an empty Body means "no result"; text such as an error page pasted into the Body
     // would otherwise come back as an empty session or a plain false.
-    if (HasNonBlankText(body)) throw NoReturnElement(body);
+    if (HasNonBlankText(*body)) throw NoReturnElement(*body);
     return EmptyResult(resultType);
   }
-  xmlNode* responseElement = bodyElements.front();
-  if (LocalName(responseElement) == "Fault") RaiseFault(responseElement);
+  const TXmlNode& responseElement = *bodyElements.front();
+  if (responseElement.LocalName == "Fault") RaiseFault(responseElement);
 
-  const std::vector<xmlNode*> children = ChildElements(responseElement);
-  xmlNode* returnElement = nullptr;
+  const std::vector<const TXmlNode*> children = responseElement.ChildElements();
+  const TXmlNode* returnElement = nullptr;
   if (children.size() == 1) {
     returnElement = children.front();
   } else {
-    for (xmlNode* child : children) {
-      const std::string name = LocalName(child);
+    for (const TXmlNode* child : children) {
+      const std::string& name = child->LocalName;
       if (SameText(name, "Result") || SameText(name, "Return")) {
         returnElement = child;
         break;
@@ -326,13 +310,12 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   }
   if (!returnElement) throw NoReturnElement(responseElement);
 
-  xmlNode* valueElement = returnElement;
-  std::string href;
-  if (FindAttribute(returnElement, "href", href)) {
-    auto found = refs.find(ToLower(href));
+  const TXmlNode* valueElement = returnElement;
+  if (const TXmlAttribute* href = returnElement->FindAttribute("href")) {
+    auto found = refs.find(ToLower(href->Value));
     if (found != refs.end()) valueElement = found->second;
   }
-  const std::string text = ValueText(valueElement);
+  const std::string text = ValueText(*valueElement);
   if (resultType == TParamType::ptBoolean) return ToBoolean(text);
   if (resultType == TParamType::ptString) return text;
   if (resultType == TParamType::ptInteger) return ToInteger(text);

@@ -42,8 +42,12 @@ constexpr TSOAPConvertOptions ToOptions(TSOAPConvertOption option) {
 constexpr bool HasOption(TSOAPConvertOptions options, TSOAPConvertOption option) {
   return (options & ToOptions(option)) != 0;
 }
-// soSendMultiRefObj, soTryAllSchema, soRootRefNodesToBody, soCacheMimeResponse, soUTF8EncodeXML.
-constexpr TSOAPConvertOptions kDefaultConvertOptions = 0x221A;
+constexpr TSOAPConvertOptions kDefaultConvertOptions =
+    ToOptions(TSOAPConvertOption::soSendMultiRefObj) |
+    ToOptions(TSOAPConvertOption::soTryAllSchema) |
+    ToOptions(TSOAPConvertOption::soRootRefNodesToBody) |
+    ToOptions(TSOAPConvertOption::soCacheMimeResponse) |
+    ToOptions(TSOAPConvertOption::soUTF8EncodeXML);
 
 // An argument or a result. Text is UTF-8; an attachment argument is borrowed (may be nullptr).
 using TParamValue = std::variant<std::monostate, std::string, int32_t, bool, TSOAPAttachment*>;

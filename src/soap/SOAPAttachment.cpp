@@ -19,19 +19,27 @@ TSOAPAttachment::~TSOAPAttachment() {
 }
 
 void TSOAPAttachment::ReleaseSourceStream() {
-  if (FSourceStream != nullptr && FOwnership == TStreamOwnership::soOwned) delete FSourceStream;
+  FOwnedStream.reset();
   FSourceStream = nullptr;
   FSourceStreamMadeHere = false;
 }
 
+void TSOAPAttachment::SetStreamOwnership(TStreamOwnership ownership) {
+  if (ownership == TStreamOwnership::soReference) {
+    (void)FOwnedStream.release();  // the caller owns it from here on
+  } else if (!FOwnedStream && FSourceStream != nullptr) {
+    FOwnedStream.reset(FSourceStream);
+  }
+}
+
 void TSOAPAttachment::SetSourceStream(TStream* stream, TStreamOwnership ownership) {
   if (stream != nullptr && stream == FSourceStream) {
-    FOwnership = ownership;
+    SetStreamOwnership(ownership);
     return;
   }
   ReleaseSourceStream();
   FSourceStream = stream;
-  FOwnership = ownership;
+  if (ownership == TStreamOwnership::soOwned) FOwnedStream.reset(stream);
   FSourceFile.clear();
   CacheFile.clear();
   Encoding.clear();
@@ -53,8 +61,8 @@ void TSOAPAttachment::SetSourceString(const std::string& text) {
   ReleaseSourceStream();
   FSourceFile.clear();
   CacheFile.clear();
-  FSourceStream = new TMemoryStream(text);
-  FOwnership = TStreamOwnership::soOwned;
+  FOwnedStream = std::make_unique<TMemoryStream>(text);
+  FSourceStream = FOwnedStream.get();
   FSourceStreamMadeHere = true;
   ContentType = "text/plain; charset=\"utf-8\"";
 }
@@ -63,21 +71,17 @@ TStream* TSOAPAttachment::GetSourceStream() {
   if (FSourceStream != nullptr) return FSourceStream;
   const std::string& path = !CacheFile.empty() ? CacheFile : FSourceFile;
   if (path.empty()) return nullptr;
-  auto file = std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
-  FSourceStream = file.release();
-  FOwnership = TStreamOwnership::soOwned;
+  FOwnedStream = std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
+  FSourceStream = FOwnedStream.get();
   FSourceStreamMadeHere = true;
   return FSourceStream;
 }
 
 std::unique_ptr<TStream> TSOAPAttachment::TakeOwnSourceStream() {
-  if (FSourceStream == nullptr || FOwnership != TStreamOwnership::soOwned || !FSourceStreamMadeHere)
-    return nullptr;
-  std::unique_ptr<TStream> stream(FSourceStream);
+  if (FSourceStream == nullptr || !FOwnedStream || !FSourceStreamMadeHere) return nullptr;
   FSourceStream = nullptr;
-  FOwnership = TStreamOwnership::soReference;
   FSourceStreamMadeHere = false;
-  return stream;
+  return std::move(FOwnedStream);
 }
 
 }  // namespace vorlen

@@ -32,8 +32,11 @@ class TSOAPAttachment {
   // stream yet. nullptr when there is nothing to read.
   TStream* GetSourceStream();
 
-  TStreamOwnership StreamOwnership() const { return FOwnership; }
-  void SetStreamOwnership(TStreamOwnership ownership) { FOwnership = ownership; }
+  TStreamOwnership StreamOwnership() const {
+    return FOwnedStream ? TStreamOwnership::soOwned : TStreamOwnership::soReference;
+  }
+  // soOwned takes over the current source stream; soReference hands it back to its owner.
+  void SetStreamOwnership(TStreamOwnership ownership);
   const std::string& SourceFile() const { return FSourceFile; }
   const std::string& SourceString() const { return FSourceString; }
   // Drops the current source stream (deleted when owned) without touching the other fields.
@@ -50,8 +53,8 @@ class TSOAPAttachment {
   std::vector<std::string> Headers;
 
  protected:
-  TStream* FSourceStream = nullptr;
-  TStreamOwnership FOwnership = TStreamOwnership::soReference;
+  TStream* FSourceStream = nullptr;            // the source in use
+  std::unique_ptr<TStream> FOwnedStream;       // the same stream when the attachment owns it
   std::string FSourceFile;
   std::string FSourceString;
   bool FSourceStreamMadeHere = false;  // opened from a path or made from the text by us

@@ -20,6 +20,7 @@ class ERemotableException : public Exception {
         FaultActor(std::move(faultActor)),
         FaultDetail(std::move(faultDetail)) {}
 
+  // What the fault carried beside its text; nothing here reads them.
   std::string FaultCode;
   std::string FaultActor;
   std::string FaultDetail;

@@ -16,6 +16,7 @@ const char* const kSenderServiceDefaultWSDL =
     "http://localhost/FileUploader/Sender_Server.dll/wsdl/ISenderService";
 const char* const kSenderServiceName = "ISenderServiceservice";
 const char* const kSenderServicePort = "ISenderServicePort";
+const char* const kSenderDetailsName = "sendDetails.txt";
 
 namespace {
 

@@ -11,6 +11,8 @@ extern const char* const kSenderServiceDefaultURL;   // ".../FileUploader/Sender
 extern const char* const kSenderServiceDefaultWSDL;  // ".../FileUploader/Sender_Server.dll/wsdl/ISenderService"
 extern const char* const kSenderServiceName;          // "ISenderServiceservice"
 extern const char* const kSenderServicePort;          // "ISenderServicePort"
+// Part name of the details file that names the sender, as the client uploads it.
+extern const char* const kSenderDetailsName;          // "sendDetails.txt"
 
 // Indexes of the operations in the registered metadata (TIntfMetaData::MDA).
 enum TSenderServiceMethod : int {

@@ -2,7 +2,6 @@
 
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
-#include "soap/XmlDocument.h"
 
 namespace vorlen {
 
@@ -10,62 +9,69 @@ const char* const kSoapEnvelopeNS = "http://schemas.xmlsoap.org/soap/envelope/";
 const char* const kSoapEncodingNS = "http://schemas.xmlsoap.org/soap/encoding/";
 const char* const kXmlSchemaNS = "http://www.w3.org/2001/XMLSchema";
 const char* const kXmlSchemaInstanceNS = "http://www.w3.org/2001/XMLSchema-instance";
+const char* const kSoapEnvPrefix = "SOAP-ENV";
+const char* const kXsiPrefix = "xsi";
 
 namespace {
 
-const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
-xmlNs* Declare(xmlNode* node, const char* uri, const char* prefix) {
-  xmlNs* ns = xmlNewNs(node, X(uri), X(prefix));
-  if (!ns) throw Exception(Format("Cannot declare the XML prefix %s", prefix));
-  return ns;
+const char* UriOfPrefix(const char* prefix) {
+  return std::string(prefix) == kSoapEnvPrefix ? kSoapEnvelopeNS : kXmlSchemaInstanceNS;
 }
 
 }  // namespace
 
-TEnvelopeWriter StartEnvelope(xmlDoc* doc) {
-  TEnvelopeWriter writer{};
-  writer.Envelope = xmlNewDocNode(doc, nullptr, X("Envelope"), nullptr);
-  if (!writer.Envelope) throw Exception("Out of memory building XML");
-  xmlDocSetRootElement(doc, writer.Envelope);
-  writer.SoapEnv = Declare(writer.Envelope, kSoapEnvelopeNS, "SOAP-ENV");
-  xmlSetNs(writer.Envelope, writer.SoapEnv);
-  Declare(writer.Envelope, kXmlSchemaNS, "xsd");
-  writer.Xsi = Declare(writer.Envelope, kXmlSchemaInstanceNS, "xsi");
-  Declare(writer.Envelope, kSoapEncodingNS, "SOAP-ENC");
-  writer.Body = AddPlainChild(writer.Envelope, "Body");
-  xmlSetNs(writer.Body, writer.SoapEnv);
-  return writer;
-}
-
-xmlNode* AddNamespacedElement(xmlNode* parent, const std::string& localName,
-                              const std::string& nsUri) {
-  xmlNode* element = AddPlainChild(parent, localName.c_str());
-  std::string prefix;
-  for (int counter = 1;; ++counter) {
-    prefix = Format("NS%d", counter);
-    if (!xmlSearchNs(element->doc, element, X(prefix.c_str()))) break;
-  }
-  xmlSetNs(element, Declare(element, nsUri.c_str(), prefix.c_str()));
+TXmlNode& AddSoapEnvElement(TXmlNode& parent, const std::string& localName) {
+  TXmlNode& element = parent.AddElement(localName);
+  element.Prefix = kSoapEnvPrefix;
+  element.NamespaceUri = kSoapEnvelopeNS;
   return element;
 }
 
-void SetEncodingStyle(const TEnvelopeWriter& writer, xmlNode* element) {
-  if (!xmlNewNsProp(element, writer.SoapEnv, X("encodingStyle"), X(kSoapEncodingNS))) {
-    throw Exception("Out of memory building XML");
-  }
+TEnvelopeWriter StartEnvelope(TXmlDocument& doc) {
+  doc.Root = std::make_unique<TXmlNode>(TXmlNodeKind::nkElement);
+  TXmlNode& envelope = *doc.Root;
+  envelope.LocalName = "Envelope";
+  envelope.Prefix = kSoapEnvPrefix;
+  envelope.NamespaceUri = kSoapEnvelopeNS;
+  envelope.Namespaces = {{kSoapEnvPrefix, kSoapEnvelopeNS},
+                         {"xsd", kXmlSchemaNS},
+                         {kXsiPrefix, kXmlSchemaInstanceNS},
+                         {"SOAP-ENC", kSoapEncodingNS}};
+  return TEnvelopeWriter{&envelope, &AddSoapEnvElement(envelope, "Body")};
 }
 
-xmlNode* CheckEnvelope(xmlDoc* doc, const char* invalidMessage) {
-  xmlNode* root = xmlDocGetRootElement(doc);
-  if (!root) throw ESOAPDomConvertError(invalidMessage);
-  const std::string name = LocalName(root);
-  const std::string uri = NamespaceUri(root);
-  if (name != "Envelope" || uri != kSoapEnvelopeNS) {
-    throw ESOAPDomConvertError(Format("DocumentElement %s:%s expected, %s:%s found",
-                                      kSoapEnvelopeNS, "Envelope", uri.c_str(), name.c_str()));
+TXmlNode& AddNamespacedElement(TXmlNode& parent, const std::string& localName,
+                               const std::string& nsUri) {
+  TXmlNode& element = parent.AddElement(localName);
+  std::string prefix;
+  for (int counter = 1;; ++counter) {
+    prefix = Format("NS%d", counter);
+    if (!element.IsPrefixInScope(prefix)) break;
   }
-  if (!root->children) throw ESOAPDomConvertError(invalidMessage);
+  element.Namespaces.push_back(TXmlNamespaceDecl{prefix, nsUri});
+  element.Prefix = prefix;
+  element.NamespaceUri = nsUri;
+  return element;
+}
+
+void AddEnvelopeAttribute(TXmlNode& element, const char* prefix, const std::string& localName,
+                          const std::string& value) {
+  element.AddAttribute(prefix, localName, UriOfPrefix(prefix), value);
+}
+
+void SetEncodingStyle(TXmlNode& element) {
+  AddEnvelopeAttribute(element, kSoapEnvPrefix, "encodingStyle", kSoapEncodingNS);
+}
+
+const TXmlNode& CheckEnvelope(const TXmlDocument& doc, const char* invalidMessage) {
+  if (!doc.Root) throw ESOAPDomConvertError(invalidMessage);
+  const TXmlNode& root = *doc.Root;
+  if (root.LocalName != "Envelope" || root.NamespaceUri != kSoapEnvelopeNS) {
+    throw ESOAPDomConvertError(Format("DocumentElement %s:%s expected, %s:%s found",
+                                      kSoapEnvelopeNS, "Envelope", root.NamespaceUri.c_str(),
+                                      root.LocalName.c_str()));
+  }
+  if (root.Children.empty()) throw ESOAPDomConvertError(invalidMessage);
   return root;
 }
 

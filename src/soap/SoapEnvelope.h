@@ -2,37 +2,43 @@
 // message starts from, and the checks every reader makes.
 #pragma once
 
-#include <libxml/tree.h>
-
 #include <string>
+
+#include "soap/XmlNode.h"
 
 namespace vorlen {
 
-extern const char* const kSoapEnvelopeNS;  // "http://schemas.xmlsoap.org/soap/envelope/"
-extern const char* const kSoapEncodingNS;  // "http://schemas.xmlsoap.org/soap/encoding/"
-extern const char* const kXmlSchemaNS;     // "http://www.w3.org/2001/XMLSchema"
+extern const char* const kSoapEnvelopeNS;       // "http://schemas.xmlsoap.org/soap/envelope/"
+extern const char* const kSoapEncodingNS;       // "http://schemas.xmlsoap.org/soap/encoding/"
+extern const char* const kXmlSchemaNS;          // "http://www.w3.org/2001/XMLSchema"
 extern const char* const kXmlSchemaInstanceNS;  // "http://www.w3.org/2001/XMLSchema-instance"
 
 // The parts of a new envelope that writers add to.
 struct TEnvelopeWriter {
-  xmlNode* Envelope;
-  xmlNode* Body;
-  xmlNs* SoapEnv;  // "SOAP-ENV"
-  xmlNs* Xsi;      // "xsi"
+  TXmlNode* Envelope;
+  TXmlNode* Body;
 };
+
+extern const char* const kSoapEnvPrefix;  // "SOAP-ENV"
+extern const char* const kXsiPrefix;      // "xsi"
 
 // Makes doc's document element SOAP-ENV:Envelope declaring, in this order, SOAP-ENV, xsd, xsi
 // and SOAP-ENC, and appends an empty SOAP-ENV:Body.
-TEnvelopeWriter StartEnvelope(xmlDoc* doc);
+TEnvelopeWriter StartEnvelope(TXmlDocument& doc);
 // Appends to parent an element in namespace nsUri whose prefix, "NS" + counter from 1, is
 // declared on the element itself; the counter skips prefixes already in scope.
-xmlNode* AddNamespacedElement(xmlNode* parent, const std::string& localName,
-                              const std::string& nsUri);
+TXmlNode& AddNamespacedElement(TXmlNode& parent, const std::string& localName,
+                               const std::string& nsUri);
 // Sets SOAP-ENV:encodingStyle to the SOAP 1.1 encoding namespace.
-void SetEncodingStyle(const TEnvelopeWriter& writer, xmlNode* element);
+void SetEncodingStyle(TXmlNode& element);
+// Adds prefix:localName="value" to element, the prefix being one of the envelope's.
+void AddEnvelopeAttribute(TXmlNode& element, const char* prefix, const std::string& localName,
+                          const std::string& value);
+// Appends an element in the SOAP envelope namespace.
+TXmlNode& AddSoapEnvElement(TXmlNode& parent, const std::string& localName);
 
 // The document element, checked to be a SOAP 1.1 Envelope with child nodes; raises
 // ESOAPDomConvertError with the message that tells what is wrong.
-xmlNode* CheckEnvelope(xmlDoc* doc, const char* invalidMessage);
+const TXmlNode& CheckEnvelope(const TXmlDocument& doc, const char* invalidMessage);
 
 }  // namespace vorlen

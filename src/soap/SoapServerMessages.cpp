@@ -1,22 +1,16 @@
 #include "soap/SoapServerMessages.h"
 
+#include <cstdint>
+
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SoapEnvelope.h"
 #include "soap/XmlDocument.h"
+#include "soap/XmlParser.h"
 
 namespace vorlen {
 
 namespace {
-
-const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
-xmlNode* FirstChildElement(xmlNode* parent) {
-  for (xmlNode* child = parent->children; child; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE) return child;
-  }
-  return nullptr;
-}
 
 void CheckText(const std::string& text, const char* what) {
   if (!IsXmlText(text)) {
@@ -34,33 +28,38 @@ const TSoapRequestParam* TSoapRequest::Find(const std::string& name) const {
   return nullptr;
 }
 
-TSoapRequest ReadSoapRequest(TStream& xml) {
-  TXmlDocPtr doc = ParseXml(ReadRest(xml));
-  xmlNode* envelope = CheckEnvelope(doc.get(), "Invalid SOAP request");
-  xmlNode* body = nullptr;
-  for (xmlNode* child = envelope->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE || LocalName(child) != "Body") continue;
+TSoapRequest ReadSoapRequest(TStream& xml, const TIntfMetaData* intf) {
+  const TXmlDocument doc = ParseXml(ReadRest(xml));
+  const TXmlNode& envelope = CheckEnvelope(doc, "Invalid SOAP request");
+  const TXmlNode* body = nullptr;
+  for (const TXmlNode* child : envelope.ChildElements()) {
+    if (child->LocalName != "Body") continue;
     if (body) throw ESOAPDomConvertError("Invalid SOAP request: more than one Body");
     body = child;
   }
   if (!body) throw ESOAPDomConvertError("Invalid SOAP request: no Body");
-  xmlNode* operation = FirstChildElement(body);
-  if (!operation) throw ESOAPDomConvertError("Invalid SOAP request: no operation element");
+  const std::vector<const TXmlNode*> bodyElements = body->ChildElements();
+  if (bodyElements.empty())
+    throw ESOAPDomConvertError("Invalid SOAP request: no operation element");
+  const TXmlNode& operation = *bodyElements.front();
 
   TSoapRequest request;
-  request.Operation = LocalName(operation);
-  request.Namespace = NamespaceUri(operation);
-  for (xmlNode* child = operation->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
+  request.Operation = operation.LocalName;
+  request.Namespace = operation.NamespaceUri;
+  size_t wanted = SIZE_MAX;
+  if (intf != nullptr) {
+    const int method = IndexOfMethod(*intf, request.Operation);
+    wanted = method < 0 ? 0 : intf->MDA[static_cast<size_t>(method)].Params.size();
+  }
+  for (const auto& child : operation.Children) {
+    if (request.Params.size() >= wanted) break;
+    if (!child->IsElement()) continue;
     TSoapRequestParam param;
-    param.Name = LocalName(child);
-    param.Text = NodeText(child);
-    FindAttribute(child, "href", param.Href);
-    xmlChar* nil = xmlGetNsProp(child, X("nil"), X(kXmlSchemaInstanceNS));
-    if (nil) {
-      const std::string value = reinterpret_cast<const char*>(nil);
-      param.Nil = value == "1" || SameText(value, "true");
-      xmlFree(nil);
+    param.Name = child->LocalName;
+    param.Text = child->Content();
+    if (const TXmlAttribute* href = child->FindAttribute("href")) param.Href = href->Value;
+    if (const TXmlAttribute* nil = child->FindAttribute("nil", kXmlSchemaInstanceNS)) {
+      param.Nil = nil->Value == "1" || SameText(nil->Value, "true");
     }
     request.Params.push_back(std::move(param));
   }
@@ -70,26 +69,25 @@ TSoapRequest ReadSoapRequest(TStream& xml) {
 std::string WriteSoapResponse(const std::string& operation, const std::string& nsUri,
                               const std::string& xsdType, const std::string& value) {
   CheckText(value, "The response value");
-  TXmlDocPtr doc = NewXmlDocument();
-  const TEnvelopeWriter writer = StartEnvelope(doc.get());
-  xmlNode* response = AddNamespacedElement(writer.Body, operation + "Response", nsUri);
-  SetEncodingStyle(writer, writer.Body);
-  xmlNode* result = AddPlainChild(response, "return");
-  xmlNewNsProp(result, writer.Xsi, X("type"), X(xsdType.c_str()));
-  AddText(result, value);
-  return SerializeXmlDocument(doc.get());
+  TXmlDocument doc;
+  const TEnvelopeWriter writer = StartEnvelope(doc);
+  TXmlNode& response = AddNamespacedElement(*writer.Body, operation + "Response", nsUri);
+  SetEncodingStyle(*writer.Body);
+  TXmlNode& result = response.AddElement("return");
+  AddEnvelopeAttribute(result, kXsiPrefix, "type", xsdType);
+  result.AddText(value);
+  return SerializeXmlDocument(doc);
 }
 
 std::string WriteSoapFault(const std::string& faultCode, const std::string& faultString) {
   CheckText(faultCode, "The fault code");
   CheckText(faultString, "The fault string");
-  TXmlDocPtr doc = NewXmlDocument();
-  const TEnvelopeWriter writer = StartEnvelope(doc.get());
-  xmlNode* fault = AddPlainChild(writer.Body, "Fault");
-  xmlSetNs(fault, writer.SoapEnv);
-  AddText(AddPlainChild(fault, "faultcode"), faultCode);
-  AddText(AddPlainChild(fault, "faultstring"), faultString);
-  return SerializeXmlDocument(doc.get());
+  TXmlDocument doc;
+  const TEnvelopeWriter writer = StartEnvelope(doc);
+  TXmlNode& fault = AddSoapEnvElement(*writer.Body, "Fault");
+  fault.AddElement("faultcode").AddText(faultCode);
+  fault.AddElement("faultstring").AddText(faultString);
+  return SerializeXmlDocument(doc);
 }
 
 }  // namespace vorlen

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/Stream.h"
+#include "soap/InvRegistry.h"
 
 namespace vorlen {
 
@@ -26,8 +27,10 @@ struct TSoapRequest {
 
 // Reads a request envelope from the stream's current position. Raises EDOMParseError for bytes
 // that are not acceptable XML and ESOAPDomConvertError for XML that is not a SOAP 1.1 request
-// (wrong document element, no Body, no operation element).
-TSoapRequest ReadSoapRequest(TStream& xml);
+// (wrong document element, no Body, no operation element). With intf, only as many parameter
+// elements are collected as the operation of that name takes (none for an unknown one): a
+// request cannot make the reader keep thousands of them.
+TSoapRequest ReadSoapRequest(TStream& xml, const TIntfMetaData* intf = nullptr);
 
 // A response envelope (UTF-8 text) whose Body holds
 // <NS1:{operation}Response xmlns:NS1="{nsUri}"><return xsi:type="{xsdType}">{value}</return>...

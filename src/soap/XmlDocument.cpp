@@ -1,34 +1,186 @@
 #include "soap/XmlDocument.h"
 
-#include <libxml/chvalid.h>
+#include <cstdint>
 
-#include "soap/SOAPExceptions.h"
+#include "runtime/Format.h"
 
 namespace vorlen {
 
 namespace {
 
-const xmlChar* X(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
-std::string FromXml(const xmlChar* text) {
-  return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+// Decodes one UTF-8 sequence at text[pos]; returns its length, 0 when it is not well-formed
+// (truncated, overlong, a surrogate or beyond U+10FFFF).
+size_t DecodeUtf8(std::string_view text, size_t pos, uint32_t& code) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[pos + i]); };
+  const uint8_t lead = byte(0);
+  size_t length = 0;
+  uint32_t minimum = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, minimum = 0x80, code = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, minimum = 0x800, code = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, minimum = 0x10000, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() - pos < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
 }
 
-struct TSaveBuffer {
-  xmlBuffer* Buffer = xmlBufferCreate();
-  ~TSaveBuffer() {
-    if (Buffer) xmlBufferFree(Buffer);
+bool IsXmlChar(uint32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+void AppendQualifiedName(const std::string& prefix, const std::string& localName,
+                         std::string& out) {
+  if (!prefix.empty()) {
+    out += prefix;
+    out += ':';
   }
-};
+  out += localName;
+}
+
+// The reference a character needs in text (inAttribute false) or in an attribute value; null
+// when it stands for itself.
+const char* EscapeOf(char c, bool inAttribute) {
+  switch (c) {
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '&':
+      return "&amp;";
+    case '\r':
+      return "&#13;";
+    case '"':
+      return inAttribute ? "&quot;" : nullptr;
+    case '\n':
+      return inAttribute ? "&#10;" : nullptr;
+    case '\t':
+      return inAttribute ? "&#9;" : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+void AppendEscapedText(const std::string& text, std::string& out) {
+  for (const char c : text) {
+    const char* escape = EscapeOf(c, false);
+    if (escape)
+      out += escape;
+    else
+      out += c;
+  }
+}
+
+// Attribute values keep to ASCII: whitespace other than a space and every non-ASCII character
+// become character references, so no reader can normalise them away.
+void AppendEscapedAttribute(const std::string& value, std::string& out) {
+  size_t pos = 0;
+  while (pos < value.size()) {
+    const char c = value[pos];
+    uint32_t code = 0;
+    size_t length = 0;
+    if (const char* escape = EscapeOf(c, true)) {
+      out += escape;
+    } else if (static_cast<uint8_t>(c) >= 0x80 && (length = DecodeUtf8(value, pos, code)) > 0) {
+      out += Format("&#x%X;", static_cast<unsigned>(code));
+      pos += length;
+      continue;
+    } else {
+      out += c;
+    }
+    ++pos;
+  }
+}
+
+// A namespace name in double quotes, or in single ones when it holds a double quote.
+void AppendQuotedUri(const std::string& uri, std::string& out) {
+  if (uri.find('"') == std::string::npos) {
+    out += '"' + uri + '"';
+  } else if (uri.find('\'') == std::string::npos) {
+    out += '\'' + uri + '\'';
+  } else {
+    out += '"';
+    for (const char c : uri) {
+      if (c == '"')
+        out += "&quot;";
+      else
+        out += c;
+    }
+    out += '"';
+  }
+}
+
+// "]]>" cannot stand inside a CDATA section: the section is closed after "]]" and reopened.
+void AppendCData(const std::string& text, std::string& out) {
+  if (text.empty()) {
+    out += "<![CDATA[]]>";
+    return;
+  }
+  size_t start = 0;
+  for (size_t found = text.find("]]>"); found != std::string::npos;
+       found = text.find("]]>", found + 2)) {
+    out += "<![CDATA[" + text.substr(start, found + 2 - start) + "]]>";
+    start = found + 2;
+  }
+  out += "<![CDATA[" + text.substr(start) + "]]>";
+}
+
+void AppendNode(const TXmlNode& node, std::string& out) {
+  switch (node.Kind) {
+    case TXmlNodeKind::nkText:
+      AppendEscapedText(node.Text, out);
+      return;
+    case TXmlNodeKind::nkCData:
+      AppendCData(node.Text, out);
+      return;
+    case TXmlNodeKind::nkComment:
+      out += "<!--" + node.Text + "-->";
+      return;
+    case TXmlNodeKind::nkInstruction:
+      out += "<?" + node.LocalName;
+      if (!node.Text.empty()) out += ' ' + node.Text;
+      out += "?>";
+      return;
+    case TXmlNodeKind::nkElement:
+      break;
+  }
+  out += '<';
+  AppendQualifiedName(node.Prefix, node.LocalName, out);
+  for (const TXmlNamespaceDecl& decl : node.Namespaces) {
+    out += decl.Prefix.empty() ? " xmlns=" : " xmlns:" + decl.Prefix + '=';
+    AppendQuotedUri(decl.Uri, out);
+  }
+  for (const TXmlAttribute& attr : node.Attributes) {
+    out += ' ';
+    AppendQualifiedName(attr.Prefix, attr.LocalName, out);
+    out += "=\"";
+    AppendEscapedAttribute(attr.Value, out);
+    out += '"';
+  }
+  if (node.Children.empty()) {
+    out += "/>";
+    return;
+  }
+  out += '>';
+  for (const auto& child : node.Children) AppendNode(*child, out);
+  out += "</";
+  AppendQualifiedName(node.Prefix, node.LocalName, out);
+  out += '>';
+}
 
 }  // namespace
-
-TXmlDocPtr NewXmlDocument() {
-  InitLibXml();
-  TXmlDocPtr doc(xmlNewDoc(X("1.0")));
-  if (!doc) throw Exception("Out of memory creating an XML document");
-  return doc;
-}
 
 std::string ReadRest(TStream& stream) {
   std::string bytes;
@@ -41,80 +193,28 @@ std::string ReadRest(TStream& stream) {
   return bytes;
 }
 
-std::string SerializeXmlDocument(xmlDoc* doc) {
-  // Saving with an explicit UTF-8 encoding keeps non-ASCII text as itself (without one libxml2
-  // writes character references), but it would also name the encoding in the declaration; the
-  // declaration is therefore written here, from the document's version alone.
-  std::string text = "<?xml version=\"";
-  text += doc->version ? reinterpret_cast<const char*>(doc->version) : "1.0";
-  text += "\"?>\n";
-  xmlNode* root = xmlDocGetRootElement(doc);
-  if (root) text += NodeXml(root);
+std::string SerializeXmlDocument(const TXmlDocument& doc) {
+  std::string text = "<?xml version=\"1.0\"?>\n";
+  if (doc.Root) AppendNode(*doc.Root, text);
   text += '\n';
   return text;
 }
 
-std::string NodeXml(xmlNode* node) {
-  TSaveBuffer buffer;
-  if (!buffer.Buffer) throw Exception("Out of memory serialising XML");
-  // xmlNodeDump writes UTF-8 as itself, like a save context with that encoding, without
-  // setting up an encoder and a save context for every node.
-  if (xmlNodeDump(buffer.Buffer, node->doc, node, 0, 0) < 0)
-    throw Exception("Cannot serialise XML");
-  return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.Buffer)),
-                     static_cast<size_t>(xmlBufferLength(buffer.Buffer)));
-}
-
-std::string NodeText(xmlNode* node) {
-  xmlChar* content = xmlNodeGetContent(node);
-  std::string text = FromXml(content);
-  xmlFree(content);
+std::string NodeXml(const TXmlNode& node) {
+  std::string text;
+  AppendNode(node, text);
   return text;
-}
-
-bool FindAttribute(xmlNode* node, const char* name, std::string& value) {
-  for (xmlAttr* attr = node->properties; attr; attr = attr->next) {
-    if (xmlStrcmp(attr->name, X(name)) == 0) {
-      xmlChar* text = xmlNodeListGetString(node->doc, attr->children, 1);
-      value = FromXml(text);
-      xmlFree(text);
-      return true;
-    }
-  }
-  return false;
-}
-
-xmlNode* AddPlainChild(xmlNode* parent, const char* name) {
-  xmlNode* child = xmlNewDocNode(parent->doc, nullptr, X(name), nullptr);
-  if (!child) throw Exception("Out of memory building XML");
-  xmlAddChild(parent, child);
-  return child;
-}
-
-void AddText(xmlNode* element, const std::string& text) {
-  if (text.empty()) return;
-  xmlNode* node =
-      xmlNewDocTextLen(element->doc, X(text.c_str()), static_cast<int>(text.size()));
-  if (!node) throw Exception("Out of memory building XML");
-  xmlAddChild(element, node);
 }
 
 bool IsXmlText(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
-    const size_t left = text.size() - pos;
-    int length = left > 4 ? 4 : static_cast<int>(left);
-    const int code = xmlGetUTF8Char(X(text.data() + pos), &length);
-    if (code < 0 || length <= 0 || !xmlIsCharQ(static_cast<unsigned int>(code))) return false;
-    pos += static_cast<size_t>(length);
+    uint32_t code = 0;
+    const size_t length = DecodeUtf8(text, pos, code);
+    if (length == 0 || !IsXmlChar(code)) return false;
+    pos += length;
   }
   return true;
-}
-
-std::string LocalName(const xmlNode* node) { return FromXml(node->name); }
-
-std::string NamespaceUri(const xmlNode* node) {
-  return node->ns ? FromXml(node->ns->href) : std::string();
 }
 
 bool SameText(std::string_view a, std::string_view b) {

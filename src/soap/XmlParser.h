@@ -1,45 +1,43 @@
-// Owned libxml2 documents and a parser that refuses hostile input and can be reused.
+// Reading XML bytes into the SOAP layer's document model with the platform's own parser,
+// hardened against hostile input. Each platform's parser lives in a file of its own.
 #pragma once
 
-#include <libxml/tree.h>
-
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
+#include "soap/XmlNode.h"
+
 namespace vorlen {
-
-struct TXmlDocDeleter {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-using TXmlDocPtr = std::unique_ptr<xmlDoc, TXmlDocDeleter>;
-
-// libxml2's global set-up, once per process: it is not safe to race on.
-void InitLibXml();
-
-struct TXmlParserCtxtDeleter {
-  void operator()(xmlParserCtxt* ctxt) const;
-};
 
 // Parses bytes whose encoding is taken from a byte-order mark or the declaration (UTF-8
 // otherwise). Never touches the network or the file system, expands no entities beyond the
-// predefined ones and keeps libxml2's depth and size limits. Raises EDOMParseError with the
+// predefined ones and keeps the parser's depth and size limits. Raises EDOMParseError with the
 // parser's reason for malformed input and for any document type declaration.
-TXmlDocPtr ParseXml(std::string_view bytes);
+TXmlDocument ParseXml(std::string_view bytes);
 
-// Parses exactly like ParseXml, but keeps its libxml2 parser context from
-// one document to the next: setting one up costs more than reading a short answer. For one
-// thread at a time; a copy starts with a context of its own. The documents it returns share the
-// context's name dictionary, so they stay on the parser's thread.
+// Parses exactly like ParseXml, but keeps the platform parser's state from one document to the
+// next: setting one up costs more than reading a short answer. For one thread at a time; a copy
+// starts with a state of its own.
 class TXmlParser {
  public:
-  TXmlParser() = default;
-  TXmlParser(const TXmlParser&) {}
-  TXmlParser& operator=(const TXmlParser&) { return *this; }
+  TXmlParser();
+  ~TXmlParser();
+  TXmlParser(const TXmlParser&);
+  TXmlParser& operator=(const TXmlParser&);
 
-  TXmlDocPtr Parse(std::string_view bytes);
+  TXmlDocument Parse(std::string_view bytes);
+
+  // Names the kept parser state remembers from earlier documents (0 when it keeps none); it is
+  // bounded, so a peer sending ever new names cannot make it grow for good.
+  size_t KeptNames() const;
 
  private:
-  std::unique_ptr<xmlParserCtxt, TXmlParserCtxtDeleter> FContext;
+  struct TState;
+  struct TStateDeleter {
+    void operator()(TState* state) const;
+  };
+  std::unique_ptr<TState, TStateDeleter> FState;
 };
 
 }  // namespace vorlen

@@ -103,13 +103,12 @@ void TCurlRequest::ApplyOptions(const TRequestBody& body) {
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Size));
 }
 
-CURLcode TCurlRequest::Perform(
-    const TRequestBody& body, TStream& response,
-    const std::function<void(int64_t Read, int64_t Total)>& onReceivingData) {
+CURLcode TCurlRequest::Perform(const TRequestBody& body, TResponseBody& response) {
   FStatus = 0;
   FStatusText.clear();
   FContentType.clear();
   FAuthSchemes.clear();
+  FContentLength = -1;
   FPending = nullptr;
   FStoppedAtHeaders = false;
   FTimedOut = false;
@@ -119,7 +118,6 @@ CURLcode TCurlRequest::Perform(
   FErrorBuffer.assign(FErrorBuffer.size(), '\0');
   FBody = &body;
   FResponse = &response;
-  FOnReceivingData = &onReceivingData;
   MarkActivity();
 
   ApplyOptions(body);
@@ -130,7 +128,6 @@ CURLcode TCurlRequest::Perform(
   curl_easy_setopt(FHandle, CURLOPT_POSTFIELDS, nullptr);
   FBody = nullptr;
   FResponse = nullptr;
-  FOnReceivingData = nullptr;
   return code;
 }
 
@@ -171,6 +168,7 @@ bool TCurlRequest::HeaderLine(const std::string& line) {
     FContentType.clear();
     FAuthSchemes.clear();
     FStatusText.clear();
+    FContentLength = -1;
     const size_t firstSpace = line.find(' ');
     FStatus = firstSpace == std::string::npos ? 0 : std::atoi(line.c_str() + firstSpace + 1);
     if (firstSpace != std::string::npos) {
@@ -187,6 +185,10 @@ bool TCurlRequest::HeaderLine(const std::string& line) {
   std::string value;
   if (HeaderValue(line, "content-type", value)) {
     FContentType = value;
+  } else if (HeaderValue(line, "content-length", value)) {
+    char* end = nullptr;
+    const long long length = std::strtoll(value.c_str(), &end, 10);
+    if (end != value.c_str() && *end == '\0' && length >= 0) FContentLength = length;
   } else if (HeaderValue(line, "www-authenticate", value) ||
              HeaderValue(line, "proxy-authenticate", value)) {
     const std::string scheme = value.substr(0, value.find(' '));
@@ -202,6 +204,8 @@ bool TCurlRequest::HeaderLine(const std::string& line) {
       FStoppedAtHeaders = true;
       return false;
     }
+    // A body announced too long is refused before a byte of it is read.
+    if (!StatusIsError() && FContentLength >= 0) FResponse->Announce(FContentLength);
   }
   return true;
 }
@@ -212,9 +216,7 @@ size_t TCurlRequest::WriteCallback(char* data, size_t size, size_t count, void* 
   request.MarkActivity();
   if (request.StatusIsError()) return length;  // an authentication round's page
   try {
-    request.FResponse->WriteBuffer(data, static_cast<int64_t>(length));
-    if (*request.FOnReceivingData)
-      (*request.FOnReceivingData)(static_cast<int64_t>(length), static_cast<int64_t>(length));
+    request.FResponse->Append(data, static_cast<int64_t>(length));
   } catch (...) {
     request.FPending = std::current_exception();
     return 0;

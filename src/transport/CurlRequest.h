@@ -14,6 +14,7 @@
 #include "runtime/Stream.h"
 #include "transport/CurlHandle.h"
 #include "transport/HTTPRequest.h"
+#include "transport/ResponseBody.h"
 
 namespace vorlen {
 
@@ -68,8 +69,7 @@ class TCurlRequest final : public THTTPRequest {
   void SetHandleState(TCurlHandleState* state) { FHandleState = state; }
   // Runs one transfer. Body bytes of a response that is not a status error go to response.
   // An exception thrown by a callback is kept and rethrown by RethrowPending.
-  CURLcode Perform(const TRequestBody& body, TStream& response,
-                   const std::function<void(int64_t Read, int64_t Total)>& onReceivingData);
+  CURLcode Perform(const TRequestBody& body, TResponseBody& response);
   void RethrowPending();
   // The transfer was ended on purpose after the headers of a status error.
   bool StoppedAtHeaders() const { return FStoppedAtHeaders; }
@@ -106,11 +106,11 @@ class TCurlRequest final : public THTTPRequest {
   std::string FStatusText;
   std::string FContentType;
   std::string FAuthSchemes;
+  int64_t FContentLength = -1;  // of the response being read; -1 when it announces none
 
   // State of the running transfer.
   const TRequestBody* FBody = nullptr;
-  TStream* FResponse = nullptr;
-  const std::function<void(int64_t, int64_t)>* FOnReceivingData = nullptr;
+  TResponseBody* FResponse = nullptr;
   std::exception_ptr FPending;
   bool FStoppedAtHeaders = false;
   bool FTimedOut = false;

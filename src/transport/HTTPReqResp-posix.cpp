@@ -9,6 +9,7 @@
 #include "runtime/Format.h"
 #include "transport/CurlHandle.h"
 #include "transport/CurlRequest.h"
+#include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
 
 namespace vorlen {
@@ -44,13 +45,18 @@ struct THTTPReqResp::TBackend {
   TCurlEasy Connection;
   TCurlHandleState HandleState;  // of Connection
   std::string RequestURL;        // the endpoint put together again, for libcurl
+  // What the request's header lines are made of: equal keys give equal lines.
+  struct THeaderKey {
+    TBodyKind Kind = TBodyKind::bkPlain;
+    std::string Action;
+    std::string Boundary;  // multipart bodies only
+    bool UTF8 = true;
+    TSOAPInvokeOptions Options;
+    bool operator==(const THeaderKey&) const = default;
+  };
   // The cached header lines and what they were built from.
   std::unique_ptr<TCurlHeaderList> Headers;
-  TBodyKind HeadersKind = TBodyKind::bkPlain;
-  std::string HeadersAction;
-  std::string HeadersBoundary;
-  bool HeadersUTF8 = true;
-  TSOAPInvokeOptions HeadersOptions;
+  THeaderKey HeadersKey;
 
   // The request's header lines, built again only when what they are made of changed.
   TCurlHeaderList& CurrentHeaders(const THTTPReqResp& owner);
@@ -101,19 +107,15 @@ TCurlHeaderList& THTTPReqResp::TBackend::CurrentHeaders(const THTTPReqResp& owne
   // The lines differ from call to call only by action and body kind, so a run of calls of one
   // operation builds them once. The boundary counts for multipart bodies only: a response
   // leaves its own (mostly empty) boundary behind between calls.
-  const bool multipart = owner.FBodyKind == TBodyKind::bkMultipart;
-  if (!Headers || HeadersKind != owner.FBodyKind || HeadersAction != owner.FCurrentAction ||
-      (multipart && HeadersBoundary != owner.FMimeBoundary) ||
-      HeadersUTF8 != owner.UseUTF8InHeader || !(HeadersOptions == owner.InvokeOptions)) {
+  THeaderKey key{owner.FBodyKind, owner.FCurrentAction,
+                 owner.FBodyKind == TBodyKind::bkMultipart ? owner.FMimeBoundary : std::string(),
+                 owner.UseUTF8InHeader, owner.InvokeOptions};
+  if (!Headers || key != HeadersKey) {
     // Built aside, so a failure leaves no half list behind for the next call.
     auto headers = std::make_unique<TCurlHeaderList>();
     BuildHeaders(owner.RequestHeaderLines(), *headers);
     Headers = std::move(headers);
-    HeadersKind = owner.FBodyKind;
-    HeadersAction = owner.FCurrentAction;
-    HeadersBoundary = owner.FMimeBoundary;
-    HeadersUTF8 = owner.UseUTF8InHeader;
-    HeadersOptions = owner.InvokeOptions;
+    HeadersKey = std::move(key);
   }
   return *Headers;
 }
@@ -166,7 +168,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
   OpenConnection();
   auto data = std::make_unique<TCurlRequest>(FBackend->Connection.get(), FURL);
   data->SetHandleState(&FBackend->HandleState);
-  const int64_t responseStart = response.Position();
+  TResponseBody received(response, FURL, EffectiveAction(), OnReceivingData);
   try {
     data->SetConnectTimeoutMs(ConnectTimeoutMs > 0 ? ConnectTimeoutMs : kDefaultConnectTimeoutMs);
     data->SetSendTimeoutMs(SendTimeoutMs > 0 ? SendTimeoutMs : kDefaultSendTimeoutMs);
@@ -189,7 +191,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
         FBackend->ApplyConnectionOptions(*this);
-        const CURLcode code = data->Perform(body, response, OnReceivingData);
+        const CURLcode code = data->Perform(body, received);
         data->RethrowPending();
         if (code != CURLE_OK && !data->StoppedAtHeaders())
           RaiseTransportFailure(data->ErrorText(code));
@@ -199,8 +201,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
         // Sent again: whatever the previous answer put into the response goes.
-        if (response.Size() > responseStart) response.SetSize(responseStart);
-        response.SetPosition(responseStart);
+        received.Restart();
       }
     } else {
       TRequestBody body;
@@ -213,7 +214,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (OnPostingData) OnPostingData(sent, total);
       };
       FBackend->ApplyConnectionOptions(*this);
-      const CURLcode code = data->Perform(body, response, OnReceivingData);
+      const CURLcode code = data->Perform(body, received);
       data->RethrowPending();
       if (code != CURLE_OK && !data->StoppedAtHeaders())
         RaiseTransportFailure(data->ErrorText(code));

@@ -11,6 +11,7 @@
 #include "runtime/Exception.h"
 #include "runtime/WindowsText.h"
 #include "transport/HTTPReqResp.h"
+#include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/WinINetRequest.h"
 
@@ -212,6 +213,15 @@ void THTTPReqResp::ReceiveResponse(THTTPRequest& request, TStream& response, boo
   bool typeKnown = false;
   SetResponseContentType(QueryText(handle, HTTP_QUERY_CONTENT_TYPE, 256, typeKnown));
 
+  TResponseBody received(response, FURL, EffectiveAction(), OnReceivingData);
+  // A body announced too long is refused before a byte of it is read. A length past 4 GiB does
+  // not fit the query's number; the bound on the bytes read still holds then.
+  DWORD announced = 0;
+  length = sizeof announced;
+  index = 0;
+  if (HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                     &length, &index))
+    received.Announce(announced);
   for (;;) {
     DWORD available = 0;
     TBackend::Checked(*this, !InternetQueryDataAvailable(handle, &available, 0, 0));
@@ -219,9 +229,8 @@ void THTTPReqResp::ReceiveResponse(THTTPRequest& request, TStream& response, boo
     std::vector<char> buffer(available);
     DWORD read = 0;
     TBackend::Checked(*this, !InternetReadFile(handle, buffer.data(), available, &read));
-    response.WriteBuffer(buffer.data(), read);
-    if (OnReceivingData) OnReceivingData(available, read);
     if (read == 0) break;  // the connection ended early; nothing more will come
+    received.Append(buffer.data(), read);
   }
   if (!get) CheckResponseContentType();
 }

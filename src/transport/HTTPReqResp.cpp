@@ -7,6 +7,7 @@
 
 #include "runtime/Format.h"
 #include "transport/ContentType.h"
+#include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
 
 namespace vorlen {
@@ -97,9 +98,7 @@ std::vector<std::string> THTTPReqResp::RequestHeaderLines() const {
 }
 
 void THTTPReqResp::RaiseTransportFailure(const std::string& text) const {
-  throw ESOAPHTTPException(Format("%s - URL:%s - SOAPAction:%s", text.c_str(), FURL.c_str(),
-                                  EffectiveAction().c_str()),
-                           0);
+  throw ESOAPHTTPException(TransportFailureText(text, FURL, EffectiveAction()), 0);
 }
 
 void THTTPReqResp::CheckResponseStatus(int status, const std::string& statusText) const {

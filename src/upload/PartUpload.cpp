@@ -1,26 +1,37 @@
-// The part-by-part upload of one file and the details file that follows it.
+#include "upload/PartUpload.h"
+
 #include <limits>
-#include <memory>
 
 #include "platform/CodePage.h"
+#include "platform/Environment.h"
+#include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
-#include "upload/SendCommand.h"
+#include "soap/SenderServiceIntf.h"
+#include "upload/OperatorTexts.h"
+#include "upload/ShownText.h"
+#include "upload/UploadRules.h"
 
 namespace vorlen {
 
 namespace {
 
-const char* const kRetryQuestion = "Грешка при изпращане на файл. Желаете ли да пробвате пак?";
-const char* const kDetailsFailed = "Грешка при изпращане на информация за подателя.";
-const char* const kDetailsName = "sendDetails.txt";
 constexpr int kAttempts = 4;
 
 }  // namespace
 
-bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartName,
-                              const std::string& Hash, TSOAPAttachment& Attachment) {
+TPartUpload::TPartUpload(TSenderState& state, IOperatorView& view)
+    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
+
+ISenderService& TPartUpload::Service() {
+  if (!FSt.ServiceIntf) throw Exception(NoService);
+  return *FSt.ServiceIntf;
+}
+
+bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartName,
+                             const std::string& Hash, TSOAPAttachment& Attachment) {
   // A close handler may drop the reference between calls; hold it for this one.
   const ISenderServicePtr service = FSt.ServiceIntf;
   if (!service) return false;
@@ -31,15 +42,15 @@ bool TSendCommand::UploadPart(const std::string& Sess, const std::string& PartNa
   }
 }
 
-std::unique_ptr<TStream> TSendCommand::OpenSourceFile(const std::string& path) {
+std::unique_ptr<TStream> TPartUpload::OpenSourceFile(const std::string& path) {
   return std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
 }
 
-bool TSendCommand::UploadFile(const std::string& Path) {
+bool TPartUpload::UploadFile(const std::string& Path) {
   bool result = true;
   const auto attachment = std::make_unique<TSOAPAttachment>();
   FSt.Session = Service().GetSession();
-  FView.SetCaption("Изпращане на файлове - Сесия " + FSt.Session);
+  FView.SetCaption(SendingCaption + ShownText(FSt.Session));
 
   const std::unique_ptr<TStream> source = OpenSourceFile(Path);
   TStream& file = *source;
@@ -83,7 +94,7 @@ bool TSendCommand::UploadFile(const std::string& Path) {
       FView.SetProgress(position);
       FView.ProcessMessages();
       FView.ProcessMessages();
-    } else if (!FView.Confirm(kRetryQuestion)) {
+    } else if (!FView.Confirm(RetryQuestion)) {
       FView.SetProgress(0);
       result = false;
       break;
@@ -94,10 +105,13 @@ bool TSendCommand::UploadFile(const std::string& Path) {
   return result;
 }
 
-void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
-  std::string dir = DetailsDir;
-  if (!dir.empty() && !IsPathDelimiter(dir.back())) dir += PathDelim;
-  const std::string path = dir + kDetailsName;
+void TPartUpload::SendDetails(TSOAPAttachment& attachment) {
+  std::string path = DetailsPath;
+  if (path.empty()) {
+    std::string dir = DetailsDir;
+    if (!dir.empty() && !IsPathDelimiter(dir.back())) dir += PathDelim;
+    path = dir + kSenderDetailsName;
+  }
   try {
     const std::string line =
         AnsiFromUtf8("Изпратено от " + FSt.FOrg + " на " + (Today ? Today() : std::string())) +
@@ -108,10 +122,13 @@ void TSendCommand::SendDetails(TSOAPAttachment& attachment) {
     }
     attachment.SetSourceFile(path);
   } catch (const std::exception&) {
-    FView.Inform(kDetailsFailed);
+    FDetails = dsNotWritten;
+    FView.Inform(DetailsFailed);
     return;
   }
-  UploadPart(FSt.Session, kDetailsName, "", attachment);  // its failure is not the operator's concern
+  // Whatever the file is called here, the service knows it by this name. A failure is not the
+  // window operator's concern; vorlen-send's exit status tells it.
+  FDetails = UploadPart(FSt.Session, kSenderDetailsName, "", attachment) ? dsSent : dsNotSent;
 }
 
 }  // namespace vorlen

@@ -4,20 +4,13 @@
 #include <system_error>
 
 #include "archive/ZLIBArchive.h"
-#include "platform/ExePath.h"
-#include "platform/Environment.h"
 #include "platform/Paths.h"
+#include "upload/OperatorTexts.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 namespace {
-
-const char* const kIdleCaption = "Изпращане на файлове до Ворлен";
-const char* const kPackingCaption = "Архивиране на файл. Моля изчакайте.....";
-const char* const kUnpackingCaption = "Разпакетиране. Моля, изчакайте......";
-const char* const kNoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
-const char* const kPackFailed = "Грешка при архивиране на файл: ";
-const char* const kMergeFailed = "Сървърът не успя да обедини частите на файла.";
 
 // Keeps the send button disabled for the send's work, so that no second send can start while
 // messages are pumped and share the session; enabled again on every way out.
@@ -35,33 +28,29 @@ class TSendButtonLock {
 }  // namespace
 
 TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
-    : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
-
-ISenderService& TSendCommand::Service() {
-  if (!FSt.ServiceIntf) throw Exception(kNoService);
-  return *FSt.ServiceIntf;
-}
+    : TPartUpload(state, view) {}
 
 void TSendCommand::btSendClick() {
-  FOutcome = soNone;
+  FOutcome = ocNone;
+  FDetails = dsNone;
   FPacked = true;
   if (!FSt.ServiceIntf) {
-    FView.ShowError(kNoService);
-    FOutcome = soFailed;
+    FView.ShowError(NoService);
+    FOutcome = ocFailed;
     return;
   }
   std::string chosen;
   if (!FView.OpenFile(chosen)) {
-    FOutcome = soCancelled;
+    FOutcome = ocCancelled;
     return;
   }
   FView.ProcessMessages();  // the window repaints after the dialog
   if (FSt.FClosing) {  // the window was closed while it repainted
-    FOutcome = soClosing;
+    FOutcome = ocClosing;
     return;
   }
   TSendButtonLock lock(FView);
-  FOutcome = soFailed;  // until the send gets through
+  FOutcome = ocFailed;  // until the send gets through
 
   std::string path;
   if (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked()) {
@@ -69,71 +58,90 @@ void TSendCommand::btSendClick() {
     path = chosen;
     FPacked = false;
   } else {
-    FView.SetCaption(kPackingCaption);
+    FView.SetCaption(PackingCaption);
     std::vector<std::string> files{chosen};
     try {
       path = PackFiles(files);
     } catch (const EPackError& e) {
       // Sending an archive without the file would look like success on the service side.
       FView.ShowError(e.Message());
-      FView.SetCaption(kIdleCaption);
-      FSt.FState = 0;
+      FView.SetCaption(MainCaption);
+      FSt.FState = spIdle;
       return;
     }
   }
 
-  FSt.FState = 1;
+  FSt.FState = spUploading;
   const bool ok = UploadFile(path);
   bool merged = false;
   if (ok) {
     if (FSt.FClosing) {  // the close handler already told the service to drop the parts
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
-    FView.SetCaption(kUnpackingCaption);
+    FView.SetCaption(UnpackingCaption);
     FView.ProcessMessages();
     if (FSt.FClosing) {  // a close confirmed during that pump: the session is gone
-      FOutcome = soClosing;
+      FOutcome = ocClosing;
       return;
     }
-    FSt.FState = 2;
+    FSt.FState = spServerWork;
     merged = Service().MergeFile(FSt.LastPartIndex, ExtractFileName(path), FSt.Session);
     if (merged && FPacked) Service().UnZip(FSt.Session);
-    if (!merged) FView.ShowError(kMergeFailed);
+    if (!merged) FView.ShowError(MergeFailed);
   }
   Service().DelTempFiles(FSt.Session);
   if (merged) {
     FView.SetProgress(100);
-    FView.SetCaption("Сесия " + FSt.Session + " - Готово");
-    FOutcome = soDone;
+    FView.SetCaption(SessionCaption + ShownText(FSt.Session) + DoneCaptionEnd);
+    FOutcome = ocDone;
   } else {
     FView.SetProgress(0);
-    FView.SetCaption("Сесия " + FSt.Session + " - Неуспешно");
+    FView.SetCaption(SessionCaption + ShownText(FSt.Session) + FailedCaptionEnd);
   }
-  FSt.FState = 0;
+  FSt.FState = spIdle;
 }
 
 std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
+  // The archive component passes over folders and devices without a word, and an archive
+  // without the file would look like a good send to the service.
+  for (const std::string& file : Files) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(FsPathFromUtf8(file), error))
+      throw EPackError(PackFailed + file);
+  }
   std::string dir = TempDir.empty() ? TempArchiveDir() : TempDir;
   if (!IsPathDelimiter(dir.back())) dir += PathDelim;
   const std::string path = dir + "vorarch.rar";
   std::error_code ignored;
   std::filesystem::remove(FsPathFromUtf8(path), ignored);  // CreateArchive reports a leftover
 
-  const std::string named = Files.empty() ? std::string() : Files.front();
+  const std::vector<std::string> chosen = Files;
   std::string skipped;
   {
     TZLBArchive archive;
     archive.OnErrorLogged = [&](const std::string&) {
-      if (skipped.empty()) skipped = named;
+      if (skipped.empty()) skipped = chosen.empty() ? std::string() : chosen.front();
     };
     archive.CreateArchive(path);
     archive.AddFiles(Files);
     archive.CloseArchive();
   }
-  if (!skipped.empty()) throw EPackError(kPackFailed + skipped);
-  if (!std::filesystem::exists(FsPathFromUtf8(path), ignored))
-    throw EPackError(kPackFailed + named);
+  if (!skipped.empty()) throw EPackError(PackFailed + skipped);
+  const std::string named = chosen.empty() ? std::string() : chosen.front();
+  if (!std::filesystem::exists(FsPathFromUtf8(path), ignored)) throw EPackError(PackFailed + named);
+  // Read back: the archive must hold every chosen file and nothing else.
+  TZLBArchive written;
+  try {
+    written.OpenArchive(path);
+  } catch (const std::exception&) {
+    throw EPackError(PackFailed + named);
+  }
+  // Stored without their folders, so looked up by name.
+  for (const std::string& file : chosen)
+    if (written.IndexOfFile(ExtractFileName(file)) < 0) throw EPackError(PackFailed + file);
+  if (written.EntryCount() != static_cast<int32_t>(chosen.size()))
+    throw EPackError(PackFailed + named);
   return path;
 }
 

@@ -10,8 +10,8 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
-#include "soap/SOAPAttachment.h"
 #include "upload/IOperatorView.h"
+#include "upload/PartUpload.h"
 #include "upload/SenderState.h"
 #include "upload/UploadRules.h"
 
@@ -23,46 +23,26 @@ class EPackError : public Exception {
   using Exception::Exception;
 };
 
-class TSendCommand {
+class TSendCommand : public TPartUpload {
  public:
   TSendCommand(TSenderState& state, IOperatorView& view);
-  virtual ~TSendCommand() = default;
 
   // The whole send. Errors outside the guarded part uploads propagate to the caller; the send
   // button is enabled again whatever the way out.
   void btSendClick();
-  // Packs Files into the temporary archive and returns its path; raises EPackError when a file
-  // was left out or no archive was written.
+  // Packs Files into the temporary archive and returns its path; raises EPackError, naming the
+  // file, for anything but a regular file, and when the archive does not hold every file.
   std::string PackFiles(std::vector<std::string>& Files);
-  // Uploads the file part by part, then the details file. False when the operator gave up.
-  bool UploadFile(const std::string& Path);
-  // One attempt; every error of the call yields false.
-  bool UploadPart(const std::string& Sess, const std::string& PartName, const std::string& Hash,
-                  TSOAPAttachment& Attachment);
 
-  std::string DetailsDir;              // directory of sendDetails.txt (default: ExecutableDir())
-  std::function<std::string()> Today;  // short date text in the locale's pattern (tests replace)
-  std::string TempDir;                 // temporary archive's directory (default: TempArchiveDir())
-  // Called when a part has been read, before its attempts, with its index, the number of parts
-  // and its length; the command-line sender shows its rate and part count from here.
-  std::function<void(int32_t index, int64_t partCount, int64_t length)> OnPartRead;
+  std::string TempDir;  // temporary archive's directory (default: TempArchiveDir())
 
   // How the last btSendClick ended; the command-line sender turns it into its exit code.
-  enum TOutcome { soNone, soCancelled, soDone, soFailed, soClosing };
+  enum TOutcome { ocNone, ocCancelled, ocDone, ocFailed, ocClosing };
   TOutcome Outcome() const { return FOutcome; }
   bool Packed() const { return FPacked; }
 
- protected:
-  // The file to upload, open for reading while other programs may still read and write it.
-  virtual std::unique_ptr<TStream> OpenSourceFile(const std::string& path);
-
  private:
-  ISenderService& Service();
-  void SendDetails(TSOAPAttachment& attachment);
-
-  TSenderState& FSt;
-  IOperatorView& FView;
-  TOutcome FOutcome = soNone;
+  TOutcome FOutcome = ocNone;
   bool FPacked = false;
 };
 

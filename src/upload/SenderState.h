@@ -8,9 +8,18 @@
 
 namespace vorlen {
 
+// What the send is doing; the closing rules depend on it. Kept to an unsigned 8-bit value.
+enum TSendPhase : uint8_t {
+  spIdle = 0,        // no send, or the file dialog and packing
+  spUploading = 1,   // parts are being uploaded
+  spServerWork = 2,  // the service merges, unpacks and cleans up
+};
+
+static_assert(sizeof(TSendPhase) == 1);
+
 struct TSenderState {
   bool FClosing = false;          // set once the window agreed to close; never reset
-  uint8_t FState = 0;             // 0 idle, 1 uploading parts, 2 server work after the upload
+  TSendPhase FState = spIdle;
   std::string FUrl;
   std::string FOrg;
   bool FSettingsChanged = false;  // the operator confirmed an input box

@@ -25,7 +25,7 @@ struct TLogicFixture {
   TMemoryRegistry Registry;
   std::shared_ptr<TFakeService> Service = std::make_shared<TFakeService>();
   std::vector<std::string> BoundUrls;
-  TMainLogic Logic{View, Registry, ExePath, Dir.Path()};
+  TMainLogic Logic{View, Registry, ExePath, Dir.PathWithSeparator()};
 
   TLogicFixture() {
     Logic.Binder = [this](const std::string& url) -> ISenderServicePtr {
@@ -121,7 +121,7 @@ TEST(MainLogicSettings, FailedSaveIsReportedAndValuesStay) {
   TMemoryRegistry registry;
   TScratchDir dir;
   // The executable's directory is gone: nothing there to read, and nowhere to write.
-  TMainLogic logic(view, registry, ExePath, dir.Path() + "missing/");
+  TMainLogic logic(view, registry, ExePath, dir.PathWithSeparator() + "missing/");
   view.InputAnswers = {std::string("http://h/"), std::string("Org")};
   logic.Binder = [](const std::string&) { return std::make_shared<TFakeService>(); };
   logic.FormCreate();
@@ -194,7 +194,7 @@ TEST(MainLogicClose, RulesForEachState) {
   EXPECT_TRUE(f.View.Shown.empty());
 
   // Uploading, answered No: stays open, the upload goes on.
-  f.Logic.State().FState = 1;
+  f.Logic.State().FState = spUploading;
   f.View.ConfirmAnswers = {false};
   EXPECT_FALSE(f.Logic.FormCloseQuery());
   EXPECT_FALSE(f.Logic.State().FClosing);
@@ -207,7 +207,7 @@ TEST(MainLogicClose, RulesForEachState) {
   EXPECT_EQ(f.Service->Log(), std::vector<std::string>{"DelTempFiles:S-7"});
 
   // Server work: refused with a message.
-  f.Logic.State().FState = 2;
+  f.Logic.State().FState = spServerWork;
   EXPECT_FALSE(f.Logic.FormCloseQuery());
   EXPECT_EQ(f.View.Shown,
             (std::vector<std::string>{
@@ -222,7 +222,7 @@ TEST(MainLogicClose, FailedCleanUpIsShownButTheWindowStillCloses) {
   f.Service->FailDelTempFiles = true;
   f.Logic.State().ServiceIntf = f.Service;
   f.Logic.State().Session = "S-9";
-  f.Logic.State().FState = 1;
+  f.Logic.State().FState = spUploading;
   f.View.ConfirmAnswers = {true};
   EXPECT_TRUE(f.Logic.FormCloseQuery());
   EXPECT_EQ(f.View.Shown.back(), "error:Service unavailable.");
@@ -230,7 +230,7 @@ TEST(MainLogicClose, FailedCleanUpIsShownButTheWindowStillCloses) {
 
   // Never bound (creation stopped early): nothing to tell the service, and no crash.
   TLogicFixture unbound;
-  unbound.Logic.State().FState = 1;
+  unbound.Logic.State().FState = spUploading;
   unbound.View.ConfirmAnswers = {true};
   EXPECT_TRUE(unbound.Logic.FormCloseQuery());
   EXPECT_TRUE(unbound.Logic.State().FClosing);
@@ -258,7 +258,7 @@ TEST(MainLogicCreate, ResetsStateAndBindingFailureLeavesServiceEmpty) {
   TLogicFixture f;
   f.Dir.Write("sendcfg.ini", "url=ftp://127.0.0.1/\r\norg=o\r\n");
   f.Logic.State().FClosing = true;
-  f.Logic.State().FState = 2;
+  f.Logic.State().FState = spServerWork;
   f.Logic.Binder = [](const std::string& url) -> ISenderServicePtr {
     throw Exception("Invalid URL scheme: " + url);
   };

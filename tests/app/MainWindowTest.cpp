@@ -18,7 +18,7 @@
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "runtime/Exception.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 #include "transport/CurlRequest.h"
 
 using namespace vorlen;
@@ -42,7 +42,7 @@ struct TWindowFixture {
   // realBinder: bind through the window's own proxy instead of the recording service.
   Tmain_f& Create(TMainLogic::TBinder binder = {}, bool realBinder = false) {
     TMainWindowOptions options;
-    options.ExePath = Dir.Path() + "vorlen-sender";
+    options.ExePath = Dir.PathWithSeparator() + "vorlen-sender";
     auto registry = std::make_unique<TMemoryRegistry>();
     Registry = registry.get();
     options.Registry = std::move(registry);
@@ -184,11 +184,11 @@ TEST(MainWindow, CloseRequestsFollowTheBusyState) {
   TSenderState& state = w.Logic().State();
   state.Session = "S-3";
 
-  state.FState = 2;
+  state.FState = spServerWork;
   EXPECT_FALSE(w.close());
   EXPECT_TRUE(w.isVisible());
 
-  state.FState = 1;
+  state.FState = spUploading;
   f.Dialogs.ConfirmAnswers = {false, true};
   EXPECT_FALSE(w.close());
   EXPECT_TRUE(w.isVisible());

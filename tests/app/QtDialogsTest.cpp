@@ -40,7 +40,7 @@ struct TQtBoxes {
     App();
     Dir.Write("sendcfg.ini", "url=http://127.0.0.1:9/s\r\norg=O\r\n");
     TMainWindowOptions options;
-    options.ExePath = Dir.Path() + "vorlen-sender";
+    options.ExePath = Dir.PathWithSeparator() + "vorlen-sender";
     options.Registry = std::make_unique<TMemoryRegistry>();
     options.Binder = [](const std::string&) { return std::make_shared<TFakeService>(); };
     Window = std::make_unique<Tmain_f>(std::move(options));

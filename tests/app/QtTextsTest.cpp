@@ -8,14 +8,14 @@
 
 #include "QtApp.h"
 #include "app/qt/TApplication.h"
-#include "support/TempDir.h"
+#include "support/ScratchDir.h"
 
 using namespace vorlen;
 
 TEST(QtTexts, QtsOwnDialogsSpeakBulgarianWhenTheTranslationIsInstalled) {
   test::App();
   QTranslator missing;
-  test::TTempDir empty;
+  test::TScratchDir empty;
   EXPECT_FALSE(LoadQtBulgarian(missing, QString::fromStdString(empty.Path().string())));
   EXPECT_TRUE(missing.isEmpty());
 

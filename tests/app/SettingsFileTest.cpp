@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/SettingsFile.h"
+#include "upload/SettingsFile.h"
 
 using namespace vorlen;
 

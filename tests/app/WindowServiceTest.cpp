@@ -16,21 +16,12 @@
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "server/HttpService.h"
+#include "support/Pattern.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
 
 namespace {
-
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 12345;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
 
 struct TLiveFixture {
   TScratchDir Dir;
@@ -48,10 +39,10 @@ struct TLiveFixture {
     Service = std::make_unique<THttpService>(options, [](const std::string&) {});
     Service->Start();
     Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n");
-    qputenv("Tmp", QByteArray::fromStdString(Dir.Path()));  // the temporary archive goes here
+    qputenv("Tmp", QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
 
     TMainWindowOptions window;
-    window.ExePath = Dir.Path() + "vorlen-sender";
+    window.ExePath = Dir.PathWithSeparator() + "vorlen-sender";
     window.Registry = std::make_unique<TMemoryRegistry>();
     window.Dialogs = &Dialogs;
     Window = std::make_unique<Tmain_f>(std::move(window));

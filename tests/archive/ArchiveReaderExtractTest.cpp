@@ -13,12 +13,12 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::U;
-using testing::TArchiveBuilder;
-using testing::TTempDir;
-using testing::Tree;
-using testing::WriteFile;
+using test::ReadFile;
+using test::TArchiveBuilder;
+using test::TScratchDir;
+using test::ListTree;
+using test::WriteFile;
+using test::U;
 
 std::string ExtractError(const std::string& archive, const std::string& target) {
   try {
@@ -37,7 +37,7 @@ std::string Native(std::string path) {
 }
 
 TEST(ArchiveReaderExtract, WritesMembersUnderTheirUnicodeNames) {
-  TTempDir dir;
+  TScratchDir dir;
   TArchiveBuilder builder;
   // "Доклад.txt" in "\Данни\Юни\" and "Ёж.bin", as Windows-1251 bytes.
   builder.AddCompressed("\xC4\xEE\xEA\xEB\xE0\xE4.txt", "\\\xC4\xE0\xED\xED\xE8\\\xDE\xED\xE8\\",
@@ -53,7 +53,7 @@ TEST(ArchiveReaderExtract, WritesMembersUnderTheirUnicodeNames) {
 
   const fs::path out = dir.Path() / "out" / "new";  // made by the extraction
   reader.ExtractAll(out.string());
-  EXPECT_EQ(Tree(out), (std::set<std::string>{"Данни", "Данни/Юни", "Данни/Юни/Доклад.txt",
+  EXPECT_EQ(ListTree(out), (std::set<std::string>{"Данни", "Данни/Юни", "Данни/Юни/Доклад.txt",
                                               "Ёж.bin", "server", "server/share",
                                               "server/share/plain.txt"}));
   EXPECT_EQ(ReadFile(out / U("Данни") / U("Юни") / U("Доклад.txt")), std::string(4000, 'x'));
@@ -62,7 +62,7 @@ TEST(ArchiveReaderExtract, WritesMembersUnderTheirUnicodeNames) {
 }
 
 TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
-  TTempDir dir;
+  TScratchDir dir;
   const fs::path target = dir.Path() / "target";
   fs::create_directory(target);
   WriteFile((target / "old.txt").string(), "old");
@@ -92,7 +92,7 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
     std::string stored = c.Path + c.Name;
     EXPECT_EQ(ExtractError(dir / "a.rar", target.string()),
               "Refusing to extract \"" + stored + "\": its stored path has " + c.Reason);
-    EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"a.rar", "target", "target/old.txt"}));
+    EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.rar", "target", "target/old.txt"}));
   }
   // A link inside the target is not followed.
   fs::create_directory(dir.Path() / "elsewhere");
@@ -106,7 +106,7 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
   EXPECT_EQ(ExtractError(dir / "l.rar", target.string()),
             "Refusing to extract " + Native("link/x") + ": " + (target / "link").string() +
                 " is a symbolic link");
-  EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"a.rar", "l.rar", "elsewhere", "target",
+  EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.rar", "l.rar", "elsewhere", "target",
                                                      "target/old.txt", "target/link"}));
   // The listing still shows such entries; only extraction refuses them.
   TArchiveReader reader(dir / "a.rar");
@@ -115,11 +115,11 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
 }
 
 TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
-  TTempDir dir;
+  TScratchDir dir;
   const fs::path target = dir.Path() / "target";
   fs::create_directory(target);
   WriteFile((target / "same.txt").string(), "the operator's own file");
-  const std::string bytes = testing::MixedBytes(100000, 11);
+  const std::string bytes = test::MixedBytes(100000, 11);
   const auto build = [&](auto spoil) {
     TArchiveBuilder b;
     b.AddRaw("same.txt", "", "replacement");
@@ -131,20 +131,20 @@ TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
 
   build([](TArchiveEntry& e) { e.Crc ^= 0x10; });
   EXPECT_NE(ExtractError(dir / "a.rar", target.string()).find("CRC-32"), std::string::npos);
-  EXPECT_EQ(Tree(target), before);
+  EXPECT_EQ(ListTree(target), before);
   EXPECT_EQ(ReadFile(target / "same.txt"), "the operator's own file");
 
   build([](TArchiveEntry& e) { e.FileSize += 5; });
   EXPECT_EQ(ExtractError(dir / "a.rar", target.string()),
             "Archive member \\new\\last.bin is damaged: the compressed data inflates to 100000 bytes, not 100005");
-  EXPECT_EQ(Tree(target), before);
+  EXPECT_EQ(ListTree(target), before);
 
   // A member that cannot take its place: a directory already has its name.
   fs::create_directories(target / "new" / "last.bin");
   build([](TArchiveEntry&) {});
   EXPECT_NE(ExtractError(dir / "a.rar", target.string()).find("a directory of that name exists"),
             std::string::npos);
-  EXPECT_EQ(Tree(target), (std::set<std::string>{"same.txt", "new", "new/last.bin"}));
+  EXPECT_EQ(ListTree(target), (std::set<std::string>{"same.txt", "new", "new/last.bin"}));
   EXPECT_EQ(ReadFile(target / "same.txt"), "the operator's own file");
   fs::remove_all(target / "new");
 
@@ -157,7 +157,7 @@ TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
   // Once sound, everything arrives and the old file is replaced.
   build([](TArchiveEntry&) {});
   EXPECT_EQ(ExtractError(dir / "a.rar", target.string()), "(extracted)");
-  EXPECT_EQ(Tree(target), (std::set<std::string>{"same.txt", "new", "new/dir", "new/dir/deep.bin",
+  EXPECT_EQ(ListTree(target), (std::set<std::string>{"same.txt", "new", "new/dir", "new/dir/deep.bin",
                                                   "new/last.bin"}));
   EXPECT_EQ(ReadFile(target / "same.txt"), "replacement");
   EXPECT_EQ(ReadFile(target / "new" / "dir" / "deep.bin"), bytes);
@@ -165,7 +165,7 @@ TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
 }
 
 TEST(ArchiveReaderExtract, LaterDuplicateWinsButEveryCopyIsChecked) {
-  TTempDir dir;
+  TScratchDir dir;
   TArchiveBuilder builder;
   builder.AddRaw("dup.txt", "\\d\\", "one");
   builder.AddRaw("dup.txt", "\\d\\", "two");
@@ -177,6 +177,24 @@ TEST(ArchiveReaderExtract, LaterDuplicateWinsButEveryCopyIsChecked) {
   WriteFile(dir / "b.rar", builder.Build());
   EXPECT_NE(ExtractError(dir / "b.rar", dir / "bad"), "(extracted)");
   EXPECT_FALSE(fs::exists(dir.Path() / "bad"));
+}
+
+TEST(ArchiveReaderExtract, TwentyThousandEmptyMembersAllArrive) {
+#ifdef _WIN32
+  // Each file creation costs tens of milliseconds under Wine: minutes for this one test.
+  GTEST_SKIP() << "20,000 files are left to the POSIX build";
+#endif
+  TScratchDir dir;
+  TArchiveBuilder builder;
+  std::set<std::string> names;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".txt";
+    builder.AddRaw(name, "", "");
+    names.insert(name);
+  }
+  WriteFile(dir / "many.rar", builder.Build());
+  EXPECT_EQ(ExtractError(dir / "many.rar", dir / "out"), "(extracted)");
+  EXPECT_EQ(ListTree(dir.Path() / "out"), names);  // and no temporary file left among them
 }
 
 }  // namespace

@@ -15,15 +15,15 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::U;
-using testing::TTempDir;
-using testing::Tree;
-using testing::WriteFile;
+using test::ReadFile;
+using test::TScratchDir;
+using test::ListTree;
+using test::WriteFile;
+using test::U;
 
 TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
-  TTempDir dir;
-  const std::string mixed = testing::MixedBytes(200000, 5);
+  TScratchDir dir;
+  const std::string mixed = test::MixedBytes(200000, 5);
   fs::create_directory(dir.Path() / "src");
   WriteFile(dir / "src/mixed.bin", mixed);
   WriteFile(dir / "src/Отчет за юни.txt", "Здравей\n");
@@ -48,7 +48,7 @@ TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
     reader.Verify();
     const fs::path out = dir.Path() / ("out" + std::to_string(level));
     reader.ExtractAll(out.string());
-    EXPECT_EQ(Tree(out), (std::set<std::string>{"mixed.bin", "Отчет за юни.txt", "empty"}));
+    EXPECT_EQ(ListTree(out), (std::set<std::string>{"mixed.bin", "Отчет за юни.txt", "empty"}));
     EXPECT_EQ(ReadFile(out / "mixed.bin"), mixed);
     EXPECT_EQ(ReadFile(out / U("Отчет за юни.txt")), "Здравей\n");
     EXPECT_EQ(ReadFile(out / "empty"), "");
@@ -56,7 +56,7 @@ TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
 }
 
 TEST(ArchiveReaderRoundTrip, SavedPathsLandBelowTheTarget) {
-  TTempDir dir;
+  TScratchDir dir;
   fs::create_directories(dir.Path() / "src" / U("Папка"));
   WriteFile(dir / "src/Папка/x.txt", "x");
   WriteFile(dir / "src/top.txt", std::string(70000, 't'));
@@ -86,8 +86,8 @@ TEST(ArchiveReaderRoundTrip, SavedPathsLandBelowTheTarget) {
   EXPECT_EQ(ReadFile(out / relative), "x");
   EXPECT_EQ(ReadFile(out / U(reader.RelativePath(0))), std::string(70000, 't'));
   // Nothing was written outside the target.
-  EXPECT_EQ(Tree(dir.Path()).count("out"), 1u);
-  for (const std::string& item : Tree(dir.Path()))
+  EXPECT_EQ(ListTree(dir.Path()).count("out"), 1u);
+  for (const std::string& item : ListTree(dir.Path()))
     EXPECT_TRUE(item.rfind("src", 0) == 0 || item.rfind("out", 0) == 0 || item == "p.rar") << item;
 }
 

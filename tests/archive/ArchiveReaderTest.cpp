@@ -12,9 +12,9 @@
 namespace vorlen {
 namespace {
 
-using testing::TArchiveBuilder;
-using testing::TTempDir;
-using testing::WriteFile;
+using test::TArchiveBuilder;
+using test::TScratchDir;
+using test::WriteFile;
 
 std::string OpenError(const std::string& path) {
   try {
@@ -32,7 +32,7 @@ std::string ExtractToString(TArchiveReader& reader, size_t i) {
 }
 
 TEST(ArchiveReader, ReadsHandWrittenArchives) {
-  TTempDir dir;
+  TScratchDir dir;
   // The archive without members written at the default level.
   const std::string empty("\x78\x9C\x03\x00\x00\x00\x00\x01"
                           "\x3C\x0B\x6C\xC3\x00\x00\x00\x00\x01\x00\x00\x00\x08\x00\x00\x00"
@@ -75,8 +75,8 @@ TEST(ArchiveReader, ReadsHandWrittenArchives) {
 }
 
 TEST(ArchiveReader, RawAndCompressedMembersGiveTheSameBytes) {
-  TTempDir dir;
-  const std::string bytes = testing::MixedBytes(300000, 7);
+  TScratchDir dir;
+  const std::string bytes = test::MixedBytes(300000, 7);
   TArchiveBuilder builder;
   builder.AddRaw("raw.bin", "", bytes);
   builder.AddCompressed("fast.bin", "", bytes, fcFastest);
@@ -97,7 +97,7 @@ TEST(ArchiveReader, RawAndCompressedMembersGiveTheSameBytes) {
 }
 
 TEST(ArchiveReader, RefusesMissingUnreadableAndCorruptFiles) {
-  TTempDir dir;
+  TScratchDir dir;
   TArchiveBuilder builder;
   builder.AddCompressed("a.txt", "\\x\\", std::string(5000, 'a'));
   builder.AddRaw("b.txt", "", "bee");
@@ -127,7 +127,7 @@ TEST(ArchiveReader, RefusesMissingUnreadableAndCorruptFiles) {
 }
 
 TEST(ArchiveReader, RefusesUnsoundRegistriesWhoseChecksumMatches) {
-  TTempDir dir;
+  TScratchDir dir;
   const std::string list = "Unable to read archive file list";
   TArchiveBuilder builder;
   builder.AddRaw("a.txt", "", "abc");
@@ -145,10 +145,10 @@ TEST(ArchiveReader, RefusesUnsoundRegistriesWhoseChecksumMatches) {
   check(builder.Build(true, 0x7FFFFFFF), list);
   // A registry that is no zlib stream, and one with bytes after its stream.
   const std::string record(reinterpret_cast<const char*>(&builder.Entries()[0]), 532);
-  check(TArchiveBuilder::WithTrailer("abc", testing::Deflate(record, 6), true, -1), list);
+  check(TArchiveBuilder::WithTrailer("abc", test::Deflate(record, 6), true, -1), list);
   check(TArchiveBuilder::WithTrailer("abc", record, false, -1), list);
   check(TArchiveBuilder::WithTrailer("abc", "not zlib at all", true, 1), list);
-  check(TArchiveBuilder::WithTrailer("abc", testing::Deflate(record, 6) + "x", true, 1), list);
+  check(TArchiveBuilder::WithTrailer("abc", test::Deflate(record, 6) + "x", true, 1), list);
   // A registry offset beyond the trailer (the trailer is not covered by its own checksum).
   std::string beyond = builder.Build(false);
   TArchiveTrailer trailer;
@@ -182,8 +182,8 @@ TEST(ArchiveReader, RefusesUnsoundRegistriesWhoseChecksumMatches) {
 }
 
 TEST(ArchiveReader, MembersThatLieAboutTheirContentFail) {
-  TTempDir dir;
-  const std::string bytes = testing::MixedBytes(20000, 3);
+  TScratchDir dir;
+  const std::string bytes = test::MixedBytes(20000, 3);
   const auto verifyError = [&](auto spoil) -> std::string {
     TArchiveBuilder b;
     b.AddRaw("fine.txt", "", "fine");
@@ -200,8 +200,8 @@ TEST(ArchiveReader, MembersThatLieAboutTheirContentFail) {
   };
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddCompressed("c.txt", "", bytes).Crc ^= 1; }),
             "Archive member c.txt is damaged: CRC-32 " +
-                Format("%08X instead of %08X", testing::ZlibCrc(bytes),
-                       testing::ZlibCrc(bytes) ^ 1));
+                Format("%08X instead of %08X", test::ZlibCrc(bytes),
+                       test::ZlibCrc(bytes) ^ 1));
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddRaw("r.txt", "\\d\\", "raw").Crc = 0; }),
             "Archive member \\d\\r.txt is damaged: CRC-32 1AB3DB55 instead of 00000000");
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddCompressed("s.txt", "", bytes).FileSize--; }),
@@ -210,16 +210,16 @@ TEST(ArchiveReader, MembersThatLieAboutTheirContentFail) {
             "Archive member l.txt is damaged: the compressed data inflates to 20000 bytes, not 20001");
   // A bomb: megabytes of zeros claiming to be ten bytes stop after ten bytes.
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) {
-              b.AddStream("bomb", "", "0123456789", testing::Deflate(std::string(8 << 20, '\0'), 9));
+              b.AddStream("bomb", "", "0123456789", test::Deflate(std::string(8 << 20, '\0'), 9));
             }),
             "Archive member bomb is damaged: the compressed data inflates to more than 10 bytes");
-  std::string broken = testing::Deflate(bytes, 9);
+  std::string broken = test::Deflate(bytes, 9);
   broken[broken.size() / 2] ^= 0x55;
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddStream("d.txt", "", bytes, broken); })
                 .rfind("Archive member d.txt is damaged: ", 0),
             0u);
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) {
-              b.AddStream("t.txt", "", "tail", testing::Deflate("tail", 6) + "!!");
+              b.AddStream("t.txt", "", "tail", test::Deflate("tail", 6) + "!!");
             }),
             "Archive member t.txt is damaged: bytes follow the end of the compressed data");
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddStream("e.txt", "", "", ""); }),

@@ -1,6 +1,6 @@
-// Support for the archive tests: scratch directories, file contents, and hand-made archives
-// (records filled in field by field, members deflated with zlib's compress2, checksums from zlib's
-// crc32), so that expected bytes never come from the code under test.
+// Support for the archive tests: hand-made archives (records filled in field by field, members
+// deflated with zlib's compress2, checksums from zlib's crc32), so that expected bytes never come
+// from the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -18,11 +16,12 @@
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
+#include "support/ScratchDir.h"
 
 #include "platform/Paths.h"
 
-namespace vorlen::testing {
+namespace vorlen::test {
 
 inline uint32_t ZlibCrc(const std::string& bytes) {
   return static_cast<uint32_t>(
@@ -154,35 +153,8 @@ inline std::string MixedBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-using TTempDir = vorlen::test::TTempDir;
-
 // The program's UTF-8 text as a path; a narrow literal would be read in the ANSI code page on
 // Windows.
 inline std::filesystem::path U(std::string_view utf8) { return FsPathFromUtf8(utf8); }
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(U(path), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::string NativeToSlashes(std::string path) {
-  std::replace(path.begin(), path.end(), PathDelim, '/');
-  return path;
-}
-
-// Every path below root, relative to it, with "/" between components.
-inline std::set<std::string> Tree(const std::filesystem::path& root) {
-  std::set<std::string> names;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(root))
-    names.insert(NativeToSlashes(Utf8FromFsPath(item.path().lexically_relative(root))));
-  return names;
-}
-
-}  // namespace vorlen::testing
+}  // namespace vorlen::test

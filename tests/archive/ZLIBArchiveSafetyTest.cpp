@@ -11,7 +11,7 @@
 #include "runtime/Exception.h"
 
 using namespace vorlen;
-using namespace vorlen::testing;
+using namespace vorlen::test;
 
 namespace {
 
@@ -40,7 +40,7 @@ class TFillingStream : public TMemoryStream {
 
 TEST(ZLBArchiveSafety, RegistryThatFailsPartWayIsReplacedByRawRecordsAtItsOffset) {
   TScratch scratch;
-  const std::string path = scratch.Path("two.zlb");
+  const std::string path = scratch.File("two.zlb");
   TTestArchive archive;
   std::vector<std::string> files{scratch.Write("a.txt", "alpha"), scratch.Write("b.txt", "beta")};
   archive.CreateArchive(path);
@@ -70,7 +70,7 @@ TEST(ZLBArchiveSafety, RegistryThatFailsPartWayIsReplacedByRawRecordsAtItsOffset
   EXPECT_EQ(trailer.ArchiveCrc, ZlibCrc(bytes.substr(0, bytes.size() - 36)));
 
   // And the component reads it back.
-  const std::string rawPath = scratch.Path("raw.zlb");
+  const std::string rawPath = scratch.File("raw.zlb");
   WriteFile(rawPath, bytes);
   TTestArchive reader;
   ASSERT_TRUE(reader.OpenArchive(rawPath));
@@ -82,7 +82,7 @@ TEST(ZLBArchiveSafety, RegistryThatFailsPartWayIsReplacedByRawRecordsAtItsOffset
 
 TEST(ZLBArchiveSafety, AddFilesEndedByItsGuardKeepsOnlyTheRecordsOnDisk) {
   TScratch scratch;
-  const std::string path = scratch.Path("keep.zlb");
+  const std::string path = scratch.File("keep.zlb");
   const std::string x = scratch.Write("x.txt", "xxxx");
   TTestArchive archive;
   std::vector<std::string> files{x};
@@ -96,7 +96,7 @@ TEST(ZLBArchiveSafety, AddFilesEndedByItsGuardKeepsOnlyTheRecordsOnDisk) {
   files = {a, x, scratch.Write("c.txt", "cccc")};
   EXPECT_NO_THROW(archive.AddFiles(files));
   EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(files, (std::vector<std::string>{x, scratch.Path("c.txt")}));  // not yet handled
+  EXPECT_EQ(files, (std::vector<std::string>{x, scratch.File("c.txt")}));  // not yet handled
   EXPECT_EQ(archive.ArchiveName(), path);
   ASSERT_EQ(archive.EntryCount(), 1);
   EXPECT_EQ(archive.IndexOfFile("a.txt"), -1);
@@ -128,7 +128,7 @@ TEST(ZLBArchiveSafety, AddFilesEndedByItsGuardKeepsOnlyTheRecordsOnDisk) {
 
 TEST(ZLBArchiveSafety, ArchiveThatDoesNotReadBackIsNotKept) {
   TScratch scratch;
-  const std::string path = scratch.Path("new.zlb");
+  const std::string path = scratch.File("new.zlb");
   TTestArchive archive;
   int opened = 0;
   archive.OnArchiveOpened = [&](TZLBArchive&) {
@@ -147,7 +147,7 @@ TEST(ZLBArchiveSafety, ArchiveThatDoesNotReadBackIsNotKept) {
 
 TEST(ZLBArchiveSafety, FailingProgressHandlerDoesNotEscapeAddFiles) {
   TScratch scratch;
-  const std::string path = scratch.Path("loud.zlb");
+  const std::string path = scratch.File("loud.zlb");
   TTestArchive archive;
   archive.CreateArchive(path);
   int calls = 0;
@@ -177,7 +177,7 @@ TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   const std::string two = scratch.Write("two.bin", RandomBytes(1000, 3));
   const std::string three = scratch.Write("three.bin", RandomBytes(1000, 4));
   const std::string small = scratch.Write("small.bin", RandomBytes(10, 5));
-  const std::string path = scratch.Path("limit.zlb");
+  const std::string path = scratch.File("limit.zlb");
   archive.CreateArchive(path);
   std::vector<std::string> files{tooBig, one, two, three, small};
   archive.AddFiles(files);
@@ -199,7 +199,7 @@ TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   packing.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
   const std::string zeros = scratch.Write("zeros.bin", std::string(4096, '\0'));
   const std::string fewer = scratch.Write("fewer.bin", std::string(4095, '\0'));
-  packing.CreateArchive(scratch.Path("zeros.zlb"));
+  packing.CreateArchive(scratch.File("zeros.zlb"));
   files = {zeros, fewer};
   packing.AddFiles(files);
   EXPECT_EQ(errors, std::vector<std::string>{"Unable to open file (" + zeros + ")"});
@@ -225,8 +225,8 @@ TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
   scratch.Write("d/sub/b.txt", "b");
   scratch.Write("d/sub/deeper/c.txt", "c");
   scratch.Write("d/.hidden", "h");
-  const std::string dir = scratch.Path("d");
-  std::string storedRoot = RemoveDrive(scratch.Root() + "/");  // drives are not stored
+  const std::string dir = scratch.File("d");
+  std::string storedRoot = RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
   std::replace(storedRoot.begin(), storedRoot.end(), '/', '\\');
 
   struct TCase {
@@ -249,7 +249,7 @@ TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
     archive.SavePaths = c.SavePaths;
     std::vector<std::string> errors;
     archive.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
-    archive.CreateArchive(scratch.Path("tree" + std::to_string(n++) + ".zlb"));
+    archive.CreateArchive(scratch.File("tree" + std::to_string(n++) + ".zlb"));
     std::vector<std::string> files{dir + "/"};
     archive.AddFiles(files);
     EXPECT_TRUE(files.empty());
@@ -267,21 +267,21 @@ TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
 TEST(ZLBArchiveSafety, FailuresBeforeTheOutputExistsReachTheCaller) {
   TScratch scratch;
   TTestArchive archive;
-  archive.CreateArchive(scratch.Path("x.zlb"));
-  fs::remove_all(scratch.Path("tmp"));  // no temporary directory to write into
+  archive.CreateArchive(scratch.File("x.zlb"));
+  fs::remove_all(scratch.File("tmp"));  // no temporary directory to write into
   std::vector<std::string> files{scratch.Write("a.txt", "a")};
   try {
     archive.AddFiles(files);
     FAIL() << "AddFiles went on without a temporary file";
   } catch (const Exception& e) {
-    std::string tmp = scratch.Path("tmp");
+    std::string tmp = scratch.File("tmp");
     std::replace(tmp.begin(), tmp.end(), '/', PathDelim);  // as the system reports the folder
     EXPECT_NE(e.Message().find(tmp), std::string::npos) << e.Message();
   }
   EXPECT_EQ(files.size(), 1u);  // nothing was consumed
   EXPECT_TRUE(archive.IsNewArchive());
-  EXPECT_FALSE(fs::exists(scratch.Path("x.zlb")));
-  fs::create_directories(scratch.Path("tmp"));
+  EXPECT_FALSE(fs::exists(scratch.File("x.zlb")));
+  fs::create_directories(scratch.File("tmp"));
 }
 
 #ifndef _WIN32
@@ -299,7 +299,7 @@ TEST(ZLBArchiveSafety, FileThatGrowsWhileItIsAddedIsRefused) {
     std::ofstream(growing, std::ios::binary | std::ios::app) << "0123456789";
     appended = true;
   };
-  const std::string path = scratch.Path("grow.zlb");
+  const std::string path = scratch.File("grow.zlb");
   Pack(archive, path, {growing, steady});
   ASSERT_TRUE(appended);
   EXPECT_EQ(errors, std::vector<std::string>{"Unable to open file (" + growing + ")"});
@@ -318,7 +318,7 @@ TEST(ZLBArchiveSafety, ArchiveKeepsTheAccessRightsOfAnOrdinaryFile) {
   TScratch scratch;
   const auto rights = [](const std::string& path) { return fs::status(path).permissions(); };
   const std::string ordinary = scratch.Write("ordinary.txt", "made as any new file");
-  const std::string path = scratch.Path("rights.zlb");
+  const std::string path = scratch.File("rights.zlb");
   TTestArchive archive;
   Pack(archive, path, {ordinary});
   EXPECT_EQ(rights(path), rights(ordinary));
@@ -331,28 +331,28 @@ TEST(ZLBArchiveSafety, ArchiveKeepsTheAccessRightsOfAnOrdinaryFile) {
   EXPECT_EQ(rights(path), chosen);
 
   // A link that leads nowhere does not count as an archive; it is replaced.
-  const std::string linked = scratch.Path("linked.zlb");
-  fs::create_symlink(scratch.Path("nowhere"), linked);
+  const std::string linked = scratch.File("linked.zlb");
+  fs::create_symlink(scratch.File("nowhere"), linked);
   TTestArchive overLink;
   Pack(overLink, linked, {ordinary});
   EXPECT_EQ(overLink.EntryCount(), 1);
   EXPECT_FALSE(fs::is_symlink(linked));
   EXPECT_EQ(rights(linked), rights(ordinary));
-  EXPECT_FALSE(fs::exists(scratch.Path("nowhere")));
+  EXPECT_FALSE(fs::exists(scratch.File("nowhere")));
 }
 
 TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) {
   TScratch scratch;
   struct stat here {};
   struct stat there {};
-  if (::stat(scratch.Root().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
+  if (::stat(scratch.Path().string().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
     GTEST_SKIP() << "no second file system for temporary files";
   const std::string otherTmp = CreateTempFile("/dev/shm", "vorlen-archive-test-");
   fs::remove(otherTmp);
   fs::create_directory(otherTmp);
-  SetEnv("TMPDIR", otherTmp);
+  TScopedEnv otherTmpDir("TMPDIR", otherTmp);
 
-  const std::string path = scratch.Path("cross.zlb");
+  const std::string path = scratch.File("cross.zlb");
   TTestArchive archive;
   std::vector<std::string> files{scratch.Write("a.txt", "alpha")};
   archive.CreateArchive(path);
@@ -361,11 +361,11 @@ TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) 
   archive.AddFiles(files);
   EXPECT_EQ(archive.EntryCount(), 2);
   EXPECT_EQ(ReadFile(path).substr(0, 9), "alphabeta");
-  EXPECT_EQ(fs::status(path).permissions(), fs::status(scratch.Path("a.txt")).permissions());
+  EXPECT_EQ(fs::status(path).permissions(), fs::status(scratch.File("a.txt")).permissions());
   EXPECT_TRUE(fs::is_empty(otherTmp));
   // Nothing but the archive and the sources beside them: the copy next to the archive was renamed.
   std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(scratch.Root())) names.push_back(item.path().filename().string());
+  for (const auto& item : fs::directory_iterator(scratch.Path().string())) names.push_back(item.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "cross.zlb", "tmp"}));
   fs::remove_all(otherTmp);

@@ -6,12 +6,12 @@
 #include "runtime/Exception.h"
 
 using namespace vorlen;
-using namespace vorlen::testing;
+using namespace vorlen::test;
 
 TEST(ZLBArchive, ArchiveWithoutMembersIsFortyFourExactBytes) {
   TScratch scratch;
   TTestArchive archive;
-  const std::string path = scratch.Path("empty.zlb");
+  const std::string path = scratch.File("empty.zlb");
   std::vector<std::string> files;
   Pack(archive, path, files);
 
@@ -38,7 +38,7 @@ TEST(ZLBArchive, ThreeByteFileAtLevelNoneIsStoredRawByteForByte) {
   TScratch scratch;
   TTestArchive archive;
   archive.CompressionLevel = fcNone;
-  const std::string path = scratch.Path("abc.zlb");
+  const std::string path = scratch.File("abc.zlb");
   Pack(archive, path, {scratch.Write("abc", "abc")});
 
   const std::string record = std::string("\x03" "abc", 4) + std::string(252, '\0') +  // FileName
@@ -66,8 +66,8 @@ TEST(ZLBArchive, ThreeByteFileAtLevelNoneIsStoredRawByteForByte) {
 
   // At the default level too: its zlib stream would be longer than the three bytes.
   TTestArchive byDefault;
-  const std::string defaultPath = scratch.Path("abc-default.zlb");
-  Pack(byDefault, defaultPath, {scratch.Path("abc")});
+  const std::string defaultPath = scratch.File("abc-default.zlb");
+  Pack(byDefault, defaultPath, {scratch.File("abc")});
   byDefault.GetEntry(0, entry);
   EXPECT_EQ(RecordBytes(entry), record);
   EXPECT_EQ(ReadFile(defaultPath).substr(0, 5), std::string("abc\x78\x9c", 5));
@@ -85,7 +85,7 @@ TEST(ZLBArchive, CompressibleFileIsStoredAsOneZlibStreamAtEachLevel) {
     SCOPED_TRACE(static_cast<int>(c.Level));
     TTestArchive archive;
     archive.CompressionLevel = c.Level;
-    const std::string path = scratch.Path("text" + std::to_string(c.Level) + ".zlb");
+    const std::string path = scratch.File("text" + std::to_string(c.Level) + ".zlb");
     Pack(archive, path, {source});
     ASSERT_EQ(archive.EntryCount(), 1);
     TArchiveEntry entry{};
@@ -118,7 +118,7 @@ TEST(ZLBArchive, LevelNoneStoresEveryMemberRawButCompressesTheRegistry) {
   const std::string text = Repeat("aaaa", 10000);
   TTestArchive archive;
   archive.CompressionLevel = fcNone;
-  const std::string path = scratch.Path("none.zlb");
+  const std::string path = scratch.File("none.zlb");
   Pack(archive, path, {scratch.Write("a.txt", text), scratch.Write("empty.txt", "")});
   ASSERT_EQ(archive.EntryCount(), 2);
   TArchiveEntry first{};
@@ -141,7 +141,7 @@ TEST(ZLBArchive, LevelNoneStoresEveryMemberRawButCompressesTheRegistry) {
 
 TEST(ZLBArchive, AnyChangedByteBeforeTheTrailerFailsTheChecksum) {
   TScratch scratch;
-  const std::string path = scratch.Path("a.zlb");
+  const std::string path = scratch.File("a.zlb");
   {
     TTestArchive archive;
     Pack(archive, path, {scratch.Write("a.txt", Repeat("hello ", 100)), scratch.Write("b.bin", RandomBytes(300, 1))});
@@ -171,14 +171,14 @@ TEST(ZLBArchive, OpenArchiveRefusesMissingFilesAndBadRegistries) {
   TScratch scratch;
   TTestArchive archive;
   EXPECT_FALSE(archive.OpenArchive(""));
-  const std::string missing = scratch.Path("missing.zlb");
+  const std::string missing = scratch.File("missing.zlb");
   EXPECT_EQ(MessageOf([&] { archive.OpenArchive(missing); }), "Archive file not found");
   EXPECT_EQ(archive.ArchiveName(), missing);
   EXPECT_EQ(archive.EntryCount(), 0);
-  EXPECT_EQ(MessageOf([&] { archive.OpenArchive(scratch.Root()); }),
-            "Unable to open file (" + scratch.Root() + ")");
+  EXPECT_EQ(MessageOf([&] { archive.OpenArchive(scratch.Path().string()); }),
+            "Unable to open file (" + scratch.Path().string() + ")");
 
-  const std::string path = scratch.Path("a.zlb");
+  const std::string path = scratch.File("a.zlb");
   Pack(archive, path, {scratch.Write("a.txt", "some text")});
   const std::string good = ReadFile(path);
   const TArchiveTrailer trailer = TrailerOf(good);
@@ -254,7 +254,7 @@ TEST(ZLBArchive, RawRegistryIsReadBack) {
 
 TEST(ZLBArchive, ExtendingAnOpenedArchiveKeepsOldMembersInPlace) {
   TScratch scratch;
-  const std::string path = scratch.Path("grow.zlb");
+  const std::string path = scratch.File("grow.zlb");
   const std::string a = Repeat("first member ", 300);
   const std::string b = RandomBytes(1000, 7);
   {
@@ -292,8 +292,8 @@ TEST(ZLBArchive, ExtendingAnOpenedArchiveKeepsOldMembersInPlace) {
 TEST(ZLBArchive, FilesAboveTwentyMiBPassThroughATemporaryFile) {
   TScratch scratch;
   // Sparse files of zeros: quick to make and to compress.
-  const std::string big = scratch.Path("big.bin");
-  const std::string edge = scratch.Path("edge.bin");
+  const std::string big = scratch.File("big.bin");
+  const std::string edge = scratch.File("edge.bin");
   { std::ofstream(big, std::ios::binary); }
   { std::ofstream(edge, std::ios::binary); }
   fs::resize_file(big, 20971521);
@@ -306,7 +306,7 @@ TEST(ZLBArchive, FilesAboveTwentyMiBPassThroughATemporaryFile) {
     // The output file always; a second "ZLB" file only for the file above the threshold.
     ASSERT_EQ(archive.TempNames.size(), tempNames);
     for (const std::string& name : archive.TempNames) {
-      EXPECT_EQ(fs::path(name).parent_path(), fs::path(scratch.Path("tmp")));
+      EXPECT_EQ(fs::path(name).parent_path(), fs::path(scratch.File("tmp")));
       EXPECT_EQ(fs::path(name).filename().string().substr(0, 3), "ZLB");
       EXPECT_FALSE(fs::exists(name));
     }
@@ -325,14 +325,14 @@ TEST(ZLBArchive, FilesAboveTwentyMiBPassThroughATemporaryFile) {
 TEST(ZLBArchive, FilesThatCannotBeReadAreReportedAndTheOthersKept) {
   TScratch scratch;
   const std::string a = scratch.Write("a.txt", "alpha");
-  const std::string missing = scratch.Path("missing.txt");
+  const std::string missing = scratch.File("missing.txt");
   const std::string b = scratch.Write("b.txt", "beta");
-  const std::string dir = scratch.Path("folder");
+  const std::string dir = scratch.File("folder");
   scratch.Write("folder/inner.txt", "inner");
   TTestArchive archive;
   std::vector<std::string> errors;
   archive.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
-  const std::string path = scratch.Path("a.zlb");
+  const std::string path = scratch.File("a.zlb");
   archive.CreateArchive(path);
   std::vector<std::string> files{a, missing, dir, b};
   archive.AddFiles(files);
@@ -356,7 +356,7 @@ TEST(ZLBArchive, DuplicateKeysAreReportedAndStoredAgain) {
   TTestArchive archive;
   std::vector<std::string> errors;
   archive.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
-  Pack(archive, scratch.Path("dup.zlb"), {one, two});
+  Pack(archive, scratch.File("dup.zlb"), {one, two});
   // Without saved paths both keys are the bare names, equal but for the case of A-Z.
   EXPECT_EQ(errors, std::vector<std::string>{two + " already exists in the archive"});
   EXPECT_EQ(archive.EntryCount(), 2);
@@ -365,7 +365,7 @@ TEST(ZLBArchive, DuplicateKeysAreReportedAndStoredAgain) {
   TTestArchive withPaths;
   withPaths.SavePaths = true;
   withPaths.OnErrorLogged = [&](const std::string& msg) { errors.push_back(msg); };
-  Pack(withPaths, scratch.Path("dup2.zlb"), {one, two, one});
+  Pack(withPaths, scratch.File("dup2.zlb"), {one, two, one});
   EXPECT_EQ(errors, std::vector<std::string>{one + " already exists in the archive"});
   EXPECT_EQ(withPaths.EntryCount(), 3);
 }
@@ -376,7 +376,7 @@ TEST(ZLBArchive, IndexOfFileComparesStoredKeysFoldingOnlyAtoZ) {
   const std::string ya = scratch.Write("я.txt", "ya");
   {
     TTestArchive archive;
-    Pack(archive, scratch.Path("keys.zlb"), {b, ya});
+    Pack(archive, scratch.File("keys.zlb"), {b, ya});
     EXPECT_EQ(archive.IndexOfFile("b.txt"), 0);
     EXPECT_EQ(archive.IndexOfFile("B.TXT"), 0);
     EXPECT_EQ(archive.IndexOfFile(b), -1);  // the full path is no key when paths are not kept
@@ -387,7 +387,7 @@ TEST(ZLBArchive, IndexOfFileComparesStoredKeysFoldingOnlyAtoZ) {
   {
     TTestArchive archive;
     archive.SavePaths = true;
-    Pack(archive, scratch.Path("paths.zlb"), {b});
+    Pack(archive, scratch.File("paths.zlb"), {b});
     std::string upper = b;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
     EXPECT_EQ(archive.IndexOfFile(b), 0);
@@ -395,7 +395,7 @@ TEST(ZLBArchive, IndexOfFileComparesStoredKeysFoldingOnlyAtoZ) {
     EXPECT_EQ(archive.IndexOfFile("b.txt"), -1);
     TArchiveEntry entry{};
     archive.GetEntry(0, entry);
-    std::string storedDir = RemoveDrive(scratch.Root() + "/");  // drives are not stored
+    std::string storedDir = RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
     std::replace(storedDir.begin(), storedDir.end(), '/', '\\');
     EXPECT_EQ(Text(entry.FilePath), storedDir);
   }
@@ -404,7 +404,7 @@ TEST(ZLBArchive, IndexOfFileComparesStoredKeysFoldingOnlyAtoZ) {
 TEST(ZLBArchive, GetEntryChecksBounds) {
   TScratch scratch;
   TTestArchive archive;
-  Pack(archive, scratch.Path("one.zlb"), {scratch.Write("x", "x")});
+  Pack(archive, scratch.File("one.zlb"), {scratch.Write("x", "x")});
   TArchiveEntry entry{};
   EXPECT_EQ(MessageOf([&] { archive.GetEntry(-1, entry); }), "Index out of bounds");
   EXPECT_EQ(MessageOf([&] { archive.GetEntry(1, entry); }), "Index out of bounds");
@@ -421,14 +421,14 @@ TEST(ZLBArchive, NamesAreStoredInWindows1251AndCutTo255Bytes) {
   const std::string deepFile = scratch.Write(deep + "/f.txt", "f");
   TTestArchive archive;
   archive.SavePaths = true;
-  Pack(archive, scratch.Path("names.zlb"), {source, deepFile});
+  Pack(archive, scratch.File("names.zlb"), {source, deepFile});
   ASSERT_EQ(archive.EntryCount(), 2);
   TArchiveEntry entry{};
   archive.GetEntry(0, entry);
   EXPECT_EQ(Text(entry.FileName), "\xc8\xe7\xef\xf0\xe0\xf2\xe8\x20\xf4\xe0\xe9\xeb.txt");
   EXPECT_EQ(archive.IndexOfFile(source), 0);
   archive.GetEntry(1, entry);
-  std::string storedDir = scratch.Root() + "/" + deep + "/";
+  std::string storedDir = scratch.Path().string() + "/" + deep + "/";
   std::replace(storedDir.begin(), storedDir.end(), '/', '\\');
   // Cut to 255 bytes first; a drive ("C:") goes after that.
   const std::string expected = RemoveDrive(storedDir.substr(0, 255));
@@ -460,7 +460,7 @@ TEST(ZLBArchive, CreateArchiveStates) {
   EXPECT_EQ(MessageOf([&] { archive.CreateArchive(existing); }), "File already exists");
   EXPECT_EQ(archive.ArchiveName(), "");
   EXPECT_EQ(ReadFile(existing), "keep me");
-  const std::string path = scratch.Path("new.zlb");
+  const std::string path = scratch.File("new.zlb");
   archive.CreateArchive(path);
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(archive.ArchiveName(), path);
@@ -483,7 +483,7 @@ TEST(ZLBArchive, ProgressReportsFollowThePhases) {
   EXPECT_EQ(reports[0], std::make_pair(std::string(), 0));
   reports.clear();
 
-  const std::string path = scratch.Path("p.zlb");
+  const std::string path = scratch.File("p.zlb");
   archive.CreateArchive(path);
   std::vector<std::string> files{source};
   archive.AddFiles(files);
@@ -507,7 +507,7 @@ TEST(ZLBArchive, ProgressReportsFollowThePhases) {
   auto doomed = std::make_unique<TTestArchive>();
   int count = 0;
   doomed->OnProgress = [&](const std::string&, int32_t) { ++count; };
-  doomed->CreateArchive(scratch.Path("doomed.zlb"));
+  doomed->CreateArchive(scratch.File("doomed.zlb"));
   const int beforeDestruction = count;
   doomed.reset();
   EXPECT_EQ(count, beforeDestruction);
@@ -582,7 +582,7 @@ TEST(ZLBArchive, RegistryProgressCountsTheRecordBytesConsumed) {
   archive.OnProgress = [&](const std::string& msg, int32_t percentage) {
     if (msg == "Writing archive registry") reports.emplace_back(msg, percentage);
   };
-  Pack(archive, scratch.Path("many.zlb"), files);
+  Pack(archive, scratch.File("many.zlb"), files);
   ASSERT_EQ(archive.EntryCount(), 450);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_GT(reports[0].second, 0);

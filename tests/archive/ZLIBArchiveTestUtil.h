@@ -12,60 +12,44 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveTestSupport.h"
+#include "platform/Paths.h"
 #include "archive/ZLIBArchive.h"
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
+#include "support/ScopedEnv.h"
+#include "support/ScratchDir.h"
 
-namespace vorlen::testing {
+namespace vorlen::test {
 
 namespace fs = std::filesystem;
 
 // The variable that names the temporary directory (TMP is the first that GetTempPathW reads).
 #ifdef _WIN32
-constexpr const char* kTempVariable = "TMP";
+inline constexpr const char* kTempVariable = "TMP";
 #else
-constexpr const char* kTempVariable = "TMPDIR";
+inline constexpr const char* kTempVariable = "TMPDIR";
 #endif
 
-inline void SetEnv(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  if (value.empty()) ::unsetenv(name);
-  else ::setenv(name, value.c_str(), 1);
-#endif
-}
-
-// A fresh directory for one test, removed with everything in it afterwards. TMPDIR points into
-// its "tmp" subdirectory, so the component's temporary files can be counted there.
-class TScratch {
+// A scratch directory whose "tmp" subdirectory is the temporary directory while it lives, so
+// that the component's temporary files can be counted there.
+class TScratch : public TScratchDir {
  public:
-  TScratch() : FRoot(FDir.Path().string()) {
-    const char* old = std::getenv(kTempVariable);
-    FOldTmp = old != nullptr ? old : "";
-    fs::create_directories(FRoot + "/tmp");
-    SetEnv(kTempVariable, FRoot + "/tmp");
-  }
-  ~TScratch() { SetEnv(kTempVariable, FOldTmp); }
-  const std::string& Root() const { return FRoot; }
-  std::string Path(const std::string& name) const { return FRoot + "/" + name; }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string path = Path(name);
-    fs::create_directories(U(path).parent_path());
-    std::ofstream(U(path), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
+  TScratch() : FTmp(kTempVariable, MakeTmp(Path())) {}
   // Names left in the component's temporary directory.
   std::vector<std::string> TempFiles() const {
     std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(FRoot + "/tmp")) names.push_back(item.path().filename().string());
+    for (const auto& item : fs::directory_iterator(Path() / "tmp"))
+      names.push_back(Utf8FromFsPath(item.path().filename()));
     return names;
   }
 
  private:
-  TTempDir FDir;  // made before TMPDIR moves into it, removed after it is restored
-  std::string FRoot;
-  std::string FOldTmp;
+  // Made before TMPDIR names it.
+  static std::string MakeTmp(const fs::path& root) {
+    fs::create_directories(root / "tmp");
+    return Utf8FromFsPath(root / "tmp");
+  }
+  TScopedEnv FTmp;  // restored before the directory goes
 };
 
 // Runs f and returns the message of the vorlen::Exception it raised ("" when none).
@@ -125,4 +109,4 @@ class TTestArchive : public TZLBArchive {
   }
 };
 
-}  // namespace vorlen::testing
+}  // namespace vorlen::test

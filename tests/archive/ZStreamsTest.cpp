@@ -6,7 +6,7 @@
 #include "archive/ZStreams.h"
 
 using namespace vorlen;
-using namespace vorlen::testing;
+using namespace vorlen::test;
 
 TEST(ZStreams, CompressingWriterMakesOneZlibStreamAndAnnouncesFullBlocks) {
   std::mt19937 random(9);

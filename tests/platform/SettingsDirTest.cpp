@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "platform/SettingsDir.h"
-#include "support/EnvGuard.h"
-#include "support/TempDir.h"
+#include "support/ScopedEnv.h"
+#include "support/ScratchDir.h"
 
 using namespace vorlen;
 using vorlen::test::TEnvGuard;
@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 #ifndef _WIN32
 TEST(SettingsDir, BesideTheProgramWhenWritableElseInTheUsersConfigFolder) {
-  test::TTempDir dir;
+  test::TScratchDir dir;
   TEnvGuard env({"XDG_CONFIG_HOME", "HOME"});
   const std::string exeDir = dir.Path().string() + "/bin/";
   fs::create_directory(dir.Path() / "bin");

@@ -2,56 +2,35 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
+#include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
+#include "support/ScopedEnv.h"
 
 using namespace vorlen;
 namespace fs = std::filesystem;
 
-namespace {
-// Sets TMPDIR for one scope.
-class TTmpDir {
- public:
-  explicit TTmpDir(const char* value) {
-    const char* old = std::getenv("TMPDIR");
-    FHad = old != nullptr;
-    if (FHad) FOld = old;
-    Set(value);
-  }
-  ~TTmpDir() { Set(FHad ? FOld.c_str() : nullptr); }
-
- private:
-  static void Set(const char* value) {
-#ifdef _WIN32
-    _putenv_s("TMPDIR", value != nullptr ? value : "");
-#else
-    if (value != nullptr) ::setenv("TMPDIR", value, 1);
-    else ::unsetenv("TMPDIR");
-#endif
-  }
-  bool FHad = false;
-  std::string FOld;
-};
-}  // namespace
+using test::TScopedEnv;
 
 #ifndef _WIN32
 TEST(TempFiles, SystemTempDirFollowsTmpdirWithoutTrailingSeparator) {
   {
-    TTmpDir tmp("/var/tmp/some/where//");
+    TScopedEnv tmp("TMPDIR", "/var/tmp/some/where//");
     EXPECT_EQ(SystemTempDir(), "/var/tmp/some/where");
   }
   {
-    TTmpDir tmp(nullptr);
+    TScopedEnv tmp("TMPDIR", std::nullopt);
     EXPECT_EQ(SystemTempDir(), "/tmp");
   }
   {
-    TTmpDir tmp("");
+    TScopedEnv tmp("TMPDIR", "");
     EXPECT_EQ(SystemTempDir(), "/tmp");
   }
   {
-    TTmpDir tmp("/");
+    TScopedEnv tmp("TMPDIR", "/");
     EXPECT_EQ(SystemTempDir(), "/");
   }
 }
@@ -81,4 +60,31 @@ TEST(TempFiles, CreateTempFileMakesNewEmptyUniqueFiles) {
     EXPECT_NE(e.Message().find(missing), std::string::npos) << e.Message();
   }
   fs::remove_all(dir);
+}
+
+TEST(TempFiles, GuardRemovesFilesAndFoldersUnlessKept) {
+  const fs::path base = fs::temp_directory_path() / fs::path(CreateTempFile(fs::temp_directory_path().string(), "guard")).filename();
+  const fs::path folder = base.string() + ".d";
+  {
+    TTempFileGuard file(base);
+    fs::create_directories(folder / "sub");
+    std::ofstream(folder / "sub" / "x") << "x";
+    TTempFileGuard tree;
+    tree.Reset(folder);
+    EXPECT_EQ(tree.Path(), folder);
+  }
+  EXPECT_FALSE(fs::exists(base));
+  EXPECT_FALSE(fs::exists(folder));
+
+  std::ofstream(base) << "kept";
+  {
+    TTempFileGuard kept(base);
+    kept.Keep();
+  }
+  EXPECT_TRUE(fs::exists(base));
+  {
+    TTempFileGuard moved(base);
+    moved.Reset(folder);  // the first path goes at once
+    EXPECT_FALSE(fs::exists(base));
+  }
 }

@@ -17,7 +17,7 @@
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
 #include "soap/SOAPExceptions.h"
-#include "transport/HTTPRIO.h"
+#include "proxy/HTTPRIO.h"
 
 namespace fs = std::filesystem;
 
@@ -26,7 +26,7 @@ namespace {
 
 using test::ListTree;
 using test::ReadFile;
-using test::TTempDir;
+using test::TScratchDir;
 using test::WriteFile;
 
 std::string Hash(const std::string& bytes) {
@@ -106,7 +106,7 @@ class EndToEndTest : public ::testing::Test {
     return ReadFile(archivePath);
   }
 
-  TTempDir FTemp;
+  TScratchDir FTemp;
   std::mutex FLogLock;
   std::vector<std::string> FFaults;
   std::unique_ptr<THttpService> FService;

@@ -15,7 +15,7 @@ using test::ReadFile;
 using test::WriteFile;
 
 TEST(FileConcatTest, JoinsInOrderReplacingTheTarget) {
-  test::TTempDir dir;
+  test::TScratchDir dir;
   WriteFile(dir.Path() / "a", "first|");
   WriteFile(dir.Path() / "empty", "");
   WriteFile(dir.Path() / "b", std::string("\0\r\n", 3));
@@ -31,7 +31,7 @@ TEST(FileConcatTest, JoinsInOrderReplacingTheTarget) {
 }
 
 TEST(FileConcatTest, MissingSourceOrTargetFolderIsAnErrorNamingTheFile) {
-  test::TTempDir dir;
+  test::TScratchDir dir;
   WriteFile(dir.Path() / "a", "abc");
   try {
     ConcatenateFiles({dir.Path() / "a", dir.Path() / "gone"}, dir.Path() / "out");

@@ -6,11 +6,14 @@
 #include <httplib.h>
 #include <libxml/parser.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,7 +24,7 @@
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 const char* const kGetSession =
     "<?xml version=\"1.0\"?>\n"
@@ -31,6 +34,15 @@ const char* const kGetSession =
     "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
     "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:GetSession "
     "xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
+
+// A service on a free port with a single worker, so that one held worker would show.
+TServiceOptions OneWorker(const TScratchDir& root) {
+  TServiceOptions options;
+  options.Port = 0;
+  options.Root = (root.Path() / "inbox").string();
+  options.Threads = 1;
+  return options;
+}
 
 class HttpServiceTest : public ::testing::Test {
  protected:
@@ -71,7 +83,7 @@ class HttpServiceTest : public ::testing::Test {
     return FLog;
   }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TServiceOptions FOptions;
   std::mutex FLogLock;
   std::vector<std::string> FLog;
@@ -157,59 +169,73 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
 }
 
 #ifndef _WIN32
+// A raw loopback connection, for requests no well-behaved client would send.
+class TRawConnection {
+ public:
+  explicit TRawConnection(int port, int timeoutSeconds = 10) {
+    FSocket = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{timeoutSeconds, 0};
+    setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    FConnected = connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~TRawConnection() { close(FSocket); }
+  bool Send(const std::string& bytes) {
+    return FConnected && send(FSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                             static_cast<ssize_t>(bytes.size());
+  }
+  void EndSending() { shutdown(FSocket, SHUT_WR); }
+  // The first block of the answer; empty when none came within the time-out.
+  std::string Receive() {
+    char block[512];
+    const ssize_t n = FConnected ? recv(FSocket, block, sizeof block, 0) : -1;
+    return n > 0 ? std::string(block, static_cast<size_t>(n)) : std::string();
+  }
+  // Everything up to the service's close.
+  std::string ReceiveAll() {
+    std::string all;
+    for (std::string block; !(block = Receive()).empty();) all += block;
+    return all;
+  }
+  // True once the service has closed the connection (not merely stayed silent).
+  bool ClosedByService() {
+    char byte;
+    const ssize_t n = recv(FSocket, &byte, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+
+ private:
+  int FSocket = -1;
+  bool FConnected = false;
+};
+
+std::string SoapHead(const std::string& extra) {
+  return std::string("POST ") + kSoapPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+         "Content-Type: text/xml\r\n"
+         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" + extra + "\r\n";
+}
+
 // Sends only the head of a request that announces a huge body, and returns what comes back
 // within ten seconds.
 std::string AnnounceHugeBody(int port) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{10, 0};
-  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string answer;
-  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string head =
-        std::string("POST ") + kSoapPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        "Content-Type: text/xml\r\n"
-        "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n"
-        "Content-Length: 1073741824\r\n\r\n";
-    if (send(sock, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())) {
-      char block[512];
-      const ssize_t n = recv(sock, block, sizeof block, 0);
-      if (n > 0) answer.assign(block, static_cast<size_t>(n));
-    }
-  }
-  close(sock);
-  return answer;
+  TRawConnection connection(port);
+  if (!connection.Send(SoapHead("Content-Length: 1073741824\r\n"))) return {};
+  return connection.Receive();
 }
 
 // Sends a request whose body stops before its announced length, closes the sending side, and
 // returns the answer.
 std::string SendShortBody(int port, const std::string& body, size_t announced) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{10, 0};
-  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string answer;
-  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string request =
-        std::string("POST ") + kSoapPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        "Content-Type: text/xml\r\n"
-        "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n"
-        "Content-Length: " + std::to_string(announced) + "\r\n\r\n" + body;
-    if (send(sock, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
-      shutdown(sock, SHUT_WR);
-      char block[512];
-      const ssize_t n = recv(sock, block, sizeof block, 0);
-      if (n > 0) answer.assign(block, static_cast<size_t>(n));
-    }
+  TRawConnection connection(port);
+  if (!connection.Send(SoapHead("Content-Length: " + std::to_string(announced) + "\r\n") +
+                       body)) {
+    return {};
   }
-  close(sock);
-  return answer;
+  connection.EndSending();
+  return connection.Receive();
 }
 
 TEST_F(HttpServiceTest, BodyShorterThanAnnouncedIsNotHandled) {
@@ -235,12 +261,94 @@ TEST_F(HttpServiceTest, BodyShorterThanAnnouncedIsNotHandled) {
 
 TEST_F(HttpServiceTest, AnnouncedOversizedBodyIsRefusedBeforeItIsSent) {
   const std::string answer = AnnounceHugeBody(FService->Port());
-  EXPECT_EQ(answer.rfind("HTTP/1.1 413 Payload Too Large\r\n", 0), 0u) << answer;
+  EXPECT_EQ(answer.rfind("HTTP/1.1 413 ", 0), 0u) << answer;
   EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
   ExpectStillServing();
   int refused = 0;
   for (const std::string& line : Log()) refused += line.find(" HTTP 413") != std::string::npos;
   EXPECT_EQ(refused, 1);
+}
+TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
+  std::string flood;
+  for (int i = 0; i < 1000; ++i) {
+    flood += "X-Flood-" + std::to_string(i) + ": " + std::string(100, 'a') + "\r\n";
+  }
+  struct TCase {
+    const char* What;
+    std::string Head;
+    const char* Answer;
+  } cases[] = {
+      {"header flood", SoapHead(flood), "HTTP/1.1 431 "},
+      {"negative length", SoapHead("Content-Length: -1\r\n"), "HTTP/1.1 400 "},
+      {"two lengths", SoapHead("Content-Length: 4\r\nContent-Length: 10\r\n") + "abcd",
+       "HTTP/1.1 400 "},
+  };
+  for (const TCase& c : cases) {
+    TRawConnection connection(FService->Port());
+    ASSERT_TRUE(connection.Send(c.Head)) << c.What;
+    const std::string answer = connection.Receive();
+    EXPECT_EQ(answer.rfind(c.Answer, 0), 0u) << c.What << ": " << answer;
+    ExpectStillServing();
+  }
+  TRawConnection twice(FService->Port());
+  ASSERT_TRUE(twice.Send(SoapHead("Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd"));
+  EXPECT_NE(twice.Receive().find("\r\n\r\nConflicting Content-Length headers\n"),
+            std::string::npos);
+
+  // A complete form post is not SOAP: the endpoint says so.
+  auto client = Client();
+  auto form = client.Post(kSoapPath, Action("GetSession"),
+                          "--X\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--X--\r\n",
+                          "multipart/form-data; boundary=X");
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->status, 500);
+  EXPECT_NE(form->body.find("<faultstring>Unsupported content type 'multipart/form-data; "
+                            "boundary=X'</faultstring>"),
+            std::string::npos) << form->body;
+}
+
+// Slow peers are closed after their deadlines, and while they trickle a sound request is
+// answered at once even by a single worker.
+TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
+  TScratchDir root;
+  TServiceOptions options = OneWorker(root);
+  options.HeadSeconds = 1;
+  options.MinRate = 100;
+  std::mutex logLock;
+  std::vector<std::string> log;
+  THttpService service(options, [&](const std::string& line) {
+    std::lock_guard<std::mutex> guard(logLock);
+    log.push_back(line);
+  });
+  service.Start();
+  // A plain envelope announced beyond its own limit is answered before any of it is read.
+  TRawConnection bigEnvelope(service.Port());
+  ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
+  EXPECT_NE(bigEnvelope.ReceiveAll().find("<faultstring>Envelope larger than 65536 bytes"),
+            std::string::npos);
+  TRawConnection slowHead(service.Port()), slowBody(service.Port());
+  ASSERT_TRUE(slowHead.Send("POST "));
+  ASSERT_TRUE(slowBody.Send(SoapHead("Content-Length: 1000\r\n") + "<"));
+  for (int second = 0; second < 3; ++second) {
+    httplib::Client client("127.0.0.1", service.Port());
+    client.set_read_timeout(1, 0);
+    auto result = client.Post(
+        kSoapPath, {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
+        kGetSession, "text/xml");
+    ASSERT_TRUE(result) << "a sound request waited behind slow peers";
+    EXPECT_EQ(result->status, 200);
+    slowHead.Send("x");
+    slowBody.Send("x");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_TRUE(slowHead.ClosedByService());
+  EXPECT_TRUE(slowBody.ClosedByService());
+  std::lock_guard<std::mutex> guard(logLock);
+  std::string all;
+  for (const std::string& line : log) all += line + "\n";
+  EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
+  EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos)
+      << all;
 }
 #endif
 
@@ -264,6 +372,8 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
       {"doctype", "text/xml", "GetSession",
        "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"},
       {"deep nesting", "text/xml", "GetSession", std::string(20000, '<') },
+      {"form data", "multipart/form-data; boundary=X", "GetSession",
+       "--X\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--X--\r\n"},
   };
   for (const TCase& c : cases) {
     auto client = Client();
@@ -280,11 +390,8 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
 // An idle kept-alive connection holds one of the workers; it must give it back soon, or a
 // small pool serves nobody else while desktop clients sit between sends.
 TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
-  TTempDir root;
-  TServiceOptions options;
-  options.Port = 0;
-  options.Root = (root.Path() / "inbox").string();
-  options.Threads = 1;
+  TScratchDir root;
+  TServiceOptions options = OneWorker(root);
   options.KeepAliveSeconds = 1;
   THttpService service(options, [](const std::string&) {});
   service.Start();

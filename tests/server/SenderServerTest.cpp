@@ -13,9 +13,10 @@ namespace fs = std::filesystem;
 namespace vorlen {
 namespace {
 
+using test::Crc;
 using test::ListTree;
 using test::ReadFile;
-using test::TTempDir;
+using test::TScratchDir;
 using test::WriteFile;
 
 class SenderServerTest : public ::testing::Test {
@@ -32,9 +33,13 @@ class SenderServerTest : public ::testing::Test {
               const std::string& bytes) {
     return FServer.UploadFilePart(sess, name, hash, Received(bytes));
   }
+  // A part with its right hash.
+  bool Put(const std::string& sess, const std::string& name, const std::string& bytes) {
+    return Upload(sess, name, Crc(bytes), bytes);
+  }
   fs::path Folder(const std::string& sess) { return FRoot.Path() / "inbox" / sess; }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TSenderServer FServer;
   int FCounter = 0;
 };
@@ -52,7 +57,7 @@ TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
                                  std::string(first).replace(0, 1, "G"), first + "/.."};
   for (const std::string& bad : unknown) {
     EXPECT_THROW(FServer.UnZip(bad), EUnknownSession) << bad;
-    EXPECT_THROW(Upload(bad, "x._000", "", "abc"), EUnknownSession) << bad;
+    EXPECT_THROW(Put(bad, "x._000", "abc"), EUnknownSession) << bad;
     EXPECT_THROW(FServer.MergeFile(0, "x", bad), EUnknownSession) << bad;
     EXPECT_THROW(FServer.DelTempFiles(bad), EUnknownSession) << bad;
   }
@@ -80,8 +85,12 @@ TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
   EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "abc");
 
   // A later good copy replaces the earlier one.
-  EXPECT_TRUE(Upload(sess, "f._000", "", "replaced"));
+  EXPECT_TRUE(Put(sess, "f._000", "replaced"));
   EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "replaced");
+
+  // Only the details file may come without a hash.
+  EXPECT_FALSE(Upload(sess, "f._004", "", "abc"));
+  EXPECT_FALSE(fs::exists(Folder(sess) / "parts" / "f._004"));
 
   // The details file goes beside the parts, not among them.
   EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "from X\r\n"));
@@ -91,10 +100,10 @@ TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
 
 TEST_F(SenderServerTest, NamesFromRequestsNeverReachOutsideTheSession) {
   const std::string sess = FServer.GetSession();
-  EXPECT_TRUE(Upload(sess, "x._000", "", "data"));
+  EXPECT_TRUE(Put(sess, "x._000", "data"));
   const auto before = ListTree(FRoot.Path());
   for (const char* name : {"..\\x", "../x", "/etc/x", "C:x", "", "..", "a\x01" "b", "x/../../y"}) {
-    EXPECT_FALSE(Upload(sess, name, "", "evil")) << name;
+    EXPECT_FALSE(Put(sess, name, "evil")) << name;
     EXPECT_FALSE(FServer.MergeFile(0, name, sess)) << name;
   }
   std::set<std::string> added;
@@ -108,13 +117,13 @@ TEST_F(SenderServerTest, NamesFromRequestsNeverReachOutsideTheSession) {
 
 TEST_F(SenderServerTest, MergeJoinsEveryPartOrNothing) {
   const std::string sess = FServer.GetSession();
-  EXPECT_TRUE(Upload(sess, "report._000", "", "Hello, "));
-  EXPECT_TRUE(Upload(sess, "report._002", "", "!"));
+  EXPECT_TRUE(Put(sess, "report._000", "Hello, "));
+  EXPECT_TRUE(Put(sess, "report._002", "!"));
   EXPECT_FALSE(FServer.MergeFile(2, "report.pdf", sess));  // part 1 is missing
   EXPECT_FALSE(fs::exists(Folder(sess) / "delivered" / "report.pdf"));
   EXPECT_FALSE(FServer.MergeFile(-1, "report.pdf", sess));
 
-  EXPECT_TRUE(Upload(sess, "report._001", "", "world"));
+  EXPECT_TRUE(Put(sess, "report._001", "world"));
   EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
   // Only the parts named: 0 to 1 of three.
@@ -122,10 +131,10 @@ TEST_F(SenderServerTest, MergeJoinsEveryPartOrNothing) {
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world");
 
   // Names without extension and with several dots.
-  EXPECT_TRUE(Upload(sess, "README._000", "", "readme"));
+  EXPECT_TRUE(Put(sess, "README._000", "readme"));
   EXPECT_TRUE(FServer.MergeFile(0, "README", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "README"), "readme");
-  EXPECT_TRUE(Upload(sess, "a.b._000", "", "ab"));
+  EXPECT_TRUE(Put(sess, "a.b._000", "ab"));
   EXPECT_TRUE(FServer.MergeFile(0, "a.b.c", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "a.b.c"), "ab");
   // Nothing left over from the merges.
@@ -136,7 +145,7 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
   const std::string sess = FServer.GetSession();
   EXPECT_FALSE(FServer.UnZip(sess));  // nothing merged yet
   const std::string garbage(4000, 'x');
-  EXPECT_TRUE(Upload(sess, "vorarch._000", "", garbage));
+  EXPECT_TRUE(Put(sess, "vorarch._000", garbage));
   EXPECT_TRUE(FServer.MergeFile(0, "vorarch.rar", sess));
   EXPECT_FALSE(FServer.UnZip(sess));
   EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"vorarch.rar"});
@@ -150,8 +159,8 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
 
 TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
   const std::string sess = FServer.GetSession();
-  EXPECT_TRUE(Upload(sess, "doc._000", "", "one"));
-  EXPECT_TRUE(Upload(sess, "doc._001", "", "two"));
+  EXPECT_TRUE(Put(sess, "doc._000", "one"));
+  EXPECT_TRUE(Put(sess, "doc._001", "two"));
   EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "details"));
   EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
   EXPECT_TRUE(FServer.DelTempFiles(sess));
@@ -164,13 +173,13 @@ TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
 }
 
 TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
-  TTempDir root;
+  TScratchDir root;
   TSenderServer server(root.Path(), TServiceLimits{3, 10});
   const std::string sess = server.GetSession();
   auto upload = [&](const std::string& name, const std::string& bytes) {
     const fs::path received = server.IncomingDir() / "att";
     WriteFile(received, bytes);
-    return server.UploadFilePart(sess, name, "", received);
+    return server.UploadFilePart(sess, name, Crc(bytes), received);
   };
   EXPECT_TRUE(upload("f._000", "1234"));
   EXPECT_TRUE(upload("f._001", "1234"));
@@ -184,7 +193,7 @@ TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
 }
 
 TEST(SenderServerRestart, SessionFoldersOfAnEarlierRunAreTakenUp) {
-  TTempDir root;
+  TScratchDir root;
   std::string sess;
   {
     TSenderServer first(root.Path(), TServiceLimits{});
@@ -224,13 +233,13 @@ std::string PackFiles(const fs::path& dir, const std::vector<std::pair<std::stri
 }
 
 TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
-  TTempDir temp;
+  TScratchDir temp;
   fs::create_directories(temp.Path() / "src");
   TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 100000});
   auto send = [&](const std::string& archive) {
     const std::string sess = server.GetSession();
     WriteFile(server.IncomingDir() / "att", archive);
-    EXPECT_TRUE(server.UploadFilePart(sess, "a._000", "", server.IncomingDir() / "att"));
+    EXPECT_TRUE(server.UploadFilePart(sess, "a._000", Crc(archive), server.IncomingDir() / "att"));
     EXPECT_TRUE(server.MergeFile(0, "a.rar", sess));
     return sess;
   };
@@ -266,7 +275,7 @@ namespace vorlen {
 namespace {
 
 TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
-  TTempDir root;
+  TScratchDir root;
   std::string earlier;
   {
     TSenderServer first(root.Path(), TServiceLimits{16, 1000, 2});
@@ -281,7 +290,7 @@ TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
     server.GetSession();
     ADD_FAILURE() << "a third session was handed out";
   } catch (const ETooManySessions& e) {
-    EXPECT_EQ(e.Message(), "The service keeps no more than 2 sessions");
+    EXPECT_EQ(e.Message(), "The service keeps no more than 2 open sessions");
   }
   std::set<std::string> sessions;
   for (const auto& entry : fs::directory_iterator(root.Path())) {
@@ -294,12 +303,12 @@ TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
 }
 
 TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
-  TTempDir temp;
+  TScratchDir temp;
   TSenderServer server(temp.Path() / "inbox", TServiceLimits{100, 10});
   const std::string sess = server.GetSession();
   const fs::path delivered = temp.Path() / "inbox" / sess / "delivered";
   WriteFile(server.IncomingDir() / "att", "123456");
-  ASSERT_TRUE(server.UploadFilePart(sess, "x._000", "", server.IncomingDir() / "att"));
+  ASSERT_TRUE(server.UploadFilePart(sess, "x._000", Crc("123456"), server.IncomingDir() / "att"));
   // The same parts merged under another extension would be a second copy on disk.
   EXPECT_TRUE(server.MergeFile(0, "x.a", sess));
   EXPECT_FALSE(server.MergeFile(0, "x.b", sess));
@@ -311,13 +320,13 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
   EXPECT_EQ(ReadFile(delivered / "x.a"), "123456");
 
   // Members count with what the session already holds; the archive itself makes room.
-  TTempDir src;
+  TScratchDir src;
   fs::create_directories(temp.Path() / "big");
   TSenderServer roomy(temp.Path() / "big", TServiceLimits{100, 100000});
   const std::string packed = roomy.GetSession();
   auto deliver = [&](const std::string& part, const std::string& name, const std::string& bytes) {
     WriteFile(roomy.IncomingDir() / "att", bytes);
-    EXPECT_TRUE(roomy.UploadFilePart(packed, part, "", roomy.IncomingDir() / "att"));
+    EXPECT_TRUE(roomy.UploadFilePart(packed, part, Crc(bytes), roomy.IncomingDir() / "att"));
     EXPECT_TRUE(roomy.MergeFile(0, name, packed));
   };
   deliver("first._000", "first.bin", std::string(60000, 'f'));
@@ -331,7 +340,7 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
 
   const std::string fits = roomy.GetSession();
   WriteFile(roomy.IncomingDir() / "att", archive);
-  EXPECT_TRUE(roomy.UploadFilePart(fits, "a._000", "", roomy.IncomingDir() / "att"));
+  EXPECT_TRUE(roomy.UploadFilePart(fits, "a._000", Crc(archive), roomy.IncomingDir() / "att"));
   EXPECT_TRUE(roomy.MergeFile(0, "a.rar", fits));
   EXPECT_TRUE(roomy.UnZip(fits));  // 50000 in place of the archive
   EXPECT_EQ(ReadFile(temp.Path() / "big" / fits / "delivered" / "m.bin"), std::string(50000, 'm'));
@@ -339,7 +348,7 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
 
 #ifndef _WIN32
 TEST(SenderServerLinks, LinksUnderTheRootAreNotFollowed) {
-  TTempDir temp;
+  TScratchDir temp;
   const fs::path inbox = temp.Path() / "inbox";
   TSenderServer server(inbox, TServiceLimits{});
   const std::string sess = server.GetSession();

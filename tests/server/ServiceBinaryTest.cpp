@@ -6,25 +6,34 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <random>
 #include <regex>
 #include <thread>
 
+#include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
+#include "proxy/HTTPRIO.h"
 
 namespace vorlen {
 namespace {
 
-using test::TTempDir;
+using test::TScratchDir;
 
 // A child process with its standard output (and error) read through pipes.
 class TChild {
  public:
-  explicit TChild(std::vector<std::string> args) {
+  // addressSpace, when not 0, caps the child's virtual memory (bytes).
+  explicit TChild(std::vector<std::string> args, rlim_t addressSpace = 0) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     FPid = fork();
@@ -32,6 +41,10 @@ class TChild {
       dup2(out[1], 1);
       dup2(err[1], 2);
       close(out[0]); close(out[1]); close(err[0]); close(err[1]);
+      if (addressSpace != 0) {
+        const rlimit limit{addressSpace, addressSpace};
+        setrlimit(RLIMIT_AS, &limit);
+      }
       std::vector<char*> argv;
       for (std::string& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
@@ -90,7 +103,7 @@ class TChild {
 };
 
 TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   const std::string line = service.ReadLine();
   std::smatch match;
@@ -129,7 +142,7 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
 
 // Ctrl+C at a terminal stops it as cleanly, also with a client connection still open.
 TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
-  TTempDir root;
+  TScratchDir root;
   TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   std::smatch match;
   const std::string line = service.ReadLine();
@@ -144,6 +157,157 @@ TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
   const std::string log = service.Err();
   EXPECT_NE(log.find(" WSDL 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
+}
+
+// A service killed while it merges leaves each delivered file whole or absent, never torn; what
+// the killed merges left in the work folder is gone once the service is back.
+TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
+  TScratchDir root;
+  const std::string sess = "0123456789abcdef0123456789abcdef";
+  const std::filesystem::path folder = root.Path() / sess;
+  for (const char* sub : {"parts", "delivered", "work"}) {
+    std::filesystem::create_directories(folder / sub);
+  }
+  std::mt19937 random(7);
+  std::string whole;
+  const int lastPart = 15;
+  for (int i = 0; i <= lastPart; ++i) {
+    std::string part(256 * 1024, '\0');
+    for (char& c : part) c = static_cast<char>(random());
+    test::WriteFile(folder / "parts" / PartFileName("big.bin", i), part);
+    whole += part;
+  }
+
+  int merged = 0;
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+    std::smatch match;
+    const std::string line = service.ReadLine();
+    ASSERT_TRUE(std::regex_search(line, match, std::regex("(http://[^/]+/.*)\n"))) << line;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "work")) {
+      ADD_FAILURE() << "left over in work: " << entry.path();
+    }
+    std::atomic<int> answers{0};
+    std::thread merger([&, url = match[1].str()] {
+      try {
+        ISenderServicePtr proxy = BindSenderService(false, url, nullptr);
+        for (int n = 0;; ++n) {
+          if (proxy->MergeFile(lastPart, std::string("big.") + "abc"[n % 3], sess)) ++answers;
+        }
+      } catch (const std::exception&) {
+        // the service is gone
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + 60 * cycle));
+    service.Signal(SIGKILL);
+    service.Wait();
+    merger.join();
+    merged += answers;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "delivered")) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(std::regex_match(name, std::regex("big\\.[abc]"))) << name;
+      EXPECT_TRUE(test::ReadFile(entry.path()) == whole) << name << " is torn";
+    }
+  }
+  EXPECT_GT(merged, 0);
+}
+
+const char* const kGetSessionEnvelope =
+    "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope "
+    "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><NS1:GetSession "
+    "xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+
+// The session id that a GetSession answers, or empty.
+std::string NewSession(int port) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(5, 0);
+  auto result = client.Post("/FileUploader/Sender_Server.dll/soap/ISenderService",
+                            {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
+                            kGetSessionEnvelope, "text/xml; charset=\"utf-8\"");
+  std::smatch session;
+  if (!result || !std::regex_search(result->body, session, std::regex(">([0-9a-f]{32})<"))) {
+    return {};
+  }
+  return session[1];
+}
+
+int PortOf(TChild& service) {
+  std::smatch match;
+  const std::string line = service.ReadLine();
+  return std::regex_search(line, match, std::regex(":([0-9]+)/")) ? std::stoi(match[1]) : 0;
+}
+
+// A connection that sends the start of a request and then nothing.
+int OpenRequest(int port, const std::string& start) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      send(sock, start.data(), start.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(start.size())) {
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+// Bodies are held as they arrive: announcing the largest allowed body on several connections
+// reserves nothing, so a service that may not take 4 GiB of memory goes on serving.
+TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
+  TScratchDir root;
+  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                  "--max-body", "1G"},
+                 rlim_t{2} << 30);
+  const int port = PortOf(service);
+  ASSERT_GT(port, 0);
+  std::vector<int> sockets;
+  for (int i = 0; i < 4; ++i) {
+    sockets.push_back(OpenRequest(
+        port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+              "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n\r\n" +
+                  std::string(4096, ' ')));
+    ASSERT_GE(sockets.back(), 0);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(NewSession(port).size(), 32u);
+  for (int sock : sockets) close(sock);
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+}
+
+// A stop does not wait for a client that is still sending, and what it sent is not kept.
+TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
+  TScratchDir root;
+  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                  "--stop-timeout", "2", "--head-timeout", "60"});
+  const int port = PortOf(service);
+  ASSERT_GT(port, 0);
+  const std::string sess = NewSession(port);
+  ASSERT_EQ(sess.size(), 32u);
+  const std::string envelope =
+      "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
+      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>"
+      "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"><Sess>" + sess +
+      "</Sess><PartName>f._000</PartName><Hash></Hash><FilePart href=\"cid:p1\"/>"
+      "</NS1:UploadFilePart></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  const std::string start = "\r\n--B\r\nContent-Length: " + std::to_string(envelope.size()) +
+                            "\r\n\r\n" + envelope + "\r\n\r\n--B\r\nContent-ID: <p1>\r\n"
+                            "Content-Length: 204800\r\n\r\n" + std::string(100000, 'p');
+  const int sock = OpenRequest(
+      port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+            "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
+            "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
+            "Content-Length: " + std::to_string(start.size() + 104806) + "\r\n\r\n" + start);
+  ASSERT_GE(sock, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto signalled = std::chrono::steady_clock::now();
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
+  close(sock);
+  EXPECT_NE(service.Err().find("vorlen-service: stopped"), std::string::npos);
+  EXPECT_EQ(test::FilesBelow(root.Path() / "in" / sess), std::set<std::string>{});
 }
 
 TEST(ServiceBinary, HelpAndBadUsage) {
@@ -164,7 +328,7 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   std::thread listener([&] { blocker.listen_after_bind(); });
   for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  TTempDir root;
+  TScratchDir root;
   TChild clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
                 (root.Path() / "in").string()});
   EXPECT_EQ(clash.Wait(), 1);

@@ -33,6 +33,29 @@ TEST(ServiceOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(ParseServiceOptions({"--max-delivered", "1g"}).MaxDelivered, 1073741824);
 }
 
+TEST(ServiceOptions, StorageBoundsReachTheLimits) {
+  const TServiceLimits defaults = ServiceLimitsOf(ParseServiceOptions({}));
+  EXPECT_EQ(defaults.SessionIdle, std::chrono::hours(24));
+  EXPECT_EQ(defaults.MaxPeerSessions, 64);
+  EXPECT_EQ(defaults.MaxRootBytes, 68719476736);
+  EXPECT_EQ(defaults.MinFreeBytes, 536870912);
+  EXPECT_EQ(defaults.MaxUnzipFiles, 1000);
+  EXPECT_EQ(defaults.MaxUnzipRatio, 200);
+
+  const TServiceLimits limits = ServiceLimitsOf(ParseServiceOptions(
+      {"--session-idle", "90m", "--max-peer-sessions=4", "--max-storage", "10G", "--min-free",
+       "0", "--max-unzip-files", "5", "--max-unzip-ratio", "50", "--max-sessions", "9"}));
+  EXPECT_EQ(limits.SessionIdle, std::chrono::minutes(90));
+  EXPECT_EQ(limits.MaxPeerSessions, 4);
+  EXPECT_EQ(limits.MaxRootBytes, 10737418240);
+  EXPECT_EQ(limits.MinFreeBytes, 0);
+  EXPECT_EQ(limits.MaxUnzipFiles, 5);
+  EXPECT_EQ(limits.MaxUnzipRatio, 50);
+  EXPECT_EQ(limits.MaxSessions, 9);
+  EXPECT_EQ(ParseServiceOptions({"--session-idle=45"}).SessionIdleSeconds, 45);
+  EXPECT_EQ(ParseServiceOptions({"--session-idle=2d"}).SessionIdleSeconds, 172800);
+}
+
 TEST(ServiceOptions, BadUsageNamesTheOption) {
   auto message = [](std::vector<std::string> args) {
     try {
@@ -55,6 +78,10 @@ TEST(ServiceOptions, BadUsageNamesTheOption) {
   EXPECT_EQ(message({"--threads", "0"}), "--threads: 0 is out of range (1 to 256)");
   EXPECT_EQ(message({"--max-sessions", "0"}), "--max-sessions: 0 is out of range (1 to 16777216)");
   EXPECT_EQ(message({"--keep-alive", "0"}), "--keep-alive: 0 is out of range (1 to 300)");
+  EXPECT_EQ(message({"--session-idle", "2w"}), "--session-idle: '2w' is not a duration");
+  EXPECT_EQ(message({"--session-idle", "h"}), "--session-idle: 'h' is not a duration");
+  EXPECT_EQ(message({"--session-idle", "367d"}),
+            "--session-idle: 367d is out of range (1s to 366d)");
 }
 
 }  // namespace

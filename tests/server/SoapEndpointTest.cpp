@@ -5,31 +5,19 @@
 
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
+#include "support/Envelope.h"
 
 namespace fs = std::filesystem;
 
 namespace vorlen {
 namespace {
 
+using test::Envelope;
 using test::ReadFile;
-using test::TTempDir;
+using test::Str;
+using test::TScratchDir;
 
 const char* const kAction = "\"urn:SenderServiceIntf-ISenderService#";
-
-std::string Envelope(const std::string& operation, const std::string& params) {
-  return "<?xml version=\"1.0\"?>\n"
-         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-         "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
-         "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><NS1:" +
-         operation + " xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">" + params + "</NS1:" +
-         operation + "></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
-}
-
-std::string Str(const std::string& name, const std::string& value) {
-  return "<" + name + " xsi:type=\"xsd:string\">" + value + "</" + name + ">";
-}
 
 // The multipart body of one UploadFilePart call, piece by piece as the client builds it.
 std::string UploadBody(const std::string& sess, const std::string& partName,
@@ -71,7 +59,7 @@ class SoapEndpointTest : public ::testing::Test {
     return reply.Outcome;
   }
 
-  TTempDir FRoot;
+  TScratchDir FRoot;
   TSenderServer FServer;
   TSoapEndpoint FEndpoint;
 };
@@ -217,6 +205,29 @@ TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
   EXPECT_TRUE(IsSessionId(NewSession()));
 }
 
+// Envelopes are refused by size before any XML is parsed: padding that parses cheaply proves
+// that the size alone decides.
+TEST_F(SoapEndpointTest, EnvelopesOver64KiBAreRefusedUnread) {
+  const std::string envelope = Envelope("GetSession", "");
+  std::string atLimit = envelope;
+  atLimit.append(65536 - atLimit.size(), ' ');
+  EXPECT_EQ(Call(kXml, "GetSession", atLimit).Status, 200);
+  const TSoapReply over = Call(kXml, "GetSession", atLimit + " ");
+  EXPECT_EQ(over.Outcome, "fault SOAP-ENV:Client: Envelope larger than 65536 bytes");
+
+  std::string upload = UploadBody(NewSession(), "f._000", "", "abc");
+  const size_t root = upload.find("</SOAP-ENV:Envelope>\n") + 21;
+  const std::string padding(65536, ' ');
+  upload.insert(root, padding);
+  const std::string length = "Content-Length: ";
+  const size_t at = upload.find(length) + length.size();
+  const size_t end = upload.find("\r\n", at);
+  upload.replace(at, end - at, std::to_string(std::stoul(upload.substr(at, end - at)) + 65536));
+  const TSoapReply rootOver = Call(kMultipart, "UploadFilePart", upload);
+  EXPECT_EQ(rootOver.Outcome, "fault SOAP-ENV:Client: Root part larger than 65536 bytes");
+  EXPECT_EQ(test::FilesBelow(FServer.IncomingDir()), std::set<std::string>{});
+}
+
 TEST_F(SoapEndpointTest, ActionMayComeWithoutQuotesButNotEmpty) {
   TMemoryStream body(Envelope("GetSession", ""));
   EXPECT_EQ(FEndpoint.Handle(kXml, "urn:SenderServiceIntf-ISenderService#GetSession", body).Status,
@@ -232,7 +243,7 @@ namespace vorlen {
 namespace {
 
 TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
-  TTempDir root;
+  TScratchDir root;
   TSenderServer server(root.Path(), TServiceLimits{16, 1000, 1});
   TSoapEndpoint endpoint(server);
   auto getSession = [&] {
@@ -250,9 +261,9 @@ TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
             "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">"
             "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
-            "<faultstring>The service keeps no more than 1 sessions</faultstring>"
+            "<faultstring>The service keeps no more than 1 open sessions</faultstring>"
             "</SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
-  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 sessions");
+  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 open sessions");
 }
 
 }  // namespace

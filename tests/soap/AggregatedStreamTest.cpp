@@ -7,8 +7,8 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadRest;
-using testing::TTrackedStream;
+using test::ReadRest;
+using test::TTrackedStream;
 
 TEST(AggregatedStream, EmptyStreamAndWritesRaiseTheirMessages) {
   TAggregatedStream stream;

@@ -8,9 +8,9 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadRest;
-using testing::TScratchDir;
-using testing::TTrackedStream;
+using test::ReadRest;
+using test::TScratchDir;
+using test::TTrackedStream;
 
 TEST(AttachmentFields, InitialValuesAndStreamSourceSideEffects) {
   TSOAPAttachment attachment;

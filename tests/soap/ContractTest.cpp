@@ -14,7 +14,7 @@ namespace {
 
 using P = TParamType;
 
-using testing::SenderIntf;
+using test::SenderIntf;
 
 TEST(ContractTest, RegistrationHoldsOperationsParametersAndTypesInWireOrder) {
   const TIntfMetaData& intf = SenderIntf();

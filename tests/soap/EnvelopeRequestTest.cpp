@@ -15,9 +15,9 @@
 namespace vorlen {
 namespace {
 
-using testing::kEnvelopeOpen;
-using testing::SenderIntf;
-using testing::TFixedContentIds;
+using test::kEnvelopeOpen;
+using test::SenderIntf;
+using test::TFixedContentIds;
 
 std::string Request(TOPToSoapDomConvert& conv, int method, const std::vector<TParamValue>& args) {
   std::unique_ptr<TMemoryStream> stream = conv.InvContextToMsg(SenderIntf(), method, args);

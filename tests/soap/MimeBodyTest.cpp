@@ -8,9 +8,9 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadRest;
-using testing::TScratchDir;
-using testing::TTrackedStream;
+using test::ReadRest;
+using test::TScratchDir;
+using test::TTrackedStream;
 
 const char* const kContentTypeLine = "Content-Type: text/xml; charset=\"utf-8\"";
 const char* const kActionLine =

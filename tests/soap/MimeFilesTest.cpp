@@ -13,7 +13,7 @@ namespace {
 // A dangling link makes a name that "does not exist" yet cannot be created: the same thing a
 // rival request that took the name and removed it again leaves behind.
 TEST(MimeFiles, NameTakenAndGoneAgainMovesOnButAClosedDirectoryFails) {
-  testing::TScratchDir scratch;
+  test::TScratchDir scratch;
   const std::filesystem::path dir = scratch.Path();
   std::filesystem::create_symlink(dir / "nowhere", dir / "Cache0");
   std::string path;

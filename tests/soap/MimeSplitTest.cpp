@@ -10,9 +10,9 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadFile;
-using testing::ReadRest;
-using testing::TScratchDir;
+using test::ReadFile;
+using test::ReadRest;
+using test::TScratchDir;
 
 // What the split produced, or the message it raised.
 struct TSplit {
@@ -56,7 +56,7 @@ TEST(MimeSplit, ClientRequestSplitsIntoRootAndCachedAttachment) {
       "\r\n"
       "a\r\n--b\rc"
       "\r\n--MIME_boundaryB0R9532143182121--",
-      "multipart/related; boundary=MIME_boundaryB0R9532143182121", received, dir.Path());
+      "multipart/related; boundary=MIME_boundaryB0R9532143182121", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "<Envelope/>");
   ASSERT_EQ(received.size(), 1u);
@@ -96,7 +96,7 @@ TEST(MimeSplit, ReadsBackWhatTheHandlerBuilds) {
   TMemoryStream root;
   TMimeAttachmentHandler().ProcessMultiPartForm(
       builder.GetMIMEStream(), root, "multipart/related; boundary=" + builder.MIMEBoundary(),
-      received, dir.Path());
+      received, dir.Path().string());
   EXPECT_EQ(root.ToString(), "<Envelope>\r\n</Envelope>");
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0]->ContentId, "ROUND-TRIP");
@@ -124,7 +124,7 @@ TEST(MimeSplit, PartsWithoutContentLengthEndBeforeTheDelimitersLineEnd) {
           "--Outer--\r\n"
           "epilogue\r\n",
       "Multipart/Related; type=\"text/xml\"; boundary=\"Outer\"; start=\"<x>\"", received,
-      dir.Path());
+      dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "<root>\r\n</root>");
   ASSERT_EQ(received.size(), 1u);
@@ -156,7 +156,7 @@ TEST(MimeSplit, CacheFilesTakeTheFirstFreeNumbers) {
       "\r\n"
       "P2\r\n"
       "--B--",
-      "B", received, dir.Path());
+      "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "R");
   ASSERT_EQ(received.size(), 2u);
@@ -206,7 +206,7 @@ TEST(MimeSplit, ShortOrMalformedInputRaisesAndLeavesNoFiles) {
        "Error reading from Mime Request Stream"},
   };
   for (const TCase& c : cases) {
-    const TSplit split = Split(c.Message, "B", received, dir.Path());
+    const TSplit split = Split(c.Message, "B", received, dir.Path().string());
     EXPECT_EQ(split.Error, c.Error) << c.Message.substr(0, 80);
     EXPECT_TRUE(dir.Names().empty()) << c.Message.substr(0, 80);
   }
@@ -214,7 +214,7 @@ TEST(MimeSplit, ShortOrMalformedInputRaisesAndLeavesNoFiles) {
 
   std::string many = "--B\r\n";
   for (int i = 0; i < 300; ++i) many += "X-H: v\r\n";
-  EXPECT_EQ(Split(many, "B", received, dir.Path()).Error,
+  EXPECT_EQ(Split(many, "B", received, dir.Path().string()).Error,
             "More than 256 header lines in a MIME part");
 
   // A directory that cannot take the cache file.
@@ -234,12 +234,12 @@ TEST(MimeSplit, AttachmentCountIsBounded) {
     return text + "--B--";
   };
   TSoapDataList received;
-  TSplit split = Split(message(100), "B", received, dir.Path());
+  TSplit split = Split(message(100), "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(received.size(), 100u);
   received.clear();
 
-  split = Split(message(101), "B", received, dir.Path());
+  split = Split(message(101), "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "More than 100 attachments in a MIME message");
   EXPECT_EQ(received.size(), 100u);
   received.clear();
@@ -251,22 +251,22 @@ TEST(MimeSplit, EdgesOfTheMessageStructure) {
   TSoapDataList received;
   // No boundary: nothing is split, nothing read.
   EXPECT_EQ(Split("--B\r\nContent-Length: 1\r\n\r\nR\r\n--B--", "multipart/related; type=text/xml",
-                  received, dir.Path())
+                  received, dir.Path().string())
                 .Root,
             "");
-  EXPECT_EQ(Split("--B\r\nContent-Length: 1\r\n\r\nR\r\n--B--", "", received, dir.Path()).Root, "");
+  EXPECT_EQ(Split("--B\r\nContent-Length: 1\r\n\r\nR\r\n--B--", "", received, dir.Path().string()).Root, "");
   // A close delimiter first, a part without headers, and a stream that ends after the content.
-  TSplit split = Split("--B--\r\nContent-Length: 1\r\n\r\nR", "B", received, dir.Path());
+  TSplit split = Split("--B--\r\nContent-Length: 1\r\n\r\nR", "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "");
-  split = Split("--B\r\n\r\nheaderless\r\n--B--", "B", received, dir.Path());
+  split = Split("--B\r\n\r\nheaderless\r\n--B--", "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "");
-  split = Split("--B\r\nContent-Length: 4\r\n\r\nROOT", "B", received, dir.Path());
+  split = Split("--B\r\nContent-Length: 4\r\n\r\nROOT", "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "ROOT");
   // The boundary alone, without dashes, also counts as a delimiter line; LF-only line ends too.
-  split = Split("B\nContent-Type: a/b\n\nline\n--B--\n", "B", received, dir.Path());
+  split = Split("B\nContent-Type: a/b\n\nline\n--B--\n", "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
   EXPECT_EQ(split.Root, "line");
   EXPECT_TRUE(received.empty());
@@ -293,7 +293,7 @@ TEST(MimeSplit, RandomGarbageEndsWithAResultOrAClearError) {
     TMemoryStream source(message);
     TMemoryStream root;
     try {
-      TMimeAttachmentHandler().ProcessMultiPartForm(source, root, "B", received, dir.Path());
+      TMimeAttachmentHandler().ProcessMultiPartForm(source, root, "B", received, dir.Path().string());
       ++successes;
     } catch (const Exception& error) {
       ASSERT_NE(std::string(error.what()), "") << message;

@@ -10,10 +10,10 @@
 namespace vorlen {
 namespace {
 
-using testing::ReadRest;
+using test::ReadRest;
 
-using testing::SenderIntf;
-using testing::TFixedContentIds;
+using test::SenderIntf;
+using test::TFixedContentIds;
 
 // One call as the proxy and the transport drive the converter and the handler.
 std::string UploadFilePartBody(TOPToSoapDomConvert& conv, TSOAPAttachment* filePart) {

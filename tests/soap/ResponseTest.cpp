@@ -9,7 +9,7 @@
 namespace vorlen {
 namespace {
 
-using testing::SenderIntf;
+using test::SenderIntf;
 
 const char* const kOpen =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
@@ -202,11 +202,8 @@ TEST(ResponseTest, EncodingFromByteOrderMarkOrDeclaration) {
   for (char c : std::string("</v></r></e:Body></e:Envelope>")) utf16 += std::string{c, '\0'};
   EXPECT_EQ(ReadText(utf16), "\xD0\xAF" "1");
 
-  // ISO-8859-5 named in the declaration: 0xCF is "Я".
-  EXPECT_EQ(ReadText("<?xml version=\"1.0\" encoding=\"ISO-8859-5\"?>"
-                     "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-                     "<e:Body><r><v>\xCF</v></r></e:Body></e:Envelope>"),
-            "\xD0\xAF");
+  // Encodings named in the declaration: see EnvelopeParserLibxml2Test (Wine's XmlLite reads
+  // only UTF-8 and UTF-16).
 
   // Reading starts at the stream's position (a multipart root part may follow other bytes).
   TOPToSoapDomConvert conv;

@@ -11,9 +11,9 @@
 namespace vorlen {
 namespace {
 
-using testing::kEnvelopeOpen;
-using testing::SenderIntf;
-using testing::TFixedContentIds;
+using test::kEnvelopeOpen;
+using test::SenderIntf;
+using test::TFixedContentIds;
 
 TSoapRequest ReadRequest(const std::string& xml) {
   TMemoryStream stream(xml);
@@ -24,6 +24,24 @@ TParamValue ReadResponse(const std::string& xml, int method) {
   TOPToSoapDomConvert conv;
   TMemoryStream stream(xml);
   return conv.ProcessResponse(stream, SenderIntf(), method);
+}
+
+TEST(ServerMessagesTest, OnlyTheOperationsOwnParametersAreCollected) {
+  const std::string body =
+      std::string(kEnvelopeOpen) +
+      "<SOAP-ENV:Body><NS1:UnZip xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
+      "<Sess>s1</Sess><Extra>1</Extra><Extra>2</Extra></NS1:UnZip></SOAP-ENV:Body>"
+      "</SOAP-ENV:Envelope>";
+  TMemoryStream stream(body);
+  const TSoapRequest request = ReadSoapRequest(stream, &SenderIntf());
+  ASSERT_EQ(request.Params.size(), 1u);
+  EXPECT_EQ(request.Params[0].Text, "s1");
+  // Without the interface every child is a parameter.
+  EXPECT_EQ(ReadRequest(body).Params.size(), 3u);
+  std::string unknown = body;
+  for (size_t at; (at = unknown.find("UnZip")) != std::string::npos;) unknown.replace(at, 5, "Nope");
+  TMemoryStream other(unknown);
+  EXPECT_EQ(ReadSoapRequest(other, &SenderIntf()).Params.size(), 0u);
 }
 
 TEST(ServerMessagesTest, ResponseAndFaultBytes) {

@@ -1,14 +1,10 @@
-// Helpers shared by the SOAP message tests: the registered contract, fixed content ids, stream
-// reading and scratch directories.
+// Helpers shared by the SOAP message tests: fixed content ids, stream reading and tracked
+// streams, beside the shared contract, scratch directory and file helpers.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,8 +13,11 @@
 #include "soap/ContentId.h"
 #include "soap/InvRegistry.h"
 #include "soap/SenderServiceIntf.h"
+#include "support/Contract.h"
+#include "support/Files.h"
+#include "support/ScratchDir.h"
 
-namespace vorlen::testing {
+namespace vorlen::test {
 
 // What every envelope written here starts with: the declaration, its line end and the Envelope
 // start tag with the four declarations in order.
@@ -28,14 +27,6 @@ inline constexpr char kEnvelopeOpen[] =
     "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
     "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
     "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">";
-
-// The metadata of ISenderService, registered on first use.
-inline const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
-  if (!intf) throw Exception("ISenderService is not registered");
-  return *intf;
-}
 
 // Content ids taken in order from ids while the object lives; the random source comes back
 // when it goes, also when the test fails half-way.
@@ -61,12 +52,6 @@ inline std::string ReadRest(TStream& stream, int64_t chunk = 4096) {
   }
 }
 
-inline std::string ReadFile(const std::string& path) {
-  TMemoryStream stream;
-  stream.LoadFromFile(path);
-  return stream.ToString();
-}
-
 // A memory stream that reports its destruction.
 class TTrackedStream : public TMemoryStream {
  public:
@@ -78,43 +63,4 @@ class TTrackedStream : public TMemoryStream {
   int& FDeletions;
 };
 
-// A fresh directory below the system's temporary directory, removed with the object.
-class TScratchDir {
- public:
-  TScratchDir() {
-    static std::atomic<int> counter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FPath = std::filesystem::temp_directory_path() /
-            ("vorlen-soap-" + std::string(info != nullptr ? info->name() : "test") + "-" +
-             std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(FPath);
-    std::filesystem::create_directories(FPath);
-  }
-  TScratchDir(const TScratchDir&) = delete;
-  TScratchDir& operator=(const TScratchDir&) = delete;
-  ~TScratchDir() {
-    std::error_code error;
-    std::filesystem::remove_all(FPath, error);
-  }
-  std::string Path() const { return FPath.string(); }
-  std::string File(const std::string& name) const { return (FPath / name).string(); }
-  bool Exists(const std::string& name) const { return std::filesystem::exists(FPath / name); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    TMemoryStream stream(bytes);
-    stream.SaveToFile(File(name));
-  }
-  std::string Read(const std::string& name) const { return ReadFile(File(name)); }
-  // Names of the entries, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(FPath))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path FPath;
-};
-
-}  // namespace vorlen::testing
+}  // namespace vorlen::test

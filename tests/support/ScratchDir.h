@@ -1,48 +1,38 @@
-// A throw-away directory with the small file helpers the window and send tests use.
+// A fresh directory under the system's temporary directory, removed with everything in it, and
+// the small file helpers the tests use inside it.
 #pragma once
 
 #include <filesystem>
 #include <string>
-
-#include "runtime/Exception.h"
-#include "runtime/Stream.h"
-#include "support/TempDir.h"
+#include <vector>
 
 namespace vorlen::test {
 
-// The file's bytes; empty when it cannot be read. Paths are UTF-8 (wide on Windows, where a
-// narrow stream would take them as the ANSI code page).
-inline std::string ReadFileBytes(const std::string& path) {
-  try {
-    TFileStream in(path, TFileStream::fmOpenRead);
-    std::string bytes(static_cast<size_t>(in.Size()), '\0');
-    if (!bytes.empty()) in.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    return bytes;
-  } catch (const EStreamError&) {
-    return {};
-  }
-}
-
 class TScratchDir {
  public:
-  // The directory with a trailing separator, as the executable's directory is given.
-  std::string Path() const { return (FDir.Path() / "").string(); }
-  std::string File(const std::string& name) const { return FDir / name; }
+  explicit TScratchDir(const std::string& prefix = "vorlen-test-");
+  ~TScratchDir();
+  TScratchDir(const TScratchDir&) = delete;
+  TScratchDir& operator=(const TScratchDir&) = delete;
 
-  // Creates or replaces name with bytes; returns its full path.
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string path = File(name);
-    TFileStream out(path, TFileStream::fmCreate);
-    if (!bytes.empty()) out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    return path;
-  }
-  std::string Read(const std::string& name) const { return ReadFileBytes(File(name)); }
-  bool Exists(const std::string& name) const {
-    return std::filesystem::exists(FDir.Path() / std::u8string(name.begin(), name.end()));
-  }
+  // The directory, without a trailing separator.
+  const std::filesystem::path& Path() const { return FPath; }
+  // The directory with a trailing separator, as the executable's directory is given.
+  std::string PathWithSeparator() const;
+  // The full path of name inside the directory (nothing is created).
+  // UTF-8 in and out, also on Windows, where a narrow path means the ANSI code page.
+  std::string File(const std::string& name) const;
+  std::string operator/(const std::string& name) const { return File(name); }
+
+  // Creates or replaces name (and the folders above it) with bytes; returns its full path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+  // Names of the entries directly inside, sorted.
+  std::vector<std::string> Names() const;
 
  private:
-  TTempDir FDir;
+  std::filesystem::path FPath;
 };
 
 }  // namespace vorlen::test

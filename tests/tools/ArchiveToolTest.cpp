@@ -18,10 +18,10 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TTempDir;
-using testing::Tree;
-using testing::WriteFile;
+using test::ReadFile;
+using test::TScratchDir;
+using test::ListTree;
+using test::WriteFile;
 
 struct TRun {
   int Status;
@@ -36,7 +36,7 @@ std::string Quoted(const std::string& text) {
 }
 
 // Runs the tool in dir with the given arguments (already quoted where needed).
-TRun RunTool(const TTempDir& dir, const std::string& arguments) {
+TRun RunTool(const TScratchDir& dir, const std::string& arguments) {
   const std::string out = dir / "stdout.txt";
   const std::string err = dir / "stderr.txt";
   const std::string command = "cd " + Quoted(dir.Path().string()) + " && " +
@@ -50,11 +50,11 @@ TRun RunTool(const TTempDir& dir, const std::string& arguments) {
 }
 
 std::string StoredSizeAtLevel9(const std::string& bytes) {
-  return std::to_string(testing::Deflate(bytes, 9).size());
+  return std::to_string(test::Deflate(bytes, 9).size());
 }
 
 TEST(ArchiveTool, CreatesListsTestsExtendsAndExtracts) {
-  TTempDir dir;
+  TScratchDir dir;
   const std::string zeros(100000, '\0');
   WriteFile(dir / "a.txt", "abc");
   WriteFile(dir / "z.bin", zeros);
@@ -85,14 +85,14 @@ TEST(ArchiveTool, CreatesListsTestsExtendsAndExtracts) {
   run = RunTool(dir, "x arc.rar out");
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "3 members extracted to out\n");
-  EXPECT_EQ(Tree(dir.Path() / "out"),
+  EXPECT_EQ(ListTree(dir.Path() / "out"),
             (std::set<std::string>{"a.txt", "z.bin", "d", "d/e", "d/e/f.txt"}));
   EXPECT_EQ(ReadFile(dir.Path() / "out" / "z.bin"), zeros);
   EXPECT_EQ(ReadFile(dir.Path() / "out" / "d" / "e" / "f.txt"), "hi\n");
 }
 
 TEST(ArchiveTool, RejectsBadUsage) {
-  TTempDir dir;
+  TScratchDir dir;
   TRun run = RunTool(dir, "--help");
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out.rfind("Usage: vorlen-archive COMMAND ...\n", 0), 0u);
@@ -116,16 +116,16 @@ TEST(ArchiveTool, RejectsBadUsage) {
                            "\nTry 'vorlen-archive --help'.\n");
     EXPECT_EQ(run.Out, "");
   }
-  EXPECT_EQ(Tree(dir.Path()), std::set<std::string>{});
+  EXPECT_EQ(ListTree(dir.Path()), std::set<std::string>{});
 }
 
 TEST(ArchiveTool, ReportsUnsoundArchivesAndLeavesFilesAlone) {
-  TTempDir dir;
+  TScratchDir dir;
   TRun run = RunTool(dir, "l missing.rar");
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "vorlen-archive: Archive file not found\n");
 
-  testing::TArchiveBuilder builder;
+  test::TArchiveBuilder builder;
   builder.AddRaw("good.txt", "", "good");
   builder.AddRaw("bad.txt", "", "bad").Crc = 0x12345678;
   builder.AddRaw("x", "..\\", "escape");
@@ -142,7 +142,7 @@ TEST(ArchiveTool, ReportsUnsoundArchivesAndLeavesFilesAlone) {
   EXPECT_FALSE(fs::exists(dir.Path() / "out"));
 
   // Control characters in stored names never reach the terminal.
-  testing::TArchiveBuilder hostile;
+  test::TArchiveBuilder hostile;
   hostile.AddRaw("clear\x1b[2J\x07.txt", "", "x");
   WriteFile(dir / "hostile.rar", hostile.Build());
   run = RunTool(dir, "l hostile.rar");
@@ -171,7 +171,7 @@ TEST(ArchiveTool, ReportsUnsoundArchivesAndLeavesFilesAlone) {
   run = RunTool(dir, "c nodir/new.rar a.txt");
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "vorlen-archive: nodir/new.rar could not be written\n");
-  EXPECT_EQ(Tree(dir.Path()), (std::set<std::string>{"a.txt", "bad.rar", "corrupt.rar"}));
+  EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.txt", "bad.rar", "corrupt.rar"}));
 }
 
 }  // namespace

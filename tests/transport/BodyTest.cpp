@@ -5,26 +5,22 @@
 
 #include "runtime/Exception.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
+#include "support/Pattern.h"
 
 namespace vorlen {
 namespace {
 
 using test::HttpResponse;
+using test::Pattern;
 using test::TRawHttpServer;
 using test::TRawReply;
 using test::TRawRequest;
 
 const TRawHttpServer::THandler XmlOk =
     test::Always(HttpResponse(200, "OK", "text/xml", "<ok/>"));
-
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
 
 TEST(TransportBody, SinglePostUpToTheLimitThenBlocks) {
   TRawHttpServer server(XmlOk);

@@ -8,7 +8,7 @@
 #include "runtime/Exception.h"
 #include "transport/CurlRequest.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 
 namespace vorlen {

@@ -2,7 +2,7 @@
 
 #include "soap/MimeAttachmentHandler.h"
 #include "transport/HTTPReqResp.h"
-#include "transport/RawHttpServer.h"
+#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
 #include "transport/WireHead.h"

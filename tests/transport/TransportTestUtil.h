@@ -4,15 +4,9 @@
 #include <string>
 
 #include "runtime/Stream.h"
-#include "soap/InvRegistry.h"
-#include "soap/SenderServiceIntf.h"
+#include "support/Contract.h"
 
 namespace vorlen::test {
-
-inline const TIntfMetaData& SenderIntf() {
-  RegisterSenderService();
-  return *InvRegistry().GetInterfaceInfo(IID_ISenderService);
-}
 
 // Replaces every "{PORT}" of an expectation written out in the test.
 inline std::string WithPort(std::string text, int port) {

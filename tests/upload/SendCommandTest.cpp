@@ -14,24 +14,20 @@
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
 
 namespace vorlen {
 namespace {
 
-using test::ReadFileBytes;
+using test::Pattern;
+using test::ReadFile;
 using test::TFakeService;
 using test::TScratchDir;
 using test::TScriptedView;
 using Strings = std::vector<std::string>;
 
 const char* const kRetryQuestion = "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?";
-
-// Bytes that differ from part to part, so that a misplaced or repeated part shows.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
-  return bytes;
-}
 
 // Reference CRC from zlib, independent of the code under test.
 std::string ZlibHash(const std::string& bytes) {
@@ -47,15 +43,15 @@ class SendCommandTest : public ::testing::Test {
   SendCommandTest() {
     State.ServiceIntf = Service;
     State.FOrg = "Тест";
-    std::filesystem::create_directory(Dir.Path() + "tmp");
+    std::filesystem::create_directory(Dir.PathWithSeparator() + "tmp");
   }
 
   // A command as the window would make it, with the details file and the temporary archive
   // inside the scratch directory and a fixed date.
   TSendCommand Command() {
     TSendCommand command(State, View);
-    command.DetailsDir = Dir.Path();
-    command.TempDir = Dir.Path() + "tmp/";
+    command.DetailsDir = Dir.PathWithSeparator();
+    command.TempDir = Dir.PathWithSeparator() + "tmp/";
     command.Today = [] { return std::string("07.12.2026"); };
     return command;
   }
@@ -77,7 +73,7 @@ class SendCommandTest : public ::testing::Test {
   std::shared_ptr<TFakeService> Service = std::make_shared<TFakeService>();
   TScriptedView View;
   TSenderState State;
-  TSendCommand::TOutcome Outcome = TSendCommand::soNone;
+  TSendCommand::TOutcome Outcome = TSendCommand::ocNone;
 };
 
 // The details line of org "Тест" on 07.12.2026, in Windows-1251.
@@ -93,7 +89,7 @@ TEST_F(SendCommandTest, PlainFileIsPackedMergedAndUnpacked) {
   Send(Dir.Write("report.pdf", content));
   EXPECT_EQ("111222", states);  // session, part, details; merge, unpack, clean-up
 
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
   EXPECT_EQ((Strings{"GetSession", "UploadFilePart vorarch._000", "UploadFilePart sendDetails.txt",
                      "MergeFile vorarch.rar", "UnZip", "DelTempFiles"}),
             Service->Trace());
@@ -103,7 +99,7 @@ TEST_F(SendCommandTest, PlainFileIsPackedMergedAndUnpacked) {
     }
   }
   // The part is the temporary archive, which stays in place after the send.
-  const std::string archive = ReadFileBytes(Dir.Path() + "tmp/vorarch.rar");
+  const std::string archive = ReadFile(Dir.PathWithSeparator() + "tmp/vorarch.rar");
   ASSERT_FALSE(archive.empty());
   EXPECT_EQ(std::string::npos, archive.find("previous send"));
   EXPECT_EQ(archive, Service->Calls[1].Bytes);
@@ -128,7 +124,7 @@ TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
             Service->Trace());
   EXPECT_EQ("PK\x03\x04 zipped", Service->Calls[1].Bytes);
   EXPECT_TRUE(View.Ticked);  // stays ticked after the send
-  EXPECT_FALSE(std::filesystem::exists(Dir.Path() + "tmp/vorarch.rar"));
+  EXPECT_FALSE(std::filesystem::exists(Dir.PathWithSeparator() + "tmp/vorarch.rar"));
 
   // With the box ticked any file goes as it is, whatever its extension.
   Service->Calls.clear();
@@ -137,7 +133,7 @@ TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
                      "MergeFile notes.txt", "DelTempFiles"}),
             Service->Trace());
   EXPECT_EQ("plain", Service->Calls[1].Bytes);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
 
   for (const char* name : {"a.rar", "b.Ace", "c.7Z"}) {
     View.Ticked = false;
@@ -151,19 +147,19 @@ TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
 TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
   const char* old = std::getenv("TMP");
   const std::string saved = old ? old : "";
-  std::filesystem::create_directory(Dir.Path() + "envtmp");
-  setenv("TMP", (Dir.Path() + "envtmp").c_str(), 1);  // no separator at the end
+  std::filesystem::create_directory(Dir.PathWithSeparator() + "envtmp");
+  setenv("TMP", (Dir.PathWithSeparator() + "envtmp").c_str(), 1);  // no separator at the end
   View.Ticked = false;
   View.OpenFileAnswers.push_back(Dir.Write("t.doc", "doc"));
   TSendCommand command(State, View);  // default directory: from the environment
-  command.DetailsDir = Dir.Path();
+  command.DetailsDir = Dir.PathWithSeparator();
   command.btSendClick();
   if (old)
     setenv("TMP", saved.c_str(), 1);
   else
     unsetenv("TMP");
-  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
-  EXPECT_EQ(ReadFileBytes(Dir.Path() + "envtmp/vorarch.rar"), Service->Calls[1].Bytes);
+  EXPECT_EQ(TSendCommand::ocDone, command.Outcome());
+  EXPECT_EQ(ReadFile(Dir.PathWithSeparator() + "envtmp/vorarch.rar"), Service->Calls[1].Bytes);
 }
 
 TEST_F(SendCommandTest, NameWithoutExtensionIsPacked) {
@@ -179,7 +175,7 @@ TEST_F(SendCommandTest, CancelledDialogChangesNothing) {
   View.OpenFileAnswers.push_back(std::nullopt);
   TSendCommand command = Command();
   command.btSendClick();
-  EXPECT_EQ(TSendCommand::soCancelled, command.Outcome());
+  EXPECT_EQ(TSendCommand::ocCancelled, command.Outcome());
   EXPECT_TRUE(Service->Calls.empty());
   EXPECT_TRUE(View.Captions.empty());
   EXPECT_TRUE(View.Positions.empty());
@@ -251,7 +247,7 @@ TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
     return std::nullopt;
   };
   Send(path);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
   EXPECT_EQ((Strings{"open"}), View.Shown);
   EXPECT_EQ(4u + 3u, Parts().size());  // four parts, three of them repeated for r._001
 
@@ -272,7 +268,7 @@ TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
                      "r._003"}),
             names);
   for (size_t i = 2; i <= 6; ++i) EXPECT_EQ(content.substr(2 * 204800, 204800), Parts()[i]->Bytes);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
 
   // Four failures and No: progress 0, no details file, no merge, the temporary files dropped.
   Service = std::make_shared<TFakeService>();
@@ -284,14 +280,14 @@ TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
     return std::nullopt;
   };
   View.ConfirmAnswers = {false};
-  std::filesystem::remove(Dir.Path() + "sendDetails.txt");
+  std::filesystem::remove(Dir.PathWithSeparator() + "sendDetails.txt");
   Send(path);
-  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_EQ(TSendCommand::ocFailed, Outcome);
   EXPECT_EQ((Strings{"GetSession", "UploadFilePart r._000", "UploadFilePart r._001",
                      "UploadFilePart r._001", "UploadFilePart r._001", "UploadFilePart r._001",
                      "DelTempFiles"}),
             Service->Trace());
-  EXPECT_FALSE(std::filesystem::exists(Dir.Path() + "sendDetails.txt"));
+  EXPECT_FALSE(std::filesystem::exists(Dir.PathWithSeparator() + "sendDetails.txt"));
   EXPECT_EQ((std::vector<int>{25, 0, 0}), View.Positions);
   EXPECT_EQ("Сесия S42 - Неуспешно", View.CaptionText);
   EXPECT_EQ(0, State.FState);
@@ -315,7 +311,7 @@ TEST_F(SendCommandTest, CloseRequestDuringTheUpload) {
   };
   View.ConfirmAnswers = {false};
   Send(path);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
   EXPECT_EQ(4u, Parts().size());
   EXPECT_EQ("Сесия S42 - Готово", View.CaptionText);
 
@@ -327,18 +323,18 @@ TEST_F(SendCommandTest, CloseRequestDuringTheUpload) {
   View.ConfirmAnswers = {true};
   View.Positions.clear();
   Send(path);
-  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_EQ(TSendCommand::ocClosing, Outcome);
   EXPECT_EQ((Strings{"GetSession", "UploadFilePart c._000", "DelTempFiles"}), Service->Trace());
   EXPECT_EQ(1, State.FState);
   EXPECT_EQ((std::vector<int>{25}), View.Positions);
   EXPECT_EQ("Изпращане на файлове - Сесия S42", View.CaptionText);
-  EXPECT_EQ(kDetails, ReadFileBytes(Dir.Path() + "sendDetails.txt"));
+  EXPECT_EQ(kDetails, ReadFile(Dir.PathWithSeparator() + "sendDetails.txt"));
 
   // Yes while the window has not yet emptied the reference: the details file still goes out.
   Service = std::make_shared<TFakeService>();
   State.ServiceIntf = Service;
   State.FClosing = false;
-  State.FState = 0;
+  State.FState = spIdle;
   pumps = 0;
   View.OnProcessMessages = [&] {
     if (++pumps == 2) CloseQuery(State, View, false);
@@ -358,7 +354,7 @@ TEST_F(SendCommandTest, CloseRequestAtTheOtherPumpingPoints) {
     State.ServiceIntf.reset();
   };
   Send(path);
-  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_EQ(TSendCommand::ocClosing, Outcome);
   EXPECT_TRUE(Service->Calls.empty());
   EXPECT_TRUE(View.Captions.empty());
   EXPECT_EQ(0, State.FState);
@@ -372,7 +368,7 @@ TEST_F(SendCommandTest, CloseRequestAtTheOtherPumpingPoints) {
   };
   View.ConfirmAnswers = {true};
   Send(path);
-  EXPECT_EQ(TSendCommand::soClosing, Outcome);
+  EXPECT_EQ(TSendCommand::ocClosing, Outcome);
   EXPECT_EQ((Strings{"GetSession", "UploadFilePart one._000", "UploadFilePart sendDetails.txt",
                      "DelTempFiles"}),
             Service->Trace());
@@ -381,7 +377,7 @@ TEST_F(SendCommandTest, CloseRequestAtTheOtherPumpingPoints) {
 
 TEST_F(SendCommandTest, DetailsFileBytes) {
   Send(Dir.Write("d.txt", "d"));
-  EXPECT_EQ(kDetails, ReadFileBytes(Dir.Path() + "sendDetails.txt"));
+  EXPECT_EQ(kDetails, ReadFile(Dir.PathWithSeparator() + "sendDetails.txt"));
   const test::TCall* details = Service->Find("UploadFilePart", "sendDetails.txt");
   ASSERT_NE(nullptr, details);
   EXPECT_EQ(kDetails, details->Bytes);
@@ -397,20 +393,20 @@ TEST_F(SendCommandTest, DetailsFileBytes) {
   int detailsCalls = 0;
   for (const test::TCall& c : Service->Calls) detailsCalls += c.Name == "sendDetails.txt";
   EXPECT_EQ(1, detailsCalls);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
   EXPECT_EQ((Strings{"open", "open"}), View.Shown);
 }
 
 TEST_F(SendCommandTest, UnwritableDetailsFileIsReportedAndTheSendGoesOn) {
   View.OpenFileAnswers.push_back(Dir.Write("u.bin", "u"));
   TSendCommand command = Command();
-  command.DetailsDir = Dir.Path() + "missing/dir/";
+  command.DetailsDir = Dir.PathWithSeparator() + "missing/dir/";
   command.btSendClick();
   EXPECT_EQ((Strings{"open", "inform:Грешка при изпращане на информация за подателя."}),
             View.Shown);
   EXPECT_EQ((Strings{"GetSession", "UploadFilePart u._000", "MergeFile u.bin", "DelTempFiles"}),
             Service->Trace());
-  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
+  EXPECT_EQ(TSendCommand::ocDone, command.Outcome());
 }
 
 TEST_F(SendCommandTest, SendButtonIsDisabledForTheWorkAndAlwaysComesBack) {
@@ -436,7 +432,7 @@ TEST_F(SendCommandTest, SendButtonIsDisabledForTheWorkAndAlwaysComesBack) {
   // A file that cannot be opened: the platform's error after the session caption.
   Service->FailGetSession = false;
   View.Enabled.clear();
-  View.OpenFileAnswers.push_back(Dir.Path() + "gone.txt");
+  View.OpenFileAnswers.push_back(Dir.PathWithSeparator() + "gone.txt");
   TSendCommand again = Command();
   EXPECT_THROW(again.btSendClick(), EFOpenError);
   EXPECT_EQ("Изпращане на файлове - Сесия S42", View.CaptionText);
@@ -445,9 +441,9 @@ TEST_F(SendCommandTest, SendButtonIsDisabledForTheWorkAndAlwaysComesBack) {
 
 TEST_F(SendCommandTest, PackingThatLosesTheFileStopsBeforeTheService) {
   View.Ticked = false;
-  const std::string missing = Dir.Path() + "nowhere/report.pdf";
+  const std::string missing = Dir.PathWithSeparator() + "nowhere/report.pdf";
   Send(missing);
-  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_EQ(TSendCommand::ocFailed, Outcome);
   EXPECT_TRUE(Service->Calls.empty());
   EXPECT_EQ((Strings{"open", "error:Грешка при архивиране на файл: " + missing}), View.Shown);
   EXPECT_EQ("Изпращане на файлове до Ворлен", View.CaptionText);
@@ -465,7 +461,7 @@ TEST_F(SendCommandTest, RefusedMergeIsAFailure) {
   EXPECT_EQ((Strings{"open", "error:Сървърът не успя да обедини частите на файла."}), View.Shown);
   EXPECT_EQ(0, View.Position);
   EXPECT_EQ("Сесия S42 - Неуспешно", View.CaptionText);
-  EXPECT_EQ(TSendCommand::soFailed, Outcome);
+  EXPECT_EQ(TSendCommand::ocFailed, Outcome);
   EXPECT_EQ(0, State.FState);
 
   // A refused unpack stays ignored.
@@ -474,7 +470,7 @@ TEST_F(SendCommandTest, RefusedMergeIsAFailure) {
   Service->UnZipResult = false;
   Send(Dir.Write("m.pdf", "merge me"));
   EXPECT_EQ("Сесия S42 - Готово", View.CaptionText);
-  EXPECT_EQ(TSendCommand::soDone, Outcome);
+  EXPECT_EQ(TSendCommand::ocDone, Outcome);
 }
 
 TEST_F(SendCommandTest, NoServiceReferenceIsReportedAndNothingElseHappens) {
@@ -556,14 +552,14 @@ TEST_F(SendCommandTest, FilesOfFourGibibytesAndMoreAreSentWhole) {
   const int64_t size = int64_t{20974} * 204800 + 1000;
   ASSERT_GT(size - 1000, int64_t{1} << 32);
   Service->KeepBytes = false;
-  View.OpenFileAnswers.push_back(Dir.Path() + "big.img");
+  View.OpenFileAnswers.push_back(Dir.PathWithSeparator() + "big.img");
   TLargeFileCommand command(State, View);
-  command.DetailsDir = Dir.Path();
+  command.DetailsDir = Dir.PathWithSeparator();
   command.Today = [] { return std::string("07.12.2026"); };
   command.FileSize = size;
   command.btSendClick();
 
-  EXPECT_EQ(TSendCommand::soDone, command.Outcome());
+  EXPECT_EQ(TSendCommand::ocDone, command.Outcome());
   EXPECT_EQ(20974, State.LastPartIndex);
   const std::vector<const test::TCall*> parts = Parts();
   ASSERT_EQ(20975u, parts.size());

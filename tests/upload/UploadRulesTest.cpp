@@ -7,7 +7,7 @@
 
 #include "platform/Environment.h"
 #include "platform/TempFiles.h"
-#include "support/EnvGuard.h"
+#include "support/ScopedEnv.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {

@@ -10,7 +10,7 @@
 #include "app/win32/Boxes.h"
 #include "app/win32/InputBox.h"
 #include "support/DialogWatcher.h"
-#include "support/TempDir.h"
+#include "support/ScratchDir.h"
 
 using namespace vorlen;
 using namespace vorlen::win32;
@@ -128,7 +128,7 @@ TEST(Win32Boxes, InputBoxShowsTheValueAndReturnsWhatWasTyped) {
 }
 
 TEST(Win32Boxes, OpenDialogReturnsTheChosenFile) {
-  vorlen::test::TTempDir dir;
+  vorlen::test::TScratchDir dir;
   const std::filesystem::path file = dir.Path() / L"Отчет за юни.txt";
   // Made with the wide call: a narrow stream would take the name in the ANSI code page.
   CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

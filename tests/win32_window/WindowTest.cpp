@@ -13,6 +13,7 @@
 #include "app/win32/Tmain_f.h"
 #include "support/DialogWatcher.h"
 #include "support/FakeService.h"
+#include "support/Pattern.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
 
@@ -39,7 +40,7 @@ struct TWindowFixture {
   // otherwise the window's own proxy to the configured URL.
   Tmain_f& Create(bool scripted = true, bool fake = true) {
     TMainWindowOptions options;
-    options.ExePath = Dir.Path() + "vorlen-sender.exe";
+    options.ExePath = Dir.PathWithSeparator() + "vorlen-sender.exe";
     options.Registry = std::make_unique<TMemoryRegistry>();
     if (fake) options.Binder = [this](const std::string&) -> ISenderServicePtr { return Service; };
     if (scripted) options.Dialogs = &Dialogs;
@@ -56,16 +57,6 @@ struct TWindowFixture {
 bool MainWindowVisible() {
   HWND window = FindWindowW(L"Tmain_f", nullptr);
   return window && IsWindowVisible(window);
-}
-
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 2026;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ int Usage(std::ostream& err, const std::string& problem) {
   return teUsage;
 }
 
-const char* MethodName(const TArchiveEntry& entry) {
+const char* MethodName(const TArchiveMember& entry) {
   if (entry.StoredRaw == 1) return "raw";
   switch (entry.Level) {
     case fcNone: return "none";
@@ -104,7 +104,7 @@ int Create(const std::vector<std::string>& args, std::ostream& err) {
 int List(const std::string& archiveName, std::ostream& out) {
   TArchiveReader reader(archiveName);
   for (size_t i = 0; i < reader.Entries().size(); ++i) {
-    const TArchiveEntry& entry = reader.Entries()[i];
+    const TArchiveMember& entry = reader.Entries()[i];
     out << Format("%10d %10d %08X %-7s %s\n", entry.FileSize, entry.StoredSize, entry.Crc,
                   MethodName(entry), Printable(reader.StoredName(i)).c_str());
   }

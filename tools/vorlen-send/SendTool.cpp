@@ -1,41 +1,29 @@
 #include "SendTool.h"
 
-#include <filesystem>
 #include <iostream>
 
 #include "SendOptions.h"
 #include "TerminalView.h"
-#include "app/SettingsFile.h"
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
 #include "platform/SettingsDir.h"
-#include "transport/HTTPRIO.h"
+#include "platform/TempFileGuard.h"
+#include "platform/TempFiles.h"
+#include "proxy/SenderHooks.h"
+#include "upload/OperatorTexts.h"
 #include "upload/SendCommand.h"
+#include "upload/SettingsFile.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 namespace {
 
-const char* const kUrlCaption = "Въведете URL на уеб сървиса";
-const char* const kOrgCaption = "Въведете име на организация";
-
-// The value from the command line, else from sendcfg.ini, else asked on the terminal.
-std::string Setting(const std::optional<std::string>& given, const std::string& fromFile,
-                    const char* caption, const char* prompt, const char* missing,
-                    IOperatorView& view, bool terminal) {
-  std::string value = given ? *given : fromFile;
-  while (IsBlankSetting(value)) {
-    if (!terminal) throw ESendUsage(missing);
-    if (!view.InputQuery(caption, prompt, value)) throw ESendUsage(missing);
-  }
-  return value;
-}
-
 // A send that failed after the session was opened leaves its parts with the service. The window
 // drops them when the operator closes it; the program is about to end, so it does that itself.
 void DropSessionFiles(TSenderState& state) {
-  if (state.FState == 0 || !state.ServiceIntf || state.Session.empty()) return;
+  if (state.FState == spIdle || !state.ServiceIntf || state.Session.empty()) return;
   try {
     state.ServiceIntf->DelTempFiles(state.Session);
   } catch (const std::exception&) {
@@ -45,11 +33,13 @@ void DropSessionFiles(TSenderState& state) {
 
 }  // namespace
 
+ISenderServicePtr BindSendToolService(const std::string& url) {
+  return BindSenderService(false, url, NewSenderRIO());
+}
+
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err) {
-  return RunSendTool(args, in, out, err, [](const std::string& url) {
-    return BindSenderService(false, url, nullptr);
-  });
+  return RunSendTool(args, in, out, err, &BindSendToolService);
 }
 
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
@@ -76,47 +66,48 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
   TTerminalView view(state, viewOptions, in, err);
 
   try {
-    std::string fileUrl, fileOrg;
-    const std::string settingsPath = SettingsDir(ExecutableDir()) + SettingsFileName;
-    if (PathExists(settingsPath)) {
-      const std::string text = ReadSettingsFile(settingsPath);
-      fileUrl = SettingValue(text, "url");
-      fileOrg = SettingValue(text, "org");
-    }
-    try {
-      state.FUrl = Setting(options.Url, fileUrl, kUrlCaption, "url",
-                           "няма адрес на уеб сървиса: задайте --url или url в sendcfg.ini",
-                           view, viewOptions.InputIsTerminal);
-      state.FOrg = Setting(options.Org, fileOrg, kOrgCaption, "Организация",
-                           "няма име на организация: задайте --org или org в sendcfg.ini", view,
-                           viewOptions.InputIsTerminal);
-    } catch (const ESendUsage& e) {
-      err << "vorlen-send: " << e.Message() << "\n\n" << SendUsage();
+    // The value from the command line, else from sendcfg.ini, else asked on the terminal.
+    const TSenderSettings settings =
+        ReadSenderSettings(SettingsDir(ExecutableDir()) + SettingsFileName, view, false,
+                           options.Url, options.Org);
+    if (IsBlankSetting(settings.Url) || IsBlankSetting(settings.Org)) {
+      err << "vorlen-send: " << (IsBlankSetting(settings.Url) ? NoUrlGiven : NoOrgGiven)
+          << "\n\n" << SendUsage();
       return 2;
     }
+    state.FUrl = settings.Url;
+    state.FOrg = settings.Org;
+
+    // A details file of this run's own: parallel runs must not send each other's, and the
+    // program's folder need not be writable.
+    TTempFileGuard details;
+    details.Reset(FsPathFromUtf8(CreateTempFile(SystemTempDir(), "sendDetails")));
 
     state.ServiceIntf = binder(state.FUrl);
     TSendCommand command(state, view);
+    command.DetailsPath = Utf8FromFsPath(details.Path());
     command.OnPartRead = [&view](int32_t index, int64_t partCount, int64_t length) {
       view.PartRead(index, partCount, length);
     };
-    TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal);
+    TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal, details.Path().string());
     command.btSendClick();
     switch (command.Outcome()) {
-      case TSendCommand::soDone:
-        return 0;
-      case TSendCommand::soClosing:
-        if (!view.Reported()) err << "Изпращането е прекратено.\n";
+      case TSendCommand::ocDone:
+        // The file arrived, but the service cannot tell who sent it.
+        if (command.Details() == TSendCommand::dsNotSent) err << DetailsFailed << '\n';
+        return command.Details() == TSendCommand::dsSent ? 0 : 1;
+      case TSendCommand::ocClosing:
+        if (!view.Reported()) err << SendStopped << '\n';
         return 1;
       default:
-        if (!view.Reported()) err << "Файлът не беше изпратен.\n";
+        if (!view.Reported()) err << SendNotDone << '\n';
         return 1;
     }
   } catch (const EAbort&) {
     DropSessionFiles(state);
     return 1;
-  } catch (const std::exception& e) {
-    err << e.what() << '\n' << std::flush;
+  } catch (const std::exception&) {
+    err << ShownErrorText(std::current_exception()) << '\n' << std::flush;
     DropSessionFiles(state);
     return 1;
   }

@@ -17,6 +17,8 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
 
 // The service reference for a URL; the program binds through the HTTP proxy.
 using TSendBinder = std::function<ISenderServicePtr(const std::string& url)>;
+// The program's own binding: a proxy with the window's pre-post hook.
+ISenderServicePtr BindSendToolService(const std::string& url);
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err, const TSendBinder& binder);
 

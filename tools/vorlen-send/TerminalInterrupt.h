@@ -3,17 +3,14 @@
 // handler on Windows.
 #pragma once
 
+#include <string>
+
 namespace vorlen {
 
 // noteOnNewLine: a progress bar may hold the current line of stderr, so the note starts a new one.
-void InstallInterruptHandler(bool noteOnNewLine);
-// Presses not yet handled.
+// leftover, when not empty, is a file of the run that the second press removes.
+void InstallInterruptHandler(bool noteOnNewLine, const std::string& leftover);
+// Presses of the run, never reset: a second one always ends the program.
 bool InterruptPending();
-// The pending press is handled; the next one counts as a first again.
-void ClearInterrupt();
-
-// What the first press prints on stderr.
-inline constexpr char kInterruptNote[] =
-    "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
 
 }  // namespace vorlen

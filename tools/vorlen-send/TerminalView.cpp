@@ -1,28 +1,51 @@
 #include "TerminalView.h"
 
+#include <algorithm>
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 #include "TerminalInterrupt.h"
 #include "runtime/Format.h"
+#include "upload/OperatorTexts.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
 namespace {
 
-const char* const kStopped = "Изпращането е прекратено.";
-const char* const kCannotStop = "В момента не може да прекратите програмата!";
+// The first press has been acted on; the press itself stays counted.
+bool gStopHandled = false;
+
+// Pauses before the rounds of unattended retries: 1 s, doubled each round, at most 60 s.
+constexpr std::chrono::milliseconds kFirstRetryWait{1000};
+constexpr std::chrono::milliseconds kLongestRetryWait{60000};
 
 }  // namespace
 
-void TTerminalView::CatchInterrupt(bool errorIsTerminal) {
-  InstallInterruptHandler(errorIsTerminal);
+void TTerminalView::CatchInterrupt(bool errorIsTerminal, const std::string& leftover) {
+  InstallInterruptHandler(errorIsTerminal, leftover);
 }
 bool TTerminalView::Interrupted() { return InterruptPending(); }
+
+void TTerminalView::Wait(std::chrono::milliseconds pause) {
+  // In short steps, so that a Ctrl-C does not have to sit out the pause.
+  const auto end = std::chrono::steady_clock::now() + pause;
+  while (!Interrupted()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(100)));
+  }
+}
 
 TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
                              std::ostream& err)
     : FState(state), FOptions(std::move(options)), FIn(in), FErr(err), FChecked(!FOptions.Pack),
-      FRetriesLeft(FOptions.Retry.value_or(0)), FStart(std::chrono::steady_clock::now()) {}
+      FRetriesLeft(FOptions.Retry.value_or(0)), FRetryWait(kFirstRetryWait),
+      FStart(std::chrono::steady_clock::now()) {
+  if (!FOptions.Sleep) FOptions.Sleep = &TTerminalView::Wait;
+}
 
 void TTerminalView::ClearBar() {
   if (!FBarShown) return;
@@ -54,6 +77,7 @@ void TTerminalView::SetProgress(int position) {
   // The position alone cannot tell: with more than 200 parts the first ones still round to 0.
   if (!FAwaitingPart) return;
   FAwaitingPart = false;
+  FRetryWait = kFirstRetryWait;  // a part got through: the next trouble starts short again
   ++FPartsDone;
   FBytesDone += FPendingLength;
   const double seconds =
@@ -75,31 +99,32 @@ void TTerminalView::SetProgress(int position) {
 }
 
 void TTerminalView::ProcessMessages() {
-  if (Interrupted()) HandleInterrupt();
+  if (Interrupted() && !gStopHandled) HandleInterrupt();
 }
 
 // What the window's close rules do, with Ctrl-C as a close request that is already confirmed.
+// The press stays counted, so that a second one ends the program even during the clean-up call.
 void TTerminalView::HandleInterrupt() {
-  ClearInterrupt();
+  gStopHandled = true;
   switch (FState.FState) {
-    case 0:
+    case spIdle:
       FState.FClosing = true;
       break;
-    case 1:
-      Line(kStopped);
+    case spUploading:
+      Line(SendStopped);
       FReported = true;
       FState.FClosing = true;
       if (FState.ServiceIntf) {
         try {
           FState.ServiceIntf->DelTempFiles(FState.Session);
-        } catch (const std::exception& e) {
-          Line(e.what());
+        } catch (const std::exception&) {
+          Line(ShownErrorText(std::current_exception()));
         }
       }
       FState.ServiceIntf.reset();
       break;
     default:
-      Line(kCannotStop);
+      Line(CannotCloseNow);
       break;
   }
 }
@@ -108,9 +133,17 @@ bool TTerminalView::Confirm(const std::string& text) {
   ClearBar();
   FAwaitingPart = false;  // the part was not accepted; a retry reads it again
   if (FOptions.Retry || !FOptions.InputIsTerminal) {
-    const bool yes = FRetriesLeft > 0;
+    bool yes = FRetriesLeft > 0;
     if (yes) --FRetriesLeft;
     Line(text + (yes ? " да" : " не"));
+    if (yes) {
+      // Unattended: give a restarting service or a dropped network time to come back.
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(FRetryWait).count();
+      Line(Format(RetryWaitNote, static_cast<int>(seconds)));
+      FOptions.Sleep(FRetryWait);
+      FRetryWait = std::min(FRetryWait * 2, kLongestRetryWait);
+      yes = !Interrupted();  // a Ctrl-C during the pause gives up the part
+    }
     if (!yes) FReported = true;
     return yes;
   }

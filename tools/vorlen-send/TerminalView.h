@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct TTerminalViewOptions {
   std::optional<int> Retry;   // Yes this many times, then No; unset: ask when there is a terminal
   bool InputIsTerminal = false;
   bool ErrorIsTerminal = false;
+  // The pause before a retry round; unset: TTerminalView::Wait.
+  std::function<void(std::chrono::milliseconds)> Sleep;
 };
 
 class TTerminalView : public IOperatorView {
@@ -48,8 +51,12 @@ class TTerminalView : public IOperatorView {
 
   // Installs the Ctrl-C handler: the first press is handled at the next pumping point, a second
   // one ends the program at once. errorIsTerminal: a progress bar may hold stderr's last line.
-  static void CatchInterrupt(bool errorIsTerminal);
+  // leftover, when not empty, is a file of the run that the second press removes, since no
+  // destructor runs then.
+  static void CatchInterrupt(bool errorIsTerminal, const std::string& leftover = std::string());
   static bool Interrupted();
+  // Sleeps for pause, or less when Ctrl-C is pressed.
+  static void Wait(std::chrono::milliseconds pause);
 
  private:
   void ClearBar();
@@ -67,6 +74,7 @@ class TTerminalView : public IOperatorView {
   bool FBarShown = false;
   bool FReported = false;
   int FRetriesLeft = 0;
+  std::chrono::milliseconds FRetryWait;  // before the next unattended retry round
   int FLastDecile = 0;
   int32_t FPartsDone = 0;
   int64_t FPartCount = 0;

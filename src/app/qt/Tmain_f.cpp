@@ -101,7 +101,7 @@ void Tmain_f::LayOut() {
   setPalette(colours);
   setAutoFillBackground(true);
 
-  btSend = new QPushButton(QString::fromUtf8("Изпрати файл"), this);
+  btSend = new QPushButton(Q(SendButtonText), this);
   btSend->setGeometry(-3, 25, ClientWidth + 3, 28);
   connect(btSend, &QPushButton::clicked, this,
           [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); });
@@ -116,7 +116,7 @@ void Tmain_f::LayOut() {
   ProgressBar1->setValue(0);
   ProgressBar1->setTextVisible(false);
 
-  chb = new QCheckBox(QString::fromUtf8("Не архивирай"), this);
+  chb = new QCheckBox(Q(NoArchiveText), this);
   chb->setGeometry(320, 32, 97, 17);
   chb->setChecked(true);
   chb->raise();  // lies over the button
@@ -165,19 +165,25 @@ void Tmain_f::ProcessMessages() { QCoreApplication::processEvents(); }
 
 bool Tmain_f::Confirm(const std::string& text) {
   if (FDialogs) return FDialogs->Confirm(text);
-  return QMessageBox::question(this, Q(FTitle), Q(text), QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::Yes) == QMessageBox::Yes;
+  QMessageBox box(QMessageBox::Question, Q(FTitle), Q(text), QMessageBox::Yes | QMessageBox::No,
+                  this);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
 }
 
 void Tmain_f::Inform(const std::string& text) {
   if (FDialogs) return FDialogs->Inform(text);
   QMessageBox box(QMessageBox::NoIcon, Q(FTitle), Q(text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
 void Tmain_f::ShowError(const std::string& text) {
   if (FDialogs) return FDialogs->ShowError(text);
+  // Errors carry texts of the peer: never read as markup.
   QMessageBox box(QMessageBox::Critical, Q(FTitle), Q(text), QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

@@ -1,0 +1,395 @@
+// vorlen-service under load and attack. 16 honest clients send files of 1 to 50 MiB with
+// vorlen-send, first alone, then while hostile connections run slowloris, header floods, huge
+// announced bodies and XML bombs from other loopback addresses, and the service is stopped and
+// started again once. Prints the files delivered byte-identical out of those sent, the honest
+// throughput of both runs, the service's peak memory and its most open descriptors.
+//
+// Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ServiceProcess.h"
+#include "checksum/Checksum.h"
+#include "runtime/Format.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace vorlen;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kClients = 16;
+const char* const kSoapPath = "/FileUploader/Sender_Server.dll/soap/ISenderService";
+
+struct TTally {
+  std::atomic<int> Sent{0}, Identical{0}, Failed{0};  // Failed: the sender reported an error
+  std::atomic<int64_t> Bytes{0};
+  std::atomic<int64_t> Attacks{0};
+  std::mutex Lock;
+  std::vector<std::string> Reasons;  // of the failed sends
+};
+
+uint32_t FileCrc(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> block(1 << 20);
+  uint32_t crc = 0xFFFFFFFF;
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+    UpdateCrc32(block.data(), static_cast<uint32_t>(in.gcount()), crc);
+  }
+  return ~crc;
+}
+
+void WritePattern(const fs::path& path, int64_t size, uint64_t seed) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::vector<uint64_t> block(1 << 17);
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (int64_t left = size; left > 0;) {
+    for (uint64_t& word : block) {
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      word = state;
+    }
+    const int64_t n = std::min<int64_t>(left, static_cast<int64_t>(block.size() * 8));
+    out.write(reinterpret_cast<const char*>(block.data()), n);
+    left -= n;
+  }
+}
+
+int RunSend(const std::string& url, const fs::path& file, const fs::path& output) {
+  const std::vector<std::string> argv = {VORLEN_SEND_BINARY, "--url", url, "--org", "Bench",
+                                         "--retry", "20", file.string()};
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The delivered copy of a file name anywhere under the root, or empty.
+fs::path FindDelivered(const fs::path& root, const std::string& name) {
+  std::error_code error;
+  for (const auto& session : fs::directory_iterator(root, error)) {
+    const fs::path candidate = session.path() / "delivered" / name;
+    if (fs::exists(candidate, error)) return candidate;
+  }
+  return {};
+}
+
+// One honest client: files of 1 to 50 MiB until the deadline, each checked and then removed.
+void HonestClient(int index, const std::string& url, const fs::path& root, const fs::path& work,
+                  TClock::time_point deadline, TTally& tally) {
+  std::mt19937_64 random(static_cast<uint64_t>(index) * 7919 + 1);
+  for (int n = 0; TClock::now() < deadline; ++n) {
+    const int64_t size = (1 + static_cast<int64_t>(random() % 50)) << 20;
+    const std::string name = Format("c%02d-%04d-%d.bin", index, n, static_cast<int>(getpid()));
+    const fs::path file = work / name;
+    WritePattern(file, size - static_cast<int64_t>(random() % 4096), random());
+    const uint32_t crc = FileCrc(file);
+    ++tally.Sent;
+    const fs::path output = work / (name + ".out");
+    std::error_code error;
+    const int status = RunSend(url, file, output);
+    const fs::path delivered = FindDelivered(root, name);
+    // A send that fails after its merge (a clean-up call during the restart, say) has still
+    // delivered its file; the count is of files, the sender's errors are listed apart.
+    if (!delivered.empty() && fs::file_size(delivered) == fs::file_size(file) &&
+        FileCrc(delivered) == crc) {
+      ++tally.Identical;
+      tally.Bytes += static_cast<int64_t>(fs::file_size(file));
+    }
+    if (status != 0) {
+      ++tally.Failed;
+      // The sender's last words say why.
+      std::ifstream in(output);
+      std::string line, last;
+      while (std::getline(in, line)) {
+        if (!line.empty()) last = line;
+      }
+      std::lock_guard<std::mutex> guard(tally.Lock);
+      tally.Reasons.push_back(Format("%s (exit %d): %s", name.c_str(), status, last.c_str()));
+    }
+    fs::remove(output, error);
+    fs::remove(file, error);
+    if (!delivered.empty()) fs::remove_all(delivered.parent_path().parent_path(), error);
+  }
+}
+
+// A connection from another loopback address (the service limits each address on its own).
+int Connect(int port, int source) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<uint32_t>(source));
+  bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  timeval timeout{2, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+bool SendAll(int sock, const std::string& bytes) {
+  return send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+std::string Head(const std::string& extra) {
+  return std::string("POST ") + kSoapPath +
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
+         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" + extra;
+}
+
+// Sends a whole request and waits for the answer (or the close).
+void Fire(int port, int source, const std::string& request) {
+  const int sock = Connect(port, source);
+  if (sock < 0) return;
+  SendAll(sock, request);
+  char block[4096];
+  while (recv(sock, block, sizeof block, 0) > 0) {
+  }
+  close(sock);
+}
+
+void Slowloris(int port, const std::atomic<bool>& stop, TTally& tally) {
+  std::vector<int> sockets;
+  while (!stop) {
+    while (sockets.size() < 64) {
+      const int sock = Connect(port, 2);
+      if (sock < 0) break;
+      SendAll(sock, "POST ");
+      sockets.push_back(sock);
+      ++tally.Attacks;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (int& sock : sockets) {
+      if (!SendAll(sock, "x")) {
+        close(sock);
+        sock = -1;
+      }
+    }
+    std::erase(sockets, -1);
+  }
+  for (int sock : sockets) close(sock);
+}
+
+void HeaderFlood(int port, const std::atomic<bool>& stop, TTally& tally) {
+  const std::string lines = [] {
+    std::string text;
+    const std::string value(200, 'f');
+    for (int i = 0; i < 100; ++i) text += Format("X-Flood-%d: %s\r\n", i, value.c_str());
+    return text;
+  }();
+  while (!stop) {
+    const int sock = Connect(port, 3);
+    if (sock < 0) continue;
+    ++tally.Attacks;
+    if (SendAll(sock, Head(""))) {
+      while (!stop && SendAll(sock, lines)) {
+      }
+    }
+    close(sock);
+  }
+}
+
+void HugeBodies(int port, const std::atomic<bool>& stop, TTally& tally) {
+  while (!stop) {
+    ++tally.Attacks;
+    // Announced far beyond the limit, and announced at the limit but never sent.
+    Fire(port, 4, Head("Content-Length: 1099511627776\r\n\r\n"));
+    const int sock = Connect(port, 4);
+    const std::string start = Head("Content-Length: 8388608\r\n\r\n") + std::string(60000, ' ');
+    if (sock >= 0 && SendAll(sock, start)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (sock >= 0) close(sock);
+  }
+}
+
+void XmlBombs(int port, const std::atomic<bool>& stop, TTally& tally) {
+  std::string attributes = "<?xml version=\"1.0\"?><a";
+  for (int i = 0; i < 200000; ++i) attributes += Format(" a%d=\"\"", i);
+  attributes += "/>";
+  std::string empties = "<?xml version=\"1.0\"?><a>";
+  while (empties.size() < 7'900'000) empties += "<b/>";
+  empties += "</a>";
+  const std::string laughs =
+      "<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\">"
+      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
+      "]><l>&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;</l>";
+  const std::string bombs[] = {attributes, empties, laughs};
+  for (size_t i = 0; !stop; ++i) {
+    const std::string& bomb = bombs[i % 3];
+    Fire(port, 5, Head("Content-Length: " + std::to_string(bomb.size()) + "\r\n\r\n") + bomb);
+    ++tally.Attacks;
+  }
+}
+
+struct TRunResult {
+  double Seconds = 0;
+  int Sent = 0, Identical = 0, Failed = 0;
+  int64_t Bytes = 0, Attacks = 0;
+  long PeakKiB = 0;
+  int PeakDescriptors = 0;
+  double StopSeconds = -1, RestartSeconds = -1;
+  int StopStatus = -1;
+  std::vector<std::string> Reasons;
+};
+
+TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool attack) {
+  fs::create_directories(root);
+  const std::vector<std::string> options = {"--root", root.string(), "--max-delivered", "1G",
+                                            "--head-timeout", "5", "--stop-timeout", "10"};
+  auto withPort = [&](int port) {
+    std::vector<std::string> args = {"--port", std::to_string(port)};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+  };
+  auto service = std::make_unique<bench::TServiceProcess>(withPort(0));
+  const std::string url = service->Url();
+  const int port = std::stoi(url.substr(url.rfind(':') + 1));
+  std::mutex serviceLock;
+  TRunResult result;
+  TTally tally;
+  std::atomic<bool> stop{false};
+
+  const auto start = TClock::now();
+  const auto deadline = start + std::chrono::seconds(seconds);
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back(HonestClient, c, url, root, work, deadline, std::ref(tally));
+  }
+  std::vector<std::thread> attackers;
+  if (attack) {
+    attackers.emplace_back(Slowloris, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(HugeBodies, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(XmlBombs, port, std::cref(stop), std::ref(tally));
+  }
+  // Memory and descriptors sampled throughout; one stop and start half way when attacked.
+  bool restarted = !attack;
+  std::atomic<int> running{kClients};
+  std::thread sampler([&] {
+    while (TClock::now() < deadline || running > 0) {
+      {
+        std::lock_guard<std::mutex> guard(serviceLock);
+        result.PeakKiB = std::max(result.PeakKiB, service->PeakKiB());
+        result.PeakDescriptors = std::max(result.PeakDescriptors, service->OpenDescriptors());
+        if (!restarted && TClock::now() > start + std::chrono::seconds(seconds) / 2) {
+          const auto stopAt = TClock::now();
+          result.StopStatus = service->Stop();
+          const auto startAt = TClock::now();
+          service = std::make_unique<bench::TServiceProcess>(withPort(port));
+          result.StopSeconds = std::chrono::duration<double>(startAt - stopAt).count();
+          result.RestartSeconds = std::chrono::duration<double>(TClock::now() - startAt).count();
+          restarted = true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  for (std::thread& thread : threads) {
+    thread.join();
+    --running;
+  }
+  result.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
+  stop = true;
+  for (std::thread& thread : attackers) thread.join();
+  sampler.join();
+  result.Sent = tally.Sent;
+  result.Identical = tally.Identical;
+  result.Failed = tally.Failed;
+  result.Bytes = tally.Bytes;
+  result.Attacks = tally.Attacks;
+  result.Reasons = tally.Reasons;
+  service.reset();
+  fs::remove_all(root);
+  return result;
+}
+
+void Print(const char* what, const TRunResult& r) {
+  std::printf("%-17s %3d of %3d files delivered byte-identical (sender errors: %d), %7.1f MB in "
+              "%5.1f s "
+              "= %6.1f MB/s; service peak RSS %5.1f MiB, most open descriptors %d\n",
+              what, r.Identical, r.Sent, r.Failed, static_cast<double>(r.Bytes) / 1e6, r.Seconds,
+              static_cast<double>(r.Bytes) / 1e6 / r.Seconds, static_cast<double>(r.PeakKiB) / 1024,
+              r.PeakDescriptors);
+  for (const std::string& reason : r.Reasons) std::printf("  sender error: %s\n", reason.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int total = argc > 1 ? std::atoi(argv[1]) : 120;
+  if (total < 6) {
+    std::fprintf(stderr, "usage: bench_service_faults [SECONDS >= 6]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  const fs::path dir = fs::temp_directory_path() / Format("vorlen-fault-bench-%d", getpid());
+  try {
+    fs::create_directories(dir / "work");
+    std::printf("%d honest clients (vorlen-send, files of 1-50 MiB); %d s alone, then %d s with "
+                "attackers and one restart\n",
+                kClients, total / 3, total - total / 3);
+    std::fflush(stdout);
+    const TRunResult alone = Run(dir / "alone", dir / "work", total / 3, false);
+    Print("without attackers", alone);
+    std::fflush(stdout);
+    const TRunResult attacked = Run(dir / "attacked", dir / "work", total - total / 3, true);
+    Print("with attackers", attacked);
+    std::printf("attack connections/requests: %lld; stop took %.2f s (exit status %d), start "
+                "%.2f s; honest throughput under attack: %.0f%% of the run without\n",
+                static_cast<long long>(attacked.Attacks), attacked.StopSeconds,
+                attacked.StopStatus, attacked.RestartSeconds,
+                100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
+                    (static_cast<double>(alone.Bytes) / alone.Seconds));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_service_faults: %s\n", e.what());
+    fs::remove_all(dir);
+    return 1;
+  }
+  fs::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,47 @@
+#include "server/DiskBudget.h"
+
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+TDiskBudget::TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t used)
+    : FRoot(root), FMaxBytes(maxBytes), FMinFree(minFree), FUsed(used) {}
+
+void TDiskBudget::Take(int64_t bytes) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FUsed + bytes > FMaxBytes) {
+    throw EStorageLimit(Format("The service's storage quota of %lld bytes is used up",
+                               static_cast<long long>(FMaxBytes)));
+  }
+  if (FRoot.FreeBytes() - bytes < FMinFree) {
+    throw EStorageLimit(Format("The disk is nearly full: the service keeps %lld bytes free",
+                               static_cast<long long>(FMinFree)));
+  }
+  FUsed += bytes;
+}
+
+void TDiskBudget::Give(int64_t bytes) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FUsed = FUsed > bytes ? FUsed - bytes : 0;
+}
+
+int64_t TDiskBudget::Used() {
+  std::lock_guard<std::mutex> guard(FLock);
+  return FUsed;
+}
+
+TBudgetCharge::TBudgetCharge(TDiskBudget& budget, int64_t bytes)
+    : FBudget(budget), FBytes(bytes) {
+  if (FBytes > 0) FBudget.Take(FBytes);
+}
+
+void TBudgetCharge::Keep() {
+  if (!FKept && FBytes < 0) FBudget.Give(-FBytes);
+  FKept = true;
+}
+
+TBudgetCharge::~TBudgetCharge() {
+  if (!FKept && FBytes > 0) FBudget.Give(FBytes);
+}
+
+}  // namespace vorlen

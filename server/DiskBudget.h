@@ -1,0 +1,60 @@
+// The bytes the service may hold under its root: a quota over every session, and a reserve of
+// free disk space that it never writes into. Operations take bytes before they write and give
+// them back when they remove.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "runtime/Exception.h"
+#include "server/Descriptors.h"
+
+namespace vorlen {
+
+// A request refused by one of the service's bounds (sessions, storage, unpacking). The message
+// is meant for the caller.
+class EServiceLimit : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class EStorageLimit : public EServiceLimit {
+ public:
+  using EServiceLimit::EServiceLimit;
+};
+
+class TDiskBudget {
+ public:
+  // root is where free space is measured; used is what the root already holds.
+  TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t used);
+
+  // Raises EStorageLimit when bytes more would pass the quota or eat into the reserve.
+  void Take(int64_t bytes);
+  void Give(int64_t bytes);
+  int64_t Used();
+
+ private:
+  const TDirFd& FRoot;
+  int64_t FMaxBytes;
+  int64_t FMinFree;
+  std::mutex FLock;
+  int64_t FUsed;  // guarded by FLock
+};
+
+// The change in bytes of one write: growth is taken at once and given back unless Keep() is
+// called; shrinking is given back only by Keep(), once the write has happened.
+class TBudgetCharge {
+ public:
+  TBudgetCharge(TDiskBudget& budget, int64_t bytes);
+  TBudgetCharge(const TBudgetCharge&) = delete;
+  TBudgetCharge& operator=(const TBudgetCharge&) = delete;
+  ~TBudgetCharge();
+  void Keep();
+
+ private:
+  TDiskBudget& FBudget;
+  int64_t FBytes;
+  bool FKept = false;
+};
+
+}  // namespace vorlen

@@ -1,0 +1,28 @@
+// The bounds of the service: what one session, one peer and the whole root may hold.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace vorlen {
+
+struct TServiceLimits {
+  int64_t MaxParts = 16384;
+  // Bytes of a session's parts, and of everything delivered to it: merging the same parts under
+  // many names must not multiply them on disk.
+  int64_t MaxDelivered = int64_t{2} << 30;
+  // Sessions handed out and neither delivered nor cleaned up yet.
+  int64_t MaxSessions = 10000;
+
+  // Storage bounds across sessions.
+  int64_t MaxPeerSessions = 64;  // open sessions of one peer address
+  // A session neither delivered nor cleaned up for this long is reclaimed.
+  std::chrono::milliseconds SessionIdle = std::chrono::hours(24);
+  int64_t MaxRootBytes = int64_t{64} << 30;   // everything under the root
+  int64_t MinFreeBytes = int64_t{512} << 20;  // free disk space never written into
+  int64_t MaxUnzipFiles = 1000;               // members of an archive UnZip takes
+  // Unpacked bytes per archive byte; every archive may unpack to kUnzipAllowance regardless.
+  int64_t MaxUnzipRatio = 200;
+};
+
+}  // namespace vorlen

@@ -1,0 +1,54 @@
+// What the operator reads: the captions, prompts, questions and errors of the window and of
+// vorlen-send, kept together so that both say the same thing.
+#pragma once
+
+namespace vorlen {
+
+// Window captions over one send.
+inline constexpr const char* MainCaption = "Изпращане на файлове до Ворлен";
+inline constexpr const char* PackingCaption = "Архивиране на файл. Моля изчакайте.....";
+inline constexpr const char* SendingCaption = "Изпращане на файлове - Сесия ";  // + session
+inline constexpr const char* UnpackingCaption = "Разпакетиране. Моля, изчакайте......";
+inline constexpr const char* SessionCaption = "Сесия ";          // + session + an ending below
+inline constexpr const char* DoneCaptionEnd = " - Готово";
+inline constexpr const char* FailedCaptionEnd = " - Неуспешно";
+
+// The window's controls.
+inline constexpr const char* SendButtonText = "Изпрати файл";
+inline constexpr const char* NoArchiveText = "Не архивирай";
+
+// Settings prompts.
+inline constexpr const char* UrlPromptCaption = "Въведете URL на уеб сървиса";
+inline constexpr const char* UrlPrompt = "url";
+inline constexpr const char* OrgPromptCaption = "Въведете име на организация";
+inline constexpr const char* OrgPrompt = "Организация";
+inline constexpr const char* SaveSettingsError = "Грешка при запис на настройки";
+
+// Credentials asked for by the service (401) or a proxy (407).
+inline constexpr const char* ServerCredentialsCaption = "Удостоверяване пред уеб сървиса";
+inline constexpr const char* ProxyCredentialsCaption = "Удостоверяване пред прокси сървъра";
+inline constexpr const char* UserNamePrompt = "Потребител";
+inline constexpr const char* PasswordPrompt = "Парола";
+
+// Questions and messages of a send.
+inline constexpr const char* StopSendingQuestion =
+    "Наистина ли желаете да прекратите изпращането на файла?";
+inline constexpr const char* CannotCloseNow = "В момента не може да прекратите програмата!";
+inline constexpr const char* RetryQuestion =
+    "Грешка при изпращане на файл. Желаете ли да пробвате пак?";
+inline constexpr const char* DetailsFailed = "Грешка при изпращане на информация за подателя.";
+inline constexpr const char* NoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
+inline constexpr const char* PackFailed = "Грешка при архивиране на файл: ";  // + path
+inline constexpr const char* MergeFailed = "Сървърът не успя да обедини частите на файла.";
+
+// vorlen-send's own.
+inline constexpr const char* SendStopped = "Изпращането е прекратено.";
+inline constexpr const char* SendNotDone = "Файлът не беше изпратен.";
+// Written from the Ctrl-C handler, so a fixed array of bytes.
+inline constexpr char InterruptNote[] =
+    "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
+inline constexpr const char* RetryWaitNote = "Нов опит след %d с.";  // seconds
+inline constexpr const char* NoUrlGiven = "няма адрес на уеб сървиса: задайте --url или url в sendcfg.ini";
+inline constexpr const char* NoOrgGiven = "няма име на организация: задайте --org или org в sendcfg.ini";
+
+}  // namespace vorlen

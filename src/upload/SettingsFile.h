@@ -1,0 +1,51 @@
+// sendcfg.ini: lines of name=value, read in whatever encoding its byte-order mark names (ANSI
+// without one), written back as exactly "url=…" and "org=…" in the ANSI code page.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "upload/IOperatorView.h"
+
+namespace vorlen {
+
+extern const char* const SettingsFileName;  // "sendcfg.ini"
+
+// The file's bytes as UTF-8 text: a UTF-8 or UTF-16 (LE/BE) byte-order mark selects that encoding,
+// anything else is ANSI. The mark itself is dropped.
+std::string DecodeSettingsText(std::string_view bytes);
+
+// The value of the first line whose name (the text before its first "=") equals name without
+// regard to letter case; empty when there is none. Lines end at CR LF, LF or CR. Nothing is
+// trimmed.
+std::string SettingValue(std::string_view text, std::string_view name);
+
+// The whole file for the two settings: "url=<url>" CR LF "org=<org>" CR LF in the ANSI code page.
+std::string EncodeSettings(const std::string& url, const std::string& org);
+
+// True when nothing but spaces and control characters is in value.
+bool IsBlankSetting(std::string_view value);
+
+// Reads the file's decoded text; raises EFOpenError / EStreamError when it cannot be read.
+std::string ReadSettingsFile(const std::string& path);
+
+// Creates or replaces the file with bytes; raises when it cannot be written.
+void WriteSettingsFile(const std::string& path, const std::string& bytes);
+
+struct TSenderSettings {
+  std::string Url;
+  std::string Org;
+  bool Changed = false;  // the operator confirmed an input box
+};
+
+// The two settings of a send. Values the caller already holds (vorlen-send's flags) are taken as
+// they are, and the file at path is read only for what they leave open: a missing file gives
+// empty values, one that exists but cannot be read raises. Each value still blank is then asked
+// through view, the URL first. untilFilled (the window) asks again after a Cancel; otherwise a
+// Cancel returns at once with that value blank.
+TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view, bool untilFilled,
+                                   const std::optional<std::string>& url = std::nullopt,
+                                   const std::optional<std::string>& org = std::nullopt);
+
+}  // namespace vorlen

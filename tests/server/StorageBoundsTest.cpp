@@ -1,0 +1,265 @@
+// The service's bounds across sessions: open sessions, idle ones, one peer's share, the disk,
+// unpacking; and folders swapped for links after a session began.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "archive/ArchiveReader.h"
+#include "archive/ZLIBArchive.h"
+#include "server/FileNames.h"
+#include "server/SenderServer.h"
+#include "server/ServerTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlen {
+namespace {
+
+using test::Crc;
+using test::ListTree;
+using test::ReadFile;
+using test::TScratchDir;
+using test::WriteFile;
+
+TServiceLimits Limits(int64_t maxSessions) {
+  TServiceLimits limits;
+  limits.MaxSessions = maxSessions;
+  return limits;
+}
+
+class TStore {
+ public:
+  explicit TStore(const TServiceLimits& limits) : Server(Dir.Path() / "inbox", limits) {}
+
+  bool Put(const std::string& sess, const std::string& name, const std::string& bytes) {
+    WriteFile(Server.IncomingDir() / "att", bytes);
+    const std::string hash = name == "sendDetails.txt" ? "" : Crc(bytes);
+    return Server.UploadFilePart(sess, name, hash, Server.IncomingDir() / "att");
+  }
+  // A merged file of one part.
+  void Deliver(const std::string& sess, const std::string& name, const std::string& bytes) {
+    ASSERT_TRUE(Put(sess, PartFileName(name, 0), bytes));
+    ASSERT_TRUE(Server.MergeFile(0, name, sess));
+  }
+  fs::path Folder(const std::string& sess) { return Dir.Path() / "inbox" / sess; }
+
+  TScratchDir Dir;
+  TSenderServer Server;
+};
+
+TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
+  TScratchDir dir;
+  std::string delivered, cleaned, open;
+  {
+    TSenderServer server(dir.Path(), Limits(2));
+    delivered = server.GetSession();
+    open = server.GetSession();
+    EXPECT_THROW(server.GetSession(), ETooManySessions);
+    WriteFile(server.IncomingDir() / "att", "abc");
+    ASSERT_TRUE(server.UploadFilePart(delivered, "f._000", "352441C2", server.IncomingDir() / "att"));
+    ASSERT_TRUE(server.MergeFile(0, "f.txt", delivered));
+    cleaned = server.GetSession();  // the delivered one no longer counts
+    EXPECT_THROW(server.GetSession(), ETooManySessions);
+    // Cleaned up, it no longer counts, but still takes the details file a stopped client sends.
+    EXPECT_TRUE(server.DelTempFiles(cleaned));
+    EXPECT_NE(server.GetSession(), "");
+    WriteFile(server.IncomingDir() / "att", "details");
+    EXPECT_TRUE(server.UploadFilePart(cleaned, "sendDetails.txt", "", server.IncomingDir() / "att"));
+  }
+  // Ten thousand sends later the service still takes sessions: the inbox does not count, the
+  // open sessions of the earlier run do.
+  TSenderServer again(dir.Path(), Limits(3));
+  const std::string fresh = again.GetSession();
+  EXPECT_THROW(again.GetSession(), ETooManySessions);
+  EXPECT_EQ(ReadFile(dir.Path() / delivered / "delivered" / "f.txt"), "abc");
+  EXPECT_TRUE(again.DelTempFiles(open));
+  EXPECT_TRUE(again.DelTempFiles(fresh));
+  EXPECT_NE(again.GetSession(), "");
+}
+
+TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
+  TServiceLimits limits;
+  limits.SessionIdle = std::chrono::milliseconds(50);
+  TStore store(limits);
+  TSenderServer& server = store.Server;
+  const std::string idle = server.GetSession();
+  ASSERT_TRUE(store.Put(idle, "x._000", "part"));
+  const std::string withDetails = server.GetSession();
+  ASSERT_TRUE(store.Put(withDetails, "x._000", "part"));
+  ASSERT_TRUE(store.Put(withDetails, "sendDetails.txt", "from X\r\n"));
+  const std::string delivered = server.GetSession();
+  store.Deliver(delivered, "d.bin", "data");
+  const std::string cleaned = server.GetSession();
+  ASSERT_TRUE(store.Put(cleaned, "x._000", "part"));
+  ASSERT_TRUE(server.DelTempFiles(cleaned));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  server.GetSession();  // looks for idle sessions
+  EXPECT_FALSE(fs::exists(store.Folder(idle)));
+  EXPECT_FALSE(fs::exists(store.Folder(cleaned)));
+  EXPECT_THROW(server.MergeFile(0, "x", idle), EUnknownSession);
+  EXPECT_EQ(ListTree(store.Folder(withDetails)),
+            (std::set<std::string>{"delivered", "sendDetails.txt"}));
+  EXPECT_EQ(ReadFile(store.Folder(delivered) / "delivered" / "d.bin"), "data");
+  // What is left of them still answers.
+  EXPECT_TRUE(server.DelTempFiles(withDetails));
+  EXPECT_TRUE(server.DelTempFiles(delivered));
+  EXPECT_EQ(ReadFile(store.Folder(withDetails) / "sendDetails.txt"), "from X\r\n");
+
+  // A session left open by an earlier run is idle since its folder last changed.
+  TScratchDir dir;
+  std::string old;
+  {
+    TSenderServer first(dir.Path(), TServiceLimits{});
+    old = first.GetSession();
+  }
+  const auto past = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  fs::last_write_time(dir.Path() / old, past);
+  fs::last_write_time(dir.Path() / old / "parts", past);
+  TServiceLimits hour;
+  hour.SessionIdle = std::chrono::hours(1);
+  TSenderServer second(dir.Path(), hour);
+  second.GetSession();
+  EXPECT_FALSE(fs::exists(dir.Path() / old));
+}
+
+TEST(SessionBounds, OnePeerHoldsALimitedShare) {
+  TServiceLimits limits;
+  limits.MaxPeerSessions = 2;
+  TStore store(limits);
+  TSenderServer& server = store.Server;
+  const std::string first = server.GetSession("192.0.2.1");
+  server.GetSession("192.0.2.1");
+  try {
+    server.GetSession("192.0.2.1");
+    ADD_FAILURE() << "a third session for one address";
+  } catch (const ETooManySessions& e) {
+    EXPECT_EQ(e.Message(), "The service keeps no more than 2 open sessions for one address");
+  }
+  EXPECT_NE(server.GetSession("192.0.2.2"), "");
+  store.Deliver(first, "f.bin", "x");
+  EXPECT_NE(server.GetSession("192.0.2.1"), "");
+}
+
+TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
+  TServiceLimits limits;
+  limits.MaxRootBytes = 16 * 1024 + 100;  // one empty session and 100 bytes
+  TStore store(limits);
+  TSenderServer& server = store.Server;
+  const std::string sess = server.GetSession();
+  store.Deliver(sess, "a.txt", std::string(30, 'a'));  // 60 bytes: part and delivery
+  ASSERT_TRUE(store.Put(sess, "b._000", std::string(30, 'b')));
+  try {
+    server.MergeFile(0, "b.txt", sess);
+    ADD_FAILURE() << "merged beyond the quota";
+  } catch (const EStorageLimit& e) {
+    EXPECT_EQ(e.Message(), "The service's storage quota of 16484 bytes is used up");
+  }
+  EXPECT_THROW(server.GetSession(), EStorageLimit);
+  EXPECT_THROW(store.Put(sess, "c._000", std::string(30, 'c')), EStorageLimit);
+  EXPECT_EQ(ListTree(store.Folder(sess) / "delivered"), std::set<std::string>{"a.txt"});
+  EXPECT_EQ(ReadFile(store.Folder(sess) / "delivered" / "a.txt"), std::string(30, 'a'));
+  EXPECT_TRUE(fs::is_empty(store.Folder(sess) / "work"));
+  // Removing the parts makes room again.
+  EXPECT_TRUE(server.DelTempFiles(sess));
+  EXPECT_TRUE(store.Put(sess, "c._000", std::string(30, 'c')));
+
+  TServiceLimits full;
+  full.MinFreeBytes = int64_t{1} << 60;
+  TStore disk(full);
+  try {
+    disk.Server.GetSession();
+    ADD_FAILURE() << "a session on a full disk";
+  } catch (const EStorageLimit& e) {
+    EXPECT_EQ(e.Message(),
+              "The disk is nearly full: the service keeps 1152921504606846976 bytes free");
+  }
+}
+
+// An archive of the client's own component.
+std::string Pack(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<std::string> paths;
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    paths.push_back((dir / name).string());
+  }
+  fs::remove(dir / "packed.rar");
+  TZLBArchive archive;
+  archive.CreateArchive((dir / "packed.rar").string());
+  archive.AddFiles(paths);
+  archive.CloseArchive();
+  return ReadFile(dir / "packed.rar");
+}
+
+TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
+  TServiceLimits limits;
+  limits.MaxUnzipFiles = 2;
+  TStore store(limits);
+  TSenderServer& server = store.Server;
+  std::vector<std::string> refusals;
+  server.OnRefusal = [&](const std::string& sess, const std::string& operation,
+                         const std::string& reason) {
+    refusals.push_back(sess + " " + operation + " " + reason);
+  };
+  TScratchDir src;
+  auto unzip = [&](const std::string& archive) {
+    const std::string sess = server.GetSession();
+    store.Deliver(sess, "a.rar", archive);
+    return sess;
+  };
+
+  const std::string many = unzip(Pack(src.Path(), {{"1", "a"}, {"2", "b"}, {"3", "c"}}));
+  try {
+    server.UnZip(many);
+    ADD_FAILURE() << "three files unpacked";
+  } catch (const EStorageLimit& e) {
+    EXPECT_EQ(e.Message(),
+              "Unable to read archive file list: it claims 3 members, more than the 2 allowed");
+  }
+  EXPECT_EQ(ListTree(store.Folder(many) / "delivered"), std::set<std::string>{"a.rar"});
+
+  const std::string zeros = Pack(src.Path(), {{"z", std::string(3 << 20, '\0')}});
+  ASSERT_LT(zeros.size() * 200, 3u << 20);
+  const std::string bomb = unzip(zeros);
+  EXPECT_THROW(server.UnZip(bomb), EStorageLimit);
+  EXPECT_EQ(ListTree(store.Folder(bomb) / "delivered"), std::set<std::string>{"a.rar"});
+  EXPECT_TRUE(fs::is_empty(store.Folder(bomb) / "work"));
+
+  // No archive: false, and the reader's own words reach the log.
+  const std::string garbage = unzip("not an archive at all, just text");
+  std::string readerSays;
+  try {
+    TArchiveReader reader((store.Folder(garbage) / "delivered" / "a.rar").string());
+  } catch (const EArchiveError& e) {
+    readerSays = e.what();
+  }
+  ASSERT_FALSE(readerSays.empty());
+  EXPECT_FALSE(server.UnZip(garbage));
+  EXPECT_EQ(refusals, std::vector<std::string>{garbage + " UnZip " + readerSays});
+}
+
+TEST(SessionLinks, FoldersSwappedForLinksAreNotFollowed) {
+  TStore store(TServiceLimits{});
+  TSenderServer& server = store.Server;
+  const fs::path outside = store.Dir.Path() / "outside";
+  fs::create_directories(outside);
+  for (const char* swapped : {"delivered", "work"}) {
+    const std::string sess = server.GetSession();
+    ASSERT_TRUE(store.Put(sess, "f._000", "abc"));
+    fs::remove(store.Folder(sess) / swapped);
+    fs::create_directory_symlink(outside, store.Folder(sess) / swapped);
+    EXPECT_ANY_THROW(server.MergeFile(0, "f.txt", sess)) << swapped;
+    EXPECT_TRUE(fs::is_empty(outside)) << swapped;
+  }
+  // The same for the session folder itself.
+  const std::string sess = server.GetSession();
+  ASSERT_TRUE(store.Put(sess, "f._000", "abc"));
+  fs::rename(store.Folder(sess), store.Dir.Path() / "moved");
+  fs::create_directory_symlink(store.Dir.Path() / "moved", store.Folder(sess));
+  EXPECT_ANY_THROW(server.MergeFile(0, "f.txt", sess));
+  EXPECT_TRUE(fs::is_empty(store.Dir.Path() / "moved" / "delivered"));
+}
+
+}  // namespace
+}  // namespace vorlen

@@ -1,0 +1,358 @@
+// vorlen-send against the reference service, both run as the programs they are.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "soap/SoapServerMessages.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
+#include "support/Process.h"
+#include "support/RawHttpServer.h"
+#include "support/ScratchDir.h"
+
+namespace vorlen {
+namespace {
+
+#if defined(VORLEN_SEND_BINARY) && defined(VORLEN_SERVICE_BINARY)
+
+using test::Pattern;
+using test::ReadFile;
+using test::TProcess;
+using test::TScratchDir;
+
+// A TCP socket bound to a free loopback port; -1 when that fails.
+int BindLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+// Waits until process pid has a handler for sig (its caught-signal mask in /proc says so).
+bool AwaitSignalCaught(pid_t pid, int sig) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("SigCgt:", 0) != 0) continue;
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      if (mask & (1ull << (sig - 1))) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polled: /proc sends no news
+  }
+  return false;
+}
+
+// "Изпратено от Тестова организация на " in Windows-1251.
+const char kDetailsStart[] =
+    "\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2\xEE\xE2\xE0 "
+    "\xEE\xF0\xE3\xE0\xED\xE8\xE7\xE0\xF6\xE8\xFF \xED\xE0 ";
+
+class SendToolTest : public ::testing::Test {
+ protected:
+  SendToolTest() {
+    std::filesystem::create_directory(Dir.PathWithSeparator() + "bin");
+    // A copy of the program, so that the sendcfg.ini beside it is the test's own.
+    std::filesystem::copy_file(VORLEN_SEND_BINARY, Sender());
+  }
+  std::string Sender() const { return Dir.PathWithSeparator() + "bin/vorlen-send"; }
+  std::string Root() const { return Dir.PathWithSeparator() + "root/"; }
+
+  std::string StartService(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{VORLEN_SERVICE_BINARY, "--port", "0", "--root", Root()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    Service = std::make_unique<TProcess>(argv, Dir.PathWithSeparator() + "service.log");
+    const std::string line = Service->OutLine();
+    const std::string prefix = "listening on ";
+    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("service said: " + line);
+    return line.substr(prefix.size());
+  }
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), Sender());
+    TProcess sender(args);
+    const int code = sender.Wait();
+    Out = sender.AllOut;
+    Err = sender.AllErr;
+    return code;
+  }
+  // The session named in the final caption.
+  std::string SessionOf(const std::string& text) {
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("Сесия ([0-9A-Za-z_-]+) - Готово"))) return "";
+    return m[1];
+  }
+
+  TScratchDir Dir;
+  std::unique_ptr<TProcess> Service;
+  std::string Out, Err;
+};
+
+TEST_F(SendToolTest, PlainAndPackedFilesArriveWhole) {
+  const std::string url = StartService();
+  const std::string content = Pattern(450000, 1);
+  const std::string file = Dir.Write("sample.dat", content);
+
+  ASSERT_EQ(0, Run({"--url", url, "--org", "Тестова организация", file})) << Err;
+  const std::string session = SessionOf(Err);
+  ASSERT_FALSE(session.empty()) << Err;
+  EXPECT_EQ(content, ReadFile(Root() + session + "/delivered/sample.dat"));
+  const std::string details = ReadFile(Root() + session + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
+  EXPECT_EQ("\r\n", details.substr(details.size() - 2));
+  // Without a terminal: status lines, and a progress line per tenth.
+  const std::regex expected(
+      "Изпращане на файлове - Сесия " + session + "\n"
+      " 33 %  част 1 от 3  [0-9.]+ MB/s\n"
+      " 67 %  част 2 от 3  [0-9.]+ MB/s\n"
+      "100 %  част 3 от 3  [0-9.]+ MB/s\n"
+      "Разпакетиране. Моля, изчакайте......\n"
+      "Сесия " + session + " - Готово\n");
+  EXPECT_TRUE(std::regex_match(Err, expected)) << Err;
+  EXPECT_EQ("", Out);
+
+  // Packed: the service unpacks the archive into the original file.
+  ASSERT_EQ(0, Run({"--url", url, "--org", "Тестова организация", "--pack", file})) << Err;
+  const std::string packed = SessionOf(Err);
+  ASSERT_FALSE(packed.empty()) << Err;
+  EXPECT_NE(session, packed);
+  EXPECT_EQ(0u, Err.find("Архивиране на файл. Моля изчакайте.....\n")) << Err;
+  EXPECT_EQ(content, ReadFile(Root() + packed + "/delivered/sample.dat"));
+}
+
+TEST_F(SendToolTest, SettingsComeFromTheFileBesideTheProgram) {
+  const std::string url = StartService();
+  // Names in any case; the organisation in Windows-1251 ("Тест").
+  std::ofstream(Dir.PathWithSeparator() + "bin/sendcfg.ini", std::ios::binary)
+      << "; local service\r\nURL=" << url << "\r\nOrg=\xD2\xE5\xF1\xF2\r\n";
+  const std::string file = Dir.Write("a.txt", "settings from the file");
+  ASSERT_EQ(0, Run({file})) << Err;
+  std::string details = ReadFile(Root() + SessionOf(Err) + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find("\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE \xEE\xF2 \xD2\xE5\xF1\xF2 "
+                             "\xED\xE0 "))
+      << details;
+
+  // A flag wins over the file.
+  ASSERT_EQ(0, Run({"--org", "Тестова организация", file})) << Err;
+  details = ReadFile(Root() + SessionOf(Err) + "/sendDetails.txt");
+  EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
+}
+
+TEST_F(SendToolTest, FailuresAndBadUsage) {
+  // A closed port: the transport's text, exit 1.
+  int port = 0;
+  const int probe = BindLoopback(port);
+  ASSERT_GE(probe, 0);
+  close(probe);
+  const std::string file = Dir.Write("f.bin", "x");
+  const std::string closedUrl =
+      "http://127.0.0.1:" + std::to_string(port) + "/FileUploader/Sender_Server.dll/soap/ISenderService";
+  EXPECT_EQ(1, Run({"--url", closedUrl, "--org", "O", file}));
+  EXPECT_NE(std::string::npos,
+            Err.find("Failed to connect to 127.0.0.1 port " + std::to_string(port)))
+      << Err;
+
+  // A file that is not there: exit 1 with a message naming it, before any upload.
+  const std::string url = StartService();
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", Dir.PathWithSeparator() + "missing.bin"}));
+  EXPECT_NE(std::string::npos, Err.find(Dir.PathWithSeparator() + "missing.bin")) << Err;
+
+  // Bad usage: exit 2 with the usage text.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--bogus", file}, {"--retry", "x", file}, {file, file},
+        {"--url"}, {"--org", "O", file}}) {
+    EXPECT_EQ(2, Run(args)) << (args.empty() ? "" : args[0]);
+    EXPECT_NE(std::string::npos, Err.find("Употреба: vorlen-send")) << Err;
+  }
+  EXPECT_NE(std::string::npos, Err.find("няма адрес на уеб сървиса")) << Err;
+  EXPECT_EQ(0, Run({"--help"}));
+  EXPECT_EQ(0u, Out.find("Употреба: vorlen-send"));
+}
+
+TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
+  // A service that refuses bodies of more than 100 KiB refuses every full part.
+  const std::string url = StartService({"--max-body", "100K"});
+  const std::string file = Dir.Write("r.bin", Pattern(300000, 2));
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", "--retry", "1", file}));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(Err, m, std::regex("Сесия ([0-9a-f]+)"))) << Err;
+  const std::string session = m[1];
+  EXPECT_EQ("Изпращане на файлове - Сесия " + session + "\n"
+            "Грешка при изпращане на файл. Желаете ли да пробвате пак? да\n"
+            "Нов опит след 1 с.\n"
+            "Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"
+            "Сесия " + session + " - Неуспешно\n",
+            Err);
+  EXPECT_FALSE(std::filesystem::exists(Root() + session + "/sendDetails.txt"));
+
+  // Without --retry and without a terminal the answer is No at once.
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", file}));
+  EXPECT_NE(std::string::npos,
+            Err.find("Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"))
+      << Err;
+  EXPECT_EQ(std::string::npos, Err.find("пак? да")) << Err;
+}
+
+TEST_F(SendToolTest, InterruptStopsTheUploadAndTheServiceDropsTheParts) {
+  const std::string url = StartService();
+  const std::string file = Dir.Write("long.bin", Pattern(60 * 204800, 3));
+  // The service is held still, so that the press surely comes while the upload is under way.
+  Service->Signal(SIGSTOP);
+  TProcess sender({Sender(), "--url", url, "--org", "O", file});
+  ASSERT_TRUE(AwaitSignalCaught(sender.Pid(), SIGINT)) << "the Ctrl-C handler never came";
+  sender.Signal(SIGINT);
+  EXPECT_EQ("Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.",
+            sender.ErrLine());
+  Service->Signal(SIGCONT);
+  const std::string caption = sender.ErrLine();
+  ASSERT_EQ(0u, caption.find("Изпращане на файлове - Сесия ")) << caption;
+  const std::string session = caption.substr(std::string("Изпращане на файлове - Сесия ").size());
+  EXPECT_EQ(1, sender.Wait());
+  // It stopped after the first part, at the first pumping point.
+  const std::string stopped = "\nИзпращането е прекратено.\n";
+  ASSERT_GT(sender.AllErr.size(), stopped.size());
+  EXPECT_EQ(stopped, sender.AllErr.substr(sender.AllErr.size() - stopped.size())) << sender.AllErr;
+  EXPECT_EQ(std::string::npos, sender.AllErr.find("част")) << sender.AllErr;
+  EXPECT_EQ(std::string::npos, sender.AllErr.find("Готово")) << sender.AllErr;
+  // Nothing of the file is left with the service.
+  ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.AllErr;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Root() + session)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(std::string::npos, name.find("long.")) << entry.path();
+  }
+}
+
+TEST_F(SendToolTest, SecondInterruptEndsTheProgramAtOnce) {
+  // A service that takes the connection and never answers: the session request hangs.
+  int port = 0;
+  const int listener = BindLoopback(port);
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(0, listen(listener, 4));
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/s";
+  const std::string file = Dir.Write("f.bin", "x");
+
+  TProcess sender({Sender(), "--url", url, "--org", "O", file});
+  pollfd waiting{listener, POLLIN, 0};
+  ASSERT_EQ(1, poll(&waiting, 1, 10000)) << "the request never came";
+  const int connection = accept(listener, nullptr, nullptr);  // the send is under way now
+  ASSERT_GE(connection, 0);
+
+  // The first press waits for the next pumping point, and says how to end at once.
+  sender.Signal(SIGINT);
+  EXPECT_EQ("Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.",
+            sender.ErrLine());
+  EXPECT_FALSE(sender.EndsWithin(200));
+  sender.Signal(SIGINT);
+  ASSERT_TRUE(sender.EndsWithin(10000)) << "the second Ctrl-C did not end the program";
+  EXPECT_EQ(128 + SIGINT, sender.Wait());
+  close(connection);
+  close(listener);
+}
+
+TEST_F(SendToolTest, FlagsSpareTheSettingsFile) {
+  const std::string url = StartService();
+  const std::string file = Dir.Write("f.txt", "flags only");
+  // A settings file that cannot be read: a folder in its place.
+  std::filesystem::create_directory(Dir.PathWithSeparator() + "bin/sendcfg.ini");
+  ASSERT_EQ(0, Run({"--url", url, "--org", "O", file})) << Err;
+  EXPECT_FALSE(SessionOf(Err).empty()) << Err;
+  // Needed for the organisation, it still fails the run.
+  EXPECT_EQ(1, Run({"--url", url, file}));
+  EXPECT_EQ(std::string::npos, Err.find("Готово")) << Err;
+}
+
+TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
+  // A service that holds the first part's answer until the test lets it go, and never answers
+  // the clean-up call.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool partArrived = false, releasePart = false, cleanUpArrived = false;
+  const std::string ns = "urn:SenderServiceIntf-ISenderService";
+  test::TRawHttpServer server([&](const test::TRawRequest& request) {
+    const std::string action = request.Header("SOAPAction");
+    auto answer = [&](const std::string& op, const std::string& type, const std::string& value) {
+      return test::TRawReply{test::HttpResponse(200, "OK", "text/xml",
+                                                WriteSoapResponse(op, ns, type, value))};
+    };
+    if (action.find("#GetSession") != std::string::npos)
+      return answer("GetSession", "xsd:string", "S1");
+    std::unique_lock<std::mutex> guard(lock);
+    if (action.find("#UploadFilePart") != std::string::npos) {
+      partArrived = true;
+      changed.notify_all();
+      changed.wait_for(guard, std::chrono::seconds(20), [&] { return releasePart; });
+      return answer("UploadFilePart", "xsd:boolean", "true");
+    }
+    cleanUpArrived = action.find("#DelTempFiles") != std::string::npos;
+    changed.notify_all();
+    return test::TRawReply{"", false, true};
+  });
+  const std::string file = Dir.Write("two.bin", Pattern(300000, 4));
+  // Its own temporary directory, to see that the run's details file goes with it.
+  const std::string temp = Dir.PathWithSeparator() + "temp";
+  std::filesystem::create_directory(temp);
+  const char* oldTemp = std::getenv("TMPDIR");
+  const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";
+  setenv("TMPDIR", temp.c_str(), 1);
+  TProcess sender({Sender(), "--url", server.URL("/s"), "--org", "O", file});
+  if (oldTemp != nullptr)
+    setenv("TMPDIR", savedTemp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  auto await = [&](bool& flag) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, std::chrono::seconds(10), [&] { return flag; });
+  };
+  ASSERT_TRUE(await(partArrived)) << "the first part never came";
+  ASSERT_TRUE(AwaitSignalCaught(sender.Pid(), SIGINT));
+  sender.Signal(SIGINT);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    releasePart = true;
+  }
+  changed.notify_all();
+  ASSERT_TRUE(await(cleanUpArrived)) << "the stop did not ask the service to clean up";
+  sender.Signal(SIGINT);
+  const bool ended = sender.EndsWithin(10000);
+  EXPECT_TRUE(ended) << "the second Ctrl-C did not end the clean-up call";
+  if (ended) {
+    EXPECT_EQ(128 + SIGINT, sender.Wait());
+  }
+  const std::string note = "Ctrl-C: изпращането спира при първа възможност";
+  const size_t first = sender.AllErr.find(note);
+  EXPECT_NE(std::string::npos, first) << sender.AllErr;
+  EXPECT_EQ(std::string::npos, sender.AllErr.find(note, first + 1)) << sender.AllErr;
+  EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the details file was left behind";
+}
+
+#else
+
+TEST(SendToolTest, NeedsTheBuiltPrograms) {
+  GTEST_SKIP() << "vorlen-send or vorlen-service is not part of this build";
+}
+
+#endif
+
+}  // namespace
+}  // namespace vorlen
