@@ -48,9 +48,6 @@ class TMainLogic {
   void btSendClick();
   bool Sending() const { return FSending; }
 
-  // The window's own proxy, with the sender's pre-post hook; the default binder binds through it.
-  std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
-
   // Unassigned: BindSenderService(false, url, HTTPRIO()).
   TBinder Binder;
   // Asks the application to end once control is back in its message loop.
@@ -58,6 +55,10 @@ class TMainLogic {
   // Asked when the service (or, with proxy set, a proxy) demands credentials: fill them in and
   // return true to send the request again; false or unassigned ends the call silently.
   std::function<bool(bool proxy, std::string& userName, std::string& password)> OnCredentials;
+
+  // The window's own proxy, kept as one of its components; nothing here reads it. It carries
+  // the sender's pre-post hook, and the default binder binds through it.
+  std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
 
  private:
   IOperatorView& FView;

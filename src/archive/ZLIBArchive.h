@@ -63,8 +63,6 @@ class TZLBArchive {
   // Index of the entry stored under Path's key (see AddFiles), comparing A-Z without case; -1
   // when there is none. Raises "No archive is currently open".
   int32_t IndexOfFile(const std::string& Path);
-  // Copies entry Index; raises "Index out of bounds".
-  void GetEntry(int32_t Index, TArchiveEntry& Entry) const;
 
   // Current state.
   const std::string& ArchiveName() const { return FArchiveName; }
@@ -74,18 +72,23 @@ class TZLBArchive {
 
   // Properties.
   TFileCompressionLevel CompressionLevel = fcDefault;  // new members and the registry
-  bool ExtractWithPath = false;  // extraction side; not read by any operation here
-  bool CheckCRC = false;         // extraction side; not read by any operation here
-  bool SavePaths = false;        // store each file's directory (drive removed)
-  bool RecursePaths = false;     // walk directories named in the AddFiles list
+  bool SavePaths = false;     // store each file's directory (drive removed)
+  bool RecursePaths = false;  // walk directories named in the AddFiles list
 
   // Events; an unassigned one is skipped.
-  TReplaceFileEvent OnReplaceFile;        // extraction side; never raised here
-  TFileExtractedEvent OnFileExtracted;    // extraction side; never raised here
-  TArchiveNotifyEvent OnArchiveOpened;    // an archive was opened or a new one started
-  TFileExtractedEvent OnStreamExtracted;  // extraction side; never raised here
-  TErrorLogEvent OnErrorLogged;           // a single file could not be added, or is a duplicate
-  TProgressEvent OnProgress;              // progress of the current phase
+  TArchiveNotifyEvent OnArchiveOpened;  // an archive was opened or a new one started
+  TErrorLogEvent OnErrorLogged;         // a single file could not be added, or is a duplicate
+  TProgressEvent OnProgress;            // progress of the current phase
+
+  // Part of the component's published interface (the extraction side and entry copies);
+  // nothing here reads, calls or raises them.
+  bool ExtractWithPath = false;
+  bool CheckCRC = false;
+  TReplaceFileEvent OnReplaceFile;
+  TFileExtractedEvent OnFileExtracted;
+  TFileExtractedEvent OnStreamExtracted;
+  // Copies entry Index; raises "Index out of bounds".
+  void GetEntry(int32_t Index, TArchiveEntry& Entry) const;
 
  protected:
   // A new, empty temporary file (prefix "ZLB" in the system's temporary directory).

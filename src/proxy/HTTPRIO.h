@@ -31,11 +31,8 @@ class THTTPRIO : public ISenderService, public std::enable_shared_from_this<THTT
   const std::string& URL() const { return FHTTPWebNode->URL(); }
   // A non-empty location unbinds a set URL; Service and Port are cleared. Nothing is loaded.
   void SetWSDLLocation(const std::string& location);
-  const std::string& WSDLLocation() const { return FWSDLView->Location; }
   void SetService(const std::string& service) { FWSDLView->Service = service; }
-  const std::string& Service() const { return FWSDLView->Service; }
   void SetPort(const std::string& port) { FWSDLView->Port = port; }
-  const std::string& Port() const { return FWSDLView->Port; }
 
   // The interface query: the reference to this object as ISenderService. Raises when the
   // contract is not registered.
@@ -48,6 +45,11 @@ class THTTPRIO : public ISenderService, public std::enable_shared_from_this<THTT
   bool MergeFile(int32_t Parts, const std::string& FileName, const std::string& Sess) override;
   bool UnZip(const std::string& Sess) override;
   bool DelTempFiles(const std::string& Sess) override;
+
+  // The read side of the description binding; nothing here reads them.
+  const std::string& WSDLLocation() const { return FWSDLView->Location; }
+  const std::string& Service() const { return FWSDLView->Service; }
+  const std::string& Port() const { return FWSDLView->Port; }
 
  private:
   TParamValue Invoke(int methIndex, const std::vector<TParamValue>& args);

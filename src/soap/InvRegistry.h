@@ -61,8 +61,11 @@ class TInvokableClassRegistry {
   std::string GetActionURIOfInfo(const TIntfMetaData& intf, const std::string& methodName,
                                  int methIndex) const;
   // Empty when the IID is unknown.
-  std::string GetNamespaceByIID(const std::string& IID) const;
   std::string GetActionTemplate(const std::string& IID) const;
+
+  // The registry's namespace lookup by interface; nothing here calls it.
+  // Empty when the IID is unknown.
+  std::string GetNamespaceByIID(const std::string& IID) const;
 
  private:
   mutable std::mutex FLock;

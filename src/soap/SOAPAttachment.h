@@ -37,7 +37,6 @@ class TSOAPAttachment {
   }
   // soOwned takes over the current source stream; soReference hands it back to its owner.
   void SetStreamOwnership(TStreamOwnership ownership);
-  const std::string& SourceFile() const { return FSourceFile; }
   const std::string& SourceString() const { return FSourceString; }
   // Drops the current source stream (deleted when owned) without touching the other fields.
   void ReleaseSourceStream();
@@ -51,6 +50,9 @@ class TSOAPAttachment {
   std::string ContentType = "application/binary";
   std::string Encoding = "binary";
   std::vector<std::string> Headers;
+
+  // The read side of the SourceFile property; nothing here reads it.
+  const std::string& SourceFile() const { return FSourceFile; }
 
  protected:
   TStream* FSourceStream = nullptr;            // the source in use

@@ -61,36 +61,25 @@ class THTTPReqResp : public IWebNode {
   ~THTTPReqResp() override;
 
   // IWebNode.
-  void Exchange(const std::string& request, TStream& response) override;
   void PrepareCall(const TIntfMetaData& intf, int methIndex,
                    TMimeAttachmentHandler* handler) override;
   void Exchange(TStream& request, TStream& response) override;
-  std::unique_ptr<TStream> Exchange(TStream& request) override;
   const std::string& MimeBoundary() const override { return FMimeBoundary; }
   void SetMimeBoundary(const std::string& boundary) override { FMimeBoundary = boundary; }
 
   // Endpoint. An empty text unbinds; a scheme other than http/https raises
   // "Invalid url '%s' - only supports 'http' and 'https' schemes". Closes the connection.
   void SetEndpointURL(const std::string& url);
-  void SetURL(const std::string& url) { SetEndpointURL(url); }
   const std::string& URL() const { return FURL; }
-  bool URLGiven() const { return FURLGiven; }
-  int URLScheme() const { return FEndpoint.Scheme; }
-  const std::string& URLHost() const { return FEndpoint.Host; }
-  int URLPort() const { return FEndpoint.Port; }
-  const std::string& URLPath() const { return FEndpoint.Path; }
 
   // SOAP action of the current call.
-  const std::string& CurrentAction() const { return FCurrentAction; }
   void SetCurrentAction(const std::string& action) { FCurrentAction = action; }
   // The action, or `""` when it is empty and soNoValueForEmptySOAPAction is not set.
   std::string EffectiveAction() const;
   std::string SOAPActionHeaderLine() const;
-  TBodyKind BodyKind() const { return FBodyKind; }
 
   // The kept-alive connection: opened by the first request, closed by failures, a new
   // endpoint and destruction.
-  bool ConnectionOpen() const;
   void CloseConnection();
 
   // The steps of one exchange.
@@ -103,7 +92,6 @@ class THTTPReqResp : public IWebNode {
   void CheckResponseStatus(int status, const std::string& statusText) const;
   // Raises for text/plain and text/html bodies.
   void CheckResponseContentType() const;
-  const std::string& ResponseContentType() const { return FResponseContentType; }
 
   // Settings.
   std::string Agent = "Vorlen Sender SOAP 1.2";
@@ -126,6 +114,20 @@ class THTTPReqResp : public IWebNode {
   TReceivingDataEvent OnReceivingData;
   TWinInetErrorEvent OnWinInetError;
   TCredentialsEvent OnCredentials;
+
+  // The transport's published interface has them; nothing here reads or calls them.
+  void Exchange(const std::string& request, TStream& response) override;
+  std::unique_ptr<TStream> Exchange(TStream& request) override;
+  void SetURL(const std::string& url) { SetEndpointURL(url); }
+  bool URLGiven() const { return FURLGiven; }
+  int URLScheme() const { return FEndpoint.Scheme; }
+  const std::string& URLHost() const { return FEndpoint.Host; }
+  int URLPort() const { return FEndpoint.Port; }
+  const std::string& URLPath() const { return FEndpoint.Path; }
+  const std::string& CurrentAction() const { return FCurrentAction; }
+  TBodyKind BodyKind() const { return FBodyKind; }
+  bool ConnectionOpen() const;
+  const std::string& ResponseContentType() const { return FResponseContentType; }
 
  private:
   // The HTTP client's state kept between calls; each backend defines its own.
