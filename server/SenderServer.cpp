@@ -117,11 +117,14 @@ std::unique_ptr<TArchiveReader> OpenWithinLimits(const std::string& path, int64_
 TSenderServer::TSenderServer(const fs::path& root, TServiceLimits limits)
     : FStore(root, limits), FLimits(limits) {}
 
-TSenderServer::TAccess TSenderServer::Enter(std::shared_ptr<TSession> session) {
-  std::unique_lock<std::mutex> guard(session->Lock);
+TSenderServer::TAccess TSenderServer::Enter(std::shared_ptr<TSession> session, bool shared) {
+  std::unique_lock<std::shared_mutex> alone(session->Lock, std::defer_lock);
+  std::shared_lock<std::shared_mutex> together(session->Lock, std::defer_lock);
+  if (shared) together.lock();
+  else alone.lock();
   if (session->Gone) throw EUnknownSession(Format("Unknown session '%s'", session->Id().c_str()));
   TDirFd folder = FStore.OpenFolder(*session);
-  return TAccess{std::move(session), std::move(guard), std::move(folder)};
+  return TAccess{std::move(session), std::move(alone), std::move(together), std::move(folder)};
 }
 
 void TSenderServer::Refuse(const std::string& sess, const char* operation,
@@ -150,30 +153,66 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   }
   const auto size = static_cast<int64_t>(fs::file_size(received));
 
+  if (!details) {
+    TAccess access = Enter(std::move(found), true);
+    return StorePart(access, partName, received, size);
+  }
   TAccess access = Enter(std::move(found));
+  const TDirFd work = access.Folder.Sub("work", true);
+  // The details file is part of the inbox: on disk before the answer.
+  TBudgetCharge charge(FStore.Budget(), size - FileSize(access.Folder, kDetailsFileName));
+  SyncFile(received);
+  MoveInto(received, access.Folder, kDetailsFileName, work);
+  FStore.SyncFolder(access.Folder);
+  charge.Keep();
+  return true;
+}
+
+bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
+                              const fs::path& received, int64_t size) {
   TSession& session = *access.Session;
   const TDirFd work = access.Folder.Sub("work", true);
-  if (details) {
-    // The details file is part of the inbox: on disk before the answer.
-    TBudgetCharge charge(FStore.Budget(), size - FileSize(access.Folder, kDetailsFileName));
-    SyncFile(received);
-    MoveInto(received, access.Folder, kDetailsFileName, work);
-    FStore.SyncFolder(access.Folder);
-    charge.Keep();
-    return true;
-  }
   const TDirFd parts = access.Folder.Sub("parts", true);
+  // One request at a time for a name: a second would count and replace the same file. The
+  // client's next attempt comes once this one has answered.
+  {
+    std::lock_guard<std::mutex> guard(session.PartLock);
+    if (!session.Storing.insert(partName).second) return false;
+  }
+  struct TStoring {
+    TSession& Session;
+    const std::string& Name;
+    ~TStoring() {
+      std::lock_guard<std::mutex> guard(Session.PartLock);
+      Session.Storing.erase(Name);
+    }
+  } storing{session, partName};
+
+  // While the name is held no one else changes this file, so its size holds until the move.
   const std::optional<TDirEntry> existing = parts.Stat(partName);
   if (existing && existing->IsFolder) return false;
   const int64_t oldSize = existing ? existing->Size : 0;
-  const int64_t count = session.PartCount + (existing ? 0 : 1);
-  const int64_t bytes = session.PartBytes - oldSize + size;
-  if (count > FLimits.MaxParts || bytes > FLimits.MaxDelivered) return false;
-  TBudgetCharge charge(FStore.Budget(), size - oldSize);
-  MoveInto(received, parts, partName, work);
-  charge.Keep();
-  session.PartCount = count;
-  session.PartBytes = bytes;
+  const int64_t countChange = existing ? 0 : 1;
+  {
+    // The bounds count this part from here, so parts stored side by side cannot pass them.
+    std::lock_guard<std::mutex> guard(session.PartLock);
+    const int64_t count = session.PartCount + countChange;
+    const int64_t bytes = session.PartBytes - oldSize + size;
+    if (count > FLimits.MaxParts || bytes > FLimits.MaxDelivered) return false;
+    session.PartCount = count;
+    session.PartBytes = bytes;
+  }
+  try {
+    if (OnPartStoring) OnPartStoring(partName);
+    TBudgetCharge charge(FStore.Budget(), size - oldSize);
+    MoveInto(received, parts, partName, work);
+    charge.Keep();
+  } catch (...) {
+    std::lock_guard<std::mutex> guard(session.PartLock);
+    session.PartCount -= countChange;
+    session.PartBytes -= size - oldSize;
+    throw;
+  }
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "server/ServiceLimits.h"
@@ -47,17 +48,27 @@ class TSenderServer {
   // The folder of a session, for callers that show where files went.
   std::filesystem::path SessionFolder(const std::string& sess);
 
+  // Runs while a part is being stored, once it counts towards the session's bounds and before
+  // it is moved into place, with the part's name; other parts of the session may be stored
+  // meanwhile.
+  std::function<void(const std::string&)> OnPartStoring;
+
   // Why an operation answered false, where the answer cannot say it: session, operation, text.
   std::function<void(const std::string&, const std::string&, const std::string&)> OnRefusal;
 
  private:
-  // A session locked for one operation, with its folder open.
+  // A session locked for one operation, with its folder open: alone, or shared with the other
+  // part uploads.
   struct TAccess {
     std::shared_ptr<TSession> Session;
-    std::unique_lock<std::mutex> Guard;
+    std::unique_lock<std::shared_mutex> Alone;
+    std::shared_lock<std::shared_mutex> Shared;
     TDirFd Folder;
   };
-  TAccess Enter(std::shared_ptr<TSession> session);
+  TAccess Enter(std::shared_ptr<TSession> session, bool shared = false);
+  // Stores a checked part under its name, beside other parts of the session being stored.
+  bool StorePart(TAccess& access, const std::string& partName,
+                 const std::filesystem::path& received, int64_t size);
   void Refuse(const std::string& sess, const char* operation, const std::string& reason);
 
   TSessionStore FStore;

@@ -184,7 +184,7 @@ void TSessionStore::Discard(TSession& session) {
 void TSessionStore::ReclaimIdle(bool force) {
   struct TIdle {
     std::shared_ptr<TSession> Session;
-    std::unique_lock<std::mutex> Lock;
+    std::unique_lock<std::shared_mutex> Lock;
     bool Open;
   };
   std::vector<TIdle> idle;
@@ -199,7 +199,7 @@ void TSessionStore::ReclaimIdle(bool force) {
       const std::shared_ptr<TSession> session = it->second;
       ++it;
       if (now - session->LastUse < FLimits.SessionIdle) continue;
-      std::unique_lock<std::mutex> lock(session->Lock, std::try_to_lock);
+      std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
       if (!lock.owns_lock()) continue;  // busy, so not idle
       const bool open = session->Open;
       Uncount(*session);

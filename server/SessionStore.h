@@ -20,6 +20,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <shared_mutex>
 #include <string>
 
 #include "server/Descriptors.h"
@@ -54,15 +56,22 @@ class TSession {
   const std::string& Id() const { return FId; }
   const std::filesystem::path& Folder() const { return FFolder; }
 
-  // Held by every operation on the session; the fields below are guarded by it.
-  std::mutex Lock;
+  // Held by every operation on the session: shared by the part uploads, so that the parts of
+  // one session are stored side by side, and alone by every other operation. The fields below
+  // are guarded by it.
+  std::shared_mutex Lock;
   // The last merged file, in delivered/ or (once unpacked) in work/archive/; empty before a
   // merge.
   std::string MergedName;
   bool Unpacked = false;
+  bool Gone = false;  // removed with its folder
+
+  // What the parts stored and being stored count towards the session's bounds, and the names
+  // being stored: guarded by Lock held alone, or by PartLock with Lock held shared.
+  std::mutex PartLock;
   int64_t PartCount = 0;
   int64_t PartBytes = 0;
-  bool Gone = false;  // removed with its folder
+  std::set<std::string> Storing;
 
   // Guarded by the store's lock.
   bool Open = false;
@@ -97,7 +106,7 @@ class TSessionStore {
   // folder itself) survives a crash.
   void SyncFolder(const TDirFd& folder) const;
 
-  // With session.Lock held: the session stops counting as open (delivered or cleaned up).
+  // With session.Lock held alone: the session stops counting as open (delivered or cleaned up).
   void Close(TSession& session);
   // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
   // some time has passed since the last look or the open sessions are at the limit.

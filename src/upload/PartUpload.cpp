@@ -30,10 +30,9 @@ ISenderService& TPartUpload::Service() {
   return *FSt.ServiceIntf;
 }
 
-bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartName,
-                             const std::string& Hash, TSOAPAttachment& Attachment) {
-  // A close handler may drop the reference between calls; hold it for this one.
-  const ISenderServicePtr service = FSt.ServiceIntf;
+bool CallUploadFilePart(const ISenderServicePtr& service, const std::string& Sess,
+                        const std::string& PartName, const std::string& Hash,
+                        TSOAPAttachment& Attachment) {
   if (!service) return false;
   try {
     return service->UploadFilePart(Sess, PartName, Hash, &Attachment);
@@ -42,19 +41,32 @@ bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartNam
   }
 }
 
+bool UploadWithAttempts(TStream& part, const std::function<bool()>& attempt) {
+  for (int i = 0; i < kAttempts; ++i) {
+    part.SetPosition(0);  // every attempt sends the part from its first byte
+    if (attempt()) return true;
+  }
+  return false;
+}
+
+bool TPartUpload::UploadPart(const std::string& Sess, const std::string& PartName,
+                             const std::string& Hash, TSOAPAttachment& Attachment) {
+  // A close handler may drop the reference between calls; hold it for this one.
+  const ISenderServicePtr service = FSt.ServiceIntf;
+  return CallUploadFilePart(service, Sess, PartName, Hash, Attachment);
+}
+
 std::unique_ptr<TStream> TPartUpload::OpenSourceFile(const std::string& path) {
   return std::make_unique<TFileStream>(path, TFileStream::fmOpenRead);
 }
 
 bool TPartUpload::UploadFile(const std::string& Path) {
-  bool result = true;
   const auto attachment = std::make_unique<TSOAPAttachment>();
   FSt.Session = Service().GetSession();
   FView.SetCaption(SendingCaption + ShownText(FSt.Session));
 
   const std::unique_ptr<TStream> source = OpenSourceFile(Path);
   TStream& file = *source;
-  TMemoryStream part;  // one part in memory at a time, reused for every part
   const int64_t startSize = file.Size();
   const int64_t lastIndex = startSize / kPartSize;
   if (lastIndex > std::numeric_limits<int32_t>::max())
@@ -62,47 +74,62 @@ bool TPartUpload::UploadFile(const std::string& Path) {
   FSt.LastPartIndex = static_cast<int32_t>(lastIndex);
   const std::string fileName = ExtractFileName(Path);
 
+  const bool result = Parallel > 1
+                          ? UploadInFlight(file, Path, startSize, fileName)
+                          : UploadInTurn(file, Path, startSize, fileName, *attachment);
+  if (result) SendDetails(*attachment);
+  return result;
+}
+
+std::string TPartUpload::ReadPart(TStream& file, const std::string& path, int64_t startSize,
+                                  int32_t index, TMemoryStream& part) {
+  const int64_t offset = static_cast<int64_t>(index) * kPartSize;
+  const int64_t currentSize = file.Size();
+  // A file that shrank would give short or missing parts that the service would merge into a
+  // corrupt copy; growth is allowed, as the part count stays as computed at the start.
+  if (currentSize < startSize)
+    throw EStreamError(Format("Stream read error: %s became shorter while it was being sent",
+                              path.c_str()));
+  const int64_t length = currentSize - offset >= kPartSize ? kPartSize : currentSize - offset;
+  part.SetSize(length);
+  file.Seek(offset, TSeekOrigin::soBeginning);
+  file.ReadBuffer(part.Memory(), length);
+  if (OnPartRead) OnPartRead(index, static_cast<int64_t>(FSt.LastPartIndex) + 1, length);
+  return PartHash(part.Memory(), static_cast<uint32_t>(length));
+}
+
+void TPartUpload::PartAccepted(int32_t index, int64_t length, int64_t accepted) {
+  if (OnPartAccepted) OnPartAccepted(index, length);
+  const int position = PartProgress(FSt.LastPartIndex, accepted);
+  FView.ProcessMessages();
+  FView.SetProgress(position);
+  FView.ProcessMessages();
+  FView.ProcessMessages();
+}
+
+bool TPartUpload::UploadInTurn(TStream& file, const std::string& path, int64_t startSize,
+                               const std::string& fileName, TSOAPAttachment& attachment) {
+  TMemoryStream part;  // one part in memory at a time, reused for every part
   int64_t i = 0;
   while (i <= FSt.LastPartIndex && !FSt.FClosing) {
-    const int64_t offset = i * kPartSize;
-    const int64_t currentSize = file.Size();
-    // A file that shrank would give short or missing parts that the service would merge into a
-    // corrupt copy; growth is allowed, as the part count stays as computed at the start.
-    if (currentSize < startSize)
-      throw EStreamError(Format("Stream read error: %s became shorter while it was being sent",
-                                Path.c_str()));
-    const int64_t length = currentSize - offset >= kPartSize ? kPartSize : currentSize - offset;
-    part.SetSize(length);
-    file.Seek(offset, TSeekOrigin::soBeginning);
-    file.ReadBuffer(part.Memory(), length);
-    if (OnPartRead) OnPartRead(static_cast<int32_t>(i), lastIndex + 1, length);
-    const std::string hash = PartHash(part.Memory(), static_cast<uint32_t>(length));
-    attachment->SetSourceStream(&part, TStreamOwnership::soReference);
-    const std::string name = PartName(fileName, static_cast<int32_t>(i));
-
-    bool sent = false;
-    for (int attempt = 0; attempt < kAttempts && !sent; ++attempt) {
-      part.SetPosition(0);  // every attempt sends the part from its first byte
-      sent = UploadPart(FSt.Session, name, hash, *attachment);
-    }
+    const auto index = static_cast<int32_t>(i);
+    const std::string hash = ReadPart(file, path, startSize, index, part);
+    const int64_t length = part.Size();
+    attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+    const std::string name = PartName(fileName, index);
+    const bool sent = UploadWithAttempts(
+        part, [&] { return UploadPart(FSt.Session, name, hash, attachment); });
     part.SetSize(0);
 
     if (sent) {
       ++i;
-      const int position = PartProgress(FSt.LastPartIndex, i);
-      FView.ProcessMessages();
-      FView.SetProgress(position);
-      FView.ProcessMessages();
-      FView.ProcessMessages();
+      PartAccepted(index, length, i);
     } else if (!FView.Confirm(RetryQuestion)) {
       FView.SetProgress(0);
-      result = false;
-      break;
+      return false;
     }
   }
-
-  if (result) SendDetails(*attachment);
-  return result;
+  return true;
 }
 
 void TPartUpload::SendDetails(TSOAPAttachment& attachment) {

@@ -31,6 +31,15 @@ class TPartUpload {
   // Called when a part has been read, before its attempts, with its index, the number of parts
   // and its length; the command-line sender shows its rate and part count from here.
   std::function<void(int32_t index, int64_t partCount, int64_t length)> OnPartRead;
+  // Called when a part was accepted, just before the progress bar moves, with its index and
+  // length; with parts in flight the parts are accepted in no fixed order.
+  std::function<void(int32_t index, int64_t length)> OnPartAccepted;
+
+  // Parts uploaded at once: 1 sends them one after another; more need NewPartService, which
+  // gives each part in flight a service reference (and so a connection) of its own. The service
+  // must then store the parts by name, whatever order they come in.
+  int Parallel = 1;
+  std::function<ISenderServicePtr()> NewPartService;
 
   // What became of the details file in the last upload.
   enum TDetailsOutcome { dsNone, dsNotWritten, dsNotSent, dsSent };
@@ -47,7 +56,28 @@ class TPartUpload {
   TDetailsOutcome FDetails = dsNone;
 
  private:
+  // Reads part index of the file into part and returns its hash; raises when the file became
+  // shorter than startSize.
+  std::string ReadPart(TStream& file, const std::string& path, int64_t startSize, int32_t index,
+                       TMemoryStream& part);
+  // The progress after an accepted part, with the pumping points around it.
+  void PartAccepted(int32_t index, int64_t length, int64_t accepted);
+  // The parts one after another; false when the operator gave up.
+  bool UploadInTurn(TStream& file, const std::string& path, int64_t startSize,
+                    const std::string& fileName, TSOAPAttachment& attachment);
+  // Up to Parallel parts at once; false when the operator gave up.
+  bool UploadInFlight(TStream& file, const std::string& path, int64_t startSize,
+                      const std::string& fileName);
   void SendDetails(TSOAPAttachment& attachment);
 };
+
+// One call of UploadFilePart on service; every error of the call yields false, as does an empty
+// reference.
+bool CallUploadFilePart(const ISenderServicePtr& service, const std::string& Sess,
+                        const std::string& PartName, const std::string& Hash,
+                        TSOAPAttachment& Attachment);
+// The automatic attempts at one part: up to four calls of attempt, each sending the part from
+// its first byte, stopping at the first true result.
+bool UploadWithAttempts(TStream& part, const std::function<bool()>& attempt);
 
 }  // namespace vorlen

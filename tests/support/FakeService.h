@@ -1,9 +1,11 @@
-// An in-process service that records every call and fails on demand.
+// An in-process service that records every call and fails on demand. Calls may come from
+// several threads (parts in flight); the hooks run outside its lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,14 +47,18 @@ class TFakeService : public ISenderService {
 
   std::string GetSession() override {
     if (OnCall) OnCall("GetSession");
-    Calls.push_back({"GetSession", "", "", "", "", -1, -1});
+    Record({"GetSession", "", "", "", "", -1, -1});
     if (FailGetSession) throw Exception("Connection refused");
     return SessionId;
   }
   bool UploadFilePart(const std::string& Sess, const std::string& PartName,
                       const std::string& Hash, TSOAPAttachment* FilePart) override {
     if (OnCall) OnCall("UploadFilePart");
-    const int attempt = ++FAttempts[PartName];
+    int attempt;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      attempt = ++FAttempts[PartName];
+    }
     std::string bytes;
     int64_t size = -1;
     if (KeepBytes) {
@@ -62,8 +68,7 @@ class TFakeService : public ISenderService {
       size = stream->Size();
       FilePart->TakeOwnSourceStream();
     }
-    Calls.push_back({"UploadFilePart", Sess, PartName, Hash, bytes, -1,
-                     size});
+    Record({"UploadFilePart", Sess, PartName, Hash, bytes, -1, size});
     if (FailPart) {
       if (const std::optional<bool> fail = FailPart(PartName, attempt)) {
         if (*fail) throw Exception("simulated transport failure");
@@ -75,17 +80,17 @@ class TFakeService : public ISenderService {
   }
   bool MergeFile(int32_t Parts, const std::string& FileName, const std::string& Sess) override {
     if (OnCall) OnCall("MergeFile");
-    Calls.push_back({"MergeFile", Sess, FileName, "", "", Parts, -1});
+    Record({"MergeFile", Sess, FileName, "", "", Parts, -1});
     return MergeResult;
   }
   bool UnZip(const std::string& Sess) override {
     if (OnCall) OnCall("UnZip");
-    Calls.push_back({"UnZip", Sess, "", "", "", -1, -1});
+    Record({"UnZip", Sess, "", "", "", -1, -1});
     return UnZipResult;
   }
   bool DelTempFiles(const std::string& Sess) override {
     if (OnCall) OnCall("DelTempFiles");
-    Calls.push_back({"DelTempFiles", Sess, "", "", "", -1, -1});
+    Record({"DelTempFiles", Sess, "", "", "", -1, -1});
     if (FailDelTempFiles) throw Exception("Service unavailable");
     return true;
   }
@@ -120,6 +125,10 @@ class TFakeService : public ISenderService {
   }
 
  private:
+  void Record(TCall call) {
+    std::lock_guard<std::mutex> guard(FLock);
+    Calls.push_back(std::move(call));
+  }
   static std::string ReadAll(TSOAPAttachment& attachment) {
     TStream* stream = attachment.GetSourceStream();
     if (stream == nullptr) return "<no source>";
@@ -129,6 +138,7 @@ class TFakeService : public ISenderService {
     attachment.TakeOwnSourceStream();  // closes a file the attachment opened, as the proxy does
     return bytes;
   }
+  std::mutex FLock;  // guards Calls and FAttempts while calls come in
   std::map<std::string, int> FAttempts;
 };
 

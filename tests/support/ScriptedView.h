@@ -26,6 +26,8 @@ class TScriptedView : public IOperatorView {
   std::deque<std::optional<std::string>> OpenFileAnswers;
   // Runs inside every ProcessMessages (a close request arriving mid-send, say).
   std::function<void()> OnProcessMessages;
+  // Runs when a question is asked, before it is answered.
+  std::function<void()> OnConfirm;
 
   // Everything shown, in order: "confirm:<text>", "inform:<text>", "error:<text>",
   // "input:<caption>|<prompt>|<value in the field>", "open".
@@ -63,6 +65,7 @@ class TScriptedView : public IOperatorView {
 
   bool Confirm(const std::string& text) override {
     Shown.push_back("confirm:" + text);
+    if (OnConfirm) OnConfirm();
     return Next(ConfirmAnswers, "Confirm");
   }
   void Inform(const std::string& text) override { Shown.push_back("inform:" + text); }

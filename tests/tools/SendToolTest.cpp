@@ -97,6 +97,41 @@ class SendToolTest : public ::testing::Test {
     Err = sender.AllErr;
     return code;
   }
+  // Ctrl-C while the service is held still, so that the press surely comes while the upload is
+  // under way: the send stops after the part (or parts) in flight and nothing of the file is
+  // left with the service.
+  void InterruptWhileServiceHeld(const std::vector<std::string>& extra) {
+    const std::string url = StartService();
+    const std::string file = Dir.Write("long.bin", Pattern(60 * 204800, 3));
+    Service->Signal(SIGSTOP);
+    std::vector<std::string> args{Sender(), "--url", url, "--org", "O"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(file);
+    TProcess sender(args);
+    ASSERT_TRUE(AwaitSignalCaught(sender.Pid(), SIGINT)) << "the Ctrl-C handler never came";
+    sender.Signal(SIGINT);
+    EXPECT_EQ(
+        "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.",
+        sender.ErrLine());
+    Service->Signal(SIGCONT);
+    const std::string caption = sender.ErrLine();
+    ASSERT_EQ(0u, caption.find("Изпращане на файлове - Сесия ")) << caption;
+    const std::string session =
+        caption.substr(std::string("Изпращане на файлове - Сесия ").size());
+    EXPECT_EQ(1, sender.Wait());
+    // It stopped at the first pumping point.
+    const std::string stopped = "\nИзпращането е прекратено.\n";
+    ASSERT_GT(sender.AllErr.size(), stopped.size());
+    EXPECT_EQ(stopped, sender.AllErr.substr(sender.AllErr.size() - stopped.size()))
+        << sender.AllErr;
+    EXPECT_EQ(std::string::npos, sender.AllErr.find("част")) << sender.AllErr;
+    EXPECT_EQ(std::string::npos, sender.AllErr.find("Готово")) << sender.AllErr;
+    ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.AllErr;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Root() + session)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_EQ(std::string::npos, name.find("long.")) << entry.path();
+    }
+  }
   // The session named in the final caption.
   std::string SessionOf(const std::string& text) {
     std::smatch m;
@@ -181,11 +216,15 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
   // Bad usage: exit 2 with the usage text.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"--bogus", file}, {"--retry", "x", file}, {file, file},
-        {"--url"}, {"--org", "O", file}}) {
+        {"--parallel", "0", file}, {"--parallel=17", file}, {"--parallel", "x", file}, {"--url"},
+       {"--org", "O", file}}) {
     EXPECT_EQ(2, Run(args)) << (args.empty() ? "" : args[0]);
     EXPECT_NE(std::string::npos, Err.find("Употреба: vorlen-send")) << Err;
   }
   EXPECT_NE(std::string::npos, Err.find("няма адрес на уеб сървиса")) << Err;
+  EXPECT_EQ(2, Run({"--parallel", "17", file}));
+  EXPECT_NE(std::string::npos, Err.find("--parallel иска цяло число от 1 до 16, а не \"17\""))
+      << Err;
   EXPECT_EQ(0, Run({"--help"}));
   EXPECT_EQ(0u, Out.find("Употреба: vorlen-send"));
 }
@@ -215,32 +254,22 @@ TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
 }
 
 TEST_F(SendToolTest, InterruptStopsTheUploadAndTheServiceDropsTheParts) {
+  InterruptWhileServiceHeld({});
+}
+
+TEST_F(SendToolTest, PartsInFlightArriveWholeAndStopCleanly) {
   const std::string url = StartService();
-  const std::string file = Dir.Write("long.bin", Pattern(60 * 204800, 3));
-  // The service is held still, so that the press surely comes while the upload is under way.
-  Service->Signal(SIGSTOP);
-  TProcess sender({Sender(), "--url", url, "--org", "O", file});
-  ASSERT_TRUE(AwaitSignalCaught(sender.Pid(), SIGINT)) << "the Ctrl-C handler never came";
-  sender.Signal(SIGINT);
-  EXPECT_EQ("Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.",
-            sender.ErrLine());
-  Service->Signal(SIGCONT);
-  const std::string caption = sender.ErrLine();
-  ASSERT_EQ(0u, caption.find("Изпращане на файлове - Сесия ")) << caption;
-  const std::string session = caption.substr(std::string("Изпращане на файлове - Сесия ").size());
-  EXPECT_EQ(1, sender.Wait());
-  // It stopped after the first part, at the first pumping point.
-  const std::string stopped = "\nИзпращането е прекратено.\n";
-  ASSERT_GT(sender.AllErr.size(), stopped.size());
-  EXPECT_EQ(stopped, sender.AllErr.substr(sender.AllErr.size() - stopped.size())) << sender.AllErr;
-  EXPECT_EQ(std::string::npos, sender.AllErr.find("част")) << sender.AllErr;
-  EXPECT_EQ(std::string::npos, sender.AllErr.find("Готово")) << sender.AllErr;
-  // Nothing of the file is left with the service.
-  ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.AllErr;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(Root() + session)) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_EQ(std::string::npos, name.find("long.")) << entry.path();
-  }
+  const std::string content = Pattern(12 * 204800 + 7, 5);
+  const std::string file = Dir.Write("many.dat", content);
+  ASSERT_EQ(0, Run({"--url", url, "--org", "O", "--parallel", "4", file})) << Err;
+  const std::string session = SessionOf(Err);
+  ASSERT_FALSE(session.empty()) << Err;
+  EXPECT_EQ(content, ReadFile(Root() + session + "/delivered/many.dat"));
+  EXPECT_NE(std::string::npos, Err.find("\n100 %  част 13 от 13  ")) << Err;
+  Service.reset();
+
+  // Ctrl-C with four parts on their way: they finish, then the service drops every part.
+  InterruptWhileServiceHeld({"--parallel", "4"});
 }
 
 TEST_F(SendToolTest, SecondInterruptEndsTheProgramAtOnce) {

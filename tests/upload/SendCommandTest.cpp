@@ -1,10 +1,18 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -26,6 +34,7 @@ using test::TFakeService;
 using test::TScratchDir;
 using test::TScriptedView;
 using Strings = std::vector<std::string>;
+using namespace std::chrono_literals;
 
 const char* const kRetryQuestion = "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?";
 
@@ -53,6 +62,11 @@ class SendCommandTest : public ::testing::Test {
     command.DetailsDir = Dir.PathWithSeparator();
     command.TempDir = Dir.PathWithSeparator() + "tmp/";
     command.Today = [] { return std::string("07.12.2026"); };
+    command.Parallel = Parallel;
+    command.NewPartService = [this] {
+      ++Connections;
+      return Service;
+    };
     return command;
   }
   std::string Send(const std::string& path) {
@@ -74,6 +88,8 @@ class SendCommandTest : public ::testing::Test {
   TScriptedView View;
   TSenderState State;
   TSendCommand::TOutcome Outcome = TSendCommand::ocNone;
+  int Parallel = 1;     // parts in flight
+  int Connections = 0;  // service references made for them
 };
 
 // The details line of org "Тест" on 07.12.2026, in Windows-1251.
@@ -575,6 +591,168 @@ TEST_F(SendCommandTest, FilesOfFourGibibytesAndMoreAreSentWhole) {
   for (size_t i = 0; i < command.ReadOffsets.size(); ++i) {
     ASSERT_EQ(static_cast<int64_t>(i) * 204800, command.ReadOffsets[i]) << i;
   }
+}
+
+// --- Parts in flight ---
+
+// The part names of the calls so far (the details file left out), in call order.
+Strings PartNames(const TFakeService& service) {
+  Strings names;
+  for (const test::TCall& c : service.Calls)
+    if (c.Op == "UploadFilePart" && c.Name != "sendDetails.txt") names.push_back(c.Name);
+  return names;
+}
+
+// Counts the part calls under way and the parts accepted, from the service's side, and notes
+// both when the other calls come.
+struct TPartCounter {
+  std::atomic<int> Running{0};
+  std::atomic<int> MostRunning{0};
+  std::atomic<int> Accepted{0};
+  std::map<std::string, std::pair<int, int>> AtCall;  // op: accepted, running
+
+  void Attach(TFakeService& service) {
+    service.OnCall = [this](const std::string& op) {
+      if (op != "UploadFilePart") {
+        AtCall[op] = {Accepted, Running};
+        return;
+      }
+      const int now = ++Running;
+      for (int most = MostRunning; now > most && !MostRunning.compare_exchange_weak(most, now);) {
+      }
+    };
+    service.AfterPart = [this](const std::string& name) {
+      --Running;
+      if (name != "sendDetails.txt") ++Accepted;
+    };
+  }
+};
+
+TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBeforeEveryPart) {
+  TPartCounter counter;
+  counter.Attach(*Service);
+  Service->FailPart = [](const std::string&, int) -> std::optional<bool> {
+    std::this_thread::sleep_for(5ms);  // long enough for the parts to overlap
+    return std::nullopt;
+  };
+  View.Ticked = false;  // packed, so that UnZip follows
+  const std::string content = Pattern(3000000, 5);
+  Parallel = 4;
+  Send(Dir.Write("report.pdf", content));
+
+  ASSERT_EQ(TSendCommand::ocDone, Outcome);
+  const std::string archive = ReadFile(Dir.PathWithSeparator() + "tmp/vorarch.rar");
+  const int parts = static_cast<int>(archive.size() / 204800) + 1;
+  ASSERT_GT(parts, 8);
+  EXPECT_EQ(4, Connections);
+  // GetSession, every part once in any order, then the details, merge, unpack and clean-up.
+  const Strings trace = Service->Trace();
+  ASSERT_EQ(static_cast<size_t>(parts) + 5, trace.size());
+  EXPECT_EQ("GetSession", trace.front());
+  std::set<std::string> names;
+  std::string joined(archive.size(), '\0');
+  for (int i = 0; i < parts; ++i) {
+    const test::TCall& call = Service->Calls[static_cast<size_t>(i) + 1];
+    ASSERT_EQ("UploadFilePart", call.Op);
+    names.insert(call.Name);
+    const size_t index = std::stoul(call.Name.substr(call.Name.size() - 3));
+    joined.replace(index * 204800, call.Bytes.size(), call.Bytes);
+  }
+  EXPECT_EQ(static_cast<size_t>(parts), names.size());
+  EXPECT_EQ("vorarch._000", *names.begin());
+  EXPECT_EQ(archive, joined);
+  EXPECT_EQ((Strings{"UploadFilePart sendDetails.txt", "MergeFile vorarch.rar", "UnZip",
+                     "DelTempFiles"}),
+            Strings(trace.end() - 4, trace.end()));
+  EXPECT_EQ(parts - 1, Service->Find("MergeFile", "vorarch.rar")->Parts);
+  EXPECT_EQ(std::make_pair(parts, 0), counter.AtCall["MergeFile"]);  // accepted, running
+  EXPECT_GT(counter.MostRunning, 1);
+  EXPECT_LE(counter.MostRunning, 4);
+  // The progress counts the accepted parts.
+  ASSERT_EQ(static_cast<size_t>(parts) + 1, View.Positions.size());
+  for (int i = 1; i <= parts; ++i)
+    EXPECT_EQ(PartProgress(parts - 1, i), View.Positions[static_cast<size_t>(i) - 1]);
+}
+
+TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOnce) {
+  // Part 1 fails its four attempts while parts 0, 2 and 3 are on their way; they are held
+  // until then.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool failedFourTimes = false;
+  TPartCounter counter;
+  counter.Attach(*Service);
+  Service->FailPart = [&](const std::string& name, int attempt) -> std::optional<bool> {
+    std::unique_lock<std::mutex> guard(lock);
+    if (name == "f._001" && attempt <= 4) {
+      failedFourTimes = attempt == 4;
+      changed.notify_all();
+      --counter.Running;
+      return true;
+    }
+    if (attempt == 1 && (name == "f._000" || name == "f._002" || name == "f._003")) {
+      changed.wait_for(guard, 10s, [&] { return failedFourTimes; });
+      // The failure must reach the sender before these answers do, or it would rightly start
+      // new parts in their place.
+      guard.unlock();
+      std::this_thread::sleep_for(100ms);
+    }
+    return std::nullopt;
+  };
+  Strings partsAtQuestion;
+  int acceptedAtQuestion = -1;
+  View.OnConfirm = [&] {
+    partsAtQuestion = PartNames(*Service);
+    acceptedAtQuestion = counter.Accepted;
+  };
+  View.ConfirmAnswers = {true};
+  Parallel = 4;
+  Send(Dir.Write("f.bin", Pattern(8 * 204800 - 1, 6)));
+
+  ASSERT_EQ(TSendCommand::ocDone, Outcome);
+  EXPECT_EQ((Strings{"open", "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?"}),
+            View.Shown);
+  // When the question came the parts in flight had finished, and no new one had started.
+  EXPECT_EQ(3, acceptedAtQuestion);
+  const std::multiset<std::string> before(partsAtQuestion.begin(), partsAtQuestion.end());
+  EXPECT_EQ((std::multiset<std::string>{"f._000", "f._001", "f._001", "f._001", "f._001",
+                                        "f._002", "f._003"}),
+            before);
+  // Yes: the failed part and the untried ones go, each once.
+  const Strings after = PartNames(*Service);
+  const std::multiset<std::string> rest(after.begin() + static_cast<long>(before.size()),
+                                        after.end());
+  EXPECT_EQ((std::multiset<std::string>{"f._001", "f._004", "f._005", "f._006", "f._007"}), rest);
+  EXPECT_EQ(7, Service->Find("MergeFile", "f.bin")->Parts);
+  EXPECT_EQ(100, View.Positions.back());
+}
+
+TEST_F(SendCommandTest, PartsInFlightACloseWithPartsInFlightCleansUpOnceTheyHaveFinished) {
+  TPartCounter counter;
+  counter.Attach(*Service);
+  Service->FailPart = [](const std::string& name, int) -> std::optional<bool> {
+    if (name != "f._000") std::this_thread::sleep_for(100ms);  // still on their way
+    return std::nullopt;
+  };
+  // The close handlers after the first accepted part: a confirmed close drops the parts.
+  View.OnProcessMessages = [&] {
+    if (State.FClosing || counter.Accepted == 0) return;
+    State.FClosing = true;
+    State.ServiceIntf->DelTempFiles(State.Session);
+    State.ServiceIntf.reset();
+  };
+  Parallel = 4;
+  Send(Dir.Write("f.bin", Pattern(8 * 204800, 7)));
+
+  EXPECT_EQ(TSendCommand::ocClosing, Outcome);
+  // The four parts in flight finished first; no other part started, nothing was merged.
+  EXPECT_EQ(std::make_pair(4, 0), counter.AtCall["DelTempFiles"]);  // accepted, running
+  const Strings parts = PartNames(*Service);
+  EXPECT_EQ((std::set<std::string>{"f._000", "f._001", "f._002", "f._003"}),
+            std::set<std::string>(parts.begin(), parts.end()));
+  EXPECT_EQ(4u, parts.size());
+  EXPECT_EQ("DelTempFiles", Service->Trace().back());
+  EXPECT_EQ(nullptr, Service->Find("MergeFile", "f.bin"));
 }
 
 }  // namespace

@@ -8,15 +8,33 @@
 namespace vorlen {
 
 std::string SendUsage() {
-  return "Употреба: vorlen-send [--url URL] [--org ИМЕ] [--pack] [--retry N] ФАЙЛ\n"
+  return "Употреба: vorlen-send [--url URL] [--org ИМЕ] [--pack] [--retry N] [--parallel N] ФАЙЛ\n"
          "  --url URL    адрес на уеб сървиса (иначе url от sendcfg.ini)\n"
          "  --org ИМЕ    име на организацията (иначе org от sendcfg.ini)\n"
          "  --pack       архивира файла преди изпращане (освен ако вече е архив)\n"
          "  --retry N    отговаря с \"да\" на N въпроса за повторно изпращане, после с \"не\"\n"
          "               (преди всеки нов опит изчаква 1 с, после двойно повече, до 60 с)\n"
-         "Ctrl-C, докато се изпращат частите, спира изпращането след текущата част и\n"
-         "сървисът изтрива получените части; второ Ctrl-C прекратява програмата веднага.\n";
+         "  --parallel N изпраща до N части едновременно, всяка по своя връзка (от 1 до 16,\n"
+         "               по подразбиране 1). Сървисът трябва да пази частите по име, в какъвто\n"
+         "               и ред да пристигнат (както еталонният vorlen-service), затова това не\n"
+         "               е по подразбиране\n"
+         "Ctrl-C, докато се изпращат частите, спира изпращането след текущата част (с --parallel:\n"
+         "след частите, които вече се изпращат) и сървисът изтрива получените части; второ Ctrl-C\n"
+         "прекратява програмата веднага.\n";
 }
+
+namespace {
+
+// A whole decimal number from low to high; nullopt for anything else.
+std::optional<int> WholeNumber(const std::string& text, long low, long high) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || n < low || n > high) return std::nullopt;
+  return static_cast<int>(n);
+}
+
+}  // namespace
 
 TSendOptions ParseSendOptions(const std::vector<std::string>& args) {
   TSendOptions options;
@@ -54,12 +72,16 @@ TSendOptions ParseSendOptions(const std::vector<std::string>& args) {
       options.Org = needValue();
     } else if (name == "--retry") {
       const std::string text = needValue();
-      char* end = nullptr;
-      errno = 0;
-      const long n = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || errno != 0 || n < 0 || n > 1000000)
+      options.Retry = WholeNumber(text, 0, 1000000);
+      if (!options.Retry)
         throw ESendUsage(Format("--retry иска цяло число от 0 нагоре, а не \"%s\"", text.c_str()));
-      options.Retry = static_cast<int>(n);
+    } else if (name == "--parallel") {
+      const std::string text = needValue();
+      const std::optional<int> n = WholeNumber(text, 1, kMaxParallel);
+      if (!n)
+        throw ESendUsage(Format("--parallel иска цяло число от 1 до %d, а не \"%s\"", kMaxParallel,
+                                text.c_str()));
+      options.Parallel = *n;
     } else {
       throw ESendUsage(Format("непозната опция \"%s\"", arg.c_str()));
     }

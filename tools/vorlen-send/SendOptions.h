@@ -15,11 +15,15 @@ class ESendUsage : public Exception {
   using Exception::Exception;
 };
 
+// The most parts a send may have in flight.
+constexpr int kMaxParallel = 16;
+
 struct TSendOptions {
   std::optional<std::string> Url;
   std::optional<std::string> Org;
   bool Pack = false;
   std::optional<int> Retry;  // answers to the retry question when given
+  int Parallel = 1;          // parts uploaded at once
   std::string File;
   bool Help = false;
 };

@@ -89,6 +89,10 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     command.OnPartRead = [&view](int32_t index, int64_t partCount, int64_t length) {
       view.PartRead(index, partCount, length);
     };
+    command.OnPartAccepted = [&view](int32_t, int64_t length) { view.PartAccepted(length); };
+    // Each part in flight over a proxy, and so a connection, of its own.
+    command.Parallel = options.Parallel;
+    command.NewPartService = [&binder, &state] { return binder(state.FUrl); };
     TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal, details.Path().string());
     command.btSendClick();
     switch (command.Outcome()) {

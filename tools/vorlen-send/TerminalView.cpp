@@ -71,6 +71,11 @@ void TTerminalView::PartRead(int32_t index, int64_t partCount, int64_t length) {
   FAwaitingPart = true;
 }
 
+void TTerminalView::PartAccepted(int64_t length) {
+  FPendingLength = length;
+  FAwaitingPart = true;
+}
+
 void TTerminalView::SetProgress(int position) {
   FPosition = position;
   // Only the move after an accepted part is news; the send's own end repeats it or resets it.

@@ -46,6 +46,9 @@ class TTerminalView : public IOperatorView {
 
   // A part has been read; feeds the part count and the rate.
   void PartRead(int32_t index, int64_t partCount, int64_t length);
+  // A part of length bytes was accepted: the next progress counts it. With parts in flight the
+  // part read last need not be the one accepted.
+  void PartAccepted(int64_t length);
   // Something was already shown to the operator that explains a failed send.
   bool Reported() const { return FReported; }
 

@@ -1,0 +1,147 @@
+// bench_parallel [MiB] [--answers-only]: vorlen-send uploading a file of MiB mebibytes (default
+// 64) to a local vorlen-service through a relay that holds the data for 25 ms each way (a 50 ms
+// round trip; with --answers-only only the answers are held), with --parallel 1, 4 and 8 in one
+// run. Prints MB/s of the whole send and of its part upload (vorlen-send's own figure), and each
+// against the sequential one.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "parallel/DelayRelay.h"
+#include "service/ServiceProcess.h"
+#include "support/Pattern.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr auto kOneWay = std::chrono::milliseconds(25);
+
+[[noreturn]] void Die(const std::string& text) {
+  std::fprintf(stderr, "bench_parallel: %s\n", text.c_str());
+  std::exit(1);
+}
+
+// Runs argv with stderr into errPath; returns the exit status.
+int Run(const std::vector<std::string>& argv, const fs::path& errPath) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+    Die("cannot start " + argv[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+uLong Crc(const std::string& bytes) {
+  return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+               static_cast<uInt>(bytes.size()));
+}
+
+struct TFigures {
+  double Whole = 0;  // MB/s of the whole send, from start to exit
+  double Parts = 0;  // MB/s of the part upload, as vorlen-send shows it after the last part
+};
+
+TFigures Send(const fs::path& dir, const fs::path& root, const std::string& url,
+              const fs::path& file, uLong crc, int parallel) {
+  const fs::path errPath = dir / "send.err";
+  const auto start = Clock::now();
+  const int code = Run({VORLEN_SEND_BINARY, "--url", url, "--org", "bench", "--parallel",
+                        std::to_string(parallel), file.string()},
+                       errPath);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const std::string err = ReadText(errPath);
+  if (code != 0) Die("vorlen-send failed:\n" + err);
+  std::smatch m;
+  if (!std::regex_search(err, m, std::regex("Сесия ([0-9a-f]+) - Готово")))
+    Die("no session in:\n" + err);
+  const fs::path delivered = root / m[1].str() / "delivered" / file.filename();
+  if (Crc(ReadText(delivered)) != crc) Die("the delivered file differs from the sent one");
+  fs::remove(delivered);
+  TFigures figures;
+  figures.Whole = static_cast<double>(fs::file_size(file)) / 1e6 / seconds;
+  if (std::regex_search(err, m, std::regex("100 %  част [0-9]+ от [0-9]+  ([0-9.]+) MB/s")))
+    figures.Parts = std::stod(m[1].str());
+  return figures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long mib = 64;
+  bool bothWays = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--answers-only") bothWays = false;
+    else mib = std::strtol(argv[i], nullptr, 10);
+  }
+  if (mib <= 0) Die("usage: bench_parallel [MiB] [--answers-only]");
+
+  const fs::path dir = fs::temp_directory_path() / ("bench_parallel." + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path root = dir / "root";
+  const fs::path file = dir / "payload.bin";
+  const std::string payload = vorlen::test::Pattern(static_cast<size_t>(mib) << 20, 7);
+  std::ofstream(file, std::ios::binary) << payload;
+  const uLong crc = Crc(payload);
+
+  {
+    vorlen::bench::TServiceProcess service({"--port", "0", "--root", root.string()});
+    const std::regex port(":([0-9]+)/");
+    std::smatch m;
+    if (!std::regex_search(service.Url(), m, port)) Die("no port in " + service.Url());
+    const std::string path = service.Url().substr(service.Url().find('/', 7));
+
+    std::printf("%ld MiB through a relay holding the data %lld ms %s\n", mib,
+                static_cast<long long>(kOneWay.count()),
+                bothWays ? "each way (50 ms round trip)" : "on the way back only");
+    double sequentialWhole = 0, sequentialParts = 0;
+    for (const int parallel : {1, 4, 8}) {
+      // A relay of its own per send: its connections end with the sender.
+      vorlen::bench::TDelayRelay relay(std::stoi(m[1].str()), kOneWay, bothWays);
+      const std::string url = "http://127.0.0.1:" + std::to_string(relay.Port()) + path;
+      const TFigures figures = Send(dir, root, url, file, crc, parallel);
+      if (parallel == 1) {
+        sequentialWhole = figures.Whole;
+        sequentialParts = figures.Parts;
+      }
+      std::printf("--parallel %d: whole send %7.2f MB/s (%.2fx)   parts %7.2f MB/s (%.2fx)\n",
+                  parallel, figures.Whole, figures.Whole / sequentialWhole, figures.Parts,
+                  sequentialParts > 0 ? figures.Parts / sequentialParts : 0.0);
+      std::fflush(stdout);
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return 0;
+}
