@@ -6,8 +6,6 @@
 
 #include <httplib.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,94 +21,25 @@
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
 #include "proxy/HTTPRIO.h"
+#include "support/Process.h"
 
 namespace vorlen {
 namespace {
 
+using test::TProcess;
 using test::TScratchDir;
 
-// A child process with its standard output (and error) read through pipes.
-class TChild {
- public:
-  // addressSpace, when not 0, caps the child's virtual memory (bytes).
-  explicit TChild(std::vector<std::string> args, rlim_t addressSpace = 0) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
-    FPid = fork();
-    if (FPid == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      close(out[0]); close(out[1]); close(err[0]); close(err[1]);
-      if (addressSpace != 0) {
-        const rlimit limit{addressSpace, addressSpace};
-        setrlimit(RLIMIT_AS, &limit);
-      }
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    FOut = fdopen(out[0], "r");
-    FErr = fdopen(err[0], "r");
-  }
-  ~TChild() {
-    if (FPid > 0 && !FReaped) {
-      kill(FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-    if (FOut) fclose(FOut);
-    if (FErr) fclose(FErr);
-  }
-  std::string ReadLine() {
-    char line[1024];
-    return fgets(line, sizeof line, FOut) ? std::string(line) : std::string();
-  }
-  std::string ReadAll(FILE* file) {
-    std::string text;
-    char block[4096];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, file)) > 0) text.append(block, n);
-    return text;
-  }
-  std::string Out() { return ReadAll(FOut); }
-  std::string Err() { return ReadAll(FErr); }
-  void Signal(int signal) { kill(FPid, signal); }
-  // The exit status; -1 when it did not exit normally or not within ten seconds (then it is
-  // killed, so a hanging service fails the test instead of hanging it).
-  int Wait() {
-    int status = 0;
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(FPid, &status, WNOHANG) == FPid) {
-        FReaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(10000);
-    }
-    kill(FPid, SIGKILL);
-    waitpid(FPid, nullptr, 0);
-    FReaped = true;
-    return -1;
-  }
-
- private:
-  pid_t FPid = -1;
-  bool FReaped = false;
-  FILE* FOut = nullptr;
-  FILE* FErr = nullptr;
-};
+// Waits at most ten seconds, so that a hanging service fails the test instead of hanging it.
+constexpr int kEndMs = 10000;
 
 TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   TScratchDir root;
-  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
-  const std::string line = service.ReadLine();
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
+  const std::string line = service.OutLine();
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(
-      line, match,
-      std::regex("listening on http://127\\.0\\.0\\.1:([0-9]+)"
-                 "/FileUploader/Sender_Server\\.dll/soap/ISenderService\n")))
+  ASSERT_TRUE(std::regex_match(line, match,
+                               std::regex("listening on http://127\\.0\\.0\\.1:([0-9]+)"
+                                          "/FileUploader/Sender_Server\\.dll/soap/ISenderService")))
       << line;
   const int port = std::stoi(match[1]);
   ASSERT_GT(port, 0);
@@ -132,7 +61,7 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   EXPECT_TRUE(std::filesystem::is_directory(root.Path() / "in" / session[1].str() / "parts"));
 
   service.Signal(SIGTERM);
-  ASSERT_EQ(service.Wait(), 0);
+  ASSERT_EQ(service.Wait(kEndMs), 0);
   const std::string log = service.Err();
   EXPECT_NE(log.find(" 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find(" " + session[1].str() + " GetSession " + session[1].str() + "\n"),
@@ -143,9 +72,9 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
 // Ctrl+C at a terminal stops it as cleanly, also with a client connection still open.
 TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
   TScratchDir root;
-  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()});
   std::smatch match;
-  const std::string line = service.ReadLine();
+  const std::string line = service.OutLine();
   ASSERT_TRUE(std::regex_search(line, match, std::regex(":([0-9]+)/"))) << line;
   httplib::Client client("127.0.0.1", std::stoi(match[1]));
   client.set_keep_alive(true);
@@ -153,7 +82,7 @@ TEST(ServiceBinary, StopsOnSigintWithAConnectionOpen) {
   ASSERT_TRUE(wsdl);
   EXPECT_EQ(wsdl->status, 200);
   service.Signal(SIGINT);
-  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_EQ(service.Wait(kEndMs), 0);
   const std::string log = service.Err();
   EXPECT_NE(log.find(" WSDL 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
@@ -180,10 +109,10 @@ TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
 
   int merged = 0;
   for (int cycle = 0; cycle < 5; ++cycle) {
-    TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+    TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
     std::smatch match;
-    const std::string line = service.ReadLine();
-    ASSERT_TRUE(std::regex_search(line, match, std::regex("(http://[^/]+/.*)\n"))) << line;
+    const std::string line = service.OutLine();
+    ASSERT_TRUE(std::regex_search(line, match, std::regex("(http://[^/]+/.*)"))) << line;
     for (const auto& entry : std::filesystem::directory_iterator(folder / "work")) {
       ADD_FAILURE() << "left over in work: " << entry.path();
     }
@@ -200,7 +129,7 @@ TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100 + 60 * cycle));
     service.Signal(SIGKILL);
-    service.Wait();
+    service.Wait(kEndMs);
     merger.join();
     merged += answers;
     for (const auto& entry : std::filesystem::directory_iterator(folder / "delivered")) {
@@ -231,9 +160,9 @@ std::string NewSession(int port) {
   return session[1];
 }
 
-int PortOf(TChild& service) {
+int PortOf(TProcess& service) {
   std::smatch match;
-  const std::string line = service.ReadLine();
+  const std::string line = service.OutLine();
   return std::regex_search(line, match, std::regex(":([0-9]+)/")) ? std::stoi(match[1]) : 0;
 }
 
@@ -256,9 +185,9 @@ int OpenRequest(int port, const std::string& start) {
 // reserves nothing, so a service that may not take 4 GiB of memory goes on serving.
 TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
   TScratchDir root;
-  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
-                  "--max-body", "1G"},
-                 rlim_t{2} << 30);
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                    "--max-body", "1G"},
+                   {.AddressSpace = uint64_t{2} << 30});
   const int port = PortOf(service);
   ASSERT_GT(port, 0);
   std::vector<int> sockets;
@@ -273,14 +202,14 @@ TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
   EXPECT_EQ(NewSession(port).size(), 32u);
   for (int sock : sockets) close(sock);
   service.Signal(SIGTERM);
-  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_EQ(service.Wait(kEndMs), 0);
 }
 
 // A stop does not wait for a client that is still sending, and what it sent is not kept.
 TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
   TScratchDir root;
-  TChild service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
-                  "--stop-timeout", "2", "--head-timeout", "60"});
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
+                    "--stop-timeout", "2", "--head-timeout", "60"});
   const int port = PortOf(service);
   ASSERT_GT(port, 0);
   const std::string sess = NewSession(port);
@@ -303,7 +232,7 @@ TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const auto signalled = std::chrono::steady_clock::now();
   service.Signal(SIGTERM);
-  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_EQ(service.Wait(kEndMs), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
   close(sock);
   EXPECT_NE(service.Err().find("vorlen-service: stopped"), std::string::npos);
@@ -311,13 +240,13 @@ TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
 }
 
 TEST(ServiceBinary, HelpAndBadUsage) {
-  TChild help({VORLEN_SERVICE_BINARY, "--help"});
-  EXPECT_EQ(help.Wait(), 0);
+  TProcess help({VORLEN_SERVICE_BINARY, "--help"});
+  EXPECT_EQ(help.Wait(kEndMs), 0);
   const std::string text = help.Out();
   EXPECT_EQ(text.rfind("Usage: vorlen-service [options]\n", 0), 0u) << text;
 
-  TChild bad({VORLEN_SERVICE_BINARY, "--port", "http"});
-  EXPECT_EQ(bad.Wait(), 2);
+  TProcess bad({VORLEN_SERVICE_BINARY, "--port", "http"});
+  EXPECT_EQ(bad.Wait(kEndMs), 2);
   const std::string error = bad.Err();
   EXPECT_EQ(error.rfind("vorlen-service: --port: 'http' is not a number\n", 0), 0u) << error;
 
@@ -329,9 +258,9 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   TScratchDir root;
-  TChild clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
-                (root.Path() / "in").string()});
-  EXPECT_EQ(clash.Wait(), 1);
+  TProcess clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
+                  (root.Path() / "in").string()});
+  EXPECT_EQ(clash.Wait(kEndMs), 1);
   blocker.stop();
   listener.join();
   const std::string clashError = clash.Err();

@@ -1,145 +1,124 @@
-// Child processes for the end-to-end tests: the reference service and the command-line sender,
-// with their output read through pipes.
+// A child process for the tests and benchmarks (POSIX only): a program started from an argument
+// vector, standard input from /dev/null, standard output and error each to a pipe, to a file or
+// to the parent's own. Pipes are read on demand, line by line or whole once the child ended.
+//
+// Example:
+//   TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root},
+//                    {.Err = stFile, .ErrFile = logPath});
+//   const std::string url = ListeningUrl(service);
+//   ...
+//   service.Signal(SIGTERM);
+//   EXPECT_EQ(0, service.Wait());
+//
+// The destructor stops a child that still runs (SIGTERM, then SIGKILL after a grace period) and
+// reaps it, so that a failed test leaves no process behind.
+//
+// One thread drives one TProcess; threads may each start their own.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/types.h>
 
-#include <chrono>
-#include <stdexcept>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace vorlen::test {
+
+// Where a child's standard output or error goes.
+enum TStreamTarget {
+  stPipe,     // a pipe the parent reads (OutLine, Out(), ...)
+  stInherit,  // the parent's own stream
+  stFile,     // a file, created or truncated
+  stOut,      // for standard error only: wherever standard output goes
+};
+
+struct TProcessOptions {
+  TStreamTarget Out = stPipe;
+  TStreamTarget Err = stPipe;
+  std::string OutFile{};  // when Out is stFile
+  std::string ErrFile{};  // when Err is stFile
+  // When not 0, the child's virtual memory is capped at this many bytes (RLIMIT_AS).
+  uint64_t AddressSpace = 0;
+};
 
 class TProcess {
  public:
-  // errFile, when given, receives standard error instead of a pipe (for chatty servers that
-  // nobody reads).
-  explicit TProcess(const std::vector<std::string>& argv, const std::string& errFile = "") {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (errFile.empty())
-      posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    else
-      posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                       0644);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const int rc = posix_spawn(&FPid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    FOut = out[0];
-    FErr = err[0];
-    if (rc != 0) {
-      FPid = -1;
-      throw std::runtime_error("cannot start " + argv[0]);
-    }
-  }
-  ~TProcess() {
-    if (FPid > 0) {
-      kill(FPid, SIGTERM);
-      Wait();
-    }
-    close(FOut);
-    close(FErr);
-  }
+  // How long a line is waited for unless the caller says otherwise.
+  static constexpr int kLineTimeoutMs = 10000;
+
+  // Starts the program at the path argv[0] (PATH is not searched) with argv[1..].
+  // Throws std::runtime_error when a file cannot be opened or the program cannot be started.
+  explicit TProcess(const std::vector<std::string>& argv, const TProcessOptions& options = {});
+  ~TProcess();
   TProcess(const TProcess&) = delete;
   TProcess& operator=(const TProcess&) = delete;
 
   pid_t Pid() const { return FPid; }
-  void Signal(int sig) { kill(FPid, sig); }
+  // Sends sig to the child; nothing once it has been reaped.
+  void Signal(int sig);
 
-  // The next line of standard output / error without its end; empty when the stream ended or
-  // nothing came within the time-out.
-  std::string OutLine(int timeoutMs = 10000) { return ReadLine(FOut, FOutBuf, timeoutMs); }
-  std::string ErrLine(int timeoutMs = 10000) { return ReadLine(FErr, FErrBuf, timeoutMs); }
+  // Reads the next line of standard output (error) into line, without its end. False when the
+  // stream ended or no whole line came within timeoutMs (-1: no limit); an unended last line
+  // counts once the stream ended. Always false for a stream that is not a pipe.
+  bool OutLine(std::string& line, int timeoutMs = kLineTimeoutMs);
+  bool ErrLine(std::string& line, int timeoutMs = kLineTimeoutMs);
+  // The same, empty when no line came.
+  std::string OutLine(int timeoutMs = kLineTimeoutMs);
+  std::string ErrLine(int timeoutMs = kLineTimeoutMs);
 
-  // Waits for the end; returns the exit code (128 + signal for a signal). Collects the rest of
-  // both streams into AllOut / AllErr.
-  int Wait() {
-    while (!FEnded) {
-      Drain(FOut, FOutBuf, 0);
-      Drain(FErr, FErrBuf, 0);
-      if (waitpid(FPid, &FStatus, WNOHANG) == FPid) break;
-      Drain(FErr, FErrBuf, 50);
-    }
-    const int status = FStatus;
-    while (Drain(FOut, FOutBuf, 1000) > 0) {
-    }
-    while (Drain(FErr, FErrBuf, 1000) > 0) {
-    }
-    AllOut += FOutBuf;
-    AllErr += FErrBuf;
-    FOutBuf.clear();
-    FErrBuf.clear();
-    FPid = -1;
-    FEnded = false;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  // Everything read from standard output (error) so far, lines already returned included; after
+  // Wait(), all the child wrote.
+  const std::string& Out() const { return FOut.Text; }
+  const std::string& Err() const { return FErr.Text; }
 
-  // Whether the process ends within timeoutMs; Wait() then gives its code at once.
-  bool EndsWithin(int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!FEnded && std::chrono::steady_clock::now() < end) {
-      if (waitpid(FPid, &FStatus, WNOHANG) == FPid) {
-        FEnded = true;
-        break;
-      }
-      Drain(FErr, FErrBuf, 20);  // keeps a chatty process from blocking on a full pipe
-    }
-    return FEnded;
-  }
+  // Whether the child ends within timeoutMs; it is then reaped and Wait() returns at once. The
+  // pipes are read meanwhile, so that a chatty child does not block on them.
+  bool EndsWithin(int timeoutMs);
+  // Waits for the end and reads the pipes to theirs. Returns the exit code, or 128 + the
+  // signal's number when a signal ended the child.
+  int Wait();
+  // The same with a deadline: a child still running after timeoutMs is killed (SIGKILL) and
+  // reaped, and the result is -1.
+  int Wait(int timeoutMs);
 
-  std::string AllOut, AllErr;  // everything read so far, whole lines included
+  // Peak resident memory in KiB: VmHWM while the child runs, its ru_maxrss once it is reaped;
+  // -1 when unknown.
+  long PeakResidentKiB() const;
+  // The child's open file descriptors; -1 once it is reaped.
+  int OpenDescriptors() const;
 
  private:
-  // Appends what is available: 1 when something came, 0 after the time-out, -1 at the end.
-  static int Drain(int fd, std::string& buf, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return 0;
-    char chunk[4096];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n <= 0) return -1;
-    buf.append(chunk, static_cast<size_t>(n));
-    return 1;
-  }
-  std::string ReadLine(int fd, std::string& buf, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      const size_t nl = buf.find('\n');
-      if (nl != std::string::npos) {
-        std::string line = buf.substr(0, nl);
-        buf.erase(0, nl + 1);
-        (fd == FOut ? AllOut : AllErr) += line + "\n";
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || Drain(fd, buf, static_cast<int>(left)) < 0) return {};
-    }
-  }
+  // The read end of a pipe, and everything read from it.
+  struct TPipe {
+    TPipe() = default;
+    TPipe(const TPipe&) = delete;
+    TPipe& operator=(const TPipe&) = delete;
+    ~TPipe();
+    void Close();
+    int Fd = -1;  // -1 once the stream ended (or when it is no pipe)
+    std::string Text;
+    size_t Next = 0;  // where the next line starts
+  };
+
+  bool ReadLine(TPipe& pipe, std::string& line, int timeoutMs);
+  // Reads what arrives on the open pipes within timeoutMs (or sleeps when none is open); false
+  // when nothing came.
+  bool Pump(int timeoutMs);
+  // Collects the exit status; block says whether to wait for it.
+  bool Reap(bool block);
+  void DrainPipes();
 
   pid_t FPid = -1;
-  bool FEnded = false;  // reaped by EndsWithin
-  int FStatus = 0;
-  int FOut = -1;
-  int FErr = -1;
-  std::string FOutBuf, FErrBuf;
+  bool FReaped = false;
+  int FCode = -1;
+  rusage FUsage{};
+  TPipe FOut, FErr;
 };
+
+// Reads the line a starting vorlen-service prints first, "listening on URL", and returns the
+// URL. Throws std::runtime_error, with what came instead, when the line is another one or none
+// comes.
+std::string ListeningUrl(TProcess& service);
 
 }  // namespace vorlen::test

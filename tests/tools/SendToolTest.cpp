@@ -83,18 +83,17 @@ class SendToolTest : public ::testing::Test {
   std::string StartService(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> argv{VORLEN_SERVICE_BINARY, "--port", "0", "--root", Root()};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    Service = std::make_unique<TProcess>(argv, Dir.PathWithSeparator() + "service.log");
-    const std::string line = Service->OutLine();
-    const std::string prefix = "listening on ";
-    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("service said: " + line);
-    return line.substr(prefix.size());
+    Service = std::make_unique<TProcess>(
+        argv, test::TProcessOptions{.Err = test::stFile,
+                                    .ErrFile = Dir.PathWithSeparator() + "service.log"});
+    return test::ListeningUrl(*Service);
   }
   int Run(std::vector<std::string> args) {
     args.insert(args.begin(), Sender());
     TProcess sender(args);
     const int code = sender.Wait();
-    Out = sender.AllOut;
-    Err = sender.AllErr;
+    Out = sender.Out();
+    Err = sender.Err();
     return code;
   }
   // Ctrl-C while the service is held still, so that the press surely comes while the upload is
@@ -121,12 +120,11 @@ class SendToolTest : public ::testing::Test {
     EXPECT_EQ(1, sender.Wait());
     // It stopped at the first pumping point.
     const std::string stopped = "\nИзпращането е прекратено.\n";
-    ASSERT_GT(sender.AllErr.size(), stopped.size());
-    EXPECT_EQ(stopped, sender.AllErr.substr(sender.AllErr.size() - stopped.size()))
-        << sender.AllErr;
-    EXPECT_EQ(std::string::npos, sender.AllErr.find("част")) << sender.AllErr;
-    EXPECT_EQ(std::string::npos, sender.AllErr.find("Готово")) << sender.AllErr;
-    ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.AllErr;
+    ASSERT_GT(sender.Err().size(), stopped.size());
+    EXPECT_EQ(stopped, sender.Err().substr(sender.Err().size() - stopped.size())) << sender.Err();
+    EXPECT_EQ(std::string::npos, sender.Err().find("част")) << sender.Err();
+    EXPECT_EQ(std::string::npos, sender.Err().find("Готово")) << sender.Err();
+    ASSERT_TRUE(std::filesystem::exists(Root() + session)) << sender.Err();
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Root() + session)) {
       const std::string name = entry.path().filename().string();
       EXPECT_EQ(std::string::npos, name.find("long.")) << entry.path();
@@ -369,9 +367,9 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
     EXPECT_EQ(128 + SIGINT, sender.Wait());
   }
   const std::string note = "Ctrl-C: изпращането спира при първа възможност";
-  const size_t first = sender.AllErr.find(note);
-  EXPECT_NE(std::string::npos, first) << sender.AllErr;
-  EXPECT_EQ(std::string::npos, sender.AllErr.find(note, first + 1)) << sender.AllErr;
+  const size_t first = sender.Err().find(note);
+  EXPECT_NE(std::string::npos, first) << sender.Err();
+  EXPECT_EQ(std::string::npos, sender.Err().find(note, first + 1)) << sender.Err();
   EXPECT_TRUE(std::filesystem::is_empty(temp)) << "the details file was left behind";
 }
 
