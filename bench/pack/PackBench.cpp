@@ -3,9 +3,6 @@
 // do not count).
 //
 //   bench_pack [SPEED_MIB [MEMORY_MIB]]     defaults 256 and 1024; 0 skips a measurement
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,6 +18,7 @@
 #include "archive/ZLIBArchive.h"
 #include "platform/TempFiles.h"
 #include "runtime/Stream.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -177,19 +175,11 @@ void MeasureMemory(int64_t size, const char* self) {
   std::printf("memory: generating %lld MiB of mixed data\n", static_cast<long long>(size / kMiB));
   Generate(source.Path(), size);
   std::fflush(stdout);
-  const pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    // A fresh image, so that nothing of the parent counts towards the peak.
-    execl(self, self, "--pack-child", source.Path().c_str(), archive.Path().c_str(),
-          static_cast<char*>(nullptr));
-    std::_Exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error("the packing child failed");
-  const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024;
+  // A fresh image, so that nothing of the parent counts towards the peak; it prints its own line.
+  vorlen::test::TProcess child({self, "--pack-child", source.Path(), archive.Path()},
+                               {.Out = vorlen::test::stInherit, .Err = vorlen::test::stInherit});
+  if (child.Wait() != 0) throw std::runtime_error("the packing child failed");
+  const double peakMiB = static_cast<double>(child.PeakResidentKiB()) / 1024;
   std::printf("memory: packing %lld MiB: peak resident %.1f MiB (ru_maxrss; goal under 64 MiB: %s)\n",
               static_cast<long long>(size / kMiB), peakMiB, peakMiB < 64 ? "met" : "MISSED");
 }

@@ -3,9 +3,6 @@
 // round trip; with --answers-only only the answers are held), with --parallel 1, 4 and 8 in one
 // run. Prints MB/s of the whole send and of its part upload (vorlen-send's own figure), and each
 // against the sequential one.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -20,10 +17,8 @@
 #include <vector>
 
 #include "parallel/DelayRelay.h"
-#include "service/ServiceProcess.h"
 #include "support/Pattern.h"
-
-extern char** environ;
+#include "support/Process.h"
 
 namespace {
 
@@ -34,25 +29,6 @@ constexpr auto kOneWay = std::chrono::milliseconds(25);
 [[noreturn]] void Die(const std::string& text) {
   std::fprintf(stderr, "bench_parallel: %s\n", text.c_str());
   std::exit(1);
-}
-
-// Runs argv with stderr into errPath; returns the exit status.
-int Run(const std::vector<std::string>& argv, const fs::path& errPath) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-    Die("cannot start " + argv[0]);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ReadText(const fs::path& path) {
@@ -76,9 +52,11 @@ TFigures Send(const fs::path& dir, const fs::path& root, const std::string& url,
               const fs::path& file, uLong crc, int parallel) {
   const fs::path errPath = dir / "send.err";
   const auto start = Clock::now();
-  const int code = Run({VORLEN_SEND_BINARY, "--url", url, "--org", "bench", "--parallel",
-                        std::to_string(parallel), file.string()},
-                       errPath);
+  vorlen::test::TProcess sender(
+      {VORLEN_SEND_BINARY, "--url", url, "--org", "bench", "--parallel", std::to_string(parallel),
+       file.string()},
+      {.Out = vorlen::test::stInherit, .Err = vorlen::test::stFile, .ErrFile = errPath.string()});
+  const int code = sender.Wait();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const std::string err = ReadText(errPath);
   if (code != 0) Die("vorlen-send failed:\n" + err);
@@ -116,11 +94,14 @@ int main(int argc, char** argv) {
   const uLong crc = Crc(payload);
 
   {
-    vorlen::bench::TServiceProcess service({"--port", "0", "--root", root.string()});
+    // The request log would cost terminal time, not service time.
+    vorlen::test::TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.string()},
+                                   {.Err = vorlen::test::stFile, .ErrFile = "/dev/null"});
+    const std::string serviceUrl = vorlen::test::ListeningUrl(service);
     const std::regex port(":([0-9]+)/");
     std::smatch m;
-    if (!std::regex_search(service.Url(), m, port)) Die("no port in " + service.Url());
-    const std::string path = service.Url().substr(service.Url().find('/', 7));
+    if (!std::regex_search(serviceUrl, m, port)) Die("no port in " + serviceUrl);
+    const std::string path = serviceUrl.substr(serviceUrl.find('/', 7));
 
     std::printf("%ld MiB through a relay holding the data %lld ms %s\n", mib,
                 static_cast<long long>(kOneWay.count()),

@@ -8,9 +8,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -24,8 +21,7 @@
 #include <vector>
 
 #include "support/Envelope.h"
-
-extern char** environ;
+#include "support/Process.h"
 
 namespace {
 
@@ -42,23 +38,6 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 [[noreturn]] void Die(const std::string& text) {
   std::fprintf(stderr, "bench_send: %s\n", text.c_str());
   std::exit(1);
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-    Die("cannot start " + argv[0]);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
 }
 
 uLong FileCrc(const fs::path& path, long long& size) {
@@ -91,6 +70,7 @@ bool DeliveredIntact(const fs::path& root, const std::string& sess, const std::s
 
 using vorlen::test::Envelope;
 using vorlen::test::Str;
+using vorlen::test::TProcess;
 
 size_t Collect(char* data, size_t size, size_t count, void* target) {
   static_cast<std::string*>(target)->append(data, size * count);
@@ -213,24 +193,18 @@ struct TSendFigures {
 };
 
 TSendFigures RunSender(const std::string& url, const fs::path& file, const fs::path& log) {
-  int errPipe[2];
-  if (pipe(errPipe) != 0) Die("pipe failed");
   TSendFigures figures;
   const auto start = Clock::now();
-  const pid_t sender = Spawn({VORLEN_SEND_BINARY, "--url", url, "--org", "Bench", file.string()},
-                             -1, errPipe[1]);
-  close(errPipe[1]);
+  TProcess sender({VORLEN_SEND_BINARY, "--url", url, "--org", "Bench", file.string()},
+                  {.Out = vorlen::test::stInherit});
   // Without a terminal the sender writes one line per 10 % and its captions; the first line
   // after "100 %" is the caption shown while the service merges.
   std::ofstream out(log, std::ios::binary);
-  FILE* lines = fdopen(errPipe[0], "r");
-  char buffer[4096];
   bool partsEnded = false;
   Clock::time_point partsDone{};
-  while (std::fgets(buffer, sizeof buffer, lines) != nullptr) {
+  for (std::string line; sender.ErrLine(line, -1);) {
     const auto now = Clock::now();
-    const std::string line(buffer);
-    out << Seconds(start, now) << " " << line;
+    out << Seconds(start, now) << " " << line << "\n";
     if (partsEnded && partsDone == Clock::time_point{}) partsDone = now;
     if (line.find("100 %") != std::string::npos) partsEnded = true;
     const size_t at = line.find("Сесия ");
@@ -238,37 +212,24 @@ TSendFigures RunSender(const std::string& url, const fs::path& file, const fs::p
       figures.Session = line.substr(at + std::string("Сесия ").size(), 32);
     }
   }
-  std::fclose(lines);
-  int status = 0;
-  rusage usage{};
-  wait4(sender, &status, 0, &usage);
+  figures.Ok = sender.Wait() == 0;
   figures.WholeSeconds = Seconds(start, Clock::now());
   figures.PartSeconds = partsDone == Clock::time_point{} ? 0 : Seconds(start, partsDone);
-  figures.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  figures.PeakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  figures.PeakMiB = static_cast<double>(sender.PeakResidentKiB()) / 1024.0;
   return figures;
 }
 
 // The transport benchmark's bare libcurl figure (a server that discards the bodies).
 double TransportFigure() {
-  int outPipe[2];
-  if (pipe(outPipe) != 0) Die("pipe failed");
-  const int devNull = open("/dev/null", O_WRONLY);
-  const pid_t bench = Spawn({VORLEN_TRANSPORT_BENCH}, outPipe[1], devNull);
-  close(outPipe[1]);
-  close(devNull);
-  FILE* lines = fdopen(outPipe[0], "r");
-  char buffer[1024];
+  TProcess bench({VORLEN_TRANSPORT_BENCH}, {.Err = vorlen::test::stFile, .ErrFile = "/dev/null"});
   double mbs = 0;
-  while (std::fgets(buffer, sizeof buffer, lines) != nullptr) {
-    const std::string line(buffer);
+  for (std::string line; bench.OutLine(line, -1);) {
     const size_t at = line.find("bare libcurl : median");
     if (at == std::string::npos) continue;
     const size_t comma = line.find(", ", at);
     if (comma != std::string::npos) mbs = std::atof(line.c_str() + comma + 2);
   }
-  std::fclose(lines);
-  waitpid(bench, nullptr, 0);
+  bench.Wait();
   return mbs;
 }
 
@@ -299,20 +260,15 @@ int main(int argc, char** argv) {
   const uLong sourceCrc = FileCrc(file, sourceSize);
   sync();
 
-  int outPipe[2];
-  if (pipe(outPipe) != 0) return 1;
-  const int serviceLog = open((dir / "service.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const pid_t service = Spawn({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.string(),
-                               "--max-delivered", "64G", "--max-parts", "1000000"},
-                              outPipe[1], serviceLog);
-  close(outPipe[1]);
-  close(serviceLog);
-  std::string line;
-  char c;
-  while (read(outPipe[0], &c, 1) == 1 && c != '\n') line += c;
-  const std::string prefix = "listening on ";
-  if (line.rfind(prefix, 0) != 0) Die("service did not start: " + line);
-  const std::string url = line.substr(prefix.size());
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.string(),
+                    "--max-delivered", "64G", "--max-parts", "1000000"},
+                   {.Err = vorlen::test::stFile, .ErrFile = (dir / "service.log").string()});
+  std::string url;
+  try {
+    url = vorlen::test::ListeningUrl(service);
+  } catch (const std::exception& error) {
+    Die(error.what());
+  }
 
   const TSendFigures send = RunSender(url, file, dir / "send.log");
   const bool sendSame =
@@ -320,8 +276,8 @@ int main(int argc, char** argv) {
   const TBareFigures bare = BareSend(url, file, size);
   const bool bareSame = DeliveredIntact(root, bare.Session, "big.bin", sourceCrc, sourceSize);
 
-  kill(service, SIGTERM);
-  waitpid(service, nullptr, 0);
+  service.Signal(SIGTERM);
+  service.Wait();
   if (transportMbs <= 0) transportMbs = TransportFigure();
 
   const double mb = static_cast<double>(size) / 1e6;

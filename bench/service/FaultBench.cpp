@@ -6,12 +6,9 @@
 //
 // Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,11 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "ServiceProcess.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
-
-extern char** environ;
+#include "support/Process.h"
 
 namespace fs = std::filesystem;
 using namespace vorlen;
@@ -78,24 +73,14 @@ void WritePattern(const fs::path& path, int64_t size, uint64_t seed) {
 }
 
 int RunSend(const std::string& url, const fs::path& file, const fs::path& output) {
-  const std::vector<std::string> argv = {VORLEN_SEND_BINARY, "--url", url, "--org", "Bench",
-                                         "--retry", "20", file.string()};
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  try {
+    test::TProcess sender(
+        {VORLEN_SEND_BINARY, "--url", url, "--org", "Bench", "--retry", "20", file.string()},
+        {.Out = test::stFile, .Err = test::stOut, .OutFile = output.string()});
+    return sender.Wait();
+  } catch (const std::exception&) {
+    return -1;
+  }
 }
 
 // The delivered copy of a file name anywhere under the root, or empty.
@@ -278,15 +263,16 @@ struct TRunResult {
 
 TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool attack) {
   fs::create_directories(root);
-  const std::vector<std::string> options = {"--root", root.string(), "--max-delivered", "1G",
-                                            "--head-timeout", "5", "--stop-timeout", "10"};
-  auto withPort = [&](int port) {
-    std::vector<std::string> args = {"--port", std::to_string(port)};
-    args.insert(args.end(), options.begin(), options.end());
-    return args;
+  // The request log would cost terminal time, not service time.
+  auto startService = [&](int port) {
+    return std::make_unique<test::TProcess>(
+        std::vector<std::string>{VORLEN_SERVICE_BINARY, "--port", std::to_string(port), "--root",
+                                 root.string(), "--max-delivered", "1G", "--head-timeout", "5",
+                                 "--stop-timeout", "10"},
+        test::TProcessOptions{.Err = test::stFile, .ErrFile = "/dev/null"});
   };
-  auto service = std::make_unique<bench::TServiceProcess>(withPort(0));
-  const std::string url = service->Url();
+  std::unique_ptr<test::TProcess> service = startService(0);
+  const std::string url = test::ListeningUrl(*service);
   const int port = std::stoi(url.substr(url.rfind(':') + 1));
   std::mutex serviceLock;
   TRunResult result;
@@ -314,13 +300,15 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
     while (TClock::now() < deadline || running > 0) {
       {
         std::lock_guard<std::mutex> guard(serviceLock);
-        result.PeakKiB = std::max(result.PeakKiB, service->PeakKiB());
+        result.PeakKiB = std::max(result.PeakKiB, service->PeakResidentKiB());
         result.PeakDescriptors = std::max(result.PeakDescriptors, service->OpenDescriptors());
         if (!restarted && TClock::now() > start + std::chrono::seconds(seconds) / 2) {
           const auto stopAt = TClock::now();
-          result.StopStatus = service->Stop();
+          service->Signal(SIGTERM);
+          result.StopStatus = service->Wait();
           const auto startAt = TClock::now();
-          service = std::make_unique<bench::TServiceProcess>(withPort(port));
+          service = startService(port);
+          test::ListeningUrl(*service);
           result.StopSeconds = std::chrono::duration<double>(startAt - stopAt).count();
           result.RestartSeconds = std::chrono::duration<double>(TClock::now() - startAt).count();
           restarted = true;
