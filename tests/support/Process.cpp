@@ -59,7 +59,8 @@ int OpenOrThrow(const std::string& path, int flags) {
   return fd;
 }
 
-// The descriptor the child's stream is to be a copy of: -1 to leave it as it is.
+// Makes the child's end of a stream: a pipe whose read end the parent keeps, a file, or nothing
+// (the stream stays as it is).
 void Target(TStreamTarget target, const std::string& file, TFd& readEnd, TFd& childEnd) {
   switch (target) {
     case stPipe:
