@@ -1,5 +1,7 @@
 #include "soap/SoapEnvelope.h"
 
+#include <cstring>
+
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 
@@ -15,7 +17,7 @@ const char* const kXsiPrefix = "xsi";
 namespace {
 
 const char* UriOfPrefix(const char* prefix) {
-  return std::string(prefix) == kSoapEnvPrefix ? kSoapEnvelopeNS : kXmlSchemaInstanceNS;
+  return std::strcmp(prefix, kSoapEnvPrefix) == 0 ? kSoapEnvelopeNS : kXmlSchemaInstanceNS;
 }
 
 }  // namespace
@@ -45,7 +47,7 @@ TXmlNode& AddNamespacedElement(TXmlNode& parent, const std::string& localName,
   TXmlNode& element = parent.AddElement(localName);
   std::string prefix;
   for (int counter = 1;; ++counter) {
-    prefix = Format("NS%d", counter);
+    prefix = "NS" + std::to_string(counter);
     if (!element.IsPrefixInScope(prefix)) break;
   }
   element.Namespaces.push_back(TXmlNamespaceDecl{prefix, nsUri});

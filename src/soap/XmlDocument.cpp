@@ -73,43 +73,59 @@ const char* EscapeOf(char c, bool inAttribute) {
   }
 }
 
+// Runs of characters that stand for themselves are appended whole, not one by one.
 void AppendEscapedText(const std::string& text, std::string& out) {
-  for (const char c : text) {
-    const char* escape = EscapeOf(c, false);
-    if (escape)
-      out += escape;
-    else
-      out += c;
+  size_t start = 0;
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    const char* escape = EscapeOf(text[pos], false);
+    if (!escape) continue;
+    out.append(text, start, pos - start);
+    out += escape;
+    start = pos + 1;
   }
+  out.append(text, start, std::string::npos);
 }
 
 // Attribute values keep to ASCII: whitespace other than a space and every non-ASCII character
 // become character references, so no reader can normalise them away.
 void AppendEscapedAttribute(const std::string& value, std::string& out) {
+  size_t start = 0;
   size_t pos = 0;
   while (pos < value.size()) {
     const char c = value[pos];
+    const char* escape = EscapeOf(c, true);
+    if (!escape && static_cast<uint8_t>(c) < 0x80) {
+      ++pos;
+      continue;
+    }
+    out.append(value, start, pos - start);
     uint32_t code = 0;
     size_t length = 0;
-    if (const char* escape = EscapeOf(c, true)) {
+    if (escape) {
       out += escape;
-    } else if (static_cast<uint8_t>(c) >= 0x80 && (length = DecodeUtf8(value, pos, code)) > 0) {
+      ++pos;
+    } else if ((length = DecodeUtf8(value, pos, code)) > 0) {
       out += Format("&#x%X;", static_cast<unsigned>(code));
       pos += length;
-      continue;
     } else {
       out += c;
+      ++pos;
     }
-    ++pos;
+    start = pos;
   }
+  out.append(value, start, std::string::npos);
 }
 
 // A namespace name in double quotes, or in single ones when it holds a double quote.
 void AppendQuotedUri(const std::string& uri, std::string& out) {
   if (uri.find('"') == std::string::npos) {
-    out += '"' + uri + '"';
+    out += '"';
+    out += uri;
+    out += '"';
   } else if (uri.find('\'') == std::string::npos) {
-    out += '\'' + uri + '\'';
+    out += '\'';
+    out += uri;
+    out += '\'';
   } else {
     out += '"';
     for (const char c : uri) {
@@ -159,7 +175,13 @@ void AppendNode(const TXmlNode& node, std::string& out) {
   out += '<';
   AppendQualifiedName(node.Prefix, node.LocalName, out);
   for (const TXmlNamespaceDecl& decl : node.Namespaces) {
-    out += decl.Prefix.empty() ? " xmlns=" : " xmlns:" + decl.Prefix + '=';
+    if (decl.Prefix.empty()) {
+      out += " xmlns=";
+    } else {
+      out += " xmlns:";
+      out += decl.Prefix;
+      out += '=';
+    }
     AppendQuotedUri(decl.Uri, out);
   }
   for (const TXmlAttribute& attr : node.Attributes) {
@@ -194,7 +216,10 @@ std::string ReadRest(TStream& stream) {
 }
 
 std::string SerializeXmlDocument(const TXmlDocument& doc) {
-  std::string text = "<?xml version=\"1.0\"?>\n";
+  std::string text;
+  // Room for any request of the contract at once, so the text is not moved while it grows.
+  text.reserve(1024);
+  text += "<?xml version=\"1.0\"?>\n";
   if (doc.Root) AppendNode(*doc.Root, text);
   text += '\n';
   return text;
