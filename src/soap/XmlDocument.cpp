@@ -1,12 +1,15 @@
 #include "soap/XmlDocument.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "runtime/Format.h"
 
 namespace vorlen {
 
 namespace {
+
+const char* const kXmlDeclaration = "<?xml version=\"1.0\"?>\n";
 
 // Decodes one UTF-8 sequence at text[pos]; returns its length, 0 when it is not well-formed
 // (truncated, overlong, a surrogate or beyond U+10FFFF).
@@ -153,6 +156,34 @@ void AppendCData(const std::string& text, std::string& out) {
   out += "<![CDATA[" + text.substr(start) + "]]>";
 }
 
+// The pieces of an element's text, shared by the tree writer and TXmlWriter so both write the
+// same bytes.
+void AppendNamespaceDecl(const std::string& prefix, const std::string& uri, std::string& out) {
+  if (prefix.empty()) {
+    out += " xmlns=";
+  } else {
+    out += " xmlns:";
+    out += prefix;
+    out += '=';
+  }
+  AppendQuotedUri(uri, out);
+}
+
+void AppendAttribute(const std::string& prefix, const std::string& localName,
+                     const std::string& value, std::string& out) {
+  out += ' ';
+  AppendQualifiedName(prefix, localName, out);
+  out += "=\"";
+  AppendEscapedAttribute(value, out);
+  out += '"';
+}
+
+void AppendEndTag(const std::string& prefix, const std::string& localName, std::string& out) {
+  out += "</";
+  AppendQualifiedName(prefix, localName, out);
+  out += '>';
+}
+
 void AppendNode(const TXmlNode& node, std::string& out) {
   switch (node.Kind) {
     case TXmlNodeKind::nkText:
@@ -174,32 +205,16 @@ void AppendNode(const TXmlNode& node, std::string& out) {
   }
   out += '<';
   AppendQualifiedName(node.Prefix, node.LocalName, out);
-  for (const TXmlNamespaceDecl& decl : node.Namespaces) {
-    if (decl.Prefix.empty()) {
-      out += " xmlns=";
-    } else {
-      out += " xmlns:";
-      out += decl.Prefix;
-      out += '=';
-    }
-    AppendQuotedUri(decl.Uri, out);
-  }
-  for (const TXmlAttribute& attr : node.Attributes) {
-    out += ' ';
-    AppendQualifiedName(attr.Prefix, attr.LocalName, out);
-    out += "=\"";
-    AppendEscapedAttribute(attr.Value, out);
-    out += '"';
-  }
+  for (const TXmlNamespaceDecl& decl : node.Namespaces) AppendNamespaceDecl(decl.Prefix, decl.Uri, out);
+  for (const TXmlAttribute& attr : node.Attributes)
+    AppendAttribute(attr.Prefix, attr.LocalName, attr.Value, out);
   if (node.Children.empty()) {
     out += "/>";
     return;
   }
   out += '>';
   for (const auto& child : node.Children) AppendNode(*child, out);
-  out += "</";
-  AppendQualifiedName(node.Prefix, node.LocalName, out);
-  out += '>';
+  AppendEndTag(node.Prefix, node.LocalName, out);
 }
 
 }  // namespace
@@ -217,12 +232,60 @@ std::string ReadRest(TStream& stream) {
 
 std::string SerializeXmlDocument(const TXmlDocument& doc) {
   std::string text;
-  // Room for any request of the contract at once, so the text is not moved while it grows.
+  // Room for any message of the contract at once, so the text is not moved while it grows.
   text.reserve(1024);
-  text += "<?xml version=\"1.0\"?>\n";
+  text += kXmlDeclaration;
   if (doc.Root) AppendNode(*doc.Root, text);
   text += '\n';
   return text;
+}
+
+TXmlWriter::TXmlWriter() {
+  FText.reserve(1024);
+  FText += kXmlDeclaration;
+}
+
+void TXmlWriter::CloseStartTag() {
+  if (FOpen.empty() || FOpen.back().HasContent) return;
+  FText += '>';
+  FOpen.back().HasContent = true;
+}
+
+void TXmlWriter::StartElement(const std::string& prefix, const std::string& localName) {
+  CloseStartTag();
+  FText += '<';
+  AppendQualifiedName(prefix, localName, FText);
+  FOpen.push_back(TOpenElement{prefix, localName, false});
+}
+
+void TXmlWriter::Namespace(const std::string& prefix, const std::string& uri) {
+  AppendNamespaceDecl(prefix, uri, FText);
+}
+
+void TXmlWriter::Attribute(const std::string& prefix, const std::string& localName,
+                           const std::string& value) {
+  AppendAttribute(prefix, localName, value, FText);
+}
+
+void TXmlWriter::Text(const std::string& text) {
+  if (text.empty()) return;
+  CloseStartTag();
+  AppendEscapedText(text, FText);
+}
+
+void TXmlWriter::EndElement() {
+  const TOpenElement& element = FOpen.back();
+  if (element.HasContent)
+    AppendEndTag(element.Prefix, element.LocalName, FText);
+  else
+    FText += "/>";
+  FOpen.pop_back();
+}
+
+std::string TXmlWriter::Finish() {
+  while (!FOpen.empty()) EndElement();
+  FText += '\n';
+  return std::move(FText);
 }
 
 std::string NodeXml(const TXmlNode& node) {

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/Stream.h"
@@ -87,7 +88,7 @@ class TCurlRequest final : public THTTPRequest {
   static int PrereqCallback(void* self, char* conn, char* local, int connPort, int localPort);
 
   // One response header line; false ends the transfer.
-  bool HeaderLine(const std::string& line);
+  bool HeaderLine(std::string_view header);
   void ApplyOptions(const TRequestBody& body);
   bool StatusIsError() const { return FStatus >= 300 && FStatus != 500; }
   void MarkActivity() { FLastActivity = std::chrono::steady_clock::now(); }
