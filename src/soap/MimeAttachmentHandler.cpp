@@ -41,7 +41,7 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
   FEnvelope.Clear();
   FEnvelope.CopyFrom(envelope, 0);
 
-  const std::string delimiter = std::string("--") + kMimeBoundary;
+  static const std::string delimiter = std::string("--") + kMimeBoundary;
   // Text between part streams collects here and goes into the section as one small stream.
   std::string text;
   text.reserve(256);
@@ -67,7 +67,6 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
 
       // The handler holds every stream it owns from the moment it owns it, so a failure further
       // down (the notification, a size query) cannot free a stream the copy still points to.
-      FPartStreams.reserve(FPartStreams.size() + 1);
       TStream* part = nullptr;
       if (!attachment.CacheFile.empty()) {
         FPartStreams.push_back(
@@ -76,6 +75,8 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
       } else if (TStream* source = attachment.GetSourceStream()) {
         part = source;
         if (attachment.StreamOwnership() == TStreamOwnership::soOwned) {
+          // Room first: taking the raw pointer over must not fail halfway.
+          FPartStreams.reserve(FPartStreams.size() + 1);
           FPartStreams.emplace_back(source);
           // From here on the handler frees the stream; the copy only refers to it.
           attachment.SetStreamOwnership(TStreamOwnership::soReference);

@@ -256,8 +256,6 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   const TParamType resultType = intf.MDA[static_cast<size_t>(methIndex)].ResultType;
 
   const TXmlDocument doc = FParser.Parse(ReadRest(response));
-  TRefMap refs;
-  if (doc.Root) CollectIds(*doc.Root, refs);
   const TXmlNode& envelope = CheckEnvelope(doc, "Invalid SOAP Response");
 
   const TXmlNode* header = nullptr;
@@ -312,6 +310,9 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
 
   const TXmlNode* valueElement = returnElement;
   if (const TXmlAttribute* href = returnElement->FindAttribute("href")) {
+    // The reference map is made only for an answer that refers to another element.
+    TRefMap refs;
+    if (doc.Root) CollectIds(*doc.Root, refs);
     auto found = refs.find(ToLower(href->Value));
     if (found != refs.end()) valueElement = found->second;
   }
