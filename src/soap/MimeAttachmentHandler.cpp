@@ -1,6 +1,7 @@
 #include "soap/MimeAttachmentHandler.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -118,9 +119,11 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
   FBoundary = kMimeBoundary;
 }
 
-void TMimeAttachmentHandler::AddSoapHeader(const std::string& line) {
+void TMimeAttachmentHandler::AddSoapHeader(std::string line) {
   CheckHeaderText(line);
-  FSoapHeaders.push_back(line);
+  // The transport gives two lines: room for them at once.
+  if (FSoapHeaders.empty()) FSoapHeaders.reserve(2);
+  FSoapHeaders.push_back(std::move(line));
 }
 
 void TMimeAttachmentHandler::FinalizeStream() {

@@ -33,7 +33,7 @@ bool IsAuthStatus(int status) { return status == 401 || status == 407; }
 }  // namespace
 
 TCurlRequest::TCurlRequest(CURL* handle, std::string url)
-    : FHandle(handle), FURL(std::move(url)), FErrorBuffer(CURL_ERROR_SIZE + 1, '\0') {}
+    : FHandle(handle), FURL(std::move(url)) {}
 
 void TCurlRequest::SetCredentials(const std::string& userName, const std::string& password) {
   FUserName = userName;
@@ -117,7 +117,7 @@ CURLcode TCurlRequest::Perform(const TRequestBody& body, TResponseBody& response
   FConnected = false;
   FResponseStarted = false;
   FLastUp = FLastDown = -1;
-  FErrorBuffer.assign(FErrorBuffer.size(), '\0');
+  FErrorBuffer.fill('\0');
   FBody = &body;
   FResponse = &response;
   MarkActivity();

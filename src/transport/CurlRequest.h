@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -119,7 +120,7 @@ class TCurlRequest final : public THTTPRequest {
   bool FResponseStarted = false;
   curl_off_t FLastUp = -1, FLastDown = -1;
   std::chrono::steady_clock::time_point FLastActivity;
-  std::vector<char> FErrorBuffer;
+  std::array<char, CURL_ERROR_SIZE + 1> FErrorBuffer{};  // libcurl's message of a failure
 };
 
 }  // namespace vorlen
