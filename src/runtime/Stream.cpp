@@ -63,7 +63,10 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return total;
 }
 
-TMemoryStream::TMemoryStream(std::string_view bytes) : FData(bytes.begin(), bytes.end()) {}
+// Copied as bytes in one go; a range of char into a vector of uint8_t is copied element-wise.
+TMemoryStream::TMemoryStream(std::string_view bytes)
+    : FData(reinterpret_cast<const uint8_t*>(bytes.data()),
+            reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size()) {}
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
   const int64_t available = std::max<int64_t>(0, Size() - FPosition);

@@ -1,13 +1,11 @@
 #include "soap/AttachmentQueue.h"
 
-#include "runtime/Format.h"
-
 namespace vorlen {
 
 void AddAttachment(TSoapDataList& list, TSOAPAttachment& attachment, const std::string& contentId) {
   auto copy = std::make_unique<TSOAPAttachmentData>();
   copy->ContentId = contentId;
-  copy->Headers.push_back(Format("Content-ID: <%s>", contentId.c_str()));
+  copy->Headers.push_back("Content-ID: <" + contentId + ">");
   if (!attachment.CacheFile.empty()) {
     copy->CacheFile = attachment.CacheFile;
     copy->CacheFilePersist = true;  // the file belongs to the attachment

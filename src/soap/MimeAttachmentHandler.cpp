@@ -1,5 +1,8 @@
 #include "soap/MimeAttachmentHandler.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "soap/MimeSplit.h"
@@ -15,7 +18,10 @@ const char* const kCrLf = "\r\n";
 // A line break inside a header value would end the header block early and let the value write
 // headers or content of its own.
 void CheckHeaderText(const std::string& text) {
-  if (text.find_first_of("\r\n") != std::string::npos)
+  // One pass with plain comparisons: find_first_of tests every byte against the set in a call.
+  const bool lineBreak =
+      std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
+  if (lineBreak)
     throw Exception(Format("Line break in MIME header text \"%s\"", text.c_str()));
 }
 }  // namespace
@@ -36,9 +42,10 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
   FEnvelope.Clear();
   FEnvelope.CopyFrom(envelope, 0);
 
-  const std::string delimiter = std::string("--") + kMimeBoundary;
+  static const std::string delimiter = std::string("--") + kMimeBoundary;
   // Text between part streams collects here and goes into the section as one small stream.
   std::string text;
+  text.reserve(256);
   auto flushText = [&] {
     if (text.empty()) return;
     FSection->AddStream(std::make_unique<TMemoryStream>(text));
@@ -46,18 +53,21 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
   };
 
   if (attachments.empty()) {
-    text = kCrLf + delimiter + "--";
+    text += kCrLf;
+    text += delimiter;
+    text += "--";
   } else {
     for (size_t i = 0; i < attachments.size(); ++i) {
       TSOAPAttachmentData& attachment = *attachments[i];
       for (const std::string& line : attachment.Headers) CheckHeaderText(line);
       CheckHeaderText(attachment.ContentType);
       CheckHeaderText(attachment.Encoding);
-      text += kCrLf + delimiter + kCrLf;
+      text += kCrLf;
+      text += delimiter;
+      text += kCrLf;
 
       // The handler holds every stream it owns from the moment it owns it, so a failure further
       // down (the notification, a size query) cannot free a stream the copy still points to.
-      FPartStreams.reserve(FPartStreams.size() + 1);
       TStream* part = nullptr;
       if (!attachment.CacheFile.empty()) {
         FPartStreams.push_back(
@@ -66,6 +76,8 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
       } else if (TStream* source = attachment.GetSourceStream()) {
         part = source;
         if (attachment.StreamOwnership() == TStreamOwnership::soOwned) {
+          // Room first: taking the raw pointer over must not fail halfway.
+          FPartStreams.reserve(FPartStreams.size() + 1);
           FPartStreams.emplace_back(source);
           // From here on the handler frees the stream; the copy only refers to it.
           attachment.SetStreamOwnership(TStreamOwnership::soReference);
@@ -77,27 +89,41 @@ void TMimeAttachmentHandler::CreateMimeStream(TStream& envelope, TSoapDataList& 
 
       if (OnSendAttachment) OnSendAttachment(*part, attachment);
 
-      for (const std::string& line : attachment.Headers) text += line + kCrLf;
-      text += "Content-Length: " + std::to_string(part->Size()) + kCrLf;
+      for (const std::string& line : attachment.Headers) {
+        text += line;
+        text += kCrLf;
+      }
+      text += "Content-Length: ";
+      text += std::to_string(part->Size());
+      text += kCrLf;
       text += "Content-Type: ";
       text += attachment.ContentType.empty() ? "application/binary" : attachment.ContentType;
       text += kCrLf;
-      if (!attachment.Encoding.empty())
-        text += "Content-transfer-encoding: " + attachment.Encoding + kCrLf;
+      if (!attachment.Encoding.empty()) {
+        text += "Content-transfer-encoding: ";
+        text += attachment.Encoding;
+        text += kCrLf;
+      }
       text += kCrLf;
       flushText();
       FSection->AddStream(part, TStreamOwnership::soReference);
 
-      text += (i + 1 == attachments.size()) ? kCrLf + delimiter + "--" : std::string(kCrLf);
+      text += kCrLf;
+      if (i + 1 == attachments.size()) {
+        text += delimiter;
+        text += "--";
+      }
     }
   }
   flushText();
   FBoundary = kMimeBoundary;
 }
 
-void TMimeAttachmentHandler::AddSoapHeader(const std::string& line) {
+void TMimeAttachmentHandler::AddSoapHeader(std::string line) {
   CheckHeaderText(line);
-  FSoapHeaders.push_back(line);
+  // The transport gives two lines: room for them at once.
+  if (FSoapHeaders.empty()) FSoapHeaders.reserve(2);
+  FSoapHeaders.push_back(std::move(line));
 }
 
 void TMimeAttachmentHandler::FinalizeStream() {
@@ -106,14 +132,26 @@ void TMimeAttachmentHandler::FinalizeStream() {
     FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);
     return;
   }
-  std::string head = std::string(kCrLf) + "--" + kMimeBoundary + kCrLf;
+  std::string head;
+  head.reserve(512);
+  head += kCrLf;
+  head += "--";
+  head += kMimeBoundary;
+  head += kCrLf;
   for (const std::string& line : FSoapHeaders) {
     head += line;
     head += kCrLf;
   }
-  head += std::string("Content-ID: <") + kRootPartId + ">" + kCrLf;
-  head += std::string("Content-Location: ") + kRootPartId + kCrLf;
-  head += "Content-Length: " + std::to_string(FEnvelope.Size()) + kCrLf;
+  head += "Content-ID: <";
+  head += kRootPartId;
+  head += ">";
+  head += kCrLf;
+  head += "Content-Location: ";
+  head += kRootPartId;
+  head += kCrLf;
+  head += "Content-Length: ";
+  head += std::to_string(FEnvelope.Size());
+  head += kCrLf;
   head += kCrLf;
   FBody.AddStream(std::make_unique<TMemoryStream>(head));
   FBody.AddStream(&FEnvelope, TStreamOwnership::soReference);

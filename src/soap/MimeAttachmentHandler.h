@@ -34,7 +34,7 @@ class TMimeAttachmentHandler {
   void CreateMimeStream(TStream& envelope, TSoapDataList& attachments);
   // A header line of the root part, without line end; kept in the order given. Header texts
   // (here and in the queued attachments) with a CR or LF are refused with an Exception.
-  void AddSoapHeader(const std::string& line);
+  void AddSoapHeader(std::string line);
   // Assembles the body: root part headers, envelope, attachment section.
   void FinalizeStream();
   // The whole body, positioned at 0. Before FinalizeStream it holds no streams.

@@ -183,10 +183,14 @@ std::unique_ptr<TMemoryStream> TOPToSoapDomConvert::InvContextToMsg(
   const bool typed = !HasOption(Options, TSOAPConvertOption::soSendUntyped);
 
   try {
-    TXmlDocument doc;
-    const TEnvelopeWriter writer = StartEnvelope(doc);
-    TXmlNode& operation = AddNamespacedElement(*writer.Body, method.Name, intf.Namespace);
-    SetEncodingStyle(*writer.Body);
+    // Written straight as text, byte for byte what the tree of these elements would give: the
+    // request is sent at once and never needed as a tree.
+    TXmlWriter xml;
+    StartEnvelope(xml);
+    xml.Attribute(kSoapEnvPrefix, "encodingStyle", kSoapEncodingNS);
+    const std::string prefix = BodyChildPrefix();
+    xml.StartElement(prefix, method.Name);
+    xml.Namespace(prefix, intf.Namespace);
 
     for (size_t i = 0; i < args.size(); ++i) {
       const TParamInfo& param = method.Params[i];
@@ -195,25 +199,25 @@ std::unique_ptr<TMemoryStream> TOPToSoapDomConvert::InvContextToMsg(
         return ESOAPDomConvertError(Format("Argument %s of %s must be %s value", param.Name.c_str(),
                                            method.Name.c_str(), KindName(param.Type)));
       };
-      TXmlNode& element = operation.AddElement(param.Name);
+      xml.StartElement(std::string(), param.Name);
       if (param.Type == TParamType::ptAttachment) {
         if (!std::holds_alternative<TSOAPAttachment*>(arg)) throw mismatch();
         TSOAPAttachment* attachment = std::get<TSOAPAttachment*>(arg);
         if (!attachment) {
-          AddEnvelopeAttribute(element, kXsiPrefix, "nil", "true");
-          continue;
+          xml.Attribute(kXsiPrefix, "nil", "true");
+        } else {
+          const std::string contentId = NewContentId();
+          xml.Attribute(std::string(), "href", "cid:" + contentId);
+          AddAttachment(FAttachments, *attachment, contentId);
         }
-        const std::string contentId = NewContentId();
-        element.AddAttribute("", "href", "", "cid:" + contentId);
-        AddAttachment(FAttachments, *attachment, contentId);
+        xml.EndElement();
         continue;
       }
       std::string text;
       switch (param.Type) {
         case TParamType::ptString:
           if (!std::holds_alternative<std::string>(arg)) throw mismatch();
-          text = std::get<std::string>(arg);
-          if (!IsXmlText(text)) {
+          if (!IsXmlText(std::get<std::string>(arg))) {
             throw ESOAPDomConvertError(
                 Format("Argument %s of %s is not valid UTF-8 text or holds characters that "
                        "XML cannot carry",
@@ -231,15 +235,11 @@ std::unique_ptr<TMemoryStream> TOPToSoapDomConvert::InvContextToMsg(
         case TParamType::ptAttachment:
           break;
       }
-      if (typed) AddEnvelopeAttribute(element, kXsiPrefix, "type", XsdTypeName(param.Type));
-      element.AddText(text);
+      if (typed) xml.Attribute(kXsiPrefix, "type", XsdTypeName(param.Type));
+      xml.Text(param.Type == TParamType::ptString ? std::get<std::string>(arg) : text);
+      xml.EndElement();
     }
-
-    auto stream = std::make_unique<TMemoryStream>();
-    const std::string bytes = SerializeXmlDocument(doc);
-    stream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    stream->SetPosition(0);
-    return stream;
+    return std::make_unique<TMemoryStream>(xml.Finish());
   } catch (...) {
     // A request that was not written must not leave attachments queued for sending.
     FAttachments.clear();
@@ -256,8 +256,6 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
   const TParamType resultType = intf.MDA[static_cast<size_t>(methIndex)].ResultType;
 
   const TXmlDocument doc = FParser.Parse(ReadRest(response));
-  TRefMap refs;
-  if (doc.Root) CollectIds(*doc.Root, refs);
   const TXmlNode& envelope = CheckEnvelope(doc, "Invalid SOAP Response");
 
   const TXmlNode* header = nullptr;
@@ -312,6 +310,9 @@ TParamValue TOPToSoapDomConvert::ProcessResponse(TStream& response, const TIntfM
 
   const TXmlNode* valueElement = returnElement;
   if (const TXmlAttribute* href = returnElement->FindAttribute("href")) {
+    // The reference map is made only for an answer that refers to another element.
+    TRefMap refs;
+    if (doc.Root) CollectIds(*doc.Root, refs);
     auto found = refs.find(ToLower(href->Value));
     if (found != refs.end()) valueElement = found->second;
   }

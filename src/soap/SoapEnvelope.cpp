@@ -1,5 +1,7 @@
 #include "soap/SoapEnvelope.h"
 
+#include <cstring>
+
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 
@@ -15,7 +17,7 @@ const char* const kXsiPrefix = "xsi";
 namespace {
 
 const char* UriOfPrefix(const char* prefix) {
-  return std::string(prefix) == kSoapEnvPrefix ? kSoapEnvelopeNS : kXmlSchemaInstanceNS;
+  return std::strcmp(prefix, kSoapEnvPrefix) == 0 ? kSoapEnvelopeNS : kXmlSchemaInstanceNS;
 }
 
 }  // namespace
@@ -27,27 +29,52 @@ TXmlNode& AddSoapEnvElement(TXmlNode& parent, const std::string& localName) {
   return element;
 }
 
+const std::vector<TXmlNamespaceDecl>& EnvelopeNamespaces() {
+  static const std::vector<TXmlNamespaceDecl> declarations{{kSoapEnvPrefix, kSoapEnvelopeNS},
+                                                           {"xsd", kXmlSchemaNS},
+                                                           {kXsiPrefix, kXmlSchemaInstanceNS},
+                                                           {"SOAP-ENC", kSoapEncodingNS}};
+  return declarations;
+}
+
+std::string GeneratedPrefix(const std::function<bool(const std::string&)>& taken) {
+  for (int counter = 1;; ++counter) {
+    std::string prefix = "NS" + std::to_string(counter);
+    if (!taken(prefix)) return prefix;
+  }
+}
+
+std::string BodyChildPrefix() {
+  // In scope there: "xml" and the envelope's declarations (Body declares none).
+  return GeneratedPrefix([](const std::string& prefix) {
+    if (prefix == "xml") return true;
+    for (const TXmlNamespaceDecl& decl : EnvelopeNamespaces())
+      if (decl.Prefix == prefix) return true;
+    return false;
+  });
+}
+
+void StartEnvelope(TXmlWriter& writer) {
+  writer.StartElement(kSoapEnvPrefix, "Envelope");
+  for (const TXmlNamespaceDecl& decl : EnvelopeNamespaces()) writer.Namespace(decl.Prefix, decl.Uri);
+  writer.StartElement(kSoapEnvPrefix, "Body");
+}
+
 TEnvelopeWriter StartEnvelope(TXmlDocument& doc) {
   doc.Root = std::make_unique<TXmlNode>(TXmlNodeKind::nkElement);
   TXmlNode& envelope = *doc.Root;
   envelope.LocalName = "Envelope";
   envelope.Prefix = kSoapEnvPrefix;
   envelope.NamespaceUri = kSoapEnvelopeNS;
-  envelope.Namespaces = {{kSoapEnvPrefix, kSoapEnvelopeNS},
-                         {"xsd", kXmlSchemaNS},
-                         {kXsiPrefix, kXmlSchemaInstanceNS},
-                         {"SOAP-ENC", kSoapEncodingNS}};
+  envelope.Namespaces = EnvelopeNamespaces();
   return TEnvelopeWriter{&envelope, &AddSoapEnvElement(envelope, "Body")};
 }
 
 TXmlNode& AddNamespacedElement(TXmlNode& parent, const std::string& localName,
                                const std::string& nsUri) {
   TXmlNode& element = parent.AddElement(localName);
-  std::string prefix;
-  for (int counter = 1;; ++counter) {
-    prefix = Format("NS%d", counter);
-    if (!element.IsPrefixInScope(prefix)) break;
-  }
+  const std::string prefix =
+      GeneratedPrefix([&](const std::string& name) { return element.IsPrefixInScope(name); });
   element.Namespaces.push_back(TXmlNamespaceDecl{prefix, nsUri});
   element.Prefix = prefix;
   element.NamespaceUri = nsUri;

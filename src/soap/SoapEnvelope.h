@@ -2,8 +2,11 @@
 // message starts from, and the checks every reader makes.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "soap/XmlDocument.h"
 #include "soap/XmlNode.h"
 
 namespace vorlen {
@@ -21,6 +24,16 @@ struct TEnvelopeWriter {
 
 extern const char* const kSoapEnvPrefix;  // "SOAP-ENV"
 extern const char* const kXsiPrefix;      // "xsi"
+
+// The declarations every envelope carries, in order: SOAP-ENV, xsd, xsi and SOAP-ENC.
+const std::vector<TXmlNamespaceDecl>& EnvelopeNamespaces();
+// "NS" followed by the first counter from 1 whose prefix is not taken.
+std::string GeneratedPrefix(const std::function<bool(const std::string&)>& taken);
+// The prefix AddNamespacedElement gives an element appended to a new envelope's Body.
+std::string BodyChildPrefix();
+// Writes the start of SOAP-ENV:Envelope with its declarations and of SOAP-ENV:Body, as
+// StartEnvelope builds them.
+void StartEnvelope(TXmlWriter& writer);
 
 // Makes doc's document element SOAP-ENV:Envelope declaring, in this order, SOAP-ENV, xsd, xsi
 // and SOAP-ENC, and appends an empty SOAP-ENV:Body.

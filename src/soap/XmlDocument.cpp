@@ -1,12 +1,15 @@
 #include "soap/XmlDocument.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "runtime/Format.h"
 
 namespace vorlen {
 
 namespace {
+
+const char* const kXmlDeclaration = "<?xml version=\"1.0\"?>\n";
 
 // Decodes one UTF-8 sequence at text[pos]; returns its length, 0 when it is not well-formed
 // (truncated, overlong, a surrogate or beyond U+10FFFF).
@@ -73,43 +76,59 @@ const char* EscapeOf(char c, bool inAttribute) {
   }
 }
 
+// Runs of characters that stand for themselves are appended whole, not one by one.
 void AppendEscapedText(const std::string& text, std::string& out) {
-  for (const char c : text) {
-    const char* escape = EscapeOf(c, false);
-    if (escape)
-      out += escape;
-    else
-      out += c;
+  size_t start = 0;
+  for (size_t pos = 0; pos < text.size(); ++pos) {
+    const char* escape = EscapeOf(text[pos], false);
+    if (!escape) continue;
+    out.append(text, start, pos - start);
+    out += escape;
+    start = pos + 1;
   }
+  out.append(text, start, std::string::npos);
 }
 
 // Attribute values keep to ASCII: whitespace other than a space and every non-ASCII character
 // become character references, so no reader can normalise them away.
 void AppendEscapedAttribute(const std::string& value, std::string& out) {
+  size_t start = 0;
   size_t pos = 0;
   while (pos < value.size()) {
     const char c = value[pos];
+    const char* escape = EscapeOf(c, true);
+    if (!escape && static_cast<uint8_t>(c) < 0x80) {
+      ++pos;
+      continue;
+    }
+    out.append(value, start, pos - start);
     uint32_t code = 0;
     size_t length = 0;
-    if (const char* escape = EscapeOf(c, true)) {
+    if (escape) {
       out += escape;
-    } else if (static_cast<uint8_t>(c) >= 0x80 && (length = DecodeUtf8(value, pos, code)) > 0) {
+      ++pos;
+    } else if ((length = DecodeUtf8(value, pos, code)) > 0) {
       out += Format("&#x%X;", static_cast<unsigned>(code));
       pos += length;
-      continue;
     } else {
       out += c;
+      ++pos;
     }
-    ++pos;
+    start = pos;
   }
+  out.append(value, start, std::string::npos);
 }
 
 // A namespace name in double quotes, or in single ones when it holds a double quote.
 void AppendQuotedUri(const std::string& uri, std::string& out) {
   if (uri.find('"') == std::string::npos) {
-    out += '"' + uri + '"';
+    out += '"';
+    out += uri;
+    out += '"';
   } else if (uri.find('\'') == std::string::npos) {
-    out += '\'' + uri + '\'';
+    out += '\'';
+    out += uri;
+    out += '\'';
   } else {
     out += '"';
     for (const char c : uri) {
@@ -137,6 +156,34 @@ void AppendCData(const std::string& text, std::string& out) {
   out += "<![CDATA[" + text.substr(start) + "]]>";
 }
 
+// The pieces of an element's text, shared by the tree writer and TXmlWriter so both write the
+// same bytes.
+void AppendNamespaceDecl(const std::string& prefix, const std::string& uri, std::string& out) {
+  if (prefix.empty()) {
+    out += " xmlns=";
+  } else {
+    out += " xmlns:";
+    out += prefix;
+    out += '=';
+  }
+  AppendQuotedUri(uri, out);
+}
+
+void AppendAttribute(const std::string& prefix, const std::string& localName,
+                     const std::string& value, std::string& out) {
+  out += ' ';
+  AppendQualifiedName(prefix, localName, out);
+  out += "=\"";
+  AppendEscapedAttribute(value, out);
+  out += '"';
+}
+
+void AppendEndTag(const std::string& prefix, const std::string& localName, std::string& out) {
+  out += "</";
+  AppendQualifiedName(prefix, localName, out);
+  out += '>';
+}
+
 void AppendNode(const TXmlNode& node, std::string& out) {
   switch (node.Kind) {
     case TXmlNodeKind::nkText:
@@ -158,26 +205,16 @@ void AppendNode(const TXmlNode& node, std::string& out) {
   }
   out += '<';
   AppendQualifiedName(node.Prefix, node.LocalName, out);
-  for (const TXmlNamespaceDecl& decl : node.Namespaces) {
-    out += decl.Prefix.empty() ? " xmlns=" : " xmlns:" + decl.Prefix + '=';
-    AppendQuotedUri(decl.Uri, out);
-  }
-  for (const TXmlAttribute& attr : node.Attributes) {
-    out += ' ';
-    AppendQualifiedName(attr.Prefix, attr.LocalName, out);
-    out += "=\"";
-    AppendEscapedAttribute(attr.Value, out);
-    out += '"';
-  }
+  for (const TXmlNamespaceDecl& decl : node.Namespaces) AppendNamespaceDecl(decl.Prefix, decl.Uri, out);
+  for (const TXmlAttribute& attr : node.Attributes)
+    AppendAttribute(attr.Prefix, attr.LocalName, attr.Value, out);
   if (node.Children.empty()) {
     out += "/>";
     return;
   }
   out += '>';
   for (const auto& child : node.Children) AppendNode(*child, out);
-  out += "</";
-  AppendQualifiedName(node.Prefix, node.LocalName, out);
-  out += '>';
+  AppendEndTag(node.Prefix, node.LocalName, out);
 }
 
 }  // namespace
@@ -194,10 +231,61 @@ std::string ReadRest(TStream& stream) {
 }
 
 std::string SerializeXmlDocument(const TXmlDocument& doc) {
-  std::string text = "<?xml version=\"1.0\"?>\n";
+  std::string text;
+  // Room for any message of the contract at once, so the text is not moved while it grows.
+  text.reserve(1024);
+  text += kXmlDeclaration;
   if (doc.Root) AppendNode(*doc.Root, text);
   text += '\n';
   return text;
+}
+
+TXmlWriter::TXmlWriter() {
+  FText.reserve(1024);
+  FText += kXmlDeclaration;
+}
+
+void TXmlWriter::CloseStartTag() {
+  if (FOpen.empty() || FOpen.back().HasContent) return;
+  FText += '>';
+  FOpen.back().HasContent = true;
+}
+
+void TXmlWriter::StartElement(const std::string& prefix, const std::string& localName) {
+  CloseStartTag();
+  FText += '<';
+  AppendQualifiedName(prefix, localName, FText);
+  FOpen.push_back(TOpenElement{prefix, localName, false});
+}
+
+void TXmlWriter::Namespace(const std::string& prefix, const std::string& uri) {
+  AppendNamespaceDecl(prefix, uri, FText);
+}
+
+void TXmlWriter::Attribute(const std::string& prefix, const std::string& localName,
+                           const std::string& value) {
+  AppendAttribute(prefix, localName, value, FText);
+}
+
+void TXmlWriter::Text(const std::string& text) {
+  if (text.empty()) return;
+  CloseStartTag();
+  AppendEscapedText(text, FText);
+}
+
+void TXmlWriter::EndElement() {
+  const TOpenElement& element = FOpen.back();
+  if (element.HasContent)
+    AppendEndTag(element.Prefix, element.LocalName, FText);
+  else
+    FText += "/>";
+  FOpen.pop_back();
+}
+
+std::string TXmlWriter::Finish() {
+  while (!FOpen.empty()) EndElement();
+  FText += '\n';
+  return std::move(FText);
 }
 
 std::string NodeXml(const TXmlNode& node) {

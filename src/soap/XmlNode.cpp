@@ -1,5 +1,7 @@
 #include "soap/XmlNode.h"
 
+#include <utility>
+
 namespace vorlen {
 
 namespace {
@@ -28,16 +30,18 @@ TXmlNode& TXmlNode::AddElement(const std::string& localName) {
   return Append(std::move(element));
 }
 
-void TXmlNode::AddText(const std::string& text) {
+void TXmlNode::AddText(std::string text) {
   if (text.empty()) return;
   auto node = std::make_unique<TXmlNode>(TXmlNodeKind::nkText);
-  node->Text = text;
+  node->Text = std::move(text);
   Append(std::move(node));
 }
 
-void TXmlNode::AddAttribute(const std::string& prefix, const std::string& localName,
-                            const std::string& namespaceUri, const std::string& value) {
-  Attributes.push_back(TXmlAttribute{prefix, localName, namespaceUri, value});
+void TXmlNode::AddAttribute(std::string prefix, std::string localName, std::string namespaceUri,
+                            std::string value) {
+  Attributes.push_back(
+      TXmlAttribute{std::move(prefix), std::move(localName), std::move(namespaceUri),
+                    std::move(value)});
 }
 
 bool TXmlNode::IsPrefixInScope(const std::string& prefix) const {

@@ -48,9 +48,10 @@ class TXmlNode {
   // Appends an element without namespace.
   TXmlNode& AddElement(const std::string& localName);
   // Appends text taken literally (the writer escapes it); nothing for empty text.
-  void AddText(const std::string& text);
-  void AddAttribute(const std::string& prefix, const std::string& localName,
-                    const std::string& namespaceUri, const std::string& value);
+  void AddText(std::string text);
+  // Texts are taken over: pass temporaries to save a copy.
+  void AddAttribute(std::string prefix, std::string localName, std::string namespaceUri,
+                    std::string value);
 
   // The namespace prefix bound in scope here (on this element or an ancestor).
   bool IsPrefixInScope(const std::string& prefix) const;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "transport/SOAPHTTPException.h"
 
@@ -13,7 +15,7 @@ namespace vorlen {
 namespace {
 
 // Header name match ignoring case; returns the trimmed value when line is "name: value".
-bool HeaderValue(const std::string& line, const char* name, std::string& value) {
+bool HeaderValue(std::string_view line, const char* name, std::string& value) {
   const size_t length = std::strlen(name);
   if (line.size() <= length || line[length] != ':') return false;
   for (size_t i = 0; i < length; ++i)
@@ -22,7 +24,7 @@ bool HeaderValue(const std::string& line, const char* name, std::string& value) 
   size_t end = line.size();
   while (begin < end && (line[begin] == ' ' || line[begin] == '\t')) ++begin;
   while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1]))) --end;
-  value = line.substr(begin, end - begin);
+  value.assign(line.substr(begin, end - begin));
   return true;
 }
 
@@ -31,7 +33,7 @@ bool IsAuthStatus(int status) { return status == 401 || status == 407; }
 }  // namespace
 
 TCurlRequest::TCurlRequest(CURL* handle, std::string url)
-    : FHandle(handle), FURL(std::move(url)), FErrorBuffer(CURL_ERROR_SIZE + 1, '\0') {}
+    : FHandle(handle), FURL(std::move(url)) {}
 
 void TCurlRequest::SetCredentials(const std::string& userName, const std::string& password) {
   FUserName = userName;
@@ -115,7 +117,7 @@ CURLcode TCurlRequest::Perform(const TRequestBody& body, TResponseBody& response
   FConnected = false;
   FResponseStarted = false;
   FLastUp = FLastDown = -1;
-  FErrorBuffer.assign(FErrorBuffer.size(), '\0');
+  FErrorBuffer.fill('\0');
   FBody = &body;
   FResponse = &response;
   MarkActivity();
@@ -152,18 +154,20 @@ size_t TCurlRequest::HeaderCallback(char* data, size_t size, size_t count, void*
   const size_t length = size * count;
   // Nothing may unwind through libcurl: a failure is kept and the transfer ends.
   try {
-    return request.HeaderLine(std::string(data, length)) ? length : 0;
+    return request.HeaderLine(std::string_view(data, length)) ? length : 0;
   } catch (...) {
     request.FPending = std::current_exception();
     return 0;
   }
 }
 
-bool TCurlRequest::HeaderLine(const std::string& line) {
+bool TCurlRequest::HeaderLine(std::string_view header) {
   FResponseStarted = true;
   MarkActivity();
 
-  if (line.rfind("HTTP/", 0) == 0) {
+  // Only a status line is copied; the other lines are looked at where libcurl holds them.
+  if (header.starts_with("HTTP/")) {
+    const std::string line(header);
     // A new response (an interim 1xx, an authentication round or the final one).
     FContentType.clear();
     FAuthSchemes.clear();
@@ -183,18 +187,18 @@ bool TCurlRequest::HeaderLine(const std::string& line) {
     return true;
   }
   std::string value;
-  if (HeaderValue(line, "content-type", value)) {
+  if (HeaderValue(header, "content-type", value)) {
     FContentType = value;
-  } else if (HeaderValue(line, "content-length", value)) {
+  } else if (HeaderValue(header, "content-length", value)) {
     char* end = nullptr;
     const long long length = std::strtoll(value.c_str(), &end, 10);
     if (end != value.c_str() && *end == '\0' && length >= 0) FContentLength = length;
-  } else if (HeaderValue(line, "www-authenticate", value) ||
-             HeaderValue(line, "proxy-authenticate", value)) {
+  } else if (HeaderValue(header, "www-authenticate", value) ||
+             HeaderValue(header, "proxy-authenticate", value)) {
     const std::string scheme = value.substr(0, value.find(' '));
     if (!FAuthSchemes.empty()) FAuthSchemes += ' ';
     FAuthSchemes += scheme;
-  } else if (line == "\r\n" || line == "\n") {
+  } else if (header == "\r\n" || header == "\n") {
     if (FStatus >= 100 && FStatus < 200) return true;
     // A status error is raised without its body; only a challenge that libcurl is about to
     // answer with the credentials it holds is let through.

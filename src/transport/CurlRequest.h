@@ -4,11 +4,13 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/Stream.h"
@@ -87,7 +89,7 @@ class TCurlRequest final : public THTTPRequest {
   static int PrereqCallback(void* self, char* conn, char* local, int connPort, int localPort);
 
   // One response header line; false ends the transfer.
-  bool HeaderLine(const std::string& line);
+  bool HeaderLine(std::string_view header);
   void ApplyOptions(const TRequestBody& body);
   bool StatusIsError() const { return FStatus >= 300 && FStatus != 500; }
   void MarkActivity() { FLastActivity = std::chrono::steady_clock::now(); }
@@ -118,7 +120,7 @@ class TCurlRequest final : public THTTPRequest {
   bool FResponseStarted = false;
   curl_off_t FLastUp = -1, FLastDown = -1;
   std::chrono::steady_clock::time_point FLastActivity;
-  std::vector<char> FErrorBuffer;
+  std::array<char, CURL_ERROR_SIZE + 1> FErrorBuffer{};  // libcurl's message of a failure
 };
 
 }  // namespace vorlen

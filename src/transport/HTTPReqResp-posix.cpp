@@ -52,7 +52,9 @@ struct THTTPReqResp::TBackend {
     std::string Boundary;  // multipart bodies only
     bool UTF8 = true;
     TSOAPInvokeOptions Options;
-    bool operator==(const THeaderKey&) const = default;
+    // Whether owner's call would give the same lines; compared in place, as this runs for
+    // every call and a key made only to compare would copy the action.
+    bool Matches(const THTTPReqResp& owner) const;
   };
   // The cached header lines and what they were built from.
   std::unique_ptr<TCurlHeaderList> Headers;
@@ -103,14 +105,22 @@ void BuildHeaders(const std::vector<std::string>& lines, TCurlHeaderList& header
 
 }  // namespace
 
+bool THTTPReqResp::TBackend::THeaderKey::Matches(const THTTPReqResp& owner) const {
+  const bool sameBoundary = owner.FBodyKind == TBodyKind::bkMultipart
+                                ? Boundary == owner.FMimeBoundary
+                                : Boundary.empty();
+  return Kind == owner.FBodyKind && Action == owner.FCurrentAction && sameBoundary &&
+         UTF8 == owner.UseUTF8InHeader && Options == owner.InvokeOptions;
+}
+
 TCurlHeaderList& THTTPReqResp::TBackend::CurrentHeaders(const THTTPReqResp& owner) {
   // The lines differ from call to call only by action and body kind, so a run of calls of one
   // operation builds them once. The boundary counts for multipart bodies only: a response
   // leaves its own (mostly empty) boundary behind between calls.
-  THeaderKey key{owner.FBodyKind, owner.FCurrentAction,
-                 owner.FBodyKind == TBodyKind::bkMultipart ? owner.FMimeBoundary : std::string(),
-                 owner.UseUTF8InHeader, owner.InvokeOptions};
-  if (!Headers || key != HeadersKey) {
+  if (!Headers || !HeadersKey.Matches(owner)) {
+    THeaderKey key{owner.FBodyKind, owner.FCurrentAction,
+                   owner.FBodyKind == TBodyKind::bkMultipart ? owner.FMimeBoundary : std::string(),
+                   owner.UseUTF8InHeader, owner.InvokeOptions};
     // Built aside, so a failure leaves no half list behind for the next call.
     auto headers = std::make_unique<TCurlHeaderList>();
     BuildHeaders(owner.RequestHeaderLines(), *headers);

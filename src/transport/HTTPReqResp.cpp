@@ -43,10 +43,19 @@ std::string THTTPReqResp::EffectiveAction() const {
 }
 
 std::string THTTPReqResp::SOAPActionHeaderLine() const {
-  const std::string action = EffectiveAction();
-  if (action.empty()) return "SOAPAction:";
-  if (action == "\"\"") return "SOAPAction: \"\"";
-  return "SOAPAction: \"" + action + "\"";
+  // As from EffectiveAction, without copying the action first: this runs for every call.
+  if (FCurrentAction.empty()) {
+    return InvokeOptions.Contains(TSOAPInvokeOption::soNoValueForEmptySOAPAction)
+               ? "SOAPAction:"
+               : "SOAPAction: \"\"";
+  }
+  if (FCurrentAction == "\"\"") return "SOAPAction: \"\"";
+  std::string line;
+  line.reserve(FCurrentAction.size() + 14);
+  line += "SOAPAction: \"";
+  line += FCurrentAction;
+  line += '"';
+  return line;
 }
 
 const char* THTTPReqResp::XmlContentTypeLine() const {

@@ -24,6 +24,34 @@ TEST(EnvelopeParserLibxml2Test, MalformedXmlIsRefusedWithTheParserReason) {
   ExpectParseReason("<a>\n\n\xFF</a>", "(line 3)");
 }
 
+// Answers are read from the parser's events; text arriving in pieces makes one node, and a
+// refused answer still gets the reason that names its fault.
+TEST(EnvelopeParserLibxml2Test, ModelFromEventsAndReasonsAtTheEndOfInput) {
+  const std::string x(20000, 'x');
+  const TXmlDocument doc =
+      ParseXml("<r a=\"&amp;#38;&#38;&lt;&#x416;\">" + x + "&amp;y<![CDATA[c]]><![CDATA[d]]></r>");
+  ASSERT_TRUE(doc.Root);
+  ASSERT_EQ(doc.Root->Attributes.size(), 1u);
+  EXPECT_EQ(doc.Root->Attributes[0].Value, "&#38;&<\xD0\x96");
+  ASSERT_EQ(doc.Root->Children.size(), 2u);
+  EXPECT_EQ(doc.Root->Children[0]->Text, x + "&y");
+  EXPECT_EQ(doc.Root->Children[1]->Kind, TXmlNodeKind::nkCData);
+  EXPECT_EQ(doc.Root->Children[1]->Text, "cd");
+
+  ExpectParseReason(std::string(kEnvelopeStart) + "S1", "Premature end of data in tag return");
+  ExpectParseReason("<r", "Couldn't find end of Start Tag r line 1 (line 1)");
+  ExpectParseReason("   ", "Start tag expected, '<' not found (line 1)");
+  // The nesting limit holds however the answer is read: 257 levels pass, 258 do not.
+  const auto nested = [](int levels) {
+    std::string xml;
+    for (int i = 0; i < levels; ++i) xml += "<a>";
+    for (int i = 0; i < levels; ++i) xml += "</a>";
+    return xml;
+  };
+  EXPECT_NO_THROW(ParseXml(nested(257)));
+  EXPECT_THROW(ParseXml(nested(258)), EDOMParseError);
+}
+
 // The converter reads every answer with one parser context; nothing from one document (a
 // refusal, an error, a declared entity, a name) may change how the next one is read.
 TEST(EnvelopeParserLibxml2Test, ReusedParserReadsEachDocumentOnItsOwn) {

@@ -1,6 +1,7 @@
 // Request envelopes as the server receives them, byte for byte.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <regex>
 #include <set>
 #include <thread>
@@ -10,7 +11,9 @@
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
+#include "soap/SoapEnvelope.h"
 #include "soap/SoapTestSupport.h"
+#include "soap/XmlDocument.h"
 
 namespace vorlen {
 namespace {
@@ -250,6 +253,65 @@ TEST(EnvelopeRequestTest, UntypedOptionDropsTypeAttributes) {
                 "<NS1:UnZip xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
                 "<Sess>S1</Sess></NS1:UnZip>" +
                 kTail);
+}
+
+// Requests are written straight as text; the same request built as a tree and serialised must
+// give the same bytes, whatever the values and options.
+std::string RequestAsTree(const TIntfMethEntry& method, const std::vector<TParamValue>& args,
+                          bool typed, const std::string& contentId) {
+  TXmlDocument doc;
+  const TEnvelopeWriter envelope = StartEnvelope(doc);
+  TXmlNode& operation =
+      AddNamespacedElement(*envelope.Body, method.Name, SenderIntf().Namespace);
+  SetEncodingStyle(*envelope.Body);
+  for (size_t i = 0; i < args.size(); ++i) {
+    TXmlNode& element = operation.AddElement(method.Params[i].Name);
+    if (const auto* attachment = std::get_if<TSOAPAttachment*>(&args[i])) {
+      if (*attachment == nullptr)
+        AddEnvelopeAttribute(element, kXsiPrefix, "nil", "true");
+      else
+        element.AddAttribute("", "href", "", "cid:" + contentId);
+      continue;
+    }
+    std::string text;
+    if (const auto* value = std::get_if<std::string>(&args[i])) text = *value;
+    if (const auto* value = std::get_if<int32_t>(&args[i])) text = std::to_string(*value);
+    static const char* const kTypes[] = {"xsd:string", "xsd:int", "xsd:boolean"};
+    if (typed) {
+      AddEnvelopeAttribute(element, kXsiPrefix, "type",
+                           kTypes[static_cast<int>(method.Params[i].Type)]);
+    }
+    element.AddText(text);
+  }
+  return SerializeXmlDocument(doc);
+}
+
+TEST(EnvelopeRequestTest, WrittenTextEqualsTheSerialisedTree) {
+  const std::vector<std::string> texts = {
+      "", "S-1", "&<>\"'", "a]]>b", "\t\r\n tab", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", std::string(5000, 'x')};
+  const std::string id = "0F1E2D3C-4B5A-4968-8776-655443322110";
+  TSOAPAttachment part;
+  TMemoryStream bytes("abc");
+  part.SetSourceStream(&bytes, TStreamOwnership::soReference);
+  for (const bool typed : {true, false}) {
+    TOPToSoapDomConvert conv;
+    if (!typed) conv.Options |= ToOptions(TSOAPConvertOption::soSendUntyped);
+    for (const std::string& text : texts) {
+      const std::vector<std::pair<int, std::vector<TParamValue>>> calls = {
+          {smGetSession, {}},
+          {smUploadFilePart, {text, "part" + text, text, &part}},
+          {smUploadFilePart, {text, text, std::string(), static_cast<TSOAPAttachment*>(nullptr)}},
+          {smMergeFile, {int32_t{INT32_MIN}, text, text}},
+          {smMergeFile, {int32_t{0}, text, text}},
+          {smUnZip, {text}},
+          {smDelTempFiles, {text}}};
+      for (const auto& [method, args] : calls) {
+        TFixedContentIds ids({id});
+        EXPECT_EQ(Request(conv, method, args),
+                  RequestAsTree(SenderIntf().MDA[static_cast<size_t>(method)], args, typed, id));
+      }
+    }
+  }
 }
 
 }  // namespace
