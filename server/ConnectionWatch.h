@@ -16,9 +16,9 @@
 namespace vorlen {
 
 struct TConnectionDeadlines {
-  std::chrono::milliseconds Head{10000};       // from accept to a complete request head
-  std::chrono::milliseconds KeepAlive{2000};   // from an answer to the next complete head
-  int64_t MinBodyRate = 1024;                  // bytes per second, after Head as grace
+  std::chrono::milliseconds Head{10000};      // from accept to a complete request head
+  std::chrono::milliseconds KeepAlive{2000};  // from an answer to the next complete head
+  int64_t MinBodyRate = 1024;                 // bytes per second, after Head as grace
 };
 
 class TConnectionWatch {

@@ -26,8 +26,8 @@ namespace {
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 [[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
-  throw Exception(Format("Cannot %s %s: %s", what, Utf8FromFsPath(path).c_str(),
-                         std::strerror(error)));
+  throw Exception(
+      Format("Cannot %s %s: %s", what, Utf8FromFsPath(path).c_str(), std::strerror(error)));
 }
 
 TDirEntry EntryOf(const std::string& name, const struct stat& info) {
@@ -171,8 +171,7 @@ std::optional<TFd> TDirFd::OpenRead(const std::string& name) const {
 TFd TDirFd::CreateUnique(const std::string& prefix, std::string& name) const {
   for (;;) {
     name = prefix + NewSessionId();
-    TFd fd(openat(Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0644));
+    TFd fd(openat(Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.Get() >= 0) return fd;
     if (errno != EEXIST) Fail("create", FPath / name, errno);
   }

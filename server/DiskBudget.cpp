@@ -30,8 +30,7 @@ int64_t TDiskBudget::Used() {
   return FUsed;
 }
 
-TBudgetCharge::TBudgetCharge(TDiskBudget& budget, int64_t bytes)
-    : FBudget(budget), FBytes(bytes) {
+TBudgetCharge::TBudgetCharge(TDiskBudget& budget, int64_t bytes) : FBudget(budget), FBytes(bytes) {
   if (FBytes > 0) FBudget.Take(FBytes);
 }
 

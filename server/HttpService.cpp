@@ -123,8 +123,7 @@ struct THttpCallbacks {
   static void Completed(void* cls, MHD_Connection* connection, void** context,
                         MHD_RequestTerminationCode reason) {
     auto& self = *static_cast<THttpService*>(cls);
-    std::unique_ptr<THttpService::TRequest> request(
-        static_cast<THttpService::TRequest*>(*context));
+    std::unique_ptr<THttpService::TRequest> request(static_cast<THttpService::TRequest*>(*context));
     *context = nullptr;
     if (request && !request->Answered && reason != MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN) {
       // The peer went away (or was closed for being slow) before its body was complete: what
@@ -270,8 +269,7 @@ bool THttpService::Answer(MHD_Connection* connection, int status, const std::str
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType.c_str());
   // The rest of a refused body is never read, so the connection cannot carry another request.
   if (close) MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
-  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status),
-                                               response);
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
   MHD_destroy_response(response);
   return queued == MHD_YES;
 }
@@ -310,15 +308,15 @@ int THttpService::Bind() {
   unsigned flags = MHD_USE_POLL_INTERNAL_THREAD;
   if (found->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
   FDaemon = MHD_start_daemon(
-      flags, static_cast<uint16_t>(FOptions.Port), nullptr, nullptr, &THttpCallbacks::Access,
-      this, MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
+      flags, static_cast<uint16_t>(FOptions.Port), nullptr, nullptr, &THttpCallbacks::Access, this,
+      MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(FOptions.Threads), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       static_cast<size_t>(FOptions.MaxHead), MHD_OPTION_CONNECTION_LIMIT,
       static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
       static_cast<unsigned>(FOptions.PerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
-      &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION,
-      &THttpCallbacks::Connection, this, MHD_OPTION_END);
+      &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &THttpCallbacks::Connection,
+      this, MHD_OPTION_END);
   if (FDaemon == nullptr) {
     FWatch.reset();
     throw failure();

@@ -46,10 +46,14 @@ bool ParseHash(const std::string& text, uint32_t& value) {
   value = 0;
   for (char c : text) {
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return false;
     value = (value << 4) | static_cast<uint32_t>(digit);
   }
   return true;
@@ -120,8 +124,10 @@ TSenderServer::TSenderServer(const fs::path& root, TServiceLimits limits)
 TSenderServer::TAccess TSenderServer::Enter(std::shared_ptr<TSession> session, bool shared) {
   std::unique_lock<std::shared_mutex> alone(session->Lock, std::defer_lock);
   std::shared_lock<std::shared_mutex> together(session->Lock, std::defer_lock);
-  if (shared) together.lock();
-  else alone.lock();
+  if (shared)
+    together.lock();
+  else
+    alone.lock();
   if (session->Gone) throw EUnknownSession(Format("Unknown session '%s'", session->Id().c_str()));
   TDirFd folder = FStore.OpenFolder(*session);
   return TAccess{std::move(session), std::move(alone), std::move(together), std::move(folder)};
@@ -136,9 +142,7 @@ fs::path TSenderServer::SessionFolder(const std::string& sess) {
   return FStore.Find(sess)->Folder();
 }
 
-std::string TSenderServer::GetSession(const std::string& peer) {
-  return FStore.Create(peer)->Id();
-}
+std::string TSenderServer::GetSession(const std::string& peer) { return FStore.Create(peer)->Id(); }
 
 bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& partName,
                                    const std::string& hash, const fs::path& received) {
@@ -264,8 +268,10 @@ bool TSenderServer::UnZip(const std::string& sess) {
   const TDirFd work = access.Folder.Sub("work", true);
   std::optional<TDirFd> archiveDir = work.TrySub("archive");
   std::optional<TFd> archive;
-  if (!session.Unpacked) archive = delivered.OpenRead(session.MergedName);
-  else if (archiveDir) archive = archiveDir->OpenRead(session.MergedName);
+  if (!session.Unpacked)
+    archive = delivered.OpenRead(session.MergedName);
+  else if (archiveDir)
+    archive = archiveDir->OpenRead(session.MergedName);
   if (!archive) {
     Refuse(sess, "UnZip", Format("%s is gone", session.MergedName.c_str()));
     return false;

@@ -38,8 +38,8 @@ class TSenderServer {
   // Takes the file received (moved, not copied, when it is accepted) as the part partName.
   // hash is the CRC-32 of the bytes as 8 hex digits in either case; only the details file may
   // come without one.
-  bool UploadFilePart(const std::string& sess, const std::string& partName,
-                      const std::string& hash, const std::filesystem::path& received);
+  bool UploadFilePart(const std::string& sess, const std::string& partName, const std::string& hash,
+                      const std::filesystem::path& received);
   // A true result means the file is on disk under its name, complete.
   bool MergeFile(int32_t parts, const std::string& fileName, const std::string& sess);
   bool UnZip(const std::string& sess);

@@ -16,10 +16,20 @@ int64_t ParseNumber(const std::string& option, const std::string& text, bool all
   int shift = 0;
   if (allowSuffix && !digits.empty()) {
     switch (digits.back()) {
-      case 'K': case 'k': shift = 10; break;
-      case 'M': case 'm': shift = 20; break;
-      case 'G': case 'g': shift = 30; break;
-      default: break;
+      case 'K':
+      case 'k':
+        shift = 10;
+        break;
+      case 'M':
+      case 'm':
+        shift = 20;
+        break;
+      case 'G':
+      case 'g':
+        shift = 30;
+        break;
+      default:
+        break;
     }
     if (shift != 0) digits.pop_back();
   }
@@ -29,8 +39,10 @@ int64_t ParseNumber(const std::string& option, const std::string& text, bool all
   if (digits.empty() || ec != std::errc() || ptr != end) {
     throw EServiceUsage(Format("%s: '%s' is not a number", option.c_str(), text.c_str()));
   }
-  if (value > (std::numeric_limits<int64_t>::max() >> shift)) value = max + 1;
-  else value <<= shift;
+  if (value > (std::numeric_limits<int64_t>::max() >> shift))
+    value = max + 1;
+  else
+    value <<= shift;
   if (value < min || value > max) {
     throw EServiceUsage(Format("%s: %s is out of range (%lld to %lld)", option.c_str(),
                                text.c_str(), static_cast<long long>(min),
@@ -59,8 +71,8 @@ int64_t ParseDuration(const std::string& option, const std::string& text) {
   }
   constexpr int64_t kYear = int64_t{366} * 86400;
   if (value < 1 || value > kYear / unit) {
-    throw EServiceUsage(Format("%s: %s is out of range (1s to 366d)", option.c_str(),
-                               text.c_str()));
+    throw EServiceUsage(
+        Format("%s: %s is out of range (1s to 366d)", option.c_str(), text.c_str()));
   }
   return value * unit;
 }
@@ -97,13 +109,12 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.Help = true;
       continue;
     }
-    static const char* const kValued[] = {"--host", "--port", "--root", "--max-body",
-                                          "--max-parts", "--max-delivered", "--max-sessions",
-                                          "--threads", "--timeout", "--keep-alive",
+    static const char* const kValued[] = {"--host", "--port", "--root", "--max-body", "--max-parts",
+                                          "--max-delivered", "--max-sessions", "--threads",
+                                          "--timeout", "--keep-alive",
                                           // storage bounds
-                                          "--session-idle", "--max-peer-sessions",
-                                          "--max-storage", "--min-free", "--max-unzip-files",
-                                          "--max-unzip-ratio",
+                                          "--session-idle", "--max-peer-sessions", "--max-storage",
+                                          "--min-free", "--max-unzip-files", "--max-unzip-ratio",
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout"};

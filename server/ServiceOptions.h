@@ -20,28 +20,28 @@ struct TServiceOptions {
   std::string Host = "127.0.0.1";
   int Port = 8080;  // 0 picks a free port
   std::string Root = "./vorlen-inbox";
-  int64_t MaxBody = int64_t{8} << 20;        // bytes of one request body
-  int MaxParts = 16384;                       // parts per session (2 GiB in 200 KiB parts fit)
-  int64_t MaxDelivered = int64_t{2} << 30;   // bytes delivered to one session
-  int MaxSessions = 10000;                    // open sessions (not delivered nor cleaned up)
-  int Threads = 8;                            // worker threads of the HTTP server
-  int TimeoutSeconds = 60;                    // read and write time-out of one connection
+  int64_t MaxBody = int64_t{8} << 20;       // bytes of one request body
+  int MaxParts = 16384;                     // parts per session (2 GiB in 200 KiB parts fit)
+  int64_t MaxDelivered = int64_t{2} << 30;  // bytes delivered to one session
+  int MaxSessions = 10000;                  // open sessions (not delivered nor cleaned up)
+  int Threads = 8;                          // worker threads of the HTTP server
+  int TimeoutSeconds = 60;                  // read and write time-out of one connection
   // An idle kept-alive connection holds a worker thread; it is closed after this many seconds.
   int KeepAliveSeconds = 2;
   // Storage bounds.
-  int64_t SessionIdleSeconds = 24 * 3600;     // an open session idle this long is reclaimed
-  int MaxPeerSessions = 64;                   // open sessions of one peer address
-  int64_t MaxStorage = int64_t{64} << 30;    // bytes under the root
-  int64_t MinFree = int64_t{512} << 20;      // free disk space never written into
-  int MaxUnzipFiles = 1000;                   // members of an archive UnZip takes
-  int MaxUnzipRatio = 200;                    // unpacked bytes per archive byte
+  int64_t SessionIdleSeconds = 24 * 3600;  // an open session idle this long is reclaimed
+  int MaxPeerSessions = 64;                // open sessions of one peer address
+  int64_t MaxStorage = int64_t{64} << 30;  // bytes under the root
+  int64_t MinFree = int64_t{512} << 20;    // free disk space never written into
+  int MaxUnzipFiles = 1000;                // members of an archive UnZip takes
+  int MaxUnzipRatio = 200;                 // unpacked bytes per archive byte
   // Bounds on each connection, so that slow or hostile peers cannot hold the service.
-  int64_t MaxHead = 32 << 10;   // memory of one connection for its request head and read buffer
-  int MaxConnections = 256;     // connections at once
-  int PerAddress = 32;          // connections at once from one peer address
-  int HeadSeconds = 10;         // a request head must be complete within this time
-  int64_t MinRate = 1024;       // bytes per second a body must keep up after HeadSeconds
-  int StopSeconds = 10;         // longest wait for busy requests at a stop
+  int64_t MaxHead = 32 << 10;  // memory of one connection for its request head and read buffer
+  int MaxConnections = 256;    // connections at once
+  int PerAddress = 32;         // connections at once from one peer address
+  int HeadSeconds = 10;        // a request head must be complete within this time
+  int64_t MinRate = 1024;      // bytes per second a body must keep up after HeadSeconds
+  int StopSeconds = 10;        // longest wait for busy requests at a stop
   bool Help = false;
 };
 

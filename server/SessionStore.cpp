@@ -83,8 +83,8 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     CountParts(*folder, *session);
     Register(session);
   }
-  FBudget = std::make_unique<TDiskBudget>(FRootDir, FLimits.MaxRootBytes, FLimits.MinFreeBytes,
-                                          used);
+  FBudget =
+      std::make_unique<TDiskBudget>(FRootDir, FLimits.MaxRootBytes, FLimits.MinFreeBytes, used);
   ReclaimIdle(true);
 }
 
@@ -191,8 +191,8 @@ void TSessionStore::ReclaimIdle(bool force) {
   {
     std::lock_guard<std::mutex> guard(FLock);
     const auto now = TClock::now();
-    const auto interval = std::min<std::chrono::steady_clock::duration>(kReclaimInterval,
-                                                                        FLimits.SessionIdle);
+    const auto interval =
+        std::min<std::chrono::steady_clock::duration>(kReclaimInterval, FLimits.SessionIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
     for (auto it = FSessions.begin(); it != FSessions.end();) {

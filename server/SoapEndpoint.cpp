@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "runtime/Format.h"
 #include "platform/Paths.h"
+#include "runtime/Format.h"
 #include "soap/InvRegistry.h"
 #include "soap/MimeAttachmentHandler.h"
 #include "soap/SOAPAttachment.h"
@@ -64,8 +64,8 @@ int32_t IntParam(const TSoapRequest& request, const std::string& name) {
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end) {
-    throw EClientFault(Format("Parameter %s: '%.32s' is not a 32-bit integer", name.c_str(),
-                              text.c_str()));
+    throw EClientFault(
+        Format("Parameter %s: '%.32s' is not a 32-bit integer", name.c_str(), text.c_str()));
   }
   return value;
 }
@@ -97,8 +97,11 @@ std::string XmlSafe(const std::string& text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                  : (lead >> 3) == 0x1E ? 4 : 0;
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
     bool valid = length != 0 && i + length <= text.size();
     for (size_t k = 1; valid && k < length; ++k) {
       valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -187,9 +190,7 @@ std::filesystem::path ThreadIncomingDir(const std::filesystem::path& incoming) {
 
 }  // namespace
 
-TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) {
-  RegisterSenderService();
-}
+TSoapEndpoint::TSoapEndpoint(TSenderServer& server) : FServer(server) { RegisterSenderService(); }
 
 int64_t TSoapEndpoint::BodyLimit(const std::string& contentType) {
   return MediaType(contentType) == "text/xml" ? kMaxEnvelope : -1;
@@ -234,8 +235,8 @@ int TSoapEndpoint::Resolve(const TSoapRequest& request, const std::string& soapA
   }
   const std::string action = InvRegistry().GetActionURIOfInfo(*intf, request.Operation, method);
   if (Unquote(soapAction) != action) {
-    throw EClientFault(Format("SOAPAction '%.256s' does not match operation %s",
-                              soapAction.c_str(), request.Operation.c_str()));
+    throw EClientFault(Format("SOAPAction '%.256s' does not match operation %s", soapAction.c_str(),
+                              request.Operation.c_str()));
   }
   return method;
 }
@@ -261,8 +262,7 @@ void TSoapEndpoint::Dispatch(int method, const TSoapRequest& request, TSoapDataL
       break;
     }
     case smMergeFile:
-      value = Boolean(FServer.MergeFile(IntParam(request, "Parts"),
-                                        Param(request, "FileName").Text,
+      value = Boolean(FServer.MergeFile(IntParam(request, "Parts"), Param(request, "FileName").Text,
                                         Param(request, "Sess").Text));
       break;
     case smUnZip:

@@ -41,8 +41,7 @@ class TSoapEndpoint {
 
  private:
   // The envelope of the body, its attachments going to received.
-  TSoapRequest ReadRequest(const std::string& contentType, TStream& body,
-                           TSoapDataList& received);
+  TSoapRequest ReadRequest(const std::string& contentType, TStream& body, TSoapDataList& received);
   // The operation's index in the interface; raises a client fault for an unknown operation or
   // an action that does not match it.
   int Resolve(const TSoapRequest& request, const std::string& soapAction);

@@ -12,11 +12,20 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -24,10 +33,14 @@ std::string Escape(const std::string& text) {
 
 std::string XsdType(TParamType type) {
   switch (type) {
-    case TParamType::ptString: return "xs:string";
-    case TParamType::ptInteger: return "xs:int";
-    case TParamType::ptBoolean: return "xs:boolean";
-    case TParamType::ptAttachment: return "xs:base64Binary";
+    case TParamType::ptString:
+      return "xs:string";
+    case TParamType::ptInteger:
+      return "xs:int";
+    case TParamType::ptBoolean:
+      return "xs:boolean";
+    case TParamType::ptAttachment:
+      return "xs:base64Binary";
   }
   return "xs:string";
 }
@@ -39,16 +52,19 @@ std::string SenderServiceWsdl(const std::string& soapAddress) {
   const TIntfMetaData* intf = InvRegistry().GetInterfaceInfo(IID_ISenderService);
   if (intf == nullptr) throw Exception("ISenderService is not registered");
   const std::string ns = Escape(intf->Namespace);
-  const std::string body = "<soap:body use=\"encoded\" "
-                           "encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
-                           "namespace=\"" + ns + "\"/>";
+  const std::string body =
+      "<soap:body use=\"encoded\" "
+      "encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+      "namespace=\"" +
+      ns + "\"/>";
 
   std::string messages, portOps, bindingOps;
   for (const TIntfMethEntry& method : intf->MDA) {
     const std::string name = Escape(method.Name);
     messages += "  <message name=\"" + name + "Request\">";
     for (const TParamInfo& param : method.Params) {
-      messages += "<part name=\"" + Escape(param.Name) + "\" type=\"" + XsdType(param.Type) + "\"/>";
+      messages +=
+          "<part name=\"" + Escape(param.Name) + "\" type=\"" + XsdType(param.Type) + "\"/>";
     }
     messages += "</message>\n";
     messages += "  <message name=\"" + name + "Response\"><part name=\"return\" type=\"" +
@@ -56,10 +72,17 @@ std::string SenderServiceWsdl(const std::string& soapAddress) {
     portOps += "    <operation name=\"" + name + "\"><input message=\"tns:" + name +
                "Request\"/><output message=\"tns:" + name + "Response\"/></operation>\n";
     const std::string action = InvRegistry().GetActionURIOfInfo(*intf, method.Name, method.Pos);
-    bindingOps += "    <operation name=\"" + name + "\">\n"
-                  "      <soap:operation soapAction=\"" + Escape(action) + "\" style=\"rpc\"/>\n"
-                  "      <input>" + body + "</input>\n"
-                  "      <output>" + body + "</output>\n"
+    bindingOps += "    <operation name=\"" + name +
+                  "\">\n"
+                  "      <soap:operation soapAction=\"" +
+                  Escape(action) +
+                  "\" style=\"rpc\"/>\n"
+                  "      <input>" +
+                  body +
+                  "</input>\n"
+                  "      <output>" +
+                  body +
+                  "</output>\n"
                   "    </operation>\n";
   }
 
@@ -70,15 +93,25 @@ std::string SenderServiceWsdl(const std::string& soapAddress) {
          "<definitions xmlns=\"http://schemas.xmlsoap.org/wsdl/\" "
          "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
          "xmlns:soap=\"http://schemas.xmlsoap.org/wsdl/soap/\" "
-         "xmlns:tns=\"" + ns + "\" name=\"" + service + "\" targetNamespace=\"" + ns + "\">\n" +
-         messages +
-         "  <portType name=\"" + portType + "\">\n" + portOps + "  </portType>\n"
-         "  <binding name=\"" + portType + "binding\" type=\"tns:" + portType + "\">\n"
+         "xmlns:tns=\"" +
+         ns + "\" name=\"" + service + "\" targetNamespace=\"" + ns + "\">\n" + messages +
+         "  <portType name=\"" + portType + "\">\n" + portOps +
+         "  </portType>\n"
+         "  <binding name=\"" +
+         portType + "binding\" type=\"tns:" + portType +
+         "\">\n"
          "    <soap:binding style=\"rpc\" transport=\"http://schemas.xmlsoap.org/soap/http\"/>\n" +
-         bindingOps + "  </binding>\n"
-         "  <service name=\"" + service + "\">\n"
-         "    <port name=\"" + port + "\" binding=\"tns:" + portType + "binding\">\n"
-         "      <soap:address location=\"" + Escape(soapAddress) + "\"/>\n"
+         bindingOps +
+         "  </binding>\n"
+         "  <service name=\"" +
+         service +
+         "\">\n"
+         "    <port name=\"" +
+         port + "\" binding=\"tns:" + portType +
+         "binding\">\n"
+         "      <soap:address location=\"" +
+         Escape(soapAddress) +
+         "\"/>\n"
          "    </port>\n"
          "  </service>\n"
          "</definitions>\n";

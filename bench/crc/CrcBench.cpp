@@ -1,6 +1,7 @@
 // UpdateCrc32, its folding routines (the widest the CPU has, and 16-byte registers only), the table
-// routine and zlib's crc32() over the same 64 MiB buffer and over one 204,800-byte part (the size of
-// an uploaded part, which sits in cache when its CRC runs); prints each rate and its ratio to zlib.
+// routine and zlib's crc32() over the same 64 MiB buffer and over one 204,800-byte part (the size
+// of an uploaded part, which sits in cache when its CRC runs); prints each rate and its ratio to
+// zlib.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -83,11 +84,12 @@ int main(int argc, char** argv) {
     }
   for (size_t size : {kSize, kPart})
     for (const auto& candidate : kCandidates)
-      benchmark::RegisterBenchmark((std::string(candidate.Name) + "/" + SizeName(size)).c_str(),
-                                   [run = candidate.Run, size, &data](benchmark::State& state) {
-                                     for (auto _ : state) benchmark::DoNotOptimize(run(data.data(), size));
-                                     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-                                   })
+      benchmark::RegisterBenchmark(
+          (std::string(candidate.Name) + "/" + SizeName(size)).c_str(),
+          [run = candidate.Run, size, &data](benchmark::State& state) {
+            for (auto _ : state) benchmark::DoNotOptimize(run(data.data(), size));
+            state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+          })
           ->Unit(benchmark::kMicrosecond)
           ->MinTime(1.0);
   benchmark::Initialize(&argc, argv);
@@ -103,9 +105,9 @@ int main(int argc, char** argv) {
     for (const auto& candidate : kCandidates) {
       const auto found = reporter.FSeconds.find(std::string(candidate.Name) + "/" + SizeName(size));
       if (found == reporter.FSeconds.end() || found->second <= 0) continue;
-      std::printf("%-6s %-12s %9.1f us CPU  %6.2f GB/s  speed vs zlib %.2fx\n", SizeName(size).c_str(),
-                  candidate.Name, found->second, static_cast<double>(size) / found->second / 1e3,
-                  zlib->second / found->second);
+      std::printf("%-6s %-12s %9.1f us CPU  %6.2f GB/s  speed vs zlib %.2fx\n",
+                  SizeName(size).c_str(), candidate.Name, found->second,
+                  static_cast<double>(size) / found->second / 1e3, zlib->second / found->second);
     }
   }
   return 0;

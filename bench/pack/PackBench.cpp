@@ -52,9 +52,8 @@ void Generate(const std::string& path, int64_t size) {
     state ^= state << 17;
     return state;
   };
-  static const char* const kWords[] = {"archive ", "part ",   "upload ", "session ",
-                                       "Vorlen ",  "merge ",  "record ", "checksum ",
-                                       "sender ",  "service "};
+  static const char* const kWords[] = {"archive ", "part ",   "upload ",   "session ", "Vorlen ",
+                                       "merge ",   "record ", "checksum ", "sender ",  "service "};
   TFileStream out(path, TFileStream::fmCreate);
   std::vector<uint8_t> block(static_cast<size_t>(kMiB));
   for (int64_t done = 0; done < size;) {
@@ -78,7 +77,8 @@ void Generate(const std::string& path, int64_t size) {
         default:  // words
           for (size_t i = 0; i < run;) {
             const char* word = kWords[next() % 10];
-            for (; *word != '\0' && i < run; ++word, ++i) block[filled + i] = static_cast<uint8_t>(*word);
+            for (; *word != '\0' && i < run; ++word, ++i)
+              block[filled + i] = static_cast<uint8_t>(*word);
           }
           break;
       }
@@ -166,8 +166,9 @@ void MeasureSpeed(int64_t size) {
               static_cast<double>(size) / kMiB / deflateTime, static_cast<long long>(deflateSize));
   std::printf("speed: TZLBArchive       %8.3f s  %7.1f MiB/s  archive %lld bytes\n", archiveTime,
               static_cast<double>(size) / kMiB / archiveTime, static_cast<long long>(archiveSize));
-  std::printf("speed: archive/deflate time ratio %.3f (extra work %+.1f %%; goal at most +25 %%: %s)\n",
-              ratio, (ratio - 1) * 100, ratio <= 1.25 ? "met" : "MISSED");
+  std::printf(
+      "speed: archive/deflate time ratio %.3f (extra work %+.1f %%; goal at most +25 %%: %s)\n",
+      ratio, (ratio - 1) * 100, ratio <= 1.25 ? "met" : "MISSED");
 }
 
 void MeasureMemory(int64_t size, const char* self) {
@@ -180,8 +181,9 @@ void MeasureMemory(int64_t size, const char* self) {
                                {.Out = vorlen::test::stInherit, .Err = vorlen::test::stInherit});
   if (child.Wait() != 0) throw std::runtime_error("the packing child failed");
   const double peakMiB = static_cast<double>(child.PeakResidentKiB()) / 1024;
-  std::printf("memory: packing %lld MiB: peak resident %.1f MiB (ru_maxrss; goal under 64 MiB: %s)\n",
-              static_cast<long long>(size / kMiB), peakMiB, peakMiB < 64 ? "met" : "MISSED");
+  std::printf(
+      "memory: packing %lld MiB: peak resident %.1f MiB (ru_maxrss; goal under 64 MiB: %s)\n",
+      static_cast<long long>(size / kMiB), peakMiB, peakMiB < 64 ? "met" : "MISSED");
 }
 
 int PackChild(const std::string& source, const std::string& archivePath) {

@@ -80,8 +80,10 @@ int main(int argc, char** argv) {
   bool bothWays = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--answers-only") bothWays = false;
-    else mib = std::strtol(argv[i], nullptr, 10);
+    if (arg == "--answers-only")
+      bothWays = false;
+    else
+      mib = std::strtol(argv[i], nullptr, 10);
   }
   if (mib <= 0) Die("usage: bench_parallel [MiB] [--answers-only]");
 

@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <psapi.h>
 
 #include "PeakMemory.h"

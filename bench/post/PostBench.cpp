@@ -10,8 +10,8 @@
 #include <string>
 
 #include "PeakMemory.h"
-#include "transport/HTTPReqResp.h"
 #include "support/RawHttpServer.h"
+#include "transport/HTTPReqResp.h"
 
 using namespace vorlen;
 
@@ -25,8 +25,7 @@ int Sink() {
   std::printf("%s\n", server.URL("/FileUploader/Sender_Server.dll/soap/ISenderService").c_str());
   std::fflush(stdout);
   std::string line;
-  while (std::getline(std::cin, line)) {
-  }
+  while (std::getline(std::cin, line)) {}
   std::printf("requests served: %d\n", server.RequestCount());
   return 0;
 }

@@ -58,8 +58,8 @@ bool DeliveredIntact(const fs::path& root, const std::string& sess, const std::s
                      uLong sourceCrc, long long sourceSize) {
   const fs::path delivered = root / sess / "delivered" / name;
   long long size = -1;
-  const bool same = fs::exists(delivered) && FileCrc(delivered, size) == sourceCrc &&
-                    size == sourceSize;
+  const bool same =
+      fs::exists(delivered) && FileCrc(delivered, size) == sourceCrc && size == sourceSize;
   std::error_code ignored;
   fs::remove(delivered, ignored);
   sync();
@@ -129,8 +129,8 @@ TBareFigures BareSend(const std::string& url, const fs::path& file, long long si
   TBareClient client(url);
   TBareFigures figures;
   const auto start = Clock::now();
-  figures.Session = client.Call("GetSession", "text/xml; charset=\"utf-8\"",
-                                Envelope("GetSession", ""));
+  figures.Session =
+      client.Call("GetSession", "text/xml; charset=\"utf-8\"", Envelope("GetSession", ""));
   const int input = open(file.c_str(), O_RDONLY);
   if (input < 0) Die("cannot open " + file.string());
   const long long last = size / kPart;
@@ -145,34 +145,35 @@ TBareFigures BareSend(const std::string& url, const fs::path& file, long long si
                   crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(part.data()),
                         static_cast<uInt>(length)));
     std::snprintf(name, sizeof name, "big._%.3lld", i);
-    const std::string envelope =
-        Envelope("UploadFilePart", Str("Sess", figures.Session) + Str("PartName", name) +
-                                       Str("Hash", hash) +
-                                       "<FilePart href=\"cid:6F9619FF-8B86-D011-B42D-00C04FC964FF\"/>");
+    const std::string envelope = Envelope(
+        "UploadFilePart", Str("Sess", figures.Session) + Str("PartName", name) + Str("Hash", hash) +
+                              "<FilePart href=\"cid:6F9619FF-8B86-D011-B42D-00C04FC964FF\"/>");
     body = "\r\n--" + kBoundary +
            "\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
-           "SOAPAction: \"" + kAction + "UploadFilePart\"\r\n"
+           "SOAPAction: \"" +
+           kAction +
+           "UploadFilePart\"\r\n"
            "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
            "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-           "Content-Length: " + std::to_string(envelope.size()) + "\r\n\r\n" + envelope +
-           "\r\n\r\n--" + kBoundary +
+           "Content-Length: " +
+           std::to_string(envelope.size()) + "\r\n\r\n" + envelope + "\r\n\r\n--" + kBoundary +
            "\r\nContent-ID: <6F9619FF-8B86-D011-B42D-00C04FC964FF>\r\n"
-           "Content-Length: " + std::to_string(length) + "\r\n"
+           "Content-Length: " +
+           std::to_string(length) +
+           "\r\n"
            "Content-Type: application/binary\r\n\r\n";
     body.append(part.data(), static_cast<size_t>(length));
     body += "\r\n--" + kBoundary + "--";
-    if (client.Call("UploadFilePart", "multipart/related; boundary=" + kBoundary, body) !=
-        "true") {
+    if (client.Call("UploadFilePart", "multipart/related; boundary=" + kBoundary, body) != "true") {
       Die(std::string("the service refused bare part ") + name);
     }
   }
   close(input);
   const auto partsDone = Clock::now();
-  const std::string merged =
-      client.Call("MergeFile", "text/xml; charset=\"utf-8\"",
-                  Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">" + std::to_string(last) +
-                                            "</Parts>" + Str("FileName", "big.bin") +
-                                            Str("Sess", figures.Session)));
+  const std::string merged = client.Call(
+      "MergeFile", "text/xml; charset=\"utf-8\"",
+      Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">" + std::to_string(last) + "</Parts>" +
+                                Str("FileName", "big.bin") + Str("Sess", figures.Session)));
   if (merged != "true") Die("the bare merge failed");
   client.Call("DelTempFiles", "text/xml; charset=\"utf-8\"",
               Envelope("DelTempFiles", Str("Sess", figures.Session)));
@@ -240,7 +241,8 @@ int main(int argc, char** argv) {
   double transportMbs = argc > 2 ? std::atof(argv[2]) : 0;
   if (mib <= 0) Die("usage: bench_send [MiB [TRANSPORT_MBS]]");
   const long long size = mib << 20;
-  const fs::path dir = fs::temp_directory_path() / ("vorlen-send-bench-" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("vorlen-send-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const fs::path file = dir / "big.bin";
   const fs::path root = dir / "root";
@@ -282,8 +284,8 @@ int main(int argc, char** argv) {
 
   const double mb = static_cast<double>(size) / 1e6;
   const double sendParts = send.PartSeconds > 0 ? mb / send.PartSeconds : 0;
-  std::printf("file                 %lld MiB (%lld parts of %lld bytes)\n", mib,
-              size / kPart + 1, kPart);
+  std::printf("file                 %lld MiB (%lld parts of %lld bytes)\n", mib, size / kPart + 1,
+              kPart);
   std::printf("vorlen-send          %s, delivered %s, peak RSS %.1f MiB (goal < 40)\n",
               send.Ok ? "exit 0" : "FAILED", sendSame ? "identical" : "DIFFERENT", send.PeakMiB);
   std::printf("  whole send         %.2f s, %.1f MB/s (session, parts, details, merge, clean-up)\n",
@@ -293,16 +295,16 @@ int main(int argc, char** argv) {
               bareSame ? "identical" : "DIFFERENT");
   std::printf("  whole send         %.2f s, %.1f MB/s\n", bare.WholeSeconds,
               mb / bare.WholeSeconds);
-  std::printf("  parts alone        %.2f s, %.1f MB/s\n", bare.PartSeconds,
-              mb / bare.PartSeconds);
+  std::printf("  parts alone        %.2f s, %.1f MB/s\n", bare.PartSeconds, mb / bare.PartSeconds);
   std::printf("ratio to bare, same service: whole %.0f %%, parts %.0f %%\n",
               100.0 * bare.WholeSeconds / send.WholeSeconds,
               send.PartSeconds > 0 ? 100.0 * bare.PartSeconds / send.PartSeconds : 0.0);
   if (transportMbs > 0) {
-    std::printf("transport bench bare libcurl to a discarding server: %.1f MB/s; vorlen-send "
-                "whole %.0f %%, parts %.0f %% of it (goal >= 80 %%)\n",
-                transportMbs, 100.0 * mb / send.WholeSeconds / transportMbs,
-                100.0 * sendParts / transportMbs);
+    std::printf(
+        "transport bench bare libcurl to a discarding server: %.1f MB/s; vorlen-send "
+        "whole %.0f %%, parts %.0f %% of it (goal >= 80 %%)\n",
+        transportMbs, 100.0 * mb / send.WholeSeconds / transportMbs,
+        100.0 * sendParts / transportMbs);
   } else {
     std::printf("transport bench figure not available\n");
   }

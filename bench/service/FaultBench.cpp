@@ -154,14 +154,14 @@ int Connect(int port, int source) {
 }
 
 bool SendAll(int sock, const std::string& bytes) {
-  return send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-         static_cast<ssize_t>(bytes.size());
+  return send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
 std::string Head(const std::string& extra) {
   return std::string("POST ") + kSoapPath +
          " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
-         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" + extra;
+         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" +
+         extra;
 }
 
 // Sends a whole request and waits for the answer (or the close).
@@ -170,8 +170,7 @@ void Fire(int port, int source, const std::string& request) {
   if (sock < 0) return;
   SendAll(sock, request);
   char block[4096];
-  while (recv(sock, block, sizeof block, 0) > 0) {
-  }
+  while (recv(sock, block, sizeof block, 0) > 0) {}
   close(sock);
 }
 
@@ -209,8 +208,7 @@ void HeaderFlood(int port, const std::atomic<bool>& stop, TTally& tally) {
     if (sock < 0) continue;
     ++tally.Attacks;
     if (SendAll(sock, Head(""))) {
-      while (!stop && SendAll(sock, lines)) {
-      }
+      while (!stop && SendAll(sock, lines)) {}
     }
     close(sock);
   }
@@ -337,12 +335,13 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
 }
 
 void Print(const char* what, const TRunResult& r) {
-  std::printf("%-17s %3d of %3d files delivered byte-identical (sender errors: %d), %7.1f MB in "
-              "%5.1f s "
-              "= %6.1f MB/s; service peak RSS %5.1f MiB, most open descriptors %d\n",
-              what, r.Identical, r.Sent, r.Failed, static_cast<double>(r.Bytes) / 1e6, r.Seconds,
-              static_cast<double>(r.Bytes) / 1e6 / r.Seconds, static_cast<double>(r.PeakKiB) / 1024,
-              r.PeakDescriptors);
+  std::printf(
+      "%-17s %3d of %3d files delivered byte-identical (sender errors: %d), %7.1f MB in "
+      "%5.1f s "
+      "= %6.1f MB/s; service peak RSS %5.1f MiB, most open descriptors %d\n",
+      what, r.Identical, r.Sent, r.Failed, static_cast<double>(r.Bytes) / 1e6, r.Seconds,
+      static_cast<double>(r.Bytes) / 1e6 / r.Seconds, static_cast<double>(r.PeakKiB) / 1024,
+      r.PeakDescriptors);
   for (const std::string& reason : r.Reasons) std::printf("  sender error: %s\n", reason.c_str());
 }
 
@@ -358,21 +357,23 @@ int main(int argc, char** argv) {
   const fs::path dir = fs::temp_directory_path() / Format("vorlen-fault-bench-%d", getpid());
   try {
     fs::create_directories(dir / "work");
-    std::printf("%d honest clients (vorlen-send, files of 1-50 MiB); %d s alone, then %d s with "
-                "attackers and one restart\n",
-                kClients, total / 3, total - total / 3);
+    std::printf(
+        "%d honest clients (vorlen-send, files of 1-50 MiB); %d s alone, then %d s with "
+        "attackers and one restart\n",
+        kClients, total / 3, total - total / 3);
     std::fflush(stdout);
     const TRunResult alone = Run(dir / "alone", dir / "work", total / 3, false);
     Print("without attackers", alone);
     std::fflush(stdout);
     const TRunResult attacked = Run(dir / "attacked", dir / "work", total - total / 3, true);
     Print("with attackers", attacked);
-    std::printf("attack connections/requests: %lld; stop took %.2f s (exit status %d), start "
-                "%.2f s; honest throughput under attack: %.0f%% of the run without\n",
-                static_cast<long long>(attacked.Attacks), attacked.StopSeconds,
-                attacked.StopStatus, attacked.RestartSeconds,
-                100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
-                    (static_cast<double>(alone.Bytes) / alone.Seconds));
+    std::printf(
+        "attack connections/requests: %lld; stop took %.2f s (exit status %d), start "
+        "%.2f s; honest throughput under attack: %.0f%% of the run without\n",
+        static_cast<long long>(attacked.Attacks), attacked.StopSeconds, attacked.StopStatus,
+        attacked.RestartSeconds,
+        100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
+            (static_cast<double>(alone.Bytes) / alone.Seconds));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_service_faults: %s\n", e.what());
     fs::remove_all(dir);

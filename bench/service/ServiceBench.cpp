@@ -7,11 +7,11 @@
 // Usage: bench_service [SIZE_MIB [SMALL_MIB]]   (defaults 256 and 32)
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "checksum/Checksum.h"
+#include "proxy/HTTPRIO.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "soap/SOAPAttachment.h"
-#include "proxy/HTTPRIO.h"
 #include "support/Process.h"
 
 namespace fs = std::filesystem;
@@ -102,9 +102,10 @@ void Measure(int64_t mib, const fs::path& root) {
   const std::string url = test::ListeningUrl(service);
   const double single = Run(url, size, 1);
   const double four = Run(url, size, 4);
-  std::printf("file %4lld MiB: 1 client %7.1f MB/s, 4 clients %7.1f MB/s, service peak RSS "
-              "%6.1f MiB\n",
-              static_cast<long long>(mib), single, four, service.PeakResidentKiB() / 1024.0);
+  std::printf(
+      "file %4lld MiB: 1 client %7.1f MB/s, 4 clients %7.1f MB/s, service peak RSS "
+      "%6.1f MiB\n",
+      static_cast<long long>(mib), single, four, service.PeakResidentKiB() / 1024.0);
   std::fflush(stdout);
   fs::remove_all(root);
 }

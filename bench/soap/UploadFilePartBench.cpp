@@ -12,8 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
-#include <variant>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "soap/ContentId.h"
@@ -35,8 +35,7 @@ void Count(std::size_t size) {
   gBytes.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
   long long largest = gLargest.load(std::memory_order_relaxed);
   while (static_cast<long long>(size) > largest &&
-         !gLargest.compare_exchange_weak(largest, static_cast<long long>(size))) {
-  }
+         !gLargest.compare_exchange_weak(largest, static_cast<long long>(size))) {}
 }
 
 void* Allocate(std::size_t size) {

@@ -10,17 +10,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "proxy/HTTPRIO.h"
 #include "soap/MimeAttachmentHandler.h"
 #include "soap/OPToSoapDomConv.h"
 #include "soap/SenderServiceIntf.h"
-#include "proxy/HTTPRIO.h"
 #include "support/RawHttpServer.h"
 
 using namespace vorlen;
@@ -94,8 +94,8 @@ std::string PrebuiltBody(const std::string& part) {
   TMemoryStream source(part);
   attachment.SetSourceStream(&source, TStreamOwnership::soReference);
   std::unique_ptr<TMemoryStream> envelope = converter.InvContextToMsg(
-      intf, smUploadFilePart, {std::string("S"), std::string("part0"), std::string("CAFEBABE"),
-                               &attachment});
+      intf, smUploadFilePart,
+      {std::string("S"), std::string("part0"), std::string("CAFEBABE"), &attachment});
   TMimeAttachmentHandler handler;
   handler.CreateMimeStream(*envelope, converter.Attachments());
   handler.AddSoapHeader("Content-Type: text/xml; charset=\"utf-8\"");
@@ -114,8 +114,8 @@ class TBarePoster {
     for (const char* line :
          {"MIME-Version: 1.0",
           "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"",
-          "Content-Type: multipart/related; boundary=MIME_boundaryB0R9532143182121", "Accept:",
-          "Expect:"})
+          "Content-Type: multipart/related; boundary=MIME_boundaryB0R9532143182121",
+          "Accept:", "Expect:"})
       FHeaders = curl_slist_append(FHeaders, line);
     curl_easy_setopt(FCurl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(FCurl, CURLOPT_HTTPHEADER, FHeaders);
@@ -263,19 +263,22 @@ int main() {
               kPartSize, body.size(), kRounds);
   std::printf("bare libcurl : median %.3f s, %.1f MB/s\n", bareMedian, megabytes / bareMedian);
   std::printf("THTTPRIO     : median %.3f s, %.1f MB/s\n", proxyMedian, megabytes / proxyMedian);
-  std::printf("THTTPReqResp : median %.3f s, %.1f MB/s (pre-built body, no SOAP layer; "
-              "%.3f x bare)\n",
-              transportMedian, megabytes / transportMedian, transportMedian / bareMedian);
+  std::printf(
+      "THTTPReqResp : median %.3f s, %.1f MB/s (pre-built body, no SOAP layer; "
+      "%.3f x bare)\n",
+      transportMedian, megabytes / transportMedian, transportMedian / bareMedian);
   const double perCall = 1e6 / (static_cast<double>(kCalls) * kRounds);
   std::printf("client thread CPU per call: bare %.1f us, THTTPRIO %.1f us, THTTPReqResp %.1f us\n",
               bareCpu * perCall, proxyCpu * perCall, transportCpu * perCall);
   std::sort(ratios.begin(), ratios.end());
-  std::printf("ratio THTTPRIO / bare time: median of %d alternating rounds %.3f (goal <= 1.15; "
-              "rounds from %.3f to %.3f)\n",
-              kRounds, Median(ratios), ratios.front(), ratios.back());
-  std::printf("client RSS: after warm-up %ld KiB, after round 1 %ld KiB, at the end %ld KiB, "
-              "peak %ld KiB (the process, loopback server included)\n",
-              startKiB, afterFirstRoundKiB, endKiB, peakKiB);
+  std::printf(
+      "ratio THTTPRIO / bare time: median of %d alternating rounds %.3f (goal <= 1.15; "
+      "rounds from %.3f to %.3f)\n",
+      kRounds, Median(ratios), ratios.front(), ratios.back());
+  std::printf(
+      "client RSS: after warm-up %ld KiB, after round 1 %ld KiB, at the end %ld KiB, "
+      "peak %ld KiB (the process, loopback server included)\n",
+      startKiB, afterFirstRoundKiB, endKiB, peakKiB);
   curl_global_cleanup();
   return 0;
 }

@@ -10,8 +10,7 @@ std::optional<std::string> ErrorBoxText(std::exception_ptr error) {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
     return std::nullopt;
-  } catch (...) {
-  }
+  } catch (...) {}
   // Transport and fault texts carry what the peer sent.
   std::string text = ShownErrorText(error);
   if (text.empty() || text.back() != '.') text += '.';

@@ -4,22 +4,19 @@
 
 #include "app/CompatibilityLayer.h"
 #include "app/ErrorHandler.h"
-#include "upload/SettingsFile.h"
 #include "proxy/HTTPRIO.h"
 #include "proxy/SenderHooks.h"
 #include "upload/SendCommand.h"
+#include "upload/SettingsFile.h"
 
 namespace vorlen {
 
 TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::string exePath,
                        std::string exeDir)
-    : FView(view),
-      FRegistry(registry),
-      FExePath(std::move(exePath)),
-      FExeDir(std::move(exeDir)) {
+    : FView(view), FRegistry(registry), FExePath(std::move(exePath)), FExeDir(std::move(exeDir)) {
   FHTTPRIO = NewSenderRIO();
   FHTTPRIO->HTTPWebNode().OnCredentials = [this](THTTPReqResp&, THTTPRequest&, int Status,
-                                                  std::string& UserName, std::string& Password) {
+                                                 std::string& UserName, std::string& Password) {
     // Unanswered, the call ends silently, as if the operator had cancelled.
     return OnCredentials && OnCredentials(Status == 407, UserName, Password);
   };

@@ -15,21 +15,25 @@ enum TFileCompressionLevel : uint8_t { fcNone = 0, fcFastest = 1, fcDefault = 2,
 // zlib level for each compression level.
 constexpr int ZlibLevel(TFileCompressionLevel level) {
   switch (level) {
-    case fcNone: return 0;
-    case fcFastest: return 1;
-    case fcMaximum: return 9;
-    case fcDefault: break;
+    case fcNone:
+      return 0;
+    case fcFastest:
+      return 1;
+    case fcMaximum:
+      return 9;
+    case fcDefault:
+      break;
   }
   return -1;
 }
 
 #pragma pack(push, 1)
 struct TArchiveTrailer {
-  uint32_t ArchiveCrc;      // CRC-32 of every byte before the trailer
+  uint32_t ArchiveCrc;  // CRC-32 of every byte before the trailer
   int32_t EntryCount;
-  int32_t Marker;           // always 1
-  int32_t RegistrySize;     // bytes of the registry's zlib stream; 0 when raw
-  int32_t RegistryOffset;   // = length of the member data area
+  int32_t Marker;          // always 1
+  int32_t RegistrySize;    // bytes of the registry's zlib stream; 0 when raw
+  int32_t RegistryOffset;  // = length of the member data area
   uint8_t RegistryCompressed;
   uint8_t Reserved[15];
 };
@@ -46,9 +50,9 @@ struct TArchiveEntry {
   int32_t FileSize;
   int32_t StoredSize;
   int32_t DataOffset;
-  uint32_t Crc;           // CRC-32 of the source bytes
-  uint8_t StoredRaw;      // 1: bytes as they are; 0: one zlib stream
-  uint8_t Level;          // TFileCompressionLevel ordinal; 0 when stored raw
+  uint32_t Crc;       // CRC-32 of the source bytes
+  uint8_t StoredRaw;  // 1: bytes as they are; 0: one zlib stream
+  uint8_t Level;      // TFileCompressionLevel ordinal; 0 when stored raw
   uint8_t Reserved[2];
 };
 #pragma pack(pop)

@@ -54,8 +54,8 @@ bool IsDotsOnly(std::string_view part) {
 std::string UnsafeReason(std::string_view part) {
   if (IsControl(part)) return "a control character";
   if (part.find(':') != std::string_view::npos) return "a drive or stream name";
-  if (IsDotsOnly(part)) return Format("the component \"%.*s\"", static_cast<int>(part.size()),
-                                      part.data());
+  if (IsDotsOnly(part))
+    return Format("the component \"%.*s\"", static_cast<int>(part.size()), part.data());
   return {};
 }
 
@@ -79,7 +79,8 @@ std::vector<std::string> SplitStoredPath(std::string_view path) {
 void CreateDirectories(const fs::path& dir, std::vector<fs::path>& created) {
   std::error_code error;
   if (fs::is_directory(dir, error)) return;
-  if (dir.has_parent_path() && dir.parent_path() != dir) CreateDirectories(dir.parent_path(), created);
+  if (dir.has_parent_path() && dir.parent_path() != dir)
+    CreateDirectories(dir.parent_path(), created);
   if (!fs::create_directory(dir, error) && !fs::is_directory(dir))
     throw EArchiveError(Format("Cannot create directory \"%s\". %s", Utf8FromFsPath(dir).c_str(),
                                error ? error.message().c_str() : "A file of that name exists"));
@@ -91,9 +92,9 @@ void CreateDirectories(const fs::path& dir, std::vector<fs::path>& created) {
 class TExtraction {
  public:
   struct TPlacement {
-    fs::path Temp;    // the member's bytes, until they are moved to Final
+    fs::path Temp;  // the member's bytes, until they are moved to Final
     fs::path Final;
-    fs::path Backup;  // reserved for the file Final held, when there was one
+    fs::path Backup;        // reserved for the file Final held, when there was one
     bool BackedUp = false;  // that file now stands at Backup
     bool Placed = false;    // Temp now stands at Final
   };
@@ -163,9 +164,8 @@ TArchiveReader::TArchiveReader(const std::string& archivePath, const TArchiveLim
                                  " bytes allowed",
                                  limits.MaxExtractedBytes));
     FEntries.push_back({std::string(ShortText(record.FilePath)),
-                        std::string(ShortText(record.FileName)), record.FileSize,
-                        record.StoredSize, record.DataOffset, record.Crc, record.StoredRaw,
-                        record.Level});
+                        std::string(ShortText(record.FileName)), record.FileSize, record.StoredSize,
+                        record.DataOffset, record.Crc, record.StoredRaw, record.Level});
   };
   ReadArchiveIndex(*FFile, reading);
 }
@@ -183,8 +183,8 @@ std::string TArchiveReader::RelativePath(size_t i) const {
   const std::string name = Utf8FromAnsi(entry.FileName);
   const std::string shown = StoredName(i);
   const auto refuse = [&shown](const std::string& reason) {
-    return EArchiveError(Format("Refusing to extract \"%s\": its stored path has %s",
-                                shown.c_str(), reason.c_str()));
+    return EArchiveError(Format("Refusing to extract \"%s\": its stored path has %s", shown.c_str(),
+                                reason.c_str()));
   };
   if (name.empty()) throw refuse("an empty file name");
   if (name.find_first_of("\\/") != std::string::npos) throw refuse("a separator in the file name");
@@ -278,8 +278,8 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
       extraction.Add(final).Temp = temp;
       ExtractMember(i, out);
     } catch (const EStreamError& streamError) {
-      throw EArchiveError(Format("Cannot extract %s. %s", Utf8FromFsPath(final).c_str(),
-                                 streamError.what()));
+      throw EArchiveError(
+          Format("Cannot extract %s. %s", Utf8FromFsPath(final).c_str(), streamError.what()));
     }
     fs::permissions(temp,
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -294,8 +294,7 @@ void TArchiveReader::ExtractAll(const std::string& targetDir) {
           FsPathFromUtf8(CreateTempFile(Utf8FromFsPath(placement.Final.parent_path()), "~vb"));
       fs::rename(placement.Final, placement.Backup, error);
       if (error)
-        throw EArchiveError(Format("Cannot replace %s. %s",
-                                   Utf8FromFsPath(placement.Final).c_str(),
+        throw EArchiveError(Format("Cannot replace %s. %s", Utf8FromFsPath(placement.Final).c_str(),
                                    error.message().c_str()));
       placement.BackedUp = true;
     }

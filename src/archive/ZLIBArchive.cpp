@@ -43,7 +43,9 @@ void SetShortString(TShortString& field, const std::string& text) {
   std::memcpy(field.Text, cut.data(), cut.size());
 }
 
-std::string ShortStringText(const TShortString& field) { return std::string(field.Text, field.Length); }
+std::string ShortStringText(const TShortString& field) {
+  return std::string(field.Text, field.Length);
+}
 
 // Lower-cases the letters A to Z only, as the archive's key comparison does.
 std::string LowerAscii(std::string text) {
@@ -209,7 +211,8 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
     while (!Files.empty()) {
       const std::string source = Files.front();
       const std::string dir = ExtractFileDir(source);
-      const std::string key = (SavePaths ? StoredDir(dir, true) : std::string()) + StoredName(ExtractFileName(source));
+      const std::string key =
+          (SavePaths ? StoredDir(dir, true) : std::string()) + StoredName(ExtractFileName(source));
       if (FindStoredKey(key) >= 0 && OnErrorLogged)
         OnErrorLogged(Format("%s already exists in the archive", source.c_str()));
       const int64_t start = output->Position();
@@ -220,8 +223,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
         try {
           output->SetSize(start);
           output->SetPosition(start);
-        } catch (...) {
-        }
+        } catch (...) {}
         if (OnErrorLogged) OnErrorLogged(Format("Unable to open file (%s)", source.c_str()));
       }
       Files.erase(Files.begin());
@@ -243,8 +245,7 @@ void TZLBArchive::AddFiles(std::vector<std::string>& Files) {
       RemoveFile(archiveName);
       try {
         CloseArchive();
-      } catch (...) {
-      }
+      } catch (...) {}
     } else {
       while (FEntries.size() > oldCount) FEntries.pop_back();
     }
@@ -322,7 +323,8 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
 
 int32_t TZLBArchive::IndexOfFile(const std::string& Path) {
   if (FArchiveName.empty()) throw EArchiveError("No archive is currently open");
-  return FindStoredKey(StoredDir(ExtractFileDir(Path), SavePaths) + StoredName(ExtractFileName(Path)));
+  return FindStoredKey(StoredDir(ExtractFileDir(Path), SavePaths) +
+                       StoredName(ExtractFileName(Path)));
 }
 
 int32_t TZLBArchive::FindStoredKey(const std::string& Key) const {
@@ -365,7 +367,8 @@ void TZLBArchive::AddDirectory(const std::string& Dir, std::vector<std::string>&
     throw EArchiveError(Format("Unable to read directory (%s)", Dir.c_str()));
   }
   // The platform's enumeration order is arbitrary; name order keeps archives reproducible.
-  std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.Name < b.Name; });
+  std::sort(items.begin(), items.end(),
+            [](const TItem& a, const TItem& b) { return a.Name < b.Name; });
 
   std::vector<std::string> found;
   for (const TItem& item : items) {

@@ -26,7 +26,9 @@ TZCompressionStream::TZCompressionStream(TStream& Dest, int Level)
 
 TZCompressionStream::~TZCompressionStream() { deflateEnd(&FZ); }
 
-int64_t TZCompressionStream::Read(void*, int64_t) { throw EStreamError("Invalid stream operation"); }
+int64_t TZCompressionStream::Read(void*, int64_t) {
+  throw EStreamError("Invalid stream operation");
+}
 
 int64_t TZCompressionStream::Write(const void* buffer, int64_t count) {
   if (FFinished) throw EStreamError("Invalid stream operation");
@@ -61,7 +63,8 @@ void TZCompressionStream::Finish() {
   FZ.avail_in = 0;
   for (;;) {
     const int rc = deflate(&FZ, Z_FINISH);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) RaiseZlib(FZ, rc, "Compression failed");
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+      RaiseZlib(FZ, rc, "Compression failed");
     const int64_t produced = static_cast<int64_t>(FBuffer.size()) - FZ.avail_out;
     if (produced > 0) FDest.WriteBuffer(FBuffer.data(), produced);
     FZ.next_out = FBuffer.data();
@@ -102,14 +105,16 @@ int64_t TZDecompressionStream::Read(void* buffer, int64_t count) {
     if (rc == Z_STREAM_END) {
       FEnded = true;
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && FZ.avail_in == 0)) {
-      throw EZlibError(Format("the compressed data is damaged (%s)",
-                              FZ.msg != nullptr ? FZ.msg : zError(rc)));
+      throw EZlibError(
+          Format("the compressed data is damaged (%s)", FZ.msg != nullptr ? FZ.msg : zError(rc)));
     }
   }
   return done;
 }
 
-int64_t TZDecompressionStream::Write(const void*, int64_t) { throw EStreamError("Invalid stream operation"); }
+int64_t TZDecompressionStream::Write(const void*, int64_t) {
+  throw EStreamError("Invalid stream operation");
+}
 
 int64_t TZDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (offset != 0 || origin == TSeekOrigin::soBeginning)

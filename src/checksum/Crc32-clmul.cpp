@@ -29,7 +29,9 @@ namespace {
 // Four blocks are folded side by side, so that the multiplications of one do not wait for another.
 constexpr size_t kStride = 64;
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 
 inline __m128i Pair(uint64_t high, uint64_t low) {
   return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
@@ -38,8 +40,8 @@ inline __m128i Pair(uint64_t high, uint64_t low) {
 // The low half of x (the earlier, higher-degree bits) times k's low half, the high half times k's
 // high half, added to the block they move onto.
 __attribute__((target("pclmul"))) inline __m128i Fold(__m128i x, __m128i k, __m128i onto) {
-  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
-                       onto);
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), onto);
 }
 
 // Four 16-byte blocks side by side: the data of one stride, or what it folded down to.
@@ -67,7 +69,8 @@ __attribute__((target("avx512f"))) inline __m512i WidePair(uint64_t high, uint64
 }
 
 // Fold on four blocks at once; 0x96 makes the ternary logic the XOR of all three.
-__attribute__((target("avx512f,vpclmulqdq"))) inline __m512i FoldWide(__m512i x, __m512i k, __m512i onto) {
+__attribute__((target("avx512f,vpclmulqdq"))) inline __m512i FoldWide(__m512i x, __m512i k,
+                                                                      __m512i onto) {
   const __m512i low = _mm512_clmulepi64_epi128(x, k, 0x00);
   const __m512i high = _mm512_clmulepi64_epi128(x, k, 0x11);
   return _mm512_ternarylogic_epi64(low, high, onto, 0x96);
@@ -76,7 +79,7 @@ __attribute__((target("avx512f,vpclmulqdq"))) inline __m512i FoldWide(__m512i x,
 // Like Start, but folds every whole 256-byte stride of the length (at least one) before it hands
 // over four lanes; each 64-byte register holds four blocks, folded by their own 64-byte stride.
 __attribute__((target("avx512f,vpclmulqdq"))) TLanes StartWide(const uint8_t*& data, size_t& size,
-                                                                uint32_t crc) {
+                                                               uint32_t crc) {
   const uint8_t* p = data;
   size_t length = size;
   const TCrc32FoldConstants& k = kCrc32Fold;
@@ -145,7 +148,8 @@ void Update(const void* Buffer, uint32_t Length, uint32_t& Crc, bool wide) {
   }
   const auto* p = static_cast<const uint8_t*>(Buffer);
   const size_t rest = Length - blocks;
-  const TLanes lanes = (wide && blocks >= kWideStride) ? StartWide(p, blocks, Crc) : Start(p, blocks, Crc);
+  const TLanes lanes =
+      (wide && blocks >= kWideStride) ? StartWide(p, blocks, Crc) : Start(p, blocks, Crc);
   uint32_t crc = Finish(lanes, p, blocks);
   UpdateCrc32Table(p + blocks, static_cast<uint32_t>(rest), crc);
   Crc = crc;

@@ -58,9 +58,12 @@ class TConverter {
 size_t Utf8SequenceLength(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text[0]);
   size_t length = 1;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else if (lead >= 0xE0) length = 3;
-  else if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
+  else if (lead >= 0xE0)
+    length = 3;
+  else if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
   if (lead >= 0xF5 || (lead >= 0x80 && lead < 0xC2)) return 1;
   size_t i = 1;
   while (i < length && i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;

@@ -18,7 +18,8 @@ std::string AnsiFromUtf8(std::string_view utf8) {
   std::wstring text;
   text.reserve(wide.size());
   for (size_t i = 0; i < wide.size(); ++i) {
-    const bool pair = IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
+    const bool pair =
+        IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
     text.push_back(pair ? L'?' : wide[i]);
     if (pair) ++i;
   }

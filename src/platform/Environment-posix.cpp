@@ -5,9 +5,9 @@
 #include <cstring>
 #include <ctime>
 
-#include <unistd.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <unistd.h>
 extern char** environ;
 
 namespace vorlen {

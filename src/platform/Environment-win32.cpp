@@ -23,8 +23,8 @@ std::string LocalShortDateOf(int year, int month, int day) {
   date.wMonth = static_cast<WORD>(month);
   date.wDay = static_cast<WORD>(day);
   wchar_t text[128];
-  const int length = GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr,
-                                     text, 128, nullptr);
+  const int length =
+      GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr, text, 128, nullptr);
   if (length <= 1) return {};
   // Locale data taken from CLDR (Wine's, for one) set "г." apart with a narrow no-break space,
   // which the ANSI code page of the details file lacks: an ordinary space, as Windows writes.

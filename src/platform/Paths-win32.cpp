@@ -12,6 +12,8 @@ std::filesystem::path FsPathFromUtf8(std::string_view utf8) {
   return std::filesystem::path(WideFromUtf8(utf8));
 }
 
-std::string Utf8FromFsPath(const std::filesystem::path& path) { return Utf8FromWide(path.native()); }
+std::string Utf8FromFsPath(const std::filesystem::path& path) {
+  return Utf8FromWide(path.native());
+}
 
 }  // namespace vorlen

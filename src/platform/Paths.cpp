@@ -14,9 +14,13 @@ size_t DirLength(std::string_view path) {
 }
 }  // namespace
 
-std::string ExtractFileDir(std::string_view path) { return std::string(path.substr(0, DirLength(path))); }
+std::string ExtractFileDir(std::string_view path) {
+  return std::string(path.substr(0, DirLength(path)));
+}
 
-std::string ExtractFileName(std::string_view path) { return std::string(path.substr(DirLength(path))); }
+std::string ExtractFileName(std::string_view path) {
+  return std::string(path.substr(DirLength(path)));
+}
 
 std::string ExtractFileExt(std::string_view path) {
   const std::string_view name = path.substr(DirLength(path));

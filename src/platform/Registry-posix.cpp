@@ -9,8 +9,8 @@ namespace {
 class TAbsentRegistryStore : public IRegistryStore {
  public:
   std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
-    throw ERegistryException(Format("Failed to create key %s: no registry on this platform",
-                                    path.c_str()));
+    throw ERegistryException(
+        Format("Failed to create key %s: no registry on this platform", path.c_str()));
   }
 };
 

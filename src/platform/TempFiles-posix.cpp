@@ -28,7 +28,8 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   name.push_back('\0');
   const int handle = ::mkstemp(name.data());
   if (handle < 0)
-    throw Exception(Format("Cannot create a temporary file in \"%s\". %s", dir.c_str(), std::strerror(errno)));
+    throw Exception(
+        Format("Cannot create a temporary file in \"%s\". %s", dir.c_str(), std::strerror(errno)));
   ::close(handle);
   return std::string(name.data());
 }

@@ -104,8 +104,7 @@ TParamValue THTTPRIO::Invoke(int methIndex, const std::vector<TParamValue>& args
   TMimeAttachmentHandler splitter;
   TMemoryStream root;
   TSoapDataList received;
-  splitter.ProcessMultiPartForm(response, root, node.MimeBoundary(), received,
-                                FConverter->TempDir);
+  splitter.ProcessMultiPartForm(response, root, node.MimeBoundary(), received, FConverter->TempDir);
   root.SetPosition(0);
   return FConverter->ProcessResponse(root, *intf, methIndex);
 }

@@ -40,8 +40,8 @@ class THTTPRIO : public ISenderService, public std::enable_shared_from_this<THTT
 
   // ISenderService.
   std::string GetSession() override;
-  bool UploadFilePart(const std::string& Sess, const std::string& PartName,
-                      const std::string& Hash, TSOAPAttachment* FilePart) override;
+  bool UploadFilePart(const std::string& Sess, const std::string& PartName, const std::string& Hash,
+                      TSOAPAttachment* FilePart) override;
   bool MergeFile(int32_t Parts, const std::string& FileName, const std::string& Sess) override;
   bool UnZip(const std::string& Sess) override;
   bool DelTempFiles(const std::string& Sess) override;

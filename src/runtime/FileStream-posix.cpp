@@ -21,11 +21,21 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 TFileStream::TFileStream(const std::string& fileName, TMode mode) : FFileName(fileName) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case fmCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-    case fmOpenRead: flags |= O_RDONLY; break;
-    case fmOpenWrite: flags |= O_WRONLY; break;
-    case fmOpenReadWrite: flags |= O_RDWR; break;
+    case fmCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case fmCreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
+    case fmOpenRead:
+      flags |= O_RDONLY;
+      break;
+    case fmOpenWrite:
+      flags |= O_WRONLY;
+      break;
+    case fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   FHandle = ::open(fileName.c_str(), flags, 0644);
   if (FHandle < 0) {
@@ -39,7 +49,8 @@ TFileStream::TFileStream(const std::string& fileName, TMode mode) : FFileName(fi
   if (::fstat(Fd(FHandle), &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(Fd(FHandle));
     FHandle = -1;
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(EISDIR)));
+    throw EFOpenError(
+        Format("Cannot open file \"%s\". %s", fileName.c_str(), std::strerror(EISDIR)));
   }
 }
 
@@ -50,7 +61,8 @@ TFileStream::~TFileStream() {
 int64_t TFileStream::Read(void* buffer, int64_t count) {
   if (count <= 0) return 0;
   for (;;) {
-    const auto n = ::read(Fd(FHandle), buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    const auto n =
+        ::read(Fd(FHandle), buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
     if (n < 0 && errno == EINTR) continue;
     return n < 0 ? 0 : n;
   }
@@ -59,7 +71,8 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   for (;;) {
-    const auto n = ::write(Fd(FHandle), buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
+    const auto n =
+        ::write(Fd(FHandle), buffer, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)));
     if (n < 0 && errno == EINTR) continue;
     return n < 0 ? 0 : n;
   }

@@ -22,20 +22,30 @@ TFileStream::TFileStream(const std::string& fileName, TMode mode) : FFileName(fi
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case fmCreate: disposition = CREATE_ALWAYS; break;
-    case fmCreateNew: disposition = CREATE_NEW; break;
-    case fmOpenRead: access = GENERIC_READ; break;
-    case fmOpenWrite: access = GENERIC_WRITE; break;
-    case fmOpenReadWrite: break;
+    case fmCreate:
+      disposition = CREATE_ALWAYS;
+      break;
+    case fmCreateNew:
+      disposition = CREATE_NEW;
+      break;
+    case fmOpenRead:
+      access = GENERIC_READ;
+      break;
+    case fmOpenWrite:
+      access = GENERIC_WRITE;
+      break;
+    case fmOpenReadWrite:
+      break;
   }
   // Shared like a POSIX descriptor: others may read, write, rename and delete the file meanwhile.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const HANDLE handle = CreateFileW(WidePath(fileName).c_str(), access, share, nullptr,
-                                    disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(WidePath(fileName).c_str(), access, share, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const std::string reason = LastErrorText();
     if (mode == fmCreate || mode == fmCreateNew)
-      throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), reason.c_str()));
+      throw EFCreateError(
+          Format("Cannot create file \"%s\". %s", fileName.c_str(), reason.c_str()));
     throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName.c_str(), reason.c_str()));
   }
   FHandle = reinterpret_cast<std::intptr_t>(handle);

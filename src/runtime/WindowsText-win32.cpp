@@ -40,7 +40,9 @@ std::string CodePageFromWide(unsigned codePage, std::wstring_view wide, const ch
 
 std::wstring WideFromUtf8(std::string_view utf8) { return WideFromCodePage(CP_UTF8, utf8); }
 
-std::string Utf8FromWide(std::wstring_view wide) { return CodePageFromWide(CP_UTF8, wide, nullptr); }
+std::string Utf8FromWide(std::wstring_view wide) {
+  return CodePageFromWide(CP_UTF8, wide, nullptr);
+}
 
 std::wstring WidePath(std::string_view utf8) {
   std::wstring path = WideFromUtf8(utf8);

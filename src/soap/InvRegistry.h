@@ -18,16 +18,16 @@ struct TParamInfo {
 };
 
 struct TIntfMethEntry {
-  std::string Name;               // operation name, also the element name on the wire
-  int Pos;                        // index in TIntfMetaData::MDA (0 = first operation)
+  std::string Name;                // operation name, also the element name on the wire
+  int Pos;                         // index in TIntfMetaData::MDA (0 = first operation)
   std::vector<TParamInfo> Params;  // in wire order
-  TParamType ResultType;          // ptString or ptBoolean
+  TParamType ResultType;           // ptString or ptBoolean
 };
 
 struct TIntfMetaData {
-  std::string Name;       // "ISenderService"
-  std::string IID;        // registry form with braces, upper case
-  std::string Namespace;  // namespace of the operation elements
+  std::string Name;                 // "ISenderService"
+  std::string IID;                  // registry form with braces, upper case
+  std::string Namespace;            // namespace of the operation elements
   std::vector<TIntfMethEntry> MDA;  // operations in slot order
 
   // Registered as the contract states them; nothing here reads them.

@@ -21,8 +21,7 @@ void CheckHeaderText(const std::string& text) {
   // One pass with plain comparisons: find_first_of tests every byte against the set in a call.
   const bool lineBreak =
       std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
-  if (lineBreak)
-    throw Exception(Format("Line break in MIME header text \"%s\"", text.c_str()));
+  if (lineBreak) throw Exception(Format("Line break in MIME header text \"%s\"", text.c_str()));
 }
 }  // namespace
 

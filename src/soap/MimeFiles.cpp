@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "platform/TempFiles.h"
 #include "platform/Paths.h"
+#include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 

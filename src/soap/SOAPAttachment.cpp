@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "soap/MimeFiles.h"
 #include "platform/Paths.h"
+#include "soap/MimeFiles.h"
 
 namespace vorlen {
 

@@ -55,8 +55,8 @@ class TSOAPAttachment {
   const std::string& SourceFile() const { return FSourceFile; }
 
  protected:
-  TStream* FSourceStream = nullptr;            // the source in use
-  std::unique_ptr<TStream> FOwnedStream;       // the same stream when the attachment owns it
+  TStream* FSourceStream = nullptr;       // the source in use
+  std::unique_ptr<TStream> FOwnedStream;  // the same stream when the attachment owns it
   std::string FSourceFile;
   std::string FSourceString;
   bool FSourceStreamMadeHere = false;  // opened from a path or made from the text by us

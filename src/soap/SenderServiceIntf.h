@@ -3,16 +3,18 @@
 
 namespace vorlen {
 
-extern const char* const IID_ISenderService;           // "{D849D04E-524E-3082-0494-426D19E4F1E1}"
-extern const char* const kSenderServiceNamespace;      // "urn:SenderServiceIntf-ISenderService"
+extern const char* const IID_ISenderService;            // "{D849D04E-524E-3082-0494-426D19E4F1E1}"
+extern const char* const kSenderServiceNamespace;       // "urn:SenderServiceIntf-ISenderService"
 extern const char* const kSenderServiceActionTemplate;  // namespace + "#%operationName%"
 // Default addresses when the settings give none (loopback host).
-extern const char* const kSenderServiceDefaultURL;   // ".../FileUploader/Sender_Server.dll/soap/ISenderService"
-extern const char* const kSenderServiceDefaultWSDL;  // ".../FileUploader/Sender_Server.dll/wsdl/ISenderService"
-extern const char* const kSenderServiceName;          // "ISenderServiceservice"
-extern const char* const kSenderServicePort;          // "ISenderServicePort"
+extern const char* const
+    kSenderServiceDefaultURL;  // ".../FileUploader/Sender_Server.dll/soap/ISenderService"
+extern const char* const
+    kSenderServiceDefaultWSDL;  // ".../FileUploader/Sender_Server.dll/wsdl/ISenderService"
+extern const char* const kSenderServiceName;  // "ISenderServiceservice"
+extern const char* const kSenderServicePort;  // "ISenderServicePort"
 // Part name of the details file that names the sender, as the client uploads it.
-extern const char* const kSenderDetailsName;          // "sendDetails.txt"
+extern const char* const kSenderDetailsName;  // "sendDetails.txt"
 
 // Indexes of the operations in the registered metadata (TIntfMetaData::MDA).
 enum TSenderServiceMethod : int {

@@ -56,7 +56,8 @@ std::string BodyChildPrefix() {
 
 void StartEnvelope(TXmlWriter& writer) {
   writer.StartElement(kSoapEnvPrefix, "Envelope");
-  for (const TXmlNamespaceDecl& decl : EnvelopeNamespaces()) writer.Namespace(decl.Prefix, decl.Uri);
+  for (const TXmlNamespaceDecl& decl : EnvelopeNamespaces())
+    writer.Namespace(decl.Prefix, decl.Uri);
   writer.StartElement(kSoapEnvPrefix, "Body");
 }
 

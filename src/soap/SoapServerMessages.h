@@ -17,8 +17,8 @@ struct TSoapRequestParam {
 };
 
 struct TSoapRequest {
-  std::string Operation;  // local name of the operation element
-  std::string Namespace;  // its namespace URI
+  std::string Operation;                  // local name of the operation element
+  std::string Namespace;                  // its namespace URI
   std::vector<TSoapRequestParam> Params;  // child elements in document order
 
   // The first parameter with that name (exact case), or nullptr.

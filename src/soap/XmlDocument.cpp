@@ -205,7 +205,8 @@ void AppendNode(const TXmlNode& node, std::string& out) {
   }
   out += '<';
   AppendQualifiedName(node.Prefix, node.LocalName, out);
-  for (const TXmlNamespaceDecl& decl : node.Namespaces) AppendNamespaceDecl(decl.Prefix, decl.Uri, out);
+  for (const TXmlNamespaceDecl& decl : node.Namespaces)
+    AppendNamespaceDecl(decl.Prefix, decl.Uri, out);
   for (const TXmlAttribute& attr : node.Attributes)
     AppendAttribute(attr.Prefix, attr.LocalName, attr.Value, out);
   if (node.Children.empty()) {

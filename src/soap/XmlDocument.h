@@ -25,8 +25,7 @@ class TXmlWriter {
   TXmlWriter();  // starts with the declaration
   void StartElement(const std::string& prefix, const std::string& localName);
   void Namespace(const std::string& prefix, const std::string& uri);
-  void Attribute(const std::string& prefix, const std::string& localName,
-                 const std::string& value);
+  void Attribute(const std::string& prefix, const std::string& localName, const std::string& value);
   // Escaped as in the tree; an empty text writes nothing, as an empty text node is never made.
   void Text(const std::string& text);
   // An element without content is written as an empty-element tag.

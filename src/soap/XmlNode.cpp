@@ -39,9 +39,8 @@ void TXmlNode::AddText(std::string text) {
 
 void TXmlNode::AddAttribute(std::string prefix, std::string localName, std::string namespaceUri,
                             std::string value) {
-  Attributes.push_back(
-      TXmlAttribute{std::move(prefix), std::move(localName), std::move(namespaceUri),
-                    std::move(value)});
+  Attributes.push_back(TXmlAttribute{std::move(prefix), std::move(localName),
+                                     std::move(namespaceUri), std::move(value)});
 }
 
 bool TXmlNode::IsPrefixInScope(const std::string& prefix) const {

@@ -76,8 +76,8 @@ void KeepFirstError(void* ctx, xmlError* error) {
   TParseGuard& guard = GuardOf(ctx);
   if (guard.HasError || !error || error->level < XML_ERR_ERROR) return;
   guard.HasError = true;
-  guard.FirstError = Format(
-      "%s (line %d)", TrimLineEnd(error->message ? error->message : "").c_str(), error->line);
+  guard.FirstError = Format("%s (line %d)",
+                            TrimLineEnd(error->message ? error->message : "").c_str(), error->line);
 }
 
 // A document type declaration is where entity expansion (billion laughs) and external entities

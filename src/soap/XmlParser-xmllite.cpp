@@ -3,6 +3,7 @@
 // at run time.
 #include <shlwapi.h>
 #include <windows.h>
+
 #include <xmllite.h>
 
 #include <climits>
@@ -185,8 +186,8 @@ void AppendLeaf(TXmlNode& parent, TXmlNodeKind kind, IXmlReader& reader) {
   TNameParts parts = ReadParts(reader);
   // Text arrives in pieces (around references, in blocks) and adjacent CDATA sections are one
   // node too, as libxml2 makes them.
-  if ((kind == TXmlNodeKind::nkText || kind == TXmlNodeKind::nkCData) &&
-      !parent.Children.empty() && parent.Children.back()->Kind == kind) {
+  if ((kind == TXmlNodeKind::nkText || kind == TXmlNodeKind::nkCData) && !parent.Children.empty() &&
+      parent.Children.back()->Kind == kind) {
     parent.Children.back()->Text += parts.Value;
     return;
   }

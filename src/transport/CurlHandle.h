@@ -23,10 +23,10 @@ using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
 // a handle that serves many requests gets each of them only when it changes.
 // Belongs to one handle; a new handle starts from a new state.
 struct TCurlHandleState {
-  bool Initialised = false;   // the options that never change are in place
+  bool Initialised = false;  // the options that never change are in place
   std::string URL;
   std::string Agent;
-  bool ProxyGiven = false;    // false: the system's proxy settings
+  bool ProxyGiven = false;  // false: the system's proxy settings
   std::string Proxy;
   std::string ProxyByPass;    // as given, before it became libcurl's list
   long UploadBufferSize = 0;  // 0: not written yet

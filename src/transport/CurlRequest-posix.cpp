@@ -32,16 +32,14 @@ bool IsAuthStatus(int status) { return status == 401 || status == 407; }
 
 }  // namespace
 
-TCurlRequest::TCurlRequest(CURL* handle, std::string url)
-    : FHandle(handle), FURL(std::move(url)) {}
+TCurlRequest::TCurlRequest(CURL* handle, std::string url) : FHandle(handle), FURL(std::move(url)) {}
 
 void TCurlRequest::SetCredentials(const std::string& userName, const std::string& password) {
   FUserName = userName;
   FPassword = password;
 }
 
-void TCurlRequest::SetProxyCredentials(const std::string& userName,
-                                       const std::string& password) {
+void TCurlRequest::SetProxyCredentials(const std::string& userName, const std::string& password) {
   FProxyUserName = userName;
   FProxyPassword = password;
 }
@@ -202,8 +200,8 @@ bool TCurlRequest::HeaderLine(std::string_view header) {
     if (FStatus >= 100 && FStatus < 200) return true;
     // A status error is raised without its body; only a challenge that libcurl is about to
     // answer with the credentials it holds is let through.
-    const bool curlAnswers = (FStatus == 401 && !FUserName.empty()) ||
-                             (FStatus == 407 && !FProxyUserName.empty());
+    const bool curlAnswers =
+        (FStatus == 401 && !FUserName.empty()) || (FStatus == 407 && !FProxyUserName.empty());
     if (StatusIsError() && !(IsAuthStatus(FStatus) && curlAnswers)) {
       FStoppedAtHeaders = true;
       return false;

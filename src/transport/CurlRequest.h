@@ -84,8 +84,8 @@ class TCurlRequest final : public THTTPRequest {
   static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
   static size_t ReadCallback(char* buffer, size_t size, size_t count, void* self);
   static int SeekCallback(void* self, curl_off_t offset, int origin);
-  static int ProgressCallback(void* self, curl_off_t dlTotal, curl_off_t dlNow,
-                              curl_off_t ulTotal, curl_off_t ulNow);
+  static int ProgressCallback(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                              curl_off_t ulNow);
   static int PrereqCallback(void* self, char* conn, char* local, int connPort, int localPort);
 
   // One response header line; false ends the transfer.

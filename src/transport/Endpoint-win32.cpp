@@ -1,5 +1,6 @@
 // URLs split by WinINet's InternetCrackUrlW, as the requests are made from its parts.
 #include <windows.h>
+
 #include <wininet.h>
 
 #include "runtime/WindowsText.h"
@@ -21,7 +22,7 @@ bool CrackURL(const std::string& url, TCrackedURL& parts) {
   };
   parts.Scheme = components.nScheme == INTERNET_SCHEME_HTTP    ? usHttp
                  : components.nScheme == INTERNET_SCHEME_HTTPS ? usHttps
-                                                                : usNone;
+                                                               : usNone;
   parts.Host = part(components.lpszHostName, components.dwHostNameLength);
   parts.Port = components.nPort;
   parts.Path = part(components.lpszUrlPath, components.dwUrlPathLength);

@@ -32,9 +32,8 @@ TEndpoint SplitEndpointURL(const std::string& url) {
 
 std::string EndpointRequestURL(const TEndpoint& endpoint) {
   const bool ipv6 = endpoint.Host.find(':') != std::string::npos;
-  return Format("%s://%s%s%s:%d%s", endpoint.Scheme == usHttps ? "https" : "http",
-                ipv6 ? "[" : "", endpoint.Host.c_str(), ipv6 ? "]" : "", endpoint.Port,
-                endpoint.Path.c_str());
+  return Format("%s://%s%s%s:%d%s", endpoint.Scheme == usHttps ? "https" : "http", ipv6 ? "[" : "",
+                endpoint.Host.c_str(), ipv6 ? "]" : "", endpoint.Port, endpoint.Path.c_str());
 }
 
 }  // namespace vorlen

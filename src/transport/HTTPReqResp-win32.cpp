@@ -1,6 +1,7 @@
 // The transport's calls carried by WinINet, call for call: a root handle and a connection handle
 // kept across calls, one request handle per call.
 #include <windows.h>
+
 #include <wininet.h>
 
 #include <algorithm>
@@ -88,8 +89,7 @@ void THTTPReqResp::OpenConnection() {
   if (InternetAttemptConnect(0) != ERROR_SUCCESS) throw EAbort();
   // Empty texts go as empty strings, not as null.
   const DWORD access = Proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
-  b.InternetHandle = InternetOpenW(WideFromUtf8(Agent).c_str(), access,
-                                   WideFromUtf8(Proxy).c_str(),
+  b.InternetHandle = InternetOpenW(WideFromUtf8(Agent).c_str(), access, WideFromUtf8(Proxy).c_str(),
                                    WideFromUtf8(ProxyByPass).c_str(), 0);
   TBackend::CheckedHandle(*this, b.InternetHandle);
   b.ConnectionHandle = InternetConnectW(
@@ -158,8 +158,8 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       std::vector<char> buffer = SinglePostBody(request, size);
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
-        const BOOL sent = HttpSendRequestW(handle, nullptr, 0, buffer.data(),
-                                           static_cast<DWORD>(buffer.size()));
+        const BOOL sent =
+            HttpSendRequestW(handle, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()));
         const DWORD code = TBackend::Checked(*this, !sent);
         const uint32_t decision = ResolveTransportError(code, *data);
         if (decision == kErrorProceed) break;
@@ -179,8 +179,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         const int64_t read = request.Read(work.data(), n);
         if (read <= 0) throw ESOAPHTTPException("Invalid HTTP Request: Length is 0", 0);
         DWORD written = 0;
-        const BOOL ok =
-            InternetWriteFile(handle, work.data(), static_cast<DWORD>(read), &written);
+        const BOOL ok = InternetWriteFile(handle, work.data(), static_cast<DWORD>(read), &written);
         const DWORD code = TBackend::Checked(*this, !ok);
         if (ResolveTransportError(code, *data) == kErrorCancelled) throw EAbort();
         if (OnPostingData) OnPostingData(request.Position(), size);
@@ -238,8 +237,8 @@ void THTTPReqResp::ReceiveResponse(THTTPRequest& request, TStream& response, boo
 uint32_t THTTPReqResp::ResolveWithoutHandler(uint32_t code, THTTPRequest& request) {
   // The platform's dialog: a demand for credentials brings up its password prompt.
   void* dialogData = nullptr;
-  return InternetErrorDlg(GetDesktopWindow(), static_cast<TWinInetRequest&>(request).Handle(),
-                          code, kErrorDialogFlags, &dialogData);
+  return InternetErrorDlg(GetDesktopWindow(), static_cast<TWinInetRequest&>(request).Handle(), code,
+                          kErrorDialogFlags, &dialogData);
 }
 
 }  // namespace vorlen

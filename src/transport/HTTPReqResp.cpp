@@ -17,8 +17,7 @@ namespace {
 bool IsNotFoundStatus(int status) { return status == 404 || status == 405 || status == 410; }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -112,8 +111,8 @@ void THTTPReqResp::RaiseTransportFailure(const std::string& text) const {
 
 void THTTPReqResp::CheckResponseStatus(int status, const std::string& statusText) const {
   if (status >= 300 && status != 500)
-    throw ESOAPHTTPException(
-        Format("%s (%d) - '%s'", statusText.c_str(), status, FURL.c_str()), status);
+    throw ESOAPHTTPException(Format("%s (%d) - '%s'", statusText.c_str(), status, FURL.c_str()),
+                             status);
 }
 
 std::vector<char> THTTPReqResp::SinglePostBody(TStream& request, int64_t size) {

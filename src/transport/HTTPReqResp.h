@@ -34,10 +34,10 @@ constexpr int kDefaultReceiveTimeoutMs = 60000;
 
 // Codes of the error-resolution step.
 constexpr uint32_t kErrorProceed = 0;
-constexpr uint32_t kErrorCancelled = 1223;              // the operator cancelled: silent abort
-constexpr uint32_t kErrorIncorrectPassword = 12014;     // the server or proxy asks for credentials
-constexpr uint32_t kErrorForceRetry = 12032;            // send the request again
-constexpr uint32_t kErrorInvalidCA = 12045;             // unknown certificate authority
+constexpr uint32_t kErrorCancelled = 1223;           // the operator cancelled: silent abort
+constexpr uint32_t kErrorIncorrectPassword = 12014;  // the server or proxy asks for credentials
+constexpr uint32_t kErrorForceRetry = 12032;         // send the request again
+constexpr uint32_t kErrorInvalidCA = 12045;          // unknown certificate authority
 
 enum class TBodyKind { bkPlain, bkMultipart };
 

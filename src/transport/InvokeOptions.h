@@ -10,7 +10,8 @@ enum class TSOAPInvokeOption : int {
   soNoValueForEmptySOAPAction = 0,  // empty action: "SOAPAction:" instead of `SOAPAction: ""`
   soIgnoreInvalidCerts = 1,         // https: no certificate or host-name checks
   soNoSOAPActionHeader = 2,         // send no SOAPAction header line
-  soAutoCheckAccessPointViaUDDI = 3,  // after 404/405/410 ask the registry once (needs key + registry)
+  soAutoCheckAccessPointViaUDDI =
+      3,  // after 404/405/410 ask the registry once (needs key + registry)
 };
 
 class TSOAPInvokeOptions {

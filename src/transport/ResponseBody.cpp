@@ -22,11 +22,10 @@ TResponseBody::TResponseBody(TStream& target, std::string url, std::string actio
       FLimit(limit) {}
 
 void TResponseBody::RaiseTooLarge() const {
-  throw ESOAPHTTPException(
-      TransportFailureText(Format("The response is longer than %lld bytes",
-                                  static_cast<long long>(FLimit)),
-                           FURL, FAction),
-      0);
+  throw ESOAPHTTPException(TransportFailureText(Format("The response is longer than %lld bytes",
+                                                       static_cast<long long>(FLimit)),
+                                                FURL, FAction),
+                           0);
 }
 
 void TResponseBody::Announce(int64_t length) const {

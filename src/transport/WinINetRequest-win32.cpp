@@ -41,9 +41,7 @@ int TWinInetRequest::ReceiveTimeoutMs() const {
   return static_cast<int>(Option(INTERNET_OPTION_RECEIVE_TIMEOUT));
 }
 
-uint32_t TWinInetRequest::SecurityFlags() const {
-  return Option(INTERNET_OPTION_SECURITY_FLAGS);
-}
+uint32_t TWinInetRequest::SecurityFlags() const { return Option(INTERNET_OPTION_SECURITY_FLAGS); }
 void TWinInetRequest::SetSecurityFlags(uint32_t flags) {
   SetOption(INTERNET_OPTION_SECURITY_FLAGS, flags);
 }

@@ -21,8 +21,8 @@ class IOperatorView {
   virtual void ProcessMessages() = 0;
 
   // Modal boxes, captioned with the application title.
-  virtual bool Confirm(const std::string& text) = 0;  // Yes / No
-  virtual void Inform(const std::string& text) = 0;   // OK
+  virtual bool Confirm(const std::string& text) = 0;    // Yes / No
+  virtual void Inform(const std::string& text) = 0;     // OK
   virtual void ShowError(const std::string& text) = 0;  // stop icon, OK
   // Text input box; false when cancelled. value holds the current text and receives the new.
   virtual bool InputQuery(const std::string& caption, const std::string& prompt,

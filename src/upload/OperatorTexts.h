@@ -9,7 +9,7 @@ inline constexpr const char* MainCaption = "Изпращане на файлов
 inline constexpr const char* PackingCaption = "Архивиране на файл. Моля изчакайте.....";
 inline constexpr const char* SendingCaption = "Изпращане на файлове - Сесия ";  // + session
 inline constexpr const char* UnpackingCaption = "Разпакетиране. Моля, изчакайте......";
-inline constexpr const char* SessionCaption = "Сесия ";          // + session + an ending below
+inline constexpr const char* SessionCaption = "Сесия ";  // + session + an ending below
 inline constexpr const char* DoneCaptionEnd = " - Готово";
 inline constexpr const char* FailedCaptionEnd = " - Неуспешно";
 
@@ -37,7 +37,8 @@ inline constexpr const char* CannotCloseNow = "В момента не може �
 inline constexpr const char* RetryQuestion =
     "Грешка при изпращане на файл. Желаете ли да пробвате пак?";
 inline constexpr const char* DetailsFailed = "Грешка при изпращане на информация за подателя.";
-inline constexpr const char* NoService = "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
+inline constexpr const char* NoService =
+    "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
 inline constexpr const char* PackFailed = "Грешка при архивиране на файл: ";  // + path
 inline constexpr const char* MergeFailed = "Сървърът не успя да обедини частите на файла.";
 
@@ -48,7 +49,9 @@ inline constexpr const char* SendNotDone = "Файлът не беше изпр�
 inline constexpr char InterruptNote[] =
     "Ctrl-C: изпращането спира при първа възможност; Ctrl-C отново прекратява програмата.\n";
 inline constexpr const char* RetryWaitNote = "Нов опит след %d с.";  // seconds
-inline constexpr const char* NoUrlGiven = "няма адрес на уеб сървиса: задайте --url или url в sendcfg.ini";
-inline constexpr const char* NoOrgGiven = "няма име на организация: задайте --org или org в sendcfg.ini";
+inline constexpr const char* NoUrlGiven =
+    "няма адрес на уеб сървиса: задайте --url или url в sendcfg.ini";
+inline constexpr const char* NoOrgGiven =
+    "няма име на организация: задайте --org или org в sendcfg.ini";
 
 }  // namespace vorlen

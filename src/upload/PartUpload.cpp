@@ -74,9 +74,8 @@ bool TPartUpload::UploadFile(const std::string& Path) {
   FSt.LastPartIndex = static_cast<int32_t>(lastIndex);
   const std::string fileName = ExtractFileName(Path);
 
-  const bool result = Parallel > 1
-                          ? UploadInFlight(file, Path, startSize, fileName)
-                          : UploadInTurn(file, Path, startSize, fileName, *attachment);
+  const bool result = Parallel > 1 ? UploadInFlight(file, Path, startSize, fileName)
+                                   : UploadInTurn(file, Path, startSize, fileName, *attachment);
   if (result) SendDetails(*attachment);
   return result;
 }
@@ -88,8 +87,8 @@ std::string TPartUpload::ReadPart(TStream& file, const std::string& path, int64_
   // A file that shrank would give short or missing parts that the service would merge into a
   // corrupt copy; growth is allowed, as the part count stays as computed at the start.
   if (currentSize < startSize)
-    throw EStreamError(Format("Stream read error: %s became shorter while it was being sent",
-                              path.c_str()));
+    throw EStreamError(
+        Format("Stream read error: %s became shorter while it was being sent", path.c_str()));
   const int64_t length = currentSize - offset >= kPartSize ? kPartSize : currentSize - offset;
   part.SetSize(length);
   file.Seek(offset, TSeekOrigin::soBeginning);
@@ -117,8 +116,8 @@ bool TPartUpload::UploadInTurn(TStream& file, const std::string& path, int64_t s
     const int64_t length = part.Size();
     attachment.SetSourceStream(&part, TStreamOwnership::soReference);
     const std::string name = PartName(fileName, index);
-    const bool sent = UploadWithAttempts(
-        part, [&] { return UploadPart(FSt.Session, name, hash, attachment); });
+    const bool sent =
+        UploadWithAttempts(part, [&] { return UploadPart(FSt.Session, name, hash, attachment); });
     part.SetSize(0);
 
     if (sent) {

@@ -87,8 +87,8 @@ class TCleanUpAfterParts : public ISenderService {
   void Forget() { FParts = nullptr; }
 
   std::string GetSession() override { return FInner->GetSession(); }
-  bool UploadFilePart(const std::string& Sess, const std::string& PartName,
-                      const std::string& Hash, TSOAPAttachment* FilePart) override {
+  bool UploadFilePart(const std::string& Sess, const std::string& PartName, const std::string& Hash,
+                      TSOAPAttachment* FilePart) override {
     return FInner->UploadFilePart(Sess, PartName, Hash, FilePart);
   }
   bool MergeFile(int32_t Parts, const std::string& FileName, const std::string& Sess) override {

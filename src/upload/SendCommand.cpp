@@ -27,8 +27,7 @@ class TSendButtonLock {
 
 }  // namespace
 
-TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view)
-    : TPartUpload(state, view) {}
+TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view) : TPartUpload(state, view) {}
 
 void TSendCommand::btSendClick() {
   FOutcome = ocNone;
@@ -45,7 +44,7 @@ void TSendCommand::btSendClick() {
     return;
   }
   FView.ProcessMessages();  // the window repaints after the dialog
-  if (FSt.FClosing) {  // the window was closed while it repainted
+  if (FSt.FClosing) {       // the window was closed while it repainted
     FOutcome = ocClosing;
     return;
   }

@@ -18,7 +18,7 @@ enum TSendPhase : uint8_t {
 static_assert(sizeof(TSendPhase) == 1);
 
 struct TSenderState {
-  bool FClosing = false;          // set once the window agreed to close; never reset
+  bool FClosing = false;  // set once the window agreed to close; never reset
   TSendPhase FState = spIdle;
   std::string FUrl;
   std::string FOrg;

@@ -39,8 +39,8 @@ size_t DecodeUtf8(std::string_view text, size_t at, uint32_t& code) {
 
 bool IsHidden(uint32_t code) {
   return code < 0x20 || (code >= 0x7F && code <= 0x9F) ||  // C0, DEL, C1
-         (code >= 0x202A && code <= 0x202E) ||              // embeddings and overrides
-         (code >= 0x2066 && code <= 0x2069);                // isolates
+         (code >= 0x202A && code <= 0x202E) ||             // embeddings and overrides
+         (code >= 0x2066 && code <= 0x2069);               // isolates
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "support/ScriptedView.h"
 #include "app/ErrorHandler.h"
 #include "runtime/Exception.h"
+#include "support/ScriptedView.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -27,10 +27,15 @@ TEST(ErrorHandler, TextGetsOneFullStopAndAbortIsSilent) {
 
 TEST(ErrorHandler, PeerTextInAnErrorIsMadeSafe) {
   // A fault text with a terminal sequence and a right-to-left override, 8 MiB long.
-  const std::string fault = "Fault \x1b[2J\xE2\x80\xAE" "fdp.exe " + std::string(8 << 20, 'f');
+  const std::string fault =
+      "Fault \x1b[2J\xE2\x80\xAE"
+      "fdp.exe " +
+      std::string(8 << 20, 'f');
   const std::optional<std::string> text = ErrorBoxText(Raised(Exception(fault)));
   ASSERT_TRUE(text);
-  EXPECT_EQ(text->substr(0, 25), "Fault \xEF\xBF\xBD[2J\xEF\xBF\xBD" "fdp.exe ff");
+  EXPECT_EQ(text->substr(0, 25),
+            "Fault \xEF\xBF\xBD[2J\xEF\xBF\xBD"
+            "fdp.exe ff");
   EXPECT_EQ(text->size(), 4097u);  // cut to 4,096 bytes with "…", then the full stop
   EXPECT_EQ(text->substr(text->size() - 4), "\xE2\x80\xA6.");
 }

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "Fakes.h"
-#include "support/ScriptedView.h"
 #include "app/CompatibilityLayer.h"
 #include "app/MainLogic.h"
 #include "runtime/Exception.h"
+#include "support/ScriptedView.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -35,8 +35,7 @@ struct TLogicFixture {
   }
 };
 
-std::string Input(const std::string& caption, const std::string& prompt,
-                  const std::string& value) {
+std::string Input(const std::string& caption, const std::string& prompt, const std::string& value) {
   return "input:" + caption + "|" + prompt + "|" + value;
 }
 const std::string UrlBox = "Въведете URL на уеб сървиса";
@@ -71,9 +70,9 @@ TEST(MainLogicSettings, BlankUrlPromptsWithItsSpacesUntilFilledThenRewritesWhole
   // Cancel, then OK on a blank text, then a real one.
   f.View.InputAnswers = {std::nullopt, std::string("  "), std::string(" http://h/s ")};
   f.Logic.FormCreate();
-  EXPECT_EQ(f.View.Shown, (std::vector<std::string>{Input(UrlBox, "url", "   "),
-                                                    Input(UrlBox, "url", "   "),
-                                                    Input(UrlBox, "url", "  ")}));
+  EXPECT_EQ(f.View.Shown,
+            (std::vector<std::string>{Input(UrlBox, "url", "   "), Input(UrlBox, "url", "   "),
+                                      Input(UrlBox, "url", "  ")}));
   EXPECT_EQ(f.Logic.State().FUrl, " http://h/s ");  // stored exactly as typed
   EXPECT_EQ(f.Logic.State().FOrg, "Фирма");
   EXPECT_TRUE(f.Logic.State().FSettingsChanged);
@@ -209,11 +208,10 @@ TEST(MainLogicClose, RulesForEachState) {
   // Server work: refused with a message.
   f.Logic.State().FState = spServerWork;
   EXPECT_FALSE(f.Logic.FormCloseQuery());
-  EXPECT_EQ(f.View.Shown,
-            (std::vector<std::string>{
-                "confirm:Наистина ли желаете да прекратите изпращането на файла?",
-                "confirm:Наистина ли желаете да прекратите изпращането на файла?",
-                "inform:В момента не може да прекратите програмата!"}));
+  EXPECT_EQ(f.View.Shown, (std::vector<std::string>{
+                              "confirm:Наистина ли желаете да прекратите изпращането на файла?",
+                              "confirm:Наистина ли желаете да прекратите изпращането на файла?",
+                              "inform:В момента не може да прекратите програмата!"}));
   EXPECT_EQ(f.Service->Log().size(), 1u);
 }
 

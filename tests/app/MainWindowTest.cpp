@@ -6,19 +6,19 @@
 #include <QFontMetrics>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTimer>
 #include <memory>
 
 #include "Fakes.h"
 #include "QtApp.h"
-#include "support/ScriptedView.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
-#include "runtime/Exception.h"
 #include "proxy/HTTPRIO.h"
+#include "runtime/Exception.h"
+#include "support/ScriptedView.h"
 #include "transport/CurlRequest.h"
 
 using namespace vorlen;
@@ -149,9 +149,8 @@ TEST(MainWindow, ViewCallsReachTheWidgets) {
 TEST(MainWindow, StartUpFailuresAreShownAndTheWindowStillAppears) {
   {
     TWindowFixture f("url=ftp://127.0.0.1/s\r\norg=O\r\n");
-    Tmain_f& w = f.Create([](const std::string&) -> ISenderServicePtr {
-      throw Exception("Invalid URL scheme");
-    });
+    Tmain_f& w = f.Create(
+        [](const std::string&) -> ISenderServicePtr { throw Exception("Invalid URL scheme"); });
     EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"error:Invalid URL scheme."});
     EXPECT_EQ(w.Logic().State().ServiceIntf, nullptr);
     EXPECT_EQ(w.Logic().State().FUrl, "ftp://127.0.0.1/s");

@@ -25,8 +25,7 @@ TEST(QtTexts, QtsOwnDialogsSpeakBulgarianWhenTheTranslationIsInstalled) {
                  << " (Debian package qt6-translations-l10n)";
   }
   // The application object installed it: Qt's file dialog and standard buttons are Bulgarian.
-  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(),
-            "Преглед на:");
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(), "Преглед на:");
   QMessageBox box(QMessageBox::Question, "t", "q", QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(box.button(QMessageBox::Yes)->text().toStdString(), "&Да");
   EXPECT_EQ(box.button(QMessageBox::No)->text().toStdString(), "&Не");

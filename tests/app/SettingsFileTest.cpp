@@ -9,16 +9,20 @@ TEST(SettingsFile, DecodesByteOrderMarksAndAnsi) {
   EXPECT_EQ(DecodeSettingsText("\xEF\xBB\xBForg=\xD0\xA4\xD0\xB8\xD1\x80\xD0\xBC\xD0\xB0"),
             "org=Фирма");
   // UTF-16 little-endian, "org=Фи" with a surrogate pair (U+1F600) after it.
-  EXPECT_EQ(DecodeSettingsText(std::string("\xFF\xFEo\0r\0g\0=\0\x24\x04\x38\x04\x3D\xD8\x00\xDE",
-                                           18)),
-            "org=Фи\xF0\x9F\x98\x80");
+  EXPECT_EQ(
+      DecodeSettingsText(std::string("\xFF\xFEo\0r\0g\0=\0\x24\x04\x38\x04\x3D\xD8\x00\xDE", 18)),
+      "org=Фи\xF0\x9F\x98\x80");
   // UTF-16 big-endian.
   EXPECT_EQ(DecodeSettingsText(std::string("\xFE\xFF\0u\0r\0l\0=\0h", 12)), "url=h");
   // No mark: the ANSI code page (Windows-1251).
   EXPECT_EQ(DecodeSettingsText("org=\xD4\xE8\xF0\xEC\xE0"), "org=Фирма");
   // A dangling byte and a lone surrogate are kept visible rather than dropped.
-  EXPECT_EQ(DecodeSettingsText(std::string("\xFF\xFE\x00\xD8" "a\0" "b", 7)),
-            "\xEF\xBF\xBD" "a\xEF\xBF\xBD");
+  EXPECT_EQ(DecodeSettingsText(std::string("\xFF\xFE\x00\xD8"
+                                           "a\0"
+                                           "b",
+                                           7)),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD");
   EXPECT_EQ(DecodeSettingsText(""), "");
 }
 

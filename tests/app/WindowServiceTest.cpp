@@ -12,11 +12,11 @@
 
 #include "Fakes.h"
 #include "QtApp.h"
-#include "support/ScriptedView.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "server/HttpService.h"
 #include "support/Pattern.h"
+#include "support/ScriptedView.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -39,7 +39,8 @@ struct TLiveFixture {
     Service = std::make_unique<THttpService>(options, [](const std::string&) {});
     Service->Start();
     Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n");
-    qputenv("Tmp", QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
+    qputenv("Tmp",
+            QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
 
     TMainWindowOptions window;
     window.ExePath = Dir.PathWithSeparator() + "vorlen-sender";

@@ -13,12 +13,12 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ListTree;
 using test::ReadFile;
 using test::TArchiveBuilder;
 using test::TScratchDir;
-using test::ListTree;
-using test::WriteFile;
 using test::U;
+using test::WriteFile;
 
 std::string ExtractError(const std::string& archive, const std::string& target) {
   try {
@@ -53,9 +53,9 @@ TEST(ArchiveReaderExtract, WritesMembersUnderTheirUnicodeNames) {
 
   const fs::path out = dir.Path() / "out" / "new";  // made by the extraction
   reader.ExtractAll(out.string());
-  EXPECT_EQ(ListTree(out), (std::set<std::string>{"Данни", "Данни/Юни", "Данни/Юни/Доклад.txt",
-                                              "Ёж.bin", "server", "server/share",
-                                              "server/share/plain.txt"}));
+  EXPECT_EQ(ListTree(out),
+            (std::set<std::string>{"Данни", "Данни/Юни", "Данни/Юни/Доклад.txt", "Ёж.bin", "server",
+                                   "server/share", "server/share/plain.txt"}));
   EXPECT_EQ(ReadFile(out / U("Данни") / U("Юни") / U("Доклад.txt")), std::string(4000, 'x'));
   EXPECT_EQ(ReadFile(out / U("Ёж.bin")), "\x01\x02\x03");
   EXPECT_EQ(ReadFile(out / "server" / "share" / "plain.txt"), "unc");
@@ -107,7 +107,7 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
             "Refusing to extract " + Native("link/x") + ": " + (target / "link").string() +
                 " is a symbolic link");
   EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.rar", "l.rar", "elsewhere", "target",
-                                                     "target/old.txt", "target/link"}));
+                                                         "target/old.txt", "target/link"}));
   // The listing still shows such entries; only extraction refuses them.
   TArchiveReader reader(dir / "a.rar");
   EXPECT_EQ(reader.StoredName(1), "\\. .\\x");
@@ -136,7 +136,8 @@ TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
 
   build([](TArchiveEntry& e) { e.FileSize += 5; });
   EXPECT_EQ(ExtractError(dir / "a.rar", target.string()),
-            "Archive member \\new\\last.bin is damaged: the compressed data inflates to 100000 bytes, not 100005");
+            "Archive member \\new\\last.bin is damaged: the compressed data inflates to 100000 "
+            "bytes, not 100005");
   EXPECT_EQ(ListTree(target), before);
 
   // A member that cannot take its place: a directory already has its name.
@@ -157,8 +158,8 @@ TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
   // Once sound, everything arrives and the old file is replaced.
   build([](TArchiveEntry&) {});
   EXPECT_EQ(ExtractError(dir / "a.rar", target.string()), "(extracted)");
-  EXPECT_EQ(ListTree(target), (std::set<std::string>{"same.txt", "new", "new/dir", "new/dir/deep.bin",
-                                                  "new/last.bin"}));
+  EXPECT_EQ(ListTree(target), (std::set<std::string>{"same.txt", "new", "new/dir",
+                                                     "new/dir/deep.bin", "new/last.bin"}));
   EXPECT_EQ(ReadFile(target / "same.txt"), "replacement");
   EXPECT_EQ(ReadFile(target / "new" / "dir" / "deep.bin"), bytes);
   EXPECT_EQ(ReadFile(target / "new" / "last.bin"), bytes);

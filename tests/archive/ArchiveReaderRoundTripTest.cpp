@@ -15,11 +15,11 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ListTree;
 using test::ReadFile;
 using test::TScratchDir;
-using test::ListTree;
-using test::WriteFile;
 using test::U;
+using test::WriteFile;
 
 TEST(ArchiveReaderRoundTrip, ReadsWhatTheComponentWritesAtEveryLevel) {
   TScratchDir dir;

@@ -34,20 +34,27 @@ std::string ExtractToString(TArchiveReader& reader, size_t i) {
 TEST(ArchiveReader, ReadsHandWrittenArchives) {
   TScratchDir dir;
   // The archive without members written at the default level.
-  const std::string empty("\x78\x9C\x03\x00\x00\x00\x00\x01"
-                          "\x3C\x0B\x6C\xC3\x00\x00\x00\x00\x01\x00\x00\x00\x08\x00\x00\x00"
-                          "\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
-                          "\x00\x00\x00\x00",
-                          44);
+  const std::string empty(
+      "\x78\x9C\x03\x00\x00\x00\x00\x01"
+      "\x3C\x0B\x6C\xC3\x00\x00\x00\x00\x01\x00\x00\x00\x08\x00\x00\x00"
+      "\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00",
+      44);
   // "abc" stored raw as abc.txt, raw registry.
-  const std::string abc = std::string("abc") + std::string("\x07" "abc.txt", 8) +
+  const std::string abc = std::string("abc") +
+                          std::string(
+                              "\x07"
+                              "abc.txt",
+                              8) +
                           std::string(248 + 256, '\0') +
-                          std::string("\x03\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00"
-                                      "\xC2\x41\x24\x35\x01\x00\x00\x00",
-                                      20) +
-                          std::string("\xB7\xCF\x5C\xA9\x01\x00\x00\x00\x01\x00\x00\x00"
-                                      "\x00\x00\x00\x00\x03\x00\x00\x00",
-                                      20) +
+                          std::string(
+                              "\x03\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00"
+                              "\xC2\x41\x24\x35\x01\x00\x00\x00",
+                              20) +
+                          std::string(
+                              "\xB7\xCF\x5C\xA9\x01\x00\x00\x00\x01\x00\x00\x00"
+                              "\x00\x00\x00\x00\x03\x00\x00\x00",
+                              20) +
                           std::string(16, '\0');
   ASSERT_EQ(abc.size(), 3u + 532u + 36u);
   WriteFile(dir / "empty.rar", empty);
@@ -200,14 +207,15 @@ TEST(ArchiveReader, MembersThatLieAboutTheirContentFail) {
   };
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddCompressed("c.txt", "", bytes).Crc ^= 1; }),
             "Archive member c.txt is damaged: CRC-32 " +
-                Format("%08X instead of %08X", test::ZlibCrc(bytes),
-                       test::ZlibCrc(bytes) ^ 1));
+                Format("%08X instead of %08X", test::ZlibCrc(bytes), test::ZlibCrc(bytes) ^ 1));
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddRaw("r.txt", "\\d\\", "raw").Crc = 0; }),
             "Archive member \\d\\r.txt is damaged: CRC-32 1AB3DB55 instead of 00000000");
-  EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddCompressed("s.txt", "", bytes).FileSize--; }),
-            "Archive member s.txt is damaged: the compressed data inflates to more than 19999 bytes");
-  EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddCompressed("l.txt", "", bytes).FileSize++; }),
-            "Archive member l.txt is damaged: the compressed data inflates to 20000 bytes, not 20001");
+  EXPECT_EQ(
+      verifyError([&](TArchiveBuilder& b) { b.AddCompressed("s.txt", "", bytes).FileSize--; }),
+      "Archive member s.txt is damaged: the compressed data inflates to more than 19999 bytes");
+  EXPECT_EQ(
+      verifyError([&](TArchiveBuilder& b) { b.AddCompressed("l.txt", "", bytes).FileSize++; }),
+      "Archive member l.txt is damaged: the compressed data inflates to 20000 bytes, not 20001");
   // A bomb: megabytes of zeros claiming to be ten bytes stop after ten bytes.
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) {
               b.AddStream("bomb", "", "0123456789", test::Deflate(std::string(8 << 20, '\0'), 9));
@@ -215,8 +223,9 @@ TEST(ArchiveReader, MembersThatLieAboutTheirContentFail) {
             "Archive member bomb is damaged: the compressed data inflates to more than 10 bytes");
   std::string broken = test::Deflate(bytes, 9);
   broken[broken.size() / 2] ^= 0x55;
-  EXPECT_EQ(verifyError([&](TArchiveBuilder& b) { b.AddStream("d.txt", "", bytes, broken); })
-                .rfind("Archive member d.txt is damaged: ", 0),
+  EXPECT_EQ(verifyError([&](TArchiveBuilder& b) {
+              b.AddStream("d.txt", "", bytes, broken);
+            }).rfind("Archive member d.txt is damaged: ", 0),
             0u);
   EXPECT_EQ(verifyError([&](TArchiveBuilder& b) {
               b.AddStream("t.txt", "", "tail", test::Deflate("tail", 6) + "!!");

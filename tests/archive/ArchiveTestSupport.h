@@ -121,9 +121,9 @@ class TArchiveBuilder {
 inline std::string Inflate(const std::string& stream, size_t expectedSize) {
   std::string out(expectedSize, '\0');
   uLongf outSize = static_cast<uLongf>(expectedSize);
-  const int rc = uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
-                            reinterpret_cast<const Bytef*>(stream.data()),
-                            static_cast<uLong>(stream.size()));
+  const int rc =
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
+                 reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size()));
   if (rc != Z_OK || outSize != expectedSize) return "<inflate failed>";
   return out;
 }

@@ -91,7 +91,9 @@ TEST(ZLBArchiveSafety, AddFilesEndedByItsGuardKeepsOnlyTheRecordsOnDisk) {
   const std::string before = ReadFile(path);
 
   // A handler that fails ends AddFiles through its guard after "a.txt" was already appended.
-  archive.OnErrorLogged = [](const std::string& msg) { throw Exception("handler refused: " + msg); };
+  archive.OnErrorLogged = [](const std::string& msg) {
+    throw Exception("handler refused: " + msg);
+  };
   const std::string a = scratch.Write("a.txt", "aaaa");
   files = {a, x, scratch.Write("c.txt", "cccc")};
   EXPECT_NO_THROW(archive.AddFiles(files));
@@ -184,7 +186,7 @@ TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   // Two members of 1,000 bytes leave room for a registry of three records and the trailer;
   // a third would not, a small one still does.
   EXPECT_EQ(errors, (std::vector<std::string>{"Unable to open file (" + tooBig + ")",
-                                               "Unable to open file (" + three + ")"}));
+                                              "Unable to open file (" + three + ")"}));
   ASSERT_EQ(archive.EntryCount(), 3);
   TArchiveEntry last{};
   archive.GetEntry(2, last);
@@ -213,7 +215,8 @@ TEST(ZLBArchiveSafety, FilesAndArchivesAtTheSizeLimitAreRefused) {
   const auto archiveSize = static_cast<int64_t>(fs::file_size(path));
   TTestArchive opener;
   opener.SetSizeLimit(archiveSize);
-  EXPECT_EQ(MessageOf([&] { opener.OpenArchive(path); }), "The archive file appears to be corrupted");
+  EXPECT_EQ(MessageOf([&] { opener.OpenArchive(path); }),
+            "The archive file appears to be corrupted");
   opener.SetSizeLimit(archiveSize + 1);
   EXPECT_TRUE(opener.OpenArchive(path));
   EXPECT_EQ(opener.EntryCount(), 3);
@@ -226,7 +229,8 @@ TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
   scratch.Write("d/sub/deeper/c.txt", "c");
   scratch.Write("d/.hidden", "h");
   const std::string dir = scratch.File("d");
-  std::string storedRoot = RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
+  std::string storedRoot =
+      RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
   std::replace(storedRoot.begin(), storedRoot.end(), '/', '\\');
 
   struct TCase {
@@ -235,8 +239,10 @@ TEST(ZLBArchiveSafety, DirectoriesAreWalkedOnceWithRecursePathsAndSavePaths) {
     std::vector<std::string> Keys;  // stored path + name, in entry order
   };
   const TCase cases[] = {
-      {true, true, {storedRoot + "d\\sub\\deeper\\c.txt", storedRoot + "d\\sub\\b.txt", storedRoot + "d\\.hidden",
-                    storedRoot + "d\\a.txt"}},
+      {true,
+       true,
+       {storedRoot + "d\\sub\\deeper\\c.txt", storedRoot + "d\\sub\\b.txt",
+        storedRoot + "d\\.hidden", storedRoot + "d\\a.txt"}},
       {true, false, {"c.txt", "b.txt", ".hidden", "a.txt"}},
       {false, true, {}},
       {false, false, {}},
@@ -345,7 +351,8 @@ TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) 
   TScratch scratch;
   struct stat here {};
   struct stat there {};
-  if (::stat(scratch.Path().string().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev)
+  if (::stat(scratch.Path().string().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
+      here.st_dev == there.st_dev)
     GTEST_SKIP() << "no second file system for temporary files";
   const std::string otherTmp = CreateTempFile("/dev/shm", "vorlen-archive-test-");
   fs::remove(otherTmp);
@@ -365,7 +372,8 @@ TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) 
   EXPECT_TRUE(fs::is_empty(otherTmp));
   // Nothing but the archive and the sources beside them: the copy next to the archive was renamed.
   std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(scratch.Path().string())) names.push_back(item.path().filename().string());
+  for (const auto& item : fs::directory_iterator(scratch.Path().string()))
+    names.push_back(item.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "cross.zlb", "tmp"}));
   fs::remove_all(otherTmp);

@@ -41,22 +41,28 @@ TEST(ZLBArchive, ThreeByteFileAtLevelNoneIsStoredRawByteForByte) {
   const std::string path = scratch.File("abc.zlb");
   Pack(archive, path, {scratch.Write("abc", "abc")});
 
-  const std::string record = std::string("\x03" "abc", 4) + std::string(252, '\0') +  // FileName
-                             std::string(256, '\0') +                               // FilePath
-                             std::string("\x03\x00\x00\x00"                         // FileSize
-                                         "\x03\x00\x00\x00"                         // StoredSize
-                                         "\x00\x00\x00\x00"                         // DataOffset
-                                         "\xc2\x41\x24\x35"                         // Crc
-                                         "\x01\x00\x00\x00",                        // raw, level 0
-                                         20);
+  const std::string record = std::string(
+                                 "\x03"
+                                 "abc",
+                                 4) +
+                             std::string(252, '\0') +  // FileName
+                             std::string(256, '\0') +  // FilePath
+                             std::string(
+                                 "\x03\x00\x00\x00"   // FileSize
+                                 "\x03\x00\x00\x00"   // StoredSize
+                                 "\x00\x00\x00\x00"   // DataOffset
+                                 "\xc2\x41\x24\x35"   // Crc
+                                 "\x01\x00\x00\x00",  // raw, level 0
+                                 20);
   ASSERT_EQ(record.size(), 532u);
   const std::string expected =
-      std::string("abc") +
-      std::string("\x78\x01\x01\x14\x02\xeb\xfd", 7) + record +  // registry as a stored zlib block
-      std::string("\x73\x40\x02\x8d", 4) +                       // its Adler-32
-      std::string("\xf5\x3a\xde\x87\x01\x00\x00\x00\x01\x00\x00\x00\x1f\x02\x00\x00"
-                  "\x03\x00\x00\x00\x01",
-                  21) +
+      std::string("abc") + std::string("\x78\x01\x01\x14\x02\xeb\xfd", 7) +
+      record +                              // registry as a stored zlib block
+      std::string("\x73\x40\x02\x8d", 4) +  // its Adler-32
+      std::string(
+          "\xf5\x3a\xde\x87\x01\x00\x00\x00\x01\x00\x00\x00\x1f\x02\x00\x00"
+          "\x03\x00\x00\x00\x01",
+          21) +
       std::string(15, '\0');
   EXPECT_EQ(ReadFile(path), expected);
 
@@ -106,8 +112,11 @@ TEST(ZLBArchive, CompressibleFileIsStoredAsOneZlibStreamAtEachLevel) {
     const TArchiveTrailer trailer = TrailerOf(bytes);
     EXPECT_EQ(trailer.RegistryOffset, entry.StoredSize);
     EXPECT_EQ(trailer.RegistryCompressed, 1);
-    EXPECT_EQ(static_cast<size_t>(trailer.RegistryOffset + trailer.RegistrySize + kTrailerSize), bytes.size());
-    EXPECT_EQ(Inflate(bytes.substr(static_cast<size_t>(trailer.RegistryOffset), static_cast<size_t>(trailer.RegistrySize)), 532),
+    EXPECT_EQ(static_cast<size_t>(trailer.RegistryOffset + trailer.RegistrySize + kTrailerSize),
+              bytes.size());
+    EXPECT_EQ(Inflate(bytes.substr(static_cast<size_t>(trailer.RegistryOffset),
+                                   static_cast<size_t>(trailer.RegistrySize)),
+                      532),
               RecordBytes(entry));
     EXPECT_EQ(trailer.ArchiveCrc, ZlibCrc(bytes.substr(0, bytes.size() - kTrailerSize)));
   }
@@ -144,16 +153,20 @@ TEST(ZLBArchive, AnyChangedByteBeforeTheTrailerFailsTheChecksum) {
   const std::string path = scratch.File("a.zlb");
   {
     TTestArchive archive;
-    Pack(archive, path, {scratch.Write("a.txt", Repeat("hello ", 100)), scratch.Write("b.bin", RandomBytes(300, 1))});
+    Pack(archive, path,
+         {scratch.Write("a.txt", Repeat("hello ", 100)),
+          scratch.Write("b.bin", RandomBytes(300, 1))});
   }
   const std::string good = ReadFile(path);
-  for (size_t offset : {size_t{0}, size_t{17}, good.size() / 2, good.size() - kTrailerSize - 1, good.size() - kTrailerSize}) {
+  for (size_t offset : {size_t{0}, size_t{17}, good.size() / 2, good.size() - kTrailerSize - 1,
+                        good.size() - kTrailerSize}) {
     SCOPED_TRACE(offset);
     std::string bad = good;
     bad[offset] = static_cast<char>(bad[offset] ^ 0x01);
     WriteFile(path, bad);
     TTestArchive archive;
-    EXPECT_EQ(MessageOf([&] { archive.OpenArchive(path); }), "The archive file appears to be corrupted");
+    EXPECT_EQ(MessageOf([&] { archive.OpenArchive(path); }),
+              "The archive file appears to be corrupted");
     EXPECT_EQ(archive.ArchiveName(), "");
     EXPECT_EQ(archive.EntryCount(), 0);
     EXPECT_EQ(archive.Trailer().RegistryOffset, 0);
@@ -161,7 +174,8 @@ TEST(ZLBArchive, AnyChangedByteBeforeTheTrailerFailsTheChecksum) {
   }
   WriteFile(path, good.substr(0, 20));  // too short to hold a trailer
   TTestArchive archive;
-  EXPECT_EQ(MessageOf([&] { archive.OpenArchive(path); }), "The archive file appears to be corrupted");
+  EXPECT_EQ(MessageOf([&] { archive.OpenArchive(path); }),
+            "The archive file appears to be corrupted");
   WriteFile(path, good);
   EXPECT_TRUE(archive.OpenArchive(path));
   EXPECT_EQ(archive.EntryCount(), 2);
@@ -238,10 +252,13 @@ TEST(ZLBArchive, RawRegistryIsReadBack) {
   trailer.Marker = 1;
   trailer.RegistryOffset = 3;
   trailer.ArchiveCrc = ZlibCrc(body);
-  const std::string path = scratch.Write("raw.zlb", body + std::string(reinterpret_cast<const char*>(&trailer), 36));
+  const std::string path =
+      scratch.Write("raw.zlb", body + std::string(reinterpret_cast<const char*>(&trailer), 36));
   TTestArchive archive;
   std::vector<std::pair<std::string, int32_t>> reports;
-  archive.OnProgress = [&](const std::string& msg, int32_t percentage) { reports.emplace_back(msg, percentage); };
+  archive.OnProgress = [&](const std::string& msg, int32_t percentage) {
+    reports.emplace_back(msg, percentage);
+  };
   ASSERT_TRUE(archive.OpenArchive(path));
   ASSERT_EQ(archive.EntryCount(), 1);
   TArchiveEntry read{};
@@ -285,7 +302,10 @@ TEST(ZLBArchive, ExtendingAnOpenedArchiveKeepsOldMembersInPlace) {
   const size_t dataArea = static_cast<size_t>(oldTrailer.RegistryOffset);
   EXPECT_EQ(after.substr(0, dataArea), before.substr(0, dataArea));
   EXPECT_EQ(after.substr(dataArea, 3), "ccc");
-  EXPECT_EQ(Inflate(after.substr(static_cast<size_t>(newA.DataOffset), static_cast<size_t>(newA.StoredSize)), a.size()), a);
+  EXPECT_EQ(Inflate(after.substr(static_cast<size_t>(newA.DataOffset),
+                                 static_cast<size_t>(newA.StoredSize)),
+                    a.size()),
+            a);
   EXPECT_TRUE(scratch.TempFiles().empty());
 }
 
@@ -317,7 +337,8 @@ TEST(ZLBArchive, FilesAboveTwentyMiBPassThroughATemporaryFile) {
     EXPECT_EQ(entry.FileSize, static_cast<int32_t>(fs::file_size(source)));
     EXPECT_EQ(entry.StoredRaw, 0);
     const std::string bytes = ReadFile(source + ".zlb");
-    EXPECT_EQ(Inflate(bytes.substr(0, static_cast<size_t>(entry.StoredSize)), static_cast<size_t>(entry.FileSize)),
+    EXPECT_EQ(Inflate(bytes.substr(0, static_cast<size_t>(entry.StoredSize)),
+                      static_cast<size_t>(entry.FileSize)),
               std::string(static_cast<size_t>(entry.FileSize), '\0'));
   }
 }
@@ -389,13 +410,15 @@ TEST(ZLBArchive, IndexOfFileComparesStoredKeysFoldingOnlyAtoZ) {
     archive.SavePaths = true;
     Pack(archive, scratch.File("paths.zlb"), {b});
     std::string upper = b;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
     EXPECT_EQ(archive.IndexOfFile(b), 0);
     EXPECT_EQ(archive.IndexOfFile(upper), 0);
     EXPECT_EQ(archive.IndexOfFile("b.txt"), -1);
     TArchiveEntry entry{};
     archive.GetEntry(0, entry);
-    std::string storedDir = RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
+    std::string storedDir =
+        RemoveDrive(Utf8FromFsPath(scratch.Path()) + "/");  // drives are not stored
     std::replace(storedDir.begin(), storedDir.end(), '/', '\\');
     EXPECT_EQ(Text(entry.FilePath), storedDir);
   }
@@ -477,7 +500,9 @@ TEST(ZLBArchive, ProgressReportsFollowThePhases) {
   const std::string source = scratch.Write("random.bin", RandomBytes(300000, 3));
   TTestArchive archive;
   std::vector<std::pair<std::string, int32_t>> reports;
-  archive.OnProgress = [&](const std::string& msg, int32_t percentage) { reports.emplace_back(msg, percentage); };
+  archive.OnProgress = [&](const std::string& msg, int32_t percentage) {
+    reports.emplace_back(msg, percentage);
+  };
   archive.CloseArchive();  // nothing open: one report with an empty text
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], std::make_pair(std::string(), 0));
@@ -498,10 +523,11 @@ TEST(ZLBArchive, ProgressReportsFollowThePhases) {
     EXPECT_LE(reports[i].second, 100);
     last = reports[i].second;
   }
-  EXPECT_EQ(reports[5], std::make_pair(std::string(), 0));                      // CloseArchive
-  EXPECT_EQ(reports[6], std::make_pair(std::string(), 0));                      // OpenArchive closes first
-  EXPECT_EQ(reports[7], std::make_pair(std::string("Extracting archive registry"), 100));  // 532 of 532
-  EXPECT_EQ(reports[8], std::make_pair(path, 0));                               // idle: the name
+  EXPECT_EQ(reports[5], std::make_pair(std::string(), 0));  // CloseArchive
+  EXPECT_EQ(reports[6], std::make_pair(std::string(), 0));  // OpenArchive closes first
+  EXPECT_EQ(reports[7],
+            std::make_pair(std::string("Extracting archive registry"), 100));  // 532 of 532
+  EXPECT_EQ(reports[8], std::make_pair(path, 0));                              // idle: the name
 
   // Nothing is reported while the component is destroyed.
   auto doomed = std::make_unique<TTestArchive>();
@@ -516,7 +542,9 @@ TEST(ZLBArchive, ProgressReportsFollowThePhases) {
 TEST(ZLBArchive, ProgressPercentagesRoundHalvesToEven) {
   TTestArchive archive;
   std::vector<std::pair<std::string, int32_t>> reports;
-  archive.OnProgress = [&](const std::string& msg, int32_t percentage) { reports.emplace_back(msg, percentage); };
+  archive.OnProgress = [&](const std::string& msg, int32_t percentage) {
+    reports.emplace_back(msg, percentage);
+  };
   archive.FProgressPhase = ppReadRegistry;
   archive.FProgressMsg = "Extracting archive registry";
   archive.FProgressTotal = 8;
@@ -536,12 +564,17 @@ TEST(ZLBArchive, ProgressPercentagesRoundHalvesToEven) {
     sender.SetPosition(position);
     archive.ReportProgress(&sender);
   }
-  const std::vector<std::pair<std::string, int32_t>> expected{
-      {"Extracting archive registry", 12}, {"Extracting archive registry", 38},
-      {"Extracting archive registry", 62}, {"Extracting archive registry", 88},
-      {"Extracting archive registry", 100}, {"Extracting archive registry", 58},
-      {"Updating x", 0}, {"Updating x", 2}, {"Updating x", 54}, {"Updating x", 58},
-      {"Updating x", 100}};
+  const std::vector<std::pair<std::string, int32_t>> expected{{"Extracting archive registry", 12},
+                                                              {"Extracting archive registry", 38},
+                                                              {"Extracting archive registry", 62},
+                                                              {"Extracting archive registry", 88},
+                                                              {"Extracting archive registry", 100},
+                                                              {"Extracting archive registry", 58},
+                                                              {"Updating x", 0},
+                                                              {"Updating x", 2},
+                                                              {"Updating x", 54},
+                                                              {"Updating x", 58},
+                                                              {"Updating x", 100}};
   EXPECT_EQ(reports, expected);
 }
 

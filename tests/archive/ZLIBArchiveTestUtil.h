@@ -12,8 +12,8 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveTestSupport.h"
-#include "platform/Paths.h"
 #include "archive/ZLIBArchive.h"
+#include "platform/Paths.h"
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
 #include "support/ScopedEnv.h"
@@ -90,13 +90,13 @@ inline std::string Text(const TShortString& field) { return std::string(field.Te
 // Exposes the internal steps and the size limit.
 class TTestArchive : public TZLBArchive {
  public:
-  using TZLBArchive::ReportProgress;
-  using TZLBArchive::StreamCrc;
-  using TZLBArchive::WriteRegistry;
   using TZLBArchive::FProgressDone;
   using TZLBArchive::FProgressMsg;
   using TZLBArchive::FProgressPhase;
   using TZLBArchive::FProgressTotal;
+  using TZLBArchive::ReportProgress;
+  using TZLBArchive::StreamCrc;
+  using TZLBArchive::WriteRegistry;
   void SetSizeLimit(int64_t limit) { FSizeLimit = limit; }
 
   // Every temporary name handed out, to check that none is left behind.

@@ -18,7 +18,9 @@ uint32_t Finished(const void* data, uint32_t length) {
   return ~crc;
 }
 
-uint32_t Finished(const std::string& text) { return Finished(text.data(), static_cast<uint32_t>(text.size())); }
+uint32_t Finished(const std::string& text) {
+  return Finished(text.data(), static_cast<uint32_t>(text.size()));
+}
 
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 random(seed);
@@ -65,7 +67,8 @@ TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
   for (size_t start : {0, 1, 3, 7}) {
     for (size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 4095, 4096, 4097, 8199, 12288}) {
       SCOPED_TRACE(std::to_string(start) + "+" + std::to_string(length));
-      const uint32_t expected = static_cast<uint32_t>(crc32(0L, data.data() + start, static_cast<uInt>(length)));
+      const uint32_t expected =
+          static_cast<uint32_t>(crc32(0L, data.data() + start, static_cast<uInt>(length)));
       EXPECT_EQ(Finished(data.data() + start, static_cast<uint32_t>(length)), expected);
       uint32_t own = 0xFFFFFFFFu;
       UpdateCrc32(*tables, data.data() + start, static_cast<uint32_t>(length), own);

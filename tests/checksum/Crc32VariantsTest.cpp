@@ -57,7 +57,8 @@ void ExpectSameAsTable(TRoutine routine) {
   std::mt19937 random(4);
   std::vector<uint32_t> lengths;
   for (uint32_t n = 0; n <= 400; ++n) lengths.push_back(n);
-  for (uint32_t n : {511u, 512u, 527u, 1023u, 1025u, 4095u, 4096u, 4097u, 65549u, 204800u, 1u << 20})
+  for (uint32_t n :
+       {511u, 512u, 527u, 1023u, 1025u, 4095u, 4096u, 4097u, 65549u, 204800u, 1u << 20})
     lengths.push_back(n);
   for (uint32_t length : lengths)
     for (uint32_t start = 0; start < 16; start += (length <= 400 ? 1 : 5)) {

@@ -29,5 +29,5 @@ TEST(CodePage, MissingCharactersAndBadInputBecomeQuestionMarks) {
   EXPECT_EQ(AnsiFromUtf8("x\xffy"), "x?y");              // not UTF-8 at all
   EXPECT_EQ(AnsiFromUtf8("x\xd0"), "x?");                // cut in the middle of a character
   EXPECT_EQ(AnsiFromUtf8("ä"), "?");
-  EXPECT_EQ(Utf8FromAnsi("a\x98z"), "a?z");              // undefined in Windows-1251
+  EXPECT_EQ(Utf8FromAnsi("a\x98z"), "a?z");  // undefined in Windows-1251
 }

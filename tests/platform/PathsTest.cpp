@@ -38,7 +38,8 @@ TEST(Paths, RemoveDriveAndStoredSeparators) {
   EXPECT_EQ(RemoveDrive(""), "");
   EXPECT_EQ(StoredPathFromNative("/tmp/a/b/"), "\\tmp\\a\\b\\");
   EXPECT_EQ(StoredPathFromNative("\\already\\"), "\\already\\");
-  EXPECT_EQ(NativePathFromStored("\\Data\\Sub\\"), std::string() + PathDelim + "Data" + PathDelim + "Sub" + PathDelim);
+  EXPECT_EQ(NativePathFromStored("\\Data\\Sub\\"),
+            std::string() + PathDelim + "Data" + PathDelim + "Sub" + PathDelim);
 }
 
 TEST(Paths, Utf8NamesReachTheFileSystemUnchanged) {

@@ -63,7 +63,9 @@ TEST(TempFiles, CreateTempFileMakesNewEmptyUniqueFiles) {
 }
 
 TEST(TempFiles, GuardRemovesFilesAndFoldersUnlessKept) {
-  const fs::path base = fs::temp_directory_path() / fs::path(CreateTempFile(fs::temp_directory_path().string(), "guard")).filename();
+  const fs::path base =
+      fs::temp_directory_path() /
+      fs::path(CreateTempFile(fs::temp_directory_path().string(), "guard")).filename();
   const fs::path folder = base.string() + ".d";
   {
     TTempFileGuard file(base);

@@ -57,10 +57,13 @@ TEST(WindowsServices, RegistryKeepsUnicodeStringsUnderLocalMachine) {
     EXPECT_EQ(key->ReadString("missing"), "");
   }
   // A second opening finds what the first wrote: it reached the registry, not a cache.
-  EXPECT_EQ(LocalMachineRegistry()->OpenKey(path.substr(1))->ReadString("C:\\Програми\\vorlen-sender.exe"),
+  EXPECT_EQ(LocalMachineRegistry()
+                ->OpenKey(path.substr(1))
+                ->ReadString("C:\\Програми\\vorlen-sender.exe"),
             "~ DisableNXShowUI");
   HKEY parent = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS, &parent),
+            ERROR_SUCCESS);
   DWORD number = 7;
   RegSetKeyValueW(parent, WideFromUtf8("Vorlen Test\\Ключ").c_str(), L"number", REG_DWORD, &number,
                   sizeof number);

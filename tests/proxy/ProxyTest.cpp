@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <memory>
 
+#include "proxy/HTTPRIO.h"
 #include "soap/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
-#include "proxy/HTTPRIO.h"
 #include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
@@ -26,8 +26,7 @@ std::string ResponseEnvelope(const std::string& operation, const std::string& va
          "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\">"
          "<SOAP-ENV:Body><NS1:" +
          operation + "Response xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"><return>" +
-         value + "</return></NS1:" + operation +
-         "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+         value + "</return></NS1:" + operation + "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
 std::string FaultEnvelope(const std::string& text) {
@@ -51,7 +50,8 @@ TRawReply ServiceLike(const TRawRequest& request) {
     // Accepted only when the part's bytes and the hash arrived.
     const bool ok = request.Body.find("PART-BYTES\x01\x02") != std::string::npos &&
                     request.Body.find(">CAFEBABE<") != std::string::npos;
-    return {HttpResponse(200, "OK", "text/xml", ResponseEnvelope(operation, ok ? "true" : "false"))};
+    return {
+        HttpResponse(200, "OK", "text/xml", ResponseEnvelope(operation, ok ? "true" : "false"))};
   }
   if (operation == "MergeFile") {
     const bool ok = request.Body.find(">7<") != std::string::npos &&
@@ -65,7 +65,8 @@ TRawReply ServiceLike(const TRawRequest& request) {
     return {HttpResponse(200, "OK", "multipart/related; type=\"text/xml\"; boundary=\"RB\"", body)};
   }
   if (operation == "DelTempFiles")
-    return {HttpResponse(500, "Internal Server Error", "text/xml", FaultEnvelope("No such session"))};
+    return {
+        HttpResponse(500, "Internal Server Error", "text/xml", FaultEnvelope("No such session"))};
   return {HttpResponse(404, "Not Found", "text/html", "?")};
 }
 
@@ -98,8 +99,7 @@ TEST(TransportProxy, AllFiveOperationsEndToEnd) {
   const char* operations[] = {"GetSession", "UploadFilePart", "UploadFilePart", "UploadFilePart",
                               "MergeFile",  "MergeFile",      "UnZip",          "DelTempFiles"};
   for (size_t i = 0; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].Header("SOAPAction"),
-              std::string(kActionPrefix) + operations[i] + "\"");
+    EXPECT_EQ(requests[i].Header("SOAPAction"), std::string(kActionPrefix) + operations[i] + "\"");
     const bool multipart = std::string(operations[i]) == "UploadFilePart";
     EXPECT_EQ(requests[i].Header("Content-Type"),
               multipart ? "multipart/related; boundary=MIME_boundaryB0R9532143182121"
@@ -157,8 +157,7 @@ TEST(TransportProxy, MultipartAnswerLeavesNoCacheFilesBehind) {
   TRawHttpServer server(
       test::Always(HttpResponse(200, "OK", "multipart/related; boundary=RB", body)));
   const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("vorlen-proxy-" + std::to_string(server.Port()));
+      std::filesystem::temp_directory_path() / ("vorlen-proxy-" + std::to_string(server.Port()));
   std::filesystem::create_directories(dir);
   auto rio = std::make_shared<THTTPRIO>();
   rio->Converter().TempDir = dir.string();

@@ -68,7 +68,8 @@ TEST(FileStream, CreateReadResizeAndErrorsNameTheFile) {
 }
 
 TEST(Runtime, FormatAndAbort) {
-  EXPECT_EQ(Format("%s (%d) - '%s'", "Not Found", 404, "http://x/"), "Not Found (404) - 'http://x/'");
+  EXPECT_EQ(Format("%s (%d) - '%s'", "Not Found", 404, "http://x/"),
+            "Not Found (404) - 'http://x/'");
   EXPECT_EQ(Format("%s", ""), "");
   EXPECT_STREQ(EAbort().what(), "Operation aborted");
 }

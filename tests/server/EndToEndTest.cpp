@@ -11,13 +11,13 @@
 #include "archive/ZLIBArchive.h"
 #include "checksum/Checksum.h"
 #include "platform/Paths.h"
+#include "proxy/HTTPRIO.h"
 #include "runtime/Format.h"
 #include "server/FileNames.h"
 #include "server/HttpService.h"
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
 #include "soap/SOAPExceptions.h"
-#include "proxy/HTTPRIO.h"
 
 namespace fs = std::filesystem;
 
@@ -44,8 +44,8 @@ std::string RandomBytes(size_t size, unsigned seed) {
 
 // Sends bytes as the client does: numbered parts with their CRC texts, 0 to size / partSize.
 // Returns the index of the last part.
-int32_t UploadParts(ISenderService& service, const std::string& sess,
-                    const std::string& fileName, const std::string& bytes, size_t partSize) {
+int32_t UploadParts(ISenderService& service, const std::string& sess, const std::string& fileName,
+                    const std::string& bytes, size_t partSize) {
   const auto last = static_cast<int32_t>(bytes.size() / partSize);
   TSOAPAttachment attachment;
   for (int32_t i = 0; i <= last; ++i) {
@@ -182,8 +182,8 @@ TEST_F(EndToEndTest, WrongHashesMissingPartsAndUnsafeNamesGiveFalse) {
 }
 
 TEST_F(EndToEndTest, CorruptArchiveIsNotUnpacked) {
-  std::string archive = MakeArchive({{"one.txt", std::string(5000, '1')},
-                                     {"two.txt", RandomBytes(7000, 2)}});
+  std::string archive =
+      MakeArchive({{"one.txt", std::string(5000, '1')}, {"two.txt", RandomBytes(7000, 2)}});
   struct TDamage {
     const char* What;
     std::string Bytes;

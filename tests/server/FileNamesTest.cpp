@@ -20,13 +20,15 @@ TEST(ServerFileNames, AcceptsPlainNames) {
 
 TEST(ServerFileNames, RefusesNamesThatLeaveTheFolderOrAliasAnother) {
   for (const char* name :
-       {"", ".", "..", "../x", "..\\x", "/etc/x", "\\x", "C:x", "C:\\x", "a/b", "x\\", "a:b",
-        "name.", "name ", "a*b", "a?b", "a|b", "a<b", "a>b", "a\"b", "NUL", "nul.txt", "CON",
-        "com1", "LPT9.doc", "aux"}) {
+       {"",    ".",    "..",  "../x",    "..\\x", "/etc/x", "\\x",      "C:x", "C:\\x",
+        "a/b", "x\\",  "a:b", "name.",   "name ", "a*b",    "a?b",      "a|b", "a<b",
+        "a>b", "a\"b", "NUL", "nul.txt", "CON",   "com1",   "LPT9.doc", "aux"}) {
     EXPECT_FALSE(IsBareFileName(name)) << name;
   }
   EXPECT_FALSE(IsBareFileName(std::string("a\0b", 3)));
-  EXPECT_FALSE(IsBareFileName("a\x01" "b"));
+  EXPECT_FALSE(
+      IsBareFileName("a\x01"
+                     "b"));
   EXPECT_FALSE(IsBareFileName("tab\there"));
   EXPECT_FALSE(IsBareFileName("del\x7f"));
   EXPECT_FALSE(IsBareFileName(std::string(256, 'a')));
@@ -53,9 +55,10 @@ TEST(ServerSessionIds, AreUnguessableHexAndOnlyThatFormIsAccepted) {
     ids.insert(id);
   }
   EXPECT_EQ(ids.size(), 2000u);
-  for (const char* bad : {"", "0123456789abcdef0123456789abcde", "0123456789abcdef0123456789abcdef0",
-                          "0123456789ABCDEF0123456789ABCDEF", "0123456789abcdef0123456789abcde/",
-                          "../../../../../../../../../../etc"}) {
+  for (const char* bad :
+       {"", "0123456789abcdef0123456789abcde", "0123456789abcdef0123456789abcdef0",
+        "0123456789ABCDEF0123456789ABCDEF", "0123456789abcdef0123456789abcde/",
+        "../../../../../../../../../../etc"}) {
     EXPECT_FALSE(IsSessionId(bad)) << bad;
   }
 }

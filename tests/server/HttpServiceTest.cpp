@@ -71,8 +71,8 @@ class HttpServiceTest : public ::testing::Test {
   // A GetSession that works proves the service still serves.
   void ExpectStillServing() {
     auto client = Client();
-    auto result = client.Post(kSoapPath, Action("GetSession"), kGetSession,
-                              "text/xml; charset=\"utf-8\"");
+    auto result =
+        client.Post(kSoapPath, Action("GetSession"), kGetSession, "text/xml; charset=\"utf-8\"");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
     EXPECT_NE(result->body.find("<return xsi:type=\"xsd:string\">"), std::string::npos);
@@ -101,16 +101,18 @@ TEST_F(HttpServiceTest, RoutesTheSoapAndWsdlAddressesOnly) {
   EXPECT_EQ(wsdl->get_header_value("Content-Type"), "text/xml; charset=\"utf-8\"");
   for (const char* op : {"GetSession", "UploadFilePart", "MergeFile", "UnZip", "DelTempFiles"}) {
     EXPECT_NE(wsdl->body.find(std::string("<soap:operation soapAction=\"urn:SenderServiceIntf-"
-                                          "ISenderService#") + op + "\" style=\"rpc\"/>"),
-              std::string::npos) << op;
+                                          "ISenderService#") +
+                              op + "\" style=\"rpc\"/>"),
+              std::string::npos)
+        << op;
   }
   EXPECT_NE(wsdl->body.find("<soap:address location=\"" + FService->Url() + "\"/>"),
             std::string::npos);
   EXPECT_NE(wsdl->body.find("<part name=\"Parts\" type=\"xs:int\"/><part name=\"FileName\" "
                             "type=\"xs:string\"/><part name=\"Sess\" type=\"xs:string\"/>"),
             std::string::npos);
-  xmlDoc* parsed = xmlReadMemory(wsdl->body.data(), static_cast<int>(wsdl->body.size()),
-                                 "wsdl.xml", nullptr, XML_PARSE_NONET);
+  xmlDoc* parsed = xmlReadMemory(wsdl->body.data(), static_cast<int>(wsdl->body.size()), "wsdl.xml",
+                                 nullptr, XML_PARSE_NONET);
   EXPECT_NE(parsed, nullptr) << "the WSDL is not well-formed";
   xmlFreeDoc(parsed);
 
@@ -213,9 +215,11 @@ class TRawConnection {
 };
 
 std::string SoapHead(const std::string& extra) {
-  return std::string("POST ") + kSoapPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+  return std::string("POST ") + kSoapPath +
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
          "Content-Type: text/xml\r\n"
-         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" + extra + "\r\n";
+         "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n" +
+         extra + "\r\n";
 }
 
 // Sends only the head of a request that announces a huge body, and returns what comes back
@@ -230,8 +234,7 @@ std::string AnnounceHugeBody(int port) {
 // returns the answer.
 std::string SendShortBody(int port, const std::string& body, size_t announced) {
   TRawConnection connection(port);
-  if (!connection.Send(SoapHead("Content-Length: " + std::to_string(announced) + "\r\n") +
-                       body)) {
+  if (!connection.Send(SoapHead("Content-Length: " + std::to_string(announced) + "\r\n") + body)) {
     return {};
   }
   connection.EndSending();
@@ -304,7 +307,8 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
   EXPECT_EQ(form->status, 500);
   EXPECT_NE(form->body.find("<faultstring>Unsupported content type 'multipart/form-data; "
                             "boundary=X'</faultstring>"),
-            std::string::npos) << form->body;
+            std::string::npos)
+      << form->body;
 }
 
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
@@ -347,15 +351,14 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   std::string all;
   for (const std::string& line : log) all += line + "\n";
   EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
-  EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos)
-      << all;
+  EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos) << all;
 }
 #endif
 
 TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
-  const std::string root =
-      std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +
-      std::to_string(std::string(kGetSession).size()) + "\r\n\r\n" + kGetSession;
+  const std::string root = std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +
+                           std::to_string(std::string(kGetSession).size()) + "\r\n\r\n" +
+                           kGetSession;
   struct TCase {
     const char* What;
     std::string ContentType, Action, Body;
@@ -371,7 +374,7 @@ TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
        "\r\n--B\r\n" + std::string(30000, 'H')},
       {"doctype", "text/xml", "GetSession",
        "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"},
-      {"deep nesting", "text/xml", "GetSession", std::string(20000, '<') },
+      {"deep nesting", "text/xml", "GetSession", std::string(20000, '<')},
       {"form data", "multipart/form-data; boundary=X", "GetSession",
        "--X\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--X--\r\n"},
   };

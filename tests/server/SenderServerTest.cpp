@@ -53,8 +53,8 @@ TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
   EXPECT_TRUE(fs::is_directory(Folder(first) / "delivered"));
 
   const auto before = ListTree(FRoot.Path());
-  const std::string unknown[] = {"", "00000000000000000000000000000000", "../../etc", "..",
-                                 std::string(first).replace(0, 1, "G"), first + "/.."};
+  const std::string unknown[] = {"",   "00000000000000000000000000000000",    "../../etc",
+                                 "..", std::string(first).replace(0, 1, "G"), first + "/.."};
   for (const std::string& bad : unknown) {
     EXPECT_THROW(FServer.UnZip(bad), EUnknownSession) << bad;
     EXPECT_THROW(Put(bad, "x._000", "abc"), EUnknownSession) << bad;
@@ -77,7 +77,8 @@ TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
   EXPECT_EQ(ReadFile(Folder(sess) / "parts" / "f._000"), "abc");
 
   // A wrong or malformed hash keeps nothing, also not over an earlier good copy.
-  for (const char* hash : {"352441C3", "352441C", "352441C20", "0x352441", " 352441C2", "zzzzzzzz"}) {
+  for (const char* hash :
+       {"352441C3", "352441C", "352441C20", "0x352441", " 352441C2", "zzzzzzzz"}) {
     EXPECT_FALSE(Upload(sess, "f._003", hash, "abc")) << hash;
     EXPECT_FALSE(Upload(sess, "f._000", hash, "xyz")) << hash;
   }
@@ -102,7 +103,10 @@ TEST_F(SenderServerTest, NamesFromRequestsNeverReachOutsideTheSession) {
   const std::string sess = FServer.GetSession();
   EXPECT_TRUE(Put(sess, "x._000", "data"));
   const auto before = ListTree(FRoot.Path());
-  for (const char* name : {"..\\x", "../x", "/etc/x", "C:x", "", "..", "a\x01" "b", "x/../../y"}) {
+  for (const char* name : {"..\\x", "../x", "/etc/x", "C:x", "", "..",
+                           "a\x01"
+                           "b",
+                           "x/../../y"}) {
     EXPECT_FALSE(Put(sess, name, "evil")) << name;
     EXPECT_FALSE(FServer.MergeFile(0, name, sess)) << name;
   }
@@ -165,9 +169,8 @@ TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
   EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
   EXPECT_TRUE(FServer.DelTempFiles(sess));
   EXPECT_TRUE(FServer.DelTempFiles(sess));  // twice is harmless
-  EXPECT_EQ(ListTree(Folder(sess)),
-            (std::set<std::string>{"delivered", "delivered/doc.txt", "parts", "sendDetails.txt",
-                                   "work"}));
+  EXPECT_EQ(ListTree(Folder(sess)), (std::set<std::string>{"delivered", "delivered/doc.txt",
+                                                           "parts", "sendDetails.txt", "work"}));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "doc.txt"), "onetwo");
   EXPECT_FALSE(FServer.MergeFile(1, "doc.txt", sess));  // the parts are gone
 }
@@ -185,8 +188,8 @@ TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
   EXPECT_TRUE(upload("f._001", "1234"));
   EXPECT_FALSE(upload("f._002", "12345"));  // 13 bytes of parts > 10
   EXPECT_TRUE(upload("f._002", "12"));
-  EXPECT_FALSE(upload("f._003", "1"));      // a fourth part > 3
-  EXPECT_TRUE(upload("f._001", "1"));       // replacing counts once, with its new size
+  EXPECT_FALSE(upload("f._003", "1"));               // a fourth part > 3
+  EXPECT_TRUE(upload("f._001", "1"));                // replacing counts once, with its new size
   EXPECT_FALSE(server.MergeFile(3, "f.bin", sess));  // more parts than allowed
   EXPECT_TRUE(server.MergeFile(2, "f.bin", sess));
   EXPECT_EQ(ReadFile(root.Path() / sess / "delivered" / "f.bin"), "1234112");
@@ -215,7 +218,8 @@ namespace vorlen {
 namespace {
 
 // An archive of the client's own component, holding the given files.
-std::string PackFiles(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& files,
+std::string PackFiles(const fs::path& dir,
+                      const std::vector<std::pair<std::string, std::string>>& files,
                       bool savePaths) {
   std::vector<std::string> paths;
   for (const auto& [name, bytes] : files) {

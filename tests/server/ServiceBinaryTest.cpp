@@ -4,23 +4,23 @@
 
 #ifndef _WIN32
 
-#include <httplib.h>
-#include <signal.h>
 #include <arpa/inet.h>
+#include <httplib.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <regex>
 #include <thread>
 
+#include "proxy/HTTPRIO.h"
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
-#include "proxy/HTTPRIO.h"
 #include "support/Process.h"
 
 namespace vorlen {
@@ -55,8 +55,8 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 200);
   std::smatch session;
-  ASSERT_TRUE(std::regex_search(result->body, session,
-                                std::regex("<return xsi:type=\"xsd:string\">([0-9a-f]{32})</return>")))
+  ASSERT_TRUE(std::regex_search(
+      result->body, session, std::regex("<return xsi:type=\"xsd:string\">([0-9a-f]{32})</return>")))
       << result->body;
   EXPECT_TRUE(std::filesystem::is_directory(root.Path() / "in" / session[1].str() / "parts"));
 
@@ -65,7 +65,8 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   const std::string log = service.Err();
   EXPECT_NE(log.find(" 127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find(" " + session[1].str() + " GetSession " + session[1].str() + "\n"),
-            std::string::npos) << log;
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("vorlen-service: stopped\n"), std::string::npos) << log;
 }
 
@@ -193,9 +194,10 @@ TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
   std::vector<int> sockets;
   for (int i = 0; i < 4; ++i) {
     sockets.push_back(OpenRequest(
-        port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
-              "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n\r\n" +
-                  std::string(4096, ' ')));
+        port,
+        "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+        "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n\r\n" +
+            std::string(4096, ' ')));
     ASSERT_GE(sockets.back(), 0);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -217,17 +219,22 @@ TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
   const std::string envelope =
       "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
       "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>"
-      "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"><Sess>" + sess +
+      "<NS1:UploadFilePart xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"><Sess>" +
+      sess +
       "</Sess><PartName>f._000</PartName><Hash></Hash><FilePart href=\"cid:p1\"/>"
       "</NS1:UploadFilePart></SOAP-ENV:Body></SOAP-ENV:Envelope>";
   const std::string start = "\r\n--B\r\nContent-Length: " + std::to_string(envelope.size()) +
-                            "\r\n\r\n" + envelope + "\r\n\r\n--B\r\nContent-ID: <p1>\r\n"
-                            "Content-Length: 204800\r\n\r\n" + std::string(100000, 'p');
-  const int sock = OpenRequest(
-      port, "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
-            "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
-            "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
-            "Content-Length: " + std::to_string(start.size() + 104806) + "\r\n\r\n" + start);
+                            "\r\n\r\n" + envelope +
+                            "\r\n\r\n--B\r\nContent-ID: <p1>\r\n"
+                            "Content-Length: 204800\r\n\r\n" +
+                            std::string(100000, 'p');
+  const int sock =
+      OpenRequest(port,
+                  "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+                  "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
+                  "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
+                  "Content-Length: " +
+                      std::to_string(start.size() + 104806) + "\r\n\r\n" + start);
   ASSERT_GE(sock, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const auto signalled = std::chrono::steady_clock::now();
@@ -264,8 +271,8 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   blocker.stop();
   listener.join();
   const std::string clashError = clash.Err();
-  EXPECT_EQ(clashError, "vorlen-service: Cannot listen on 127.0.0.1 port " +
-                            std::to_string(taken) + "\n");
+  EXPECT_EQ(clashError,
+            "vorlen-service: Cannot listen on 127.0.0.1 port " + std::to_string(taken) + "\n");
 }
 
 }  // namespace

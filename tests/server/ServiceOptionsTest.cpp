@@ -15,10 +15,10 @@ TEST(ServiceOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(defaults.KeepAliveSeconds, 2);
   EXPECT_FALSE(defaults.Help);
 
-  const TServiceOptions options = ParseServiceOptions(
-      {"--host", "::1", "--port=0", "--root", "/srv/in", "--max-body", "64K", "--max-parts=10",
-       "--max-delivered", "3M", "--threads", "2", "--timeout=5", "--max-sessions", "7",
-       "--keep-alive=3", "--help"});
+  const TServiceOptions options =
+      ParseServiceOptions({"--host", "::1", "--port=0", "--root", "/srv/in", "--max-body", "64K",
+                           "--max-parts=10", "--max-delivered", "3M", "--threads", "2",
+                           "--timeout=5", "--max-sessions", "7", "--keep-alive=3", "--help"});
   EXPECT_EQ(options.Host, "::1");
   EXPECT_EQ(options.Port, 0);
   EXPECT_EQ(options.Root, "/srv/in");
@@ -43,8 +43,8 @@ TEST(ServiceOptions, StorageBoundsReachTheLimits) {
   EXPECT_EQ(defaults.MaxUnzipRatio, 200);
 
   const TServiceLimits limits = ServiceLimitsOf(ParseServiceOptions(
-      {"--session-idle", "90m", "--max-peer-sessions=4", "--max-storage", "10G", "--min-free",
-       "0", "--max-unzip-files", "5", "--max-unzip-ratio", "50", "--max-sessions", "9"}));
+      {"--session-idle", "90m", "--max-peer-sessions=4", "--max-storage", "10G", "--min-free", "0",
+       "--max-unzip-files", "5", "--max-unzip-ratio", "50", "--max-sessions", "9"}));
   EXPECT_EQ(limits.SessionIdle, std::chrono::minutes(90));
   EXPECT_EQ(limits.MaxPeerSessions, 4);
   EXPECT_EQ(limits.MaxRootBytes, 10737418240);

@@ -22,23 +22,28 @@ const char* const kAction = "\"urn:SenderServiceIntf-ISenderService#";
 // The multipart body of one UploadFilePart call, piece by piece as the client builds it.
 std::string UploadBody(const std::string& sess, const std::string& partName,
                        const std::string& hash, const std::string& bytes) {
-  const std::string envelope =
-      Envelope("UploadFilePart", Str("Sess", sess) + Str("PartName", partName) +
-                                     Str("Hash", hash) +
-                                     "<FilePart href=\"cid:6F9619FF-8B86-D011-B42D-00C04FC964FF\"/>");
+  const std::string envelope = Envelope(
+      "UploadFilePart", Str("Sess", sess) + Str("PartName", partName) + Str("Hash", hash) +
+                            "<FilePart href=\"cid:6F9619FF-8B86-D011-B42D-00C04FC964FF\"/>");
   return "\r\n--MIME_boundaryB0R9532143182121\r\n"
          "Content-Type: text/xml; charset=\"utf-8\"\r\n"
          "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
          "Content-ID: <http://tempuri.org/rootpart.xml>\r\n"
          "Content-Location: http://tempuri.org/rootpart.xml\r\n"
-         "Content-Length: " + std::to_string(envelope.size()) + "\r\n"
-         "\r\n" + envelope + "\r\n"
+         "Content-Length: " +
+         std::to_string(envelope.size()) +
+         "\r\n"
+         "\r\n" +
+         envelope +
+         "\r\n"
          "\r\n--MIME_boundaryB0R9532143182121\r\n"
          "Content-ID: <6F9619FF-8B86-D011-B42D-00C04FC964FF>\r\n"
-         "Content-Length: " + std::to_string(bytes.size()) + "\r\n"
+         "Content-Length: " +
+         std::to_string(bytes.size()) +
+         "\r\n"
          "Content-Type: application/binary\r\n"
-         "\r\n" + bytes +
-         "\r\n--MIME_boundaryB0R9532143182121--";
+         "\r\n" +
+         bytes + "\r\n--MIME_boundaryB0R9532143182121--";
 }
 
 const char* const kMultipart = "multipart/related; boundary=MIME_boundaryB0R9532143182121";
@@ -79,20 +84,22 @@ TEST_F(SoapEndpointTest, AnswersEachOperationInRpcEncodedForm) {
             "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\"><SOAP-ENV:Body "
             "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
             "<NS1:GetSessionResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
-            "<return xsi:type=\"xsd:string\">" + sess + "</return></NS1:GetSessionResponse>"
-            "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
+            "<return xsi:type=\"xsd:string\">" +
+                sess +
+                "</return></NS1:GetSessionResponse>"
+                "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
 
-  const TSoapReply upload = Call(kMultipart, "UploadFilePart",
-                                 UploadBody(sess, "vorarch._000", "352441C2", "abc"));
+  const TSoapReply upload =
+      Call(kMultipart, "UploadFilePart", UploadBody(sess, "vorarch._000", "352441C2", "abc"));
   ASSERT_EQ(upload.Status, 200) << upload.Body;
   EXPECT_EQ(upload.Outcome, "true");
   EXPECT_EQ(upload.Session, sess);
   EXPECT_EQ(ReadFile(FRoot.Path() / sess / "parts" / "vorarch._000"), "abc");
 
-  const TSoapReply merge = Call(kXml, "MergeFile",
-                                Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">1</Parts>" +
-                                                          Str("FileName", "vorarch.rar") +
-                                                          Str("Sess", sess)));
+  const TSoapReply merge =
+      Call(kXml, "MergeFile",
+           Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">1</Parts>" +
+                                     Str("FileName", "vorarch.rar") + Str("Sess", sess)));
   EXPECT_EQ(merge.Status, 200);
   EXPECT_EQ(merge.Body,
             "<?xml version=\"1.0\"?>\n"
@@ -105,10 +112,10 @@ TEST_F(SoapEndpointTest, AnswersEachOperationInRpcEncodedForm) {
             "<return xsi:type=\"xsd:boolean\">false</return></NS1:MergeFileResponse>"
             "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
 
-  const TSoapReply merged = Call(kXml, "MergeFile",
-                                 Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">0</Parts>" +
-                                                           Str("FileName", "vorarch.rar") +
-                                                           Str("Sess", sess)));
+  const TSoapReply merged =
+      Call(kXml, "MergeFile",
+           Envelope("MergeFile", "<Parts xsi:type=\"xsd:int\">0</Parts>" +
+                                     Str("FileName", "vorarch.rar") + Str("Sess", sess)));
   EXPECT_EQ(merged.Outcome, "true");
   EXPECT_EQ(ReadFile(FRoot.Path() / sess / "delivered" / "vorarch.rar"), "abc");
   EXPECT_EQ(Call(kXml, "UnZip", Envelope("UnZip", Str("Sess", sess))).Outcome, "false");
@@ -120,15 +127,15 @@ TEST_F(SoapEndpointTest, AnswersEachOperationInRpcEncodedForm) {
 
 TEST_F(SoapEndpointTest, ZeroByteAndRejectedPartsLeaveNoCacheFiles) {
   const std::string sess = NewSession();
-  const TSoapReply empty = Call(kMultipart, "UploadFilePart",
-                                UploadBody(sess, "x._001", "00000000", ""));
+  const TSoapReply empty =
+      Call(kMultipart, "UploadFilePart", UploadBody(sess, "x._001", "00000000", ""));
   EXPECT_EQ(empty.Outcome, "true") << empty.Body;
   EXPECT_EQ(fs::file_size(FRoot.Path() / sess / "parts" / "x._001"), 0u);
-  const TSoapReply wrong = Call(kMultipart, "UploadFilePart",
-                                UploadBody(sess, "x._002", "352441C3", "abc"));
+  const TSoapReply wrong =
+      Call(kMultipart, "UploadFilePart", UploadBody(sess, "x._002", "352441C3", "abc"));
   EXPECT_EQ(wrong.Outcome, "false");
-  const TSoapReply evil = Call(kMultipart, "UploadFilePart",
-                               UploadBody(sess, "../x._002", "", "abc"));
+  const TSoapReply evil =
+      Call(kMultipart, "UploadFilePart", UploadBody(sess, "../x._002", "", "abc"));
   EXPECT_EQ(evil.Outcome, "false");
   EXPECT_FALSE(fs::exists(FRoot.Path() / sess / "parts" / "x._002"));
   EXPECT_FALSE(fs::exists(FRoot.Path() / sess / "x._002"));
@@ -167,8 +174,8 @@ TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
       {"content type", "application/json", "UnZip", Envelope("UnZip", Str("Sess", sess)),
        "Unsupported content type 'application/json'"},
       {"upload without attachment", kXml, "UploadFilePart",
-       Envelope("UploadFilePart", Str("Sess", sess) + Str("PartName", "f._000") +
-                                      Str("Hash", "") + "<FilePart xsi:nil=\"true\"/>"),
+       Envelope("UploadFilePart", Str("Sess", sess) + Str("PartName", "f._000") + Str("Hash", "") +
+                                      "<FilePart xsi:nil=\"true\"/>"),
        "Parameter FilePart carries no attachment"},
       {"truncated multipart", kMultipart, "UploadFilePart", upload.substr(0, upload.size() - 40),
        ""},
@@ -190,11 +197,12 @@ TEST_F(SoapEndpointTest, BadRequestsAreClientFaults) {
         << c.What << ": " << reply.Body;
     if (!c.FaultString.empty()) {
       std::string escaped;
-      for (char ch : c.FaultString) escaped += ch == '"' ? std::string("&quot;") : std::string(1, ch);
-      const bool found = reply.Body.find("<faultstring>" + c.FaultString + "</faultstring>") !=
-                             std::string::npos ||
-                         reply.Body.find("<faultstring>" + escaped + "</faultstring>") !=
-                             std::string::npos;
+      for (char ch : c.FaultString)
+        escaped += ch == '"' ? std::string("&quot;") : std::string(1, ch);
+      const bool found =
+          reply.Body.find("<faultstring>" + c.FaultString + "</faultstring>") !=
+              std::string::npos ||
+          reply.Body.find("<faultstring>" + escaped + "</faultstring>") != std::string::npos;
       EXPECT_TRUE(found) << c.What << ": " << reply.Body;
     }
     EXPECT_EQ(reply.Outcome.rfind("fault SOAP-ENV:Client: ", 0), 0u) << c.What;
@@ -263,7 +271,8 @@ TEST(SoapEndpointLimits, TooManySessionsIsAServerFaultThatSaysSo) {
             "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
             "<faultstring>The service keeps no more than 1 open sessions</faultstring>"
             "</SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
-  EXPECT_EQ(refused.Outcome, "fault SOAP-ENV:Server: The service keeps no more than 1 open sessions");
+  EXPECT_EQ(refused.Outcome,
+            "fault SOAP-ENV:Server: The service keeps no more than 1 open sessions");
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
     open = server.GetSession();
     EXPECT_THROW(server.GetSession(), ETooManySessions);
     WriteFile(server.IncomingDir() / "att", "abc");
-    ASSERT_TRUE(server.UploadFilePart(delivered, "f._000", "352441C2", server.IncomingDir() / "att"));
+    ASSERT_TRUE(
+        server.UploadFilePart(delivered, "f._000", "352441C2", server.IncomingDir() / "att"));
     ASSERT_TRUE(server.MergeFile(0, "f.txt", delivered));
     cleaned = server.GetSession();  // the delivered one no longer counts
     EXPECT_THROW(server.GetSession(), ETooManySessions);
@@ -65,7 +66,8 @@ TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
     EXPECT_TRUE(server.DelTempFiles(cleaned));
     EXPECT_NE(server.GetSession(), "");
     WriteFile(server.IncomingDir() / "att", "details");
-    EXPECT_TRUE(server.UploadFilePart(cleaned, "sendDetails.txt", "", server.IncomingDir() / "att"));
+    EXPECT_TRUE(
+        server.UploadFilePart(cleaned, "sendDetails.txt", "", server.IncomingDir() / "att"));
   }
   // Ten thousand sends later the service still takes sessions: the inbox does not count, the
   // open sessions of the earlier run do.
@@ -178,7 +180,8 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
 }
 
 // An archive of the client's own component.
-std::string Pack(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+std::string Pack(const fs::path& dir,
+                 const std::vector<std::pair<std::string, std::string>>& files) {
   std::vector<std::string> paths;
   for (const auto& [name, bytes] : files) {
     WriteFile(dir / name, bytes);

@@ -2,8 +2,8 @@
 
 #include "runtime/Exception.h"
 #include "soap/AttachmentQueue.h"
-#include "soap/SoapTestSupport.h"
 #include "soap/SOAPAttachment.h"
+#include "soap/SoapTestSupport.h"
 
 namespace vorlen {
 namespace {

@@ -39,8 +39,7 @@ TEST(EnvelopeRequestTest, FiveOperationsByteForByte) {
   EXPECT_EQ(conv.Encoding, "");
 
   EXPECT_EQ(Request(conv, smGetSession, {}),
-            kHead +
-                "<NS1:GetSession xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/>" + kTail);
+            kHead + "<NS1:GetSession xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\"/>" + kTail);
 
   EXPECT_EQ(Request(conv, smMergeFile, {int32_t{0}, std::string("vorarch.rar"), std::string("S1")}),
             "<?xml version=\"1.0\"?>\n"
@@ -135,9 +134,9 @@ TEST(EnvelopeRequestTest, AttachmentParameterForms) {
   attachment.SetSourceStream(&part, TStreamOwnership::soReference);
   std::set<std::string> hrefs;
   for (int i = 0; i < 2; ++i) {
-    const std::string xml = Request(
-        conv, smUploadFilePart,
-        {std::string("S1"), std::string("p"), std::string("h"), &attachment});
+    const std::string xml =
+        Request(conv, smUploadFilePart,
+                {std::string("S1"), std::string("p"), std::string("h"), &attachment});
     ASSERT_EQ(conv.Attachments().size(), 1u);
     const std::string id = conv.Attachments().front()->ContentId;
     EXPECT_NE(xml.find("<FilePart href=\"cid:" + id + "\"/>"), std::string::npos) << xml;
@@ -216,7 +215,9 @@ TEST(EnvelopeRequestTest, BadArgumentsAreRefusedAndQueueNothing) {
   TIntfMetaData probe;
   probe.Name = "IProbe";
   probe.Namespace = "urn:probe";
-  probe.MDA = {{"Put", 0, {{"Data", TParamType::ptAttachment}, {"Count", TParamType::ptInteger}},
+  probe.MDA = {{"Put",
+                0,
+                {{"Data", TParamType::ptAttachment}, {"Count", TParamType::ptInteger}},
                 TParamType::ptBoolean}};
   try {
     conv.InvContextToMsg(probe, 0, {&attachment, std::string("3")});
@@ -261,8 +262,7 @@ std::string RequestAsTree(const TIntfMethEntry& method, const std::vector<TParam
                           bool typed, const std::string& contentId) {
   TXmlDocument doc;
   const TEnvelopeWriter envelope = StartEnvelope(doc);
-  TXmlNode& operation =
-      AddNamespacedElement(*envelope.Body, method.Name, SenderIntf().Namespace);
+  TXmlNode& operation = AddNamespacedElement(*envelope.Body, method.Name, SenderIntf().Namespace);
   SetEncodingStyle(*envelope.Body);
   for (size_t i = 0; i < args.size(); ++i) {
     TXmlNode& element = operation.AddElement(method.Params[i].Name);
@@ -287,8 +287,13 @@ std::string RequestAsTree(const TIntfMethEntry& method, const std::vector<TParam
 }
 
 TEST(EnvelopeRequestTest, WrittenTextEqualsTheSerialisedTree) {
-  const std::vector<std::string> texts = {
-      "", "S-1", "&<>\"'", "a]]>b", "\t\r\n tab", "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB", std::string(5000, 'x')};
+  const std::vector<std::string> texts = {"",
+                                          "S-1",
+                                          "&<>\"'",
+                                          "a]]>b",
+                                          "\t\r\n tab",
+                                          "\xD0\xA4\xD0\xB0\xD0\xB9\xD0\xBB",
+                                          std::string(5000, 'x')};
   const std::string id = "0F1E2D3C-4B5A-4968-8776-655443322110";
   TSOAPAttachment part;
   TMemoryStream bytes("abc");

@@ -106,18 +106,17 @@ TEST(MimeBody, EmptyPartAndNullFilePart) {
   TMimeAttachmentHandler handler;
   EXPECT_EQ(BuildBody(handler, "<E/>", list),
             kRootPartOfE +
-            "\r\n--MIME_boundaryB0R9532143182121\r\n"
-            "Content-ID: <00000000-0000-4000-8000-000000000000>\r\n"
-            "Content-Length: 0\r\n"
-            "Content-Type: application/binary\r\n"
-            "\r\n"
-            "\r\n--MIME_boundaryB0R9532143182121--");
+                "\r\n--MIME_boundaryB0R9532143182121\r\n"
+                "Content-ID: <00000000-0000-4000-8000-000000000000>\r\n"
+                "Content-Length: 0\r\n"
+                "Content-Type: application/binary\r\n"
+                "\r\n"
+                "\r\n--MIME_boundaryB0R9532143182121--");
 
   TSoapDataList none;
   TMimeAttachmentHandler nullHandler;
   EXPECT_EQ(BuildBody(nullHandler, "<E/>", none),
-            kRootPartOfE +
-            "\r\n--MIME_boundaryB0R9532143182121--");
+            kRootPartOfE + "\r\n--MIME_boundaryB0R9532143182121--");
   EXPECT_EQ(nullHandler.MIMEBoundary(), "MIME_boundaryB0R9532143182121");
 }
 
@@ -227,29 +226,29 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
     handler.FinalizeStream();  // no transport lines: only the three of the handler
     EXPECT_EQ(ReadRest(handler.GetMIMEStream()),
               kBareRootPartOfE +
-              "\r\n--MIME_boundaryB0R9532143182121\r\n"
-              "Content-ID: <t>\r\n"
-              "Content-Length: 3\r\n"
-              "Content-Type: application/binary\r\n"
-              "Content-transfer-encoding: quoted-printable\r\n"
-              "\r\n"
-              "txt"
-              "\r\n"
-              "\r\n--MIME_boundaryB0R9532143182121\r\n"
-              "Content-ID: <c>\r\n"
-              "Content-Length: 6\r\n"
-              "Content-Type: application/binary\r\n"
-              "Content-transfer-encoding: binary\r\n"  // a fresh attachment's encoding
-              "\r\n"
-              "CACHED"
-              "\r\n"
-              "\r\n--MIME_boundaryB0R9532143182121\r\n"
-              "Content-ID: <r>\r\n"
-              "Content-Length: 3\r\n"
-              "Content-Type: application/binary\r\n"
-              "\r\n"
-              "REF"
-              "\r\n--MIME_boundaryB0R9532143182121--");
+                  "\r\n--MIME_boundaryB0R9532143182121\r\n"
+                  "Content-ID: <t>\r\n"
+                  "Content-Length: 3\r\n"
+                  "Content-Type: application/binary\r\n"
+                  "Content-transfer-encoding: quoted-printable\r\n"
+                  "\r\n"
+                  "txt"
+                  "\r\n"
+                  "\r\n--MIME_boundaryB0R9532143182121\r\n"
+                  "Content-ID: <c>\r\n"
+                  "Content-Length: 6\r\n"
+                  "Content-Type: application/binary\r\n"
+                  "Content-transfer-encoding: binary\r\n"  // a fresh attachment's encoding
+                  "\r\n"
+                  "CACHED"
+                  "\r\n"
+                  "\r\n--MIME_boundaryB0R9532143182121\r\n"
+                  "Content-ID: <r>\r\n"
+                  "Content-Length: 3\r\n"
+                  "Content-Type: application/binary\r\n"
+                  "\r\n"
+                  "REF"
+                  "\r\n--MIME_boundaryB0R9532143182121--");
     for (const auto& copy : list) EXPECT_EQ(copy->StreamOwnership(), TStreamOwnership::soReference);
     list.clear();
   }
@@ -313,15 +312,14 @@ TEST(MimeBody, FailedBuildKeepsTheStreamsTheCopiesStillReferTo) {
     handler.OnSendAttachment = nullptr;
     handler.CreateMimeStream(envelope, list);
     handler.FinalizeStream();
-    EXPECT_EQ(ReadRest(handler.GetMIMEStream()),
-              kBareRootPartOfE +
-              "\r\n--MIME_boundaryB0R9532143182121\r\n"
-              "Content-ID: <o>\r\n"
-              "Content-Length: 5\r\n"
-              "Content-Type: application/binary\r\n"
-              "\r\n"
-              "OWNED"
-              "\r\n--MIME_boundaryB0R9532143182121--");
+    EXPECT_EQ(ReadRest(handler.GetMIMEStream()), kBareRootPartOfE +
+                                                     "\r\n--MIME_boundaryB0R9532143182121\r\n"
+                                                     "Content-ID: <o>\r\n"
+                                                     "Content-Length: 5\r\n"
+                                                     "Content-Type: application/binary\r\n"
+                                                     "\r\n"
+                                                     "OWNED"
+                                                     "\r\n--MIME_boundaryB0R9532143182121--");
     EXPECT_EQ(deletions, 0);
   }
   EXPECT_EQ(deletions, 1);  // freed once, with the handler

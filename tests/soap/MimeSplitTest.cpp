@@ -198,7 +198,8 @@ TEST(MimeSplit, ShortOrMalformedInputRaisesAndLeavesNoFiles) {
        "MIME header line longer than 1024 bytes"},
       // Cut off inside a header line: the stream ended, the line is not too long.
       {head + "Content-Ty", "Error reading from Mime Request Stream"},
-      {"--B\r\nContent-Length: 1\r\nContent-Type: text/x", "Error reading from Mime Request Stream"},
+      {"--B\r\nContent-Length: 1\r\nContent-Type: text/x",
+       "Error reading from Mime Request Stream"},
       {head + "no colon here\r\n\r\nx\r\n--B--", "Malformed MIME header line: no field name"},
       {"no delimiter anywhere\r\n", "Error reading from Mime Request Stream"},
       {"", "Error reading from Mime Request Stream"},
@@ -254,7 +255,9 @@ TEST(MimeSplit, EdgesOfTheMessageStructure) {
                   received, dir.Path().string())
                 .Root,
             "");
-  EXPECT_EQ(Split("--B\r\nContent-Length: 1\r\n\r\nR\r\n--B--", "", received, dir.Path().string()).Root, "");
+  EXPECT_EQ(
+      Split("--B\r\nContent-Length: 1\r\n\r\nR\r\n--B--", "", received, dir.Path().string()).Root,
+      "");
   // A close delimiter first, a part without headers, and a stream that ends after the content.
   TSplit split = Split("--B--\r\nContent-Length: 1\r\n\r\nR", "B", received, dir.Path().string());
   EXPECT_EQ(split.Error, "");
@@ -293,7 +296,8 @@ TEST(MimeSplit, RandomGarbageEndsWithAResultOrAClearError) {
     TMemoryStream source(message);
     TMemoryStream root;
     try {
-      TMimeAttachmentHandler().ProcessMultiPartForm(source, root, "B", received, dir.Path().string());
+      TMimeAttachmentHandler().ProcessMultiPartForm(source, root, "B", received,
+                                                    dir.Path().string());
       ++successes;
     } catch (const Exception& error) {
       ASSERT_NE(std::string(error.what()), "") << message;

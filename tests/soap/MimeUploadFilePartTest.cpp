@@ -66,7 +66,8 @@ std::string ExpectedBody(const std::string& contentId) {
 }
 
 TEST(MimeUploadFilePart, ThreeBytePartAndItsRetryByteForByte) {
-  TFixedContentIds ids({"6B29FC40-CA47-4C3B-9A8E-0123456789AB", "6B29FC40-CA47-4C3B-9A8E-0123456789AC"});
+  TFixedContentIds ids(
+      {"6B29FC40-CA47-4C3B-9A8E-0123456789AB", "6B29FC40-CA47-4C3B-9A8E-0123456789AC"});
   TMemoryStream partBuffer(std::string("abc"));
   TSOAPAttachment attachment;
   attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);

@@ -35,9 +35,10 @@ std::string ReadText(const std::string& xml) {
 bool ReadBool(const std::string& xml) { return std::get<bool>(Read(xml, smUnZip)); }
 
 bool ReadReturn(const std::string& value) {
-  return ReadBool(InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
-                         "<return xsi:type=\"xsd:boolean\">" +
-                         value + "</return></NS1:UnZipResponse>"));
+  return ReadBool(
+      InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
+             "<return xsi:type=\"xsd:boolean\">" +
+             value + "</return></NS1:UnZipResponse>"));
 }
 
 template <typename E>
@@ -68,17 +69,18 @@ TEST(ResponseTest, ReturnElementChoice) {
                             "</NS1:GetSessionResponse>")),
             " S-42 & \xD0\xAF\n");
   // Among several, the first named Result or Return, ignoring case.
-  EXPECT_TRUE(ReadBool(InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><other>false</other>"
-                              "<RETURN>true</RETURN><Result>false</Result></NS1:UnZipResponse>")));
+  EXPECT_TRUE(
+      ReadBool(InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><other>false</other>"
+                      "<RETURN>true</RETURN><Result>false</Result></NS1:UnZipResponse>")));
   EXPECT_EQ(ReadText(InBody("<r>\n  <x>1</x>\n  <result>S9</result>\n</r>")), "S9");
   // Mixed content: the XML of the child nodes.
   EXPECT_EQ(ReadText(InBody("<r><return>a<b>c</b>d</return></r>")), "a<b>c</b>d");
 
-  EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(
-                InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><a>1</a><b>2</b>"
-                       "</NS1:UnZipResponse>")),
-            "SOAP Response Packet: element matching function return not found, received "
-            "\"<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><a>1</a><b>2</b></NS1:UnZipResponse>\"");
+  EXPECT_EQ(
+      ErrorOf<ESOAPDomConvertError>(InBody("<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><a>1</a><b>2</b>"
+                                           "</NS1:UnZipResponse>")),
+      "SOAP Response Packet: element matching function return not found, received "
+      "\"<NS1:UnZipResponse xmlns:NS1=\"urn:x\"><a>1</a><b>2</b></NS1:UnZipResponse>\"");
   EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(InBody("<UnZipResponse/>")),
             "SOAP Response Packet: element matching function return not found, received "
             "\"<UnZipResponse/>\"");
@@ -88,12 +90,14 @@ TEST(ResponseTest, HrefTakesValueFromReferencedElementAnywhere) {
   const std::string header =
       std::string(kOpen) + "<SOAP-ENV:Header><h><v id=\"H7\">from header</v></h></SOAP-ENV:Header>";
   EXPECT_TRUE(ReadBool(InBody("<r><return href=\"#1\"/></r><multi id=\"1\"> true </multi>")));
-  EXPECT_EQ(ReadText(header + "<SOAP-ENV:Body><r><return href=\"#h7\"/></r></SOAP-ENV:Body>" +
-                     kClose),
-            "from header");
+  EXPECT_EQ(
+      ReadText(header + "<SOAP-ENV:Body><r><return href=\"#h7\"/></r></SOAP-ENV:Body>" + kClose),
+      "from header");
   // An id placed before the Body still counts; an unknown reference leaves the element itself.
-  EXPECT_EQ(ReadText(std::string(kOpen) + "<x id=\"z\">early</x><SOAP-ENV:Body><r><return "
-                                          "href=\"#Z\"/></r></SOAP-ENV:Body>" + kClose),
+  EXPECT_EQ(ReadText(std::string(kOpen) +
+                     "<x id=\"z\">early</x><SOAP-ENV:Body><r><return "
+                     "href=\"#Z\"/></r></SOAP-ENV:Body>" +
+                     kClose),
             "early");
   EXPECT_EQ(ReadText(InBody("<r><return href=\"cid:none\">own</return></r>")), "own");
 }
@@ -107,9 +111,9 @@ TEST(ResponseTest, BooleanForms) {
   EXPECT_FALSE(ReadReturn(""));
   EXPECT_FALSE(ReadBool(InBody("<r><return xsi:nil=\"true\"/></r>")));
   // An answer that is no Boolean at all is an error, not a silent false.
-  EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(
-                InBody("<r><return xsi:type=\"xsd:boolean\">yes</return></r>")),
-            "'yes' is not a valid Boolean value");
+  EXPECT_EQ(
+      ErrorOf<ESOAPDomConvertError>(InBody("<r><return xsi:type=\"xsd:boolean\">yes</return></r>")),
+      "'yes' is not a valid Boolean value");
   EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(InBody("<r><return>tru e</return></r>")),
             "'tru e' is not a valid Boolean value");
 }
@@ -140,10 +144,10 @@ TEST(ResponseTest, FaultBecomesRemotableException) {
   EXPECT_EQ(full.FaultActor, "urn:merge");
   EXPECT_EQ(full.FaultDetail, "<detail><reason code=\"7\">gone</reason></detail>");
   // Absent parts stay empty; a later faultstring replaces an earlier one.
-  const ERemotableException bare = FaultOf(
-      InBody("<SOAP-ENV:Fault><faultstring>one</faultstring><faultstring>two</faultstring>"
-             "</SOAP-ENV:Fault>"),
-      smGetSession);
+  const ERemotableException bare =
+      FaultOf(InBody("<SOAP-ENV:Fault><faultstring>one</faultstring><faultstring>two</faultstring>"
+                     "</SOAP-ENV:Fault>"),
+              smGetSession);
   EXPECT_EQ(bare.Message(), "two");
   EXPECT_EQ(bare.FaultCode, "");
   EXPECT_EQ(bare.FaultActor, "");
@@ -157,10 +161,10 @@ TEST(ResponseTest, HeadersWithMustUnderstand) {
   };
   for (const char* value : {"1", "true", "TRUE"}) {
     SCOPED_TRACE(value);
-    const ERemotableException e =
-        FaultOf(withHeader(std::string("<ns:Session xmlns:ns=\"urn:h\" SOAP-ENV:mustUnderstand=\"") +
-                           value + "\">x</ns:Session>"),
-                smUnZip);
+    const ERemotableException e = FaultOf(
+        withHeader(std::string("<ns:Session xmlns:ns=\"urn:h\" SOAP-ENV:mustUnderstand=\"") +
+                   value + "\">x</ns:Session>"),
+        smUnZip);
     EXPECT_EQ(e.Message(),
               "Soap header Session with attribute 'mustUnderstand' set to true was not handled");
     EXPECT_EQ(e.FaultCode, "MustUnderstand");
@@ -184,11 +188,13 @@ TEST(ResponseTest, EnvelopeStructureErrors) {
             "Invalid SOAP Response");
   EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(std::string(kOpen) +
                                           "<SOAP-ENV:Body><r><return>1</return></r>"
-                                          "</SOAP-ENV:Body><SOAP-ENV:Body/>" + kClose),
+                                          "</SOAP-ENV:Body><SOAP-ENV:Body/>" +
+                                          kClose),
             "Invalid SOAP response");
   EXPECT_EQ(ErrorOf<ESOAPDomConvertError>(std::string(kOpen) +
                                           "<SOAP-ENV:Header/><SOAP-ENV:Header/>"
-                                          "<SOAP-ENV:Body/>" + kClose),
+                                          "<SOAP-ENV:Body/>" +
+                                          kClose),
             "Invalid SOAP response");
 }
 
@@ -200,7 +206,9 @@ TEST(ResponseTest, EncodingFromByteOrderMarkOrDeclaration) {
   for (char c : ascii) utf16 += std::string{c, '\0'};
   utf16 += std::string("\x2F\x04\x31\x00", 4);
   for (char c : std::string("</v></r></e:Body></e:Envelope>")) utf16 += std::string{c, '\0'};
-  EXPECT_EQ(ReadText(utf16), "\xD0\xAF" "1");
+  EXPECT_EQ(ReadText(utf16),
+            "\xD0\xAF"
+            "1");
 
   // Encodings named in the declaration: see EnvelopeParserLibxml2Test (Wine's XmlLite reads
   // only UTF-8 and UTF-16).
@@ -209,8 +217,7 @@ TEST(ResponseTest, EncodingFromByteOrderMarkOrDeclaration) {
   TOPToSoapDomConvert conv;
   TMemoryStream stream(std::string("JUNK") + InBody("<r><v>S7</v></r>"));
   stream.SetPosition(4);
-  EXPECT_EQ(std::get<std::string>(conv.ProcessResponse(stream, SenderIntf(), smGetSession)),
-            "S7");
+  EXPECT_EQ(std::get<std::string>(conv.ProcessResponse(stream, SenderIntf(), smGetSession)), "S7");
 }
 
 }  // namespace

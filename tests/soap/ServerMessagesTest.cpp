@@ -39,34 +39,36 @@ TEST(ServerMessagesTest, OnlyTheOperationsOwnParametersAreCollected) {
   // Without the interface every child is a parameter.
   EXPECT_EQ(ReadRequest(body).Params.size(), 3u);
   std::string unknown = body;
-  for (size_t at; (at = unknown.find("UnZip")) != std::string::npos;) unknown.replace(at, 5, "Nope");
+  for (size_t at; (at = unknown.find("UnZip")) != std::string::npos;)
+    unknown.replace(at, 5, "Nope");
   TMemoryStream other(unknown);
   EXPECT_EQ(ReadSoapRequest(other, &SenderIntf()).Params.size(), 0u);
 }
 
 TEST(ServerMessagesTest, ResponseAndFaultBytes) {
-  EXPECT_EQ(WriteSoapResponse("GetSession", "urn:SenderServiceIntf-ISenderService", "xsd:string",
-                              "S&1<\xD0\xAF>"),
-            std::string(kEnvelopeOpen) +
-            "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
-            "<NS1:GetSessionResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
-            "<return xsi:type=\"xsd:string\">S&amp;1&lt;\xD0\xAF&gt;</return>"
-            "</NS1:GetSessionResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
+  EXPECT_EQ(
+      WriteSoapResponse("GetSession", "urn:SenderServiceIntf-ISenderService", "xsd:string",
+                        "S&1<\xD0\xAF>"),
+      std::string(kEnvelopeOpen) +
+          "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
+          "<NS1:GetSessionResponse xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">"
+          "<return xsi:type=\"xsd:string\">S&amp;1&lt;\xD0\xAF&gt;</return>"
+          "</NS1:GetSessionResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
   EXPECT_EQ(WriteSoapFault("SOAP-ENV:Server", "Missing chunk 3 & \xD0\xAF"),
             std::string(kEnvelopeOpen) +
-            "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
-            "<faultstring>Missing chunk 3 &amp; \xD0\xAF</faultstring></SOAP-ENV:Fault>"
-            "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
+                "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
+                "<faultstring>Missing chunk 3 &amp; \xD0\xAF</faultstring></SOAP-ENV:Fault>"
+                "</SOAP-ENV:Body></SOAP-ENV:Envelope>\n");
   EXPECT_THROW(WriteSoapResponse("UnZip", "urn:x", "xsd:string", "bad\x02"), ESOAPDomConvertError);
   EXPECT_THROW(WriteSoapFault("SOAP-ENV:Server", "\xC0"), ESOAPDomConvertError);
 }
 
 TEST(ServerMessagesTest, WrittenResponsesReadBackByTheClient) {
   const std::string ns = "urn:SenderServiceIntf-ISenderService";
-  EXPECT_EQ(std::get<std::string>(ReadResponse(
-                WriteSoapResponse("GetSession", ns, "xsd:string", " S&1 <\xD0\xAF>\n"),
-                smGetSession)),
-            " S&1 <\xD0\xAF>\n");
+  EXPECT_EQ(
+      std::get<std::string>(ReadResponse(
+          WriteSoapResponse("GetSession", ns, "xsd:string", " S&1 <\xD0\xAF>\n"), smGetSession)),
+      " S&1 <\xD0\xAF>\n");
   EXPECT_EQ(std::get<std::string>(
                 ReadResponse(WriteSoapResponse("GetSession", ns, "xsd:string", ""), smGetSession)),
             "");
@@ -87,9 +89,9 @@ TEST(ServerMessagesTest, ClientRequestsReadByTheService) {
   RegisterSenderService();
   TOPToSoapDomConvert conv;
   TSoapRequest merge = [&] {
-    auto stream = conv.InvContextToMsg(SenderIntf(), smMergeFile,
-                                       {int32_t{-3}, std::string("a&<\xD0\xAF.rar"),
-                                        std::string("S 1")});
+    auto stream =
+        conv.InvContextToMsg(SenderIntf(), smMergeFile,
+                             {int32_t{-3}, std::string("a&<\xD0\xAF.rar"), std::string("S 1")});
     return ReadSoapRequest(*stream);
   }();
   EXPECT_EQ(merge.Operation, "MergeFile");
@@ -108,9 +110,9 @@ TEST(ServerMessagesTest, ClientRequestsReadByTheService) {
   std::unique_ptr<TMemoryStream> upload;
   {
     TFixedContentIds ids({"11111111-2222-4333-8444-555555555555"});
-    upload = conv.InvContextToMsg(
-        SenderIntf(), smUploadFilePart,
-        {std::string("S1"), std::string("f.0"), std::string(""), &attachment});
+    upload =
+        conv.InvContextToMsg(SenderIntf(), smUploadFilePart,
+                             {std::string("S1"), std::string("f.0"), std::string(""), &attachment});
   }
   const TSoapRequest request = ReadSoapRequest(*upload);
   EXPECT_EQ(request.Operation, "UploadFilePart");
@@ -120,9 +122,9 @@ TEST(ServerMessagesTest, ClientRequestsReadByTheService) {
   EXPECT_FALSE(request.Params[2].Nil);
   EXPECT_EQ(request.Params[3].Href, "cid:11111111-2222-4333-8444-555555555555");
 
-  auto empty = conv.InvContextToMsg(
-      SenderIntf(), smUploadFilePart,
-      {std::string("S1"), std::string("d"), std::string(""), static_cast<TSOAPAttachment*>(nullptr)});
+  auto empty = conv.InvContextToMsg(SenderIntf(), smUploadFilePart,
+                                    {std::string("S1"), std::string("d"), std::string(""),
+                                     static_cast<TSOAPAttachment*>(nullptr)});
   const TSoapRequest nil = ReadSoapRequest(*empty);
   EXPECT_TRUE(nil.Find("FilePart")->Nil);
   EXPECT_EQ(nil.Find("FilePart")->Href, "");

@@ -38,7 +38,8 @@ inline TBoxContent ContentOf(HWND box) {
     if (_wcsicmp(ClassOf(child).c_str(), L"Static") != 0) continue;
     if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
       // A box without an icon may keep the control, hidden or empty.
-      content.Icon = content.Icon || (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0));
+      content.Icon =
+          content.Icon || (IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0));
     } else if (!TextOf(child).empty()) {
       content.Texts.push_back(TextOf(child));
     }

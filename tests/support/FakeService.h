@@ -18,13 +18,13 @@
 namespace vorlen::test {
 
 struct TCall {
-  std::string Op;        // "GetSession", "UploadFilePart", "MergeFile", "UnZip", "DelTempFiles"
+  std::string Op;  // "GetSession", "UploadFilePart", "MergeFile", "UnZip", "DelTempFiles"
   std::string Sess;
-  std::string Name;      // part name, or the merged file's name
+  std::string Name;  // part name, or the merged file's name
   std::string Hash;
-  std::string Bytes;     // the attachment's content as sent (when the service keeps bytes)
+  std::string Bytes;  // the attachment's content as sent (when the service keeps bytes)
   int32_t Parts = -1;
-  int64_t Size = -1;     // the attachment's size
+  int64_t Size = -1;  // the attachment's size
 };
 
 class TFakeService : public ISenderService {
@@ -51,8 +51,8 @@ class TFakeService : public ISenderService {
     if (FailGetSession) throw Exception("Connection refused");
     return SessionId;
   }
-  bool UploadFilePart(const std::string& Sess, const std::string& PartName,
-                      const std::string& Hash, TSOAPAttachment* FilePart) override {
+  bool UploadFilePart(const std::string& Sess, const std::string& PartName, const std::string& Hash,
+                      TSOAPAttachment* FilePart) override {
     if (OnCall) OnCall("UploadFilePart");
     int attempt;
     {

@@ -35,8 +35,7 @@ void WriteFile(const std::string& utf8Path, const std::string& bytes) {
 
 std::set<std::string> ListTree(const std::filesystem::path& root) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-    {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     const std::u8string relative = entry.path().lexically_relative(root).generic_u8string();
     names.insert(std::string(relative.begin(), relative.end()));
   }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iterator>
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -166,9 +166,7 @@ int UnusedLoopbackPort() {
   return port;
 }
 
-TDeafListener::TDeafListener() {
-  FSocket = LoopbackSocket(FPort, 4);
-}
+TDeafListener::TDeafListener() { FSocket = LoopbackSocket(FPort, 4); }
 
 TDeafListener::~TDeafListener() { CloseSocket(FSocket); }
 

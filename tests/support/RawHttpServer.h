@@ -15,8 +15,8 @@
 namespace vorlen::test {
 
 struct TRawRequest {
-  std::string Head;  // request line and header lines, up to and including the empty line
-  std::string Body;  // Content-Length bytes (empty when the server does not keep bodies)
+  std::string Head;    // request line and header lines, up to and including the empty line
+  std::string Body;    // Content-Length bytes (empty when the server does not keep bodies)
   int Connection = 0;  // 1 for the first accepted connection, 2 for the next, ...
 
   // Value of the first header with this name (case-insensitive), or empty.

@@ -17,8 +17,8 @@ namespace {
 // The transport honours the system's proxy variables; a proxy from the environment must not
 // carry these loopback requests anywhere else.
 const bool kSystemProxyCleared = [] {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                           "ALL_PROXY"})
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
     ::unsetenv(name);
   return true;
 }();
@@ -69,8 +69,8 @@ int64_t ReceiveSome(TRawSocket socket, char* buffer, size_t size) {
 bool SendAll(TRawSocket socket, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = ::send(static_cast<int>(socket), bytes.data() + sent, bytes.size() - sent,
-                             MSG_NOSIGNAL);
+    const ssize_t n =
+        ::send(static_cast<int>(socket), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }

@@ -66,8 +66,8 @@ int64_t ReceiveSome(TRawSocket socket, char* buffer, size_t size) {
 bool SendAll(TRawSocket socket, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const int n = ::send(Native(socket), bytes.data() + sent,
-                         static_cast<int>(bytes.size() - sent), 0);
+    const int n =
+        ::send(Native(socket), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }

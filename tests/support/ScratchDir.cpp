@@ -37,7 +37,9 @@ TScratchDir::~TScratchDir() {
 
 std::string TScratchDir::PathWithSeparator() const { return Utf8(FPath / ""); }
 
-std::string TScratchDir::File(const std::string& name) const { return Utf8(FPath / FromUtf8(name)); }
+std::string TScratchDir::File(const std::string& name) const {
+  return Utf8(FPath / FromUtf8(name));
+}
 
 std::string TScratchDir::Write(const std::string& name, const std::string& bytes) const {
   const std::filesystem::path path = FPath / FromUtf8(name);

@@ -18,9 +18,9 @@ namespace vorlen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ListTree;
 using test::ReadFile;
 using test::TScratchDir;
-using test::ListTree;
 using test::WriteFile;
 
 struct TRun {
@@ -64,7 +64,8 @@ TEST(ArchiveTool, CreatesListsTestsExtendsAndExtracts) {
   TRun run = RunTool(dir, "c -9 arc.rar a.txt z.bin");
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "");
-  const std::string zLine = "    100000 " + std::string(10 - StoredSizeAtLevel9(zeros).size(), ' ') +
+  const std::string zLine = "    100000 " +
+                            std::string(10 - StoredSizeAtLevel9(zeros).size(), ' ') +
                             StoredSizeAtLevel9(zeros) + " D411957D maximum z.bin\n";
   run = RunTool(dir, "l arc.rar");
   EXPECT_EQ(run.Status, 0);
@@ -112,8 +113,8 @@ TEST(ArchiveTool, RejectsBadUsage) {
     SCOPED_TRACE(c.Arguments);
     run = RunTool(dir, c.Arguments);
     EXPECT_EQ(run.Status, 2);
-    EXPECT_EQ(run.Err, std::string("vorlen-archive: ") + c.Problem +
-                           "\nTry 'vorlen-archive --help'.\n");
+    EXPECT_EQ(run.Err,
+              std::string("vorlen-archive: ") + c.Problem + "\nTry 'vorlen-archive --help'.\n");
     EXPECT_EQ(run.Out, "");
   }
   EXPECT_EQ(ListTree(dir.Path()), std::set<std::string>{});

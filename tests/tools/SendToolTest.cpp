@@ -115,8 +115,7 @@ class SendToolTest : public ::testing::Test {
     Service->Signal(SIGCONT);
     const std::string caption = sender.ErrLine();
     ASSERT_EQ(0u, caption.find("Изпращане на файлове - Сесия ")) << caption;
-    const std::string session =
-        caption.substr(std::string("Изпращане на файлове - Сесия ").size());
+    const std::string session = caption.substr(std::string("Изпращане на файлове - Сесия ").size());
     EXPECT_EQ(1, sender.Wait());
     // It stopped at the first pumping point.
     const std::string stopped = "\nИзпращането е прекратено.\n";
@@ -155,13 +154,14 @@ TEST_F(SendToolTest, PlainAndPackedFilesArriveWhole) {
   EXPECT_EQ(0u, details.find(kDetailsStart)) << details;
   EXPECT_EQ("\r\n", details.substr(details.size() - 2));
   // Without a terminal: status lines, and a progress line per tenth.
-  const std::regex expected(
-      "Изпращане на файлове - Сесия " + session + "\n"
-      " 33 %  част 1 от 3  [0-9.]+ MB/s\n"
-      " 67 %  част 2 от 3  [0-9.]+ MB/s\n"
-      "100 %  част 3 от 3  [0-9.]+ MB/s\n"
-      "Разпакетиране. Моля, изчакайте......\n"
-      "Сесия " + session + " - Готово\n");
+  const std::regex expected("Изпращане на файлове - Сесия " + session +
+                            "\n"
+                            " 33 %  част 1 от 3  [0-9.]+ MB/s\n"
+                            " 67 %  част 2 от 3  [0-9.]+ MB/s\n"
+                            "100 %  част 3 от 3  [0-9.]+ MB/s\n"
+                            "Разпакетиране. Моля, изчакайте......\n"
+                            "Сесия " +
+                            session + " - Готово\n");
   EXPECT_TRUE(std::regex_match(Err, expected)) << Err;
   EXPECT_EQ("", Out);
 
@@ -199,8 +199,8 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
   ASSERT_GE(probe, 0);
   close(probe);
   const std::string file = Dir.Write("f.bin", "x");
-  const std::string closedUrl =
-      "http://127.0.0.1:" + std::to_string(port) + "/FileUploader/Sender_Server.dll/soap/ISenderService";
+  const std::string closedUrl = "http://127.0.0.1:" + std::to_string(port) +
+                                "/FileUploader/Sender_Server.dll/soap/ISenderService";
   EXPECT_EQ(1, Run({"--url", closedUrl, "--org", "O", file}));
   EXPECT_NE(std::string::npos,
             Err.find("Failed to connect to 127.0.0.1 port " + std::to_string(port)))
@@ -212,10 +212,15 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
   EXPECT_NE(std::string::npos, Err.find(Dir.PathWithSeparator() + "missing.bin")) << Err;
 
   // Bad usage: exit 2 with the usage text.
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--bogus", file}, {"--retry", "x", file}, {file, file},
-        {"--parallel", "0", file}, {"--parallel=17", file}, {"--parallel", "x", file}, {"--url"},
-       {"--org", "O", file}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--bogus", file},
+                                               {"--retry", "x", file},
+                                               {file, file},
+                                               {"--parallel", "0", file},
+                                               {"--parallel=17", file},
+                                               {"--parallel", "x", file},
+                                               {"--url"},
+                                               {"--org", "O", file}}) {
     EXPECT_EQ(2, Run(args)) << (args.empty() ? "" : args[0]);
     EXPECT_NE(std::string::npos, Err.find("Употреба: vorlen-send")) << Err;
   }
@@ -235,11 +240,13 @@ TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
   std::smatch m;
   ASSERT_TRUE(std::regex_search(Err, m, std::regex("Сесия ([0-9a-f]+)"))) << Err;
   const std::string session = m[1];
-  EXPECT_EQ("Изпращане на файлове - Сесия " + session + "\n"
-            "Грешка при изпращане на файл. Желаете ли да пробвате пак? да\n"
-            "Нов опит след 1 с.\n"
-            "Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"
-            "Сесия " + session + " - Неуспешно\n",
+  EXPECT_EQ("Изпращане на файлове - Сесия " + session +
+                "\n"
+                "Грешка при изпращане на файл. Желаете ли да пробвате пак? да\n"
+                "Нов опит след 1 с.\n"
+                "Грешка при изпращане на файл. Желаете ли да пробвате пак? не\n"
+                "Сесия " +
+                session + " - Неуспешно\n",
             Err);
   EXPECT_FALSE(std::filesystem::exists(Root() + session + "/sendDetails.txt"));
 
@@ -319,8 +326,8 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
   test::TRawHttpServer server([&](const test::TRawRequest& request) {
     const std::string action = request.Header("SOAPAction");
     auto answer = [&](const std::string& op, const std::string& type, const std::string& value) {
-      return test::TRawReply{test::HttpResponse(200, "OK", "text/xml",
-                                                WriteSoapResponse(op, ns, type, value))};
+      return test::TRawReply{
+          test::HttpResponse(200, "OK", "text/xml", WriteSoapResponse(op, ns, type, value))};
     };
     if (action.find("#GetSession") != std::string::npos)
       return answer("GetSession", "xsd:string", "S1");

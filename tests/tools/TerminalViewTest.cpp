@@ -13,9 +13,9 @@
 #include "SendTool.h"
 #include "TerminalView.h"
 #include "platform/ExePath.h"
+#include "proxy/HTTPRIO.h"
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
-#include "proxy/HTTPRIO.h"
 #include "transport/CurlRequest.h"
 #include "upload/UploadRules.h"
 
@@ -80,7 +80,8 @@ TEST(TerminalView, ProgressCountsEveryAcceptedPart) {
 
   // On a terminal the bar is redrawn after every part; the last one counts all 300.
   const std::string bar = SendThreeHundredParts(true);
-  EXPECT_NE(std::string::npos, bar.find("\r\x1b[K[##############################] 100 %  част 300 от 300 "))
+  EXPECT_NE(std::string::npos,
+            bar.find("\r\x1b[K[##############################] 100 %  част 300 от 300 "))
       << bar.substr(bar.size() > 400 ? bar.size() - 400 : 0);
   EXPECT_EQ(std::string::npos, bar.find("част 301")) << "the reset to 0 counted as a part";
 }
@@ -150,8 +151,8 @@ TEST(TerminalView, UnattendedRetriesWaitLongerEachRound) {
   view.PartRead(1, 2, 10);
   EXPECT_TRUE(view.Confirm(question));
   EXPECT_FALSE(view.Confirm(question));
-  EXPECT_EQ(waits, (std::vector<long long>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000,
-                                           1000}));
+  EXPECT_EQ(waits,
+            (std::vector<long long>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 1000}));
   const Strings lines = Lines(err.str());
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], question + " да");
@@ -241,19 +242,21 @@ TEST(SendToolRun, PeerTextIsShownSafely) {
                            dir.Path(), err));
   EXPECT_EQ(std::string::npos, err.find('\x1b'));
   EXPECT_EQ(std::string::npos, err.find('\x07'));
-  for (const std::string& line : Lines(err)) EXPECT_LE(line.size(), 4096u + 64) << line.substr(0, 80);
-  EXPECT_NE(std::string::npos,
-            err.find("Изпращане на файлове - Сесия \xEF\xBF\xBD]0;pwned\xEF\xBF\xBD\xEF\xBF\xBD[2JSSS"))
+  for (const std::string& line : Lines(err))
+    EXPECT_LE(line.size(), 4096u + 64) << line.substr(0, 80);
+  EXPECT_NE(
+      std::string::npos,
+      err.find("Изпращане на файлове - Сесия \xEF\xBF\xBD]0;pwned\xEF\xBF\xBD\xEF\xBF\xBD[2JSSS"))
       << err.substr(0, 200);
-  EXPECT_NE(std::string::npos, err.find("fault \xEF\xBF\xBDtxt.exe\xEF\xBF\xBD[1A\n")) << err.substr(0, 200);
+  EXPECT_NE(std::string::npos, err.find("fault \xEF\xBF\xBDtxt.exe\xEF\xBF\xBD[1A\n"))
+      << err.substr(0, 200);
   // The service still gets the id it gave, unchanged.
   EXPECT_EQ(service->Calls.back().Sess, service->SessionId);
 }
 
 // vorlen-send waits as long as the window for an answer: a merge takes minutes.
 TEST(SendToolRun, BindsWithTheWindowsLongReceiveTimeout) {
-  const auto rio =
-      std::dynamic_pointer_cast<THTTPRIO>(BindSendToolService("http://127.0.0.1:9/s"));
+  const auto rio = std::dynamic_pointer_cast<THTTPRIO>(BindSendToolService("http://127.0.0.1:9/s"));
   ASSERT_NE(rio, nullptr);
   THTTPReqResp& node = rio->HTTPWebNode();
   ASSERT_TRUE(node.OnBeforePost);

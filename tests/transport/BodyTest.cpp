@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "runtime/Exception.h"
-#include "transport/HTTPReqResp.h"
+#include "support/Pattern.h"
 #include "support/RawHttpServer.h"
+#include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
-#include "support/Pattern.h"
 
 namespace vorlen {
 namespace {
@@ -19,8 +19,7 @@ using test::TRawHttpServer;
 using test::TRawReply;
 using test::TRawRequest;
 
-const TRawHttpServer::THandler XmlOk =
-    test::Always(HttpResponse(200, "OK", "text/xml", "<ok/>"));
+const TRawHttpServer::THandler XmlOk = test::Always(HttpResponse(200, "OK", "text/xml", "<ok/>"));
 
 TEST(TransportBody, SinglePostUpToTheLimitThenBlocks) {
   TRawHttpServer server(XmlOk);
@@ -44,8 +43,8 @@ TEST(TransportBody, SinglePostUpToTheLimitThenBlocks) {
   node.SinglePostLimit = 1000;
   const std::string small = Pattern(2500);
   node.Exchange(small, response);
-  EXPECT_EQ(posted, (std::vector<std::pair<int64_t, int64_t>>{
-                        {1000, 2500}, {2000, 2500}, {2500, 2500}}));
+  EXPECT_EQ(posted,
+            (std::vector<std::pair<int64_t, int64_t>>{{1000, 2500}, {2000, 2500}, {2500, 2500}}));
 
   const std::vector<TRawRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 3u);

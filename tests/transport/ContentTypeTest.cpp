@@ -27,8 +27,8 @@ TEST(TransportContentType, OnlyPlainTextAndHtmlAreRefused) {
   EXPECT_TRUE(IsNonSoapContentType("text/plain"));
   EXPECT_TRUE(IsNonSoapContentType("TEXT/PLAIN"));
   EXPECT_TRUE(IsNonSoapContentType("Text/Html"));
-  for (const char* ok : {"text/xml", "text/xml; charset=utf-8", "multipart/related; boundary=a",
-                         "", "text/html; charset=utf-8", "text/plain; charset=utf-8"})
+  for (const char* ok : {"text/xml", "text/xml; charset=utf-8", "multipart/related; boundary=a", "",
+                         "text/html; charset=utf-8", "text/plain; charset=utf-8"})
     EXPECT_FALSE(IsNonSoapContentType(ok)) << ok;
   node.CheckResponseContentType();  // empty content type passes
 }

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "runtime/Exception.h"
+#include "support/RawHttpServer.h"
 #include "transport/CurlRequest.h"
 #include "transport/HTTPReqResp.h"
-#include "support/RawHttpServer.h"
 #include "transport/SOAPHTTPException.h"
 
 namespace vorlen {
@@ -23,8 +23,9 @@ using test::TRawRequest;
 TRawReply NeedsBasicAuth(const TRawRequest& request) {
   if (request.Header("Authorization") == "Basic dXNlcjpwYXNz")
     return {HttpResponse(200, "OK", "text/xml", "<ok/>")};
-  return {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vorlen\"\r\n"
-          "Content-Type: text/html\r\nContent-Length: 9\r\n\r\n<p>no</p>"};
+  return {
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"vorlen\"\r\n"
+      "Content-Type: text/html\r\nContent-Length: 9\r\n\r\n<p>no</p>"};
 }
 
 TEST(TransportBody, CredentialsDemandIsResolvedByResendOrCancel) {
@@ -83,8 +84,9 @@ TEST(TransportBody, ProxyCredentialsDemandAndCertificateFlags) {
   TRawHttpServer proxy([](const TRawRequest& request) -> TRawReply {
     if (request.Header("Proxy-Authorization") == "Basic cHg6c2VjcmV0")
       return {HttpResponse(200, "OK", "text/xml", "<ok/>")};
-    return {"HTTP/1.1 407 Proxy Authentication Required\r\n"
-            "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n"};
+    return {
+        "HTTP/1.1 407 Proxy Authentication Required\r\n"
+        "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n"};
   });
   THTTPReqResp node;
   const int target = test::UnusedLoopbackPort();

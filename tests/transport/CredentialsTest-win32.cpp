@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "runtime/Exception.h"
-#include "transport/HTTPReqResp.h"
 #include "support/RawHttpServer.h"
+#include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"
 
 namespace vorlen {

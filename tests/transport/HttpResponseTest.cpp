@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "support/GeneratedStream.h"
-#include "transport/HTTPReqResp.h"
 #include "support/RawHttpServer.h"
+#include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
 #include "transport/WireHead.h"
@@ -44,8 +44,8 @@ TEST(TransportResponse, StatusErrorsCarryReasonStatusAndURLWithoutTheBody) {
       node.Exchange(std::string("<x/>"), response);
       ADD_FAILURE() << status << " passed";
     } catch (const ESOAPHTTPException& e) {
-      EXPECT_EQ(e.Message(), "Some Reason (" + std::to_string(status) + ") - '" +
-                                 other.URL("/s") + "'");
+      EXPECT_EQ(e.Message(),
+                "Some Reason (" + std::to_string(status) + ") - '" + other.URL("/s") + "'");
       EXPECT_EQ(e.HTTPStatus, status);
     }
   }
@@ -171,8 +171,8 @@ TEST(TransportResponse, ReceiveTimeoutSetByThePrePostHookEndsASilentCall) {
     node.Exchange(std::string("<x/>"), response);
     ADD_FAILURE() << "a call without answer returned";
   } catch (const ESOAPHTTPException& e) {
-    EXPECT_EQ(e.Message(), test::kReceiveTimedOutText + " - URL:" + server.URL("/soap") +
-                               " - SOAPAction:\"\"");
+    EXPECT_EQ(e.Message(),
+              test::kReceiveTimedOutText + " - URL:" + server.URL("/soap") + " - SOAPAction:\"\"");
     EXPECT_EQ(e.HTTPStatus, 0);
   }
   EXPECT_EQ(hookCalls, 1);
@@ -228,8 +228,8 @@ TEST(TransportResponse, BodiesLongerThanSixteenMebibytesAreRefused) {
     node.Exchange(std::string("<x/>"), longer);
     ADD_FAILURE() << "a body over the limit was taken";
   } catch (const ESOAPHTTPException& e) {
-    EXPECT_EQ(e.Message(), "The response is longer than 16777216 bytes - URL:" +
-                               over.URL("/soap") + " - SOAPAction:\"\"");
+    EXPECT_EQ(e.Message(), "The response is longer than 16777216 bytes - URL:" + over.URL("/soap") +
+                               " - SOAPAction:\"\"");
     EXPECT_EQ(e.HTTPStatus, 0);
   }
   EXPECT_LE(longer.Size(), static_cast<int64_t>(kLimit));
@@ -252,8 +252,8 @@ TEST(TransportResponse, BodiesLongerThanSixteenMebibytesAreRefused) {
 }
 
 TEST(TransportResponse, InterimAnswersAreSkipped) {
-  TRawHttpServer server(Always("HTTP/1.1 100 Continue\r\n\r\n" +
-                               HttpResponse(200, "OK", "text/xml", "<r/>")));
+  TRawHttpServer server(
+      Always("HTTP/1.1 100 Continue\r\n\r\n" + HttpResponse(200, "OK", "text/xml", "<r/>")));
   THTTPReqResp node;
   node.SetEndpointURL(server.URL("/soap"));
   TMemoryStream response;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "soap/MimeAttachmentHandler.h"
-#include "transport/HTTPReqResp.h"
 #include "support/RawHttpServer.h"
+#include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"
 #include "transport/TransportTestUtil.h"
 #include "transport/WireHead.h"
@@ -51,13 +51,15 @@ TEST(TransportWire, PlainAndMultipartRequestsByteForByte) {
 
   const std::vector<TRawRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].Head, WireHead("/FileUploader/Sender_Server.dll/soap/ISenderService",
+  EXPECT_EQ(requests[0].Head,
+            WireHead("/FileUploader/Sender_Server.dll/soap/ISenderService",
                      "SOAPAction: \"urn:SenderServiceIntf-ISenderService#GetSession\"\r\n"
                      "Content-Type: text/xml; charset=\"utf-8\"\r\n",
                      "Vorlen Sender SOAP 1.2", server.Port(), 13));
   EXPECT_EQ(requests[0].Body, "<env>\xD0\x96</env>");
 
-  EXPECT_EQ(requests[1].Head, WireHead("/FileUploader/Sender_Server.dll/soap/ISenderService",
+  EXPECT_EQ(requests[1].Head,
+            WireHead("/FileUploader/Sender_Server.dll/soap/ISenderService",
                      "MIME-Version: 1.0\r\n"
                      "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
                      "Content-Type: multipart/related; boundary=MIME_boundaryB0R9532143182121\r\n",
@@ -98,13 +100,11 @@ TEST(TransportWire, HeaderOptions) {
 
   const std::vector<TRawRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].Head, WireHead("/s",
-                     test::kEmptySOAPActionLine +
-                     "Content-Type: text/xml\r\n",
-                     "Agent X", server.Port(), 0));
-  EXPECT_EQ(requests[1].Head, WireHead("/s",
-                     "Content-Type: text/xml\r\n",
-                     "Agent X", server.Port(), 1));
+  EXPECT_EQ(requests[0].Head,
+            WireHead("/s", test::kEmptySOAPActionLine + "Content-Type: text/xml\r\n", "Agent X",
+                     server.Port(), 0));
+  EXPECT_EQ(requests[1].Head,
+            WireHead("/s", "Content-Type: text/xml\r\n", "Agent X", server.Port(), 1));
 }
 
 // The kept handle is given only what changed since its last request: every change must still
@@ -131,19 +131,19 @@ TEST(TransportWire, SettingsChangedBetweenCallsReachTheWire) {
   const std::vector<TRawRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].Head, WireHead("/s",
-                     "SOAPAction: \"urn:A\"\r\n"
-                     "Content-Type: text/xml; charset=\"utf-8\"\r\n",
-                     "Vorlen Sender SOAP 1.2", server.Port(), 1));
+                                       "SOAPAction: \"urn:A\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n",
+                                       "Vorlen Sender SOAP 1.2", server.Port(), 1));
   EXPECT_EQ(requests[1].Head, WireHead("/s",
-                     "SOAPAction: \"urn:B\"\r\n"
-                     "Content-Type: text/xml; charset=\"utf-8\"\r\n",
-                     "Agent B", server.Port(), 1));
+                                       "SOAPAction: \"urn:B\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n",
+                                       "Agent B", server.Port(), 1));
   EXPECT_EQ(requests[1].Body, "2");
   EXPECT_EQ(requests[1].Connection, requests[0].Connection);
   EXPECT_EQ(requests[2].Head, WireHead("/s",
-                     "SOAPAction: \"\"\r\n"
-                     "Content-Type: text/xml; charset=\"utf-8\"\r\n",
-                     "Agent B", server.Port(), 1));
+                                       "SOAPAction: \"\"\r\n"
+                                       "Content-Type: text/xml; charset=\"utf-8\"\r\n",
+                                       "Agent B", server.Port(), 1));
   EXPECT_EQ(requests[2].Body, "4");
 
   if (!test::kProxySettingsFollowedExactly) return;

@@ -6,14 +6,10 @@ namespace vorlen::test {
 // a POST that keeps its connection.
 std::string WireHead(const std::string& target, const std::string& addedLines,
                      const std::string& agent, int port, int64_t contentLength) {
-  return "POST " + target + " HTTP/1.1\r\n" +
-         addedLines +
+  return "POST " + target + " HTTP/1.1\r\n" + addedLines +
          "Host: 127.0.0.1:" + std::to_string(port) + "\r\n" +
-         "Content-Length: " + std::to_string(contentLength) + "\r\n" +
-         "User-Agent: " + agent + "\r\n" +
-         "Cache-Control: no-cache\r\n" +
-         "Connection: Keep-Alive\r\n" +
-         "\r\n";
+         "Content-Length: " + std::to_string(contentLength) + "\r\n" + "User-Agent: " + agent +
+         "\r\n" + "Cache-Control: no-cache\r\n" + "Connection: Keep-Alive\r\n" + "\r\n";
 }
 
 // WinINet writes a header line as name, colon, blank and value, also for an empty value.

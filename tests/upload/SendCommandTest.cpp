@@ -17,13 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "support/GeneratedStream.h"
-#include "upload/SendCommand.h"
 #include "support/FakeService.h"
+#include "support/Files.h"
+#include "support/GeneratedStream.h"
+#include "support/Pattern.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
-#include "support/Files.h"
-#include "support/Pattern.h"
+#include "upload/SendCommand.h"
 
 namespace vorlen {
 namespace {
@@ -36,12 +36,13 @@ using test::TScriptedView;
 using Strings = std::vector<std::string>;
 using namespace std::chrono_literals;
 
-const char* const kRetryQuestion = "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?";
+const char* const kRetryQuestion =
+    "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?";
 
 // Reference CRC from zlib, independent of the code under test.
 std::string ZlibHash(const std::string& bytes) {
-  const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()),
-                          static_cast<uInt>(bytes.size()));
+  const uLong crc =
+      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
   char text[9];
   std::snprintf(text, sizeof text, "%08lX", crc);
   return text;
@@ -280,9 +281,9 @@ TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
   EXPECT_EQ((Strings{"open", kRetryQuestion}), View.Shown);
   Strings names;
   for (const test::TCall* c : Parts()) names.push_back(c->Name);
-  EXPECT_EQ((Strings{"r._000", "r._001", "r._002", "r._002", "r._002", "r._002", "r._002",
-                     "r._003"}),
-            names);
+  EXPECT_EQ(
+      (Strings{"r._000", "r._001", "r._002", "r._002", "r._002", "r._002", "r._002", "r._003"}),
+      names);
   for (size_t i = 2; i <= 6; ++i) EXPECT_EQ(content.substr(2 * 204800, 204800), Parts()[i]->Bytes);
   EXPECT_EQ(TSendCommand::ocDone, Outcome);
 
@@ -618,8 +619,7 @@ struct TPartCounter {
         return;
       }
       const int now = ++Running;
-      for (int most = MostRunning; now > most && !MostRunning.compare_exchange_weak(most, now);) {
-      }
+      for (int most = MostRunning; now > most && !MostRunning.compare_exchange_weak(most, now);) {}
     };
     service.AfterPart = [this](const std::string& name) {
       --Running;
@@ -661,9 +661,9 @@ TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBefore
   EXPECT_EQ(static_cast<size_t>(parts), names.size());
   EXPECT_EQ("vorarch._000", *names.begin());
   EXPECT_EQ(archive, joined);
-  EXPECT_EQ((Strings{"UploadFilePart sendDetails.txt", "MergeFile vorarch.rar", "UnZip",
-                     "DelTempFiles"}),
-            Strings(trace.end() - 4, trace.end()));
+  EXPECT_EQ(
+      (Strings{"UploadFilePart sendDetails.txt", "MergeFile vorarch.rar", "UnZip", "DelTempFiles"}),
+      Strings(trace.end() - 4, trace.end()));
   EXPECT_EQ(parts - 1, Service->Find("MergeFile", "vorarch.rar")->Parts);
   EXPECT_EQ(std::make_pair(parts, 0), counter.AtCall["MergeFile"]);  // accepted, running
   EXPECT_GT(counter.MostRunning, 1);
@@ -715,8 +715,8 @@ TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOn
   // When the question came the parts in flight had finished, and no new one had started.
   EXPECT_EQ(3, acceptedAtQuestion);
   const std::multiset<std::string> before(partsAtQuestion.begin(), partsAtQuestion.end());
-  EXPECT_EQ((std::multiset<std::string>{"f._000", "f._001", "f._001", "f._001", "f._001",
-                                        "f._002", "f._003"}),
+  EXPECT_EQ((std::multiset<std::string>{"f._000", "f._001", "f._001", "f._001", "f._001", "f._002",
+                                        "f._003"}),
             before);
   // Yes: the failed part and the untried ones go, each once.
   const Strings after = PartNames(*Service);

@@ -14,7 +14,9 @@ TEST(ShownText, ControlsBidiAndBrokenBytesAreReplaced) {
   EXPECT_EQ(ShownText("Сесия 42 - Готово"), "Сесия 42 - Готово");
   // A retitling and clearing sequence (ESC, BEL), a tab, a line feed and DEL.
   EXPECT_EQ(ShownText("a\x1b]0;x\x07\x1b[2J\tb\nc\x7f"),
-            "a\xEF\xBF\xBD]0;x\xEF\xBF\xBD\xEF\xBF\xBD[2J\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD");
+            "a\xEF\xBF\xBD]0;x\xEF\xBF\xBD\xEF\xBF\xBD[2J\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD"
+            "c\xEF\xBF\xBD");
   // C1 (U+0085, U+009B), an override (U+202E) and an isolate (U+2067).
   EXPECT_EQ(ShownText("x\xC2\x85y\xC2\x9Bz\xE2\x80\xAEw\xE2\x81\xA7v"),
             "x\xEF\xBF\xBDy\xEF\xBF\xBDz\xEF\xBF\xBDw\xEF\xBF\xBDv");

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ TEST(UploadRulesTest, PartHashIsTheFinishedCrcInCapitals) {
   EXPECT_EQ("00000000", PartHash("", 0));
   EXPECT_EQ("CBF43926", PartHash("123456789", 9));
   EXPECT_EQ("3D3F4819", PartHash("a\0", 2));  // a NUL byte is data, not an end
-  EXPECT_EQ("001685F0", PartHash("x31", 3));   // leading zeros are kept
+  EXPECT_EQ("001685F0", PartHash("x31", 3));  // leading zeros are kept
 }
 
 TEST(UploadRulesTest, ProgressRoundsHalvesToEven) {

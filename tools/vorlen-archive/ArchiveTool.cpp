@@ -47,10 +47,14 @@ int Usage(std::ostream& err, const std::string& problem) {
 const char* MethodName(const TArchiveMember& entry) {
   if (entry.StoredRaw == 1) return "raw";
   switch (entry.Level) {
-    case fcNone: return "none";
-    case fcFastest: return "fastest";
-    case fcDefault: return "default";
-    case fcMaximum: return "maximum";
+    case fcNone:
+      return "none";
+    case fcFastest:
+      return "fastest";
+    case fcDefault:
+      return "default";
+    case fcMaximum:
+      return "maximum";
   }
   return "unknown";
 }
@@ -60,13 +64,20 @@ int Create(const std::vector<std::string>& args, std::ostream& err) {
   size_t i = 1;
   for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
     const std::string& option = args[i];
-    if (option == "-0") archive.CompressionLevel = fcNone;
-    else if (option == "-1") archive.CompressionLevel = fcFastest;
-    else if (option == "-6") archive.CompressionLevel = fcDefault;
-    else if (option == "-9") archive.CompressionLevel = fcMaximum;
-    else if (option == "-r") archive.RecursePaths = true;
-    else if (option == "-p") archive.SavePaths = true;
-    else return Usage(err, Format("unknown option %s", option.c_str()));
+    if (option == "-0")
+      archive.CompressionLevel = fcNone;
+    else if (option == "-1")
+      archive.CompressionLevel = fcFastest;
+    else if (option == "-6")
+      archive.CompressionLevel = fcDefault;
+    else if (option == "-9")
+      archive.CompressionLevel = fcMaximum;
+    else if (option == "-r")
+      archive.RecursePaths = true;
+    else if (option == "-p")
+      archive.SavePaths = true;
+    else
+      return Usage(err, Format("unknown option %s", option.c_str()));
   }
   if (args.size() - i < 2) return Usage(err, "c needs an archive and at least one file");
   const std::string archiveName = args[i];
@@ -147,7 +158,8 @@ int RunArchiveTool(const std::vector<std::string>& args, std::ostream& out, std:
   try {
     if (command == "c") return Create(args, err);
     if (command == "l" || command == "t") {
-      if (args.size() != 2) return Usage(err, Format("%s needs exactly one archive", command.c_str()));
+      if (args.size() != 2)
+        return Usage(err, Format("%s needs exactly one archive", command.c_str()));
       return command == "l" ? List(args[1], out) : Test(args[1], out, err);
     }
     if (command == "x") {

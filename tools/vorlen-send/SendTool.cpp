@@ -67,12 +67,11 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
 
   try {
     // The value from the command line, else from sendcfg.ini, else asked on the terminal.
-    const TSenderSettings settings =
-        ReadSenderSettings(SettingsDir(ExecutableDir()) + SettingsFileName, view, false,
-                           options.Url, options.Org);
+    const TSenderSettings settings = ReadSenderSettings(
+        SettingsDir(ExecutableDir()) + SettingsFileName, view, false, options.Url, options.Org);
     if (IsBlankSetting(settings.Url) || IsBlankSetting(settings.Org)) {
-      err << "vorlen-send: " << (IsBlankSetting(settings.Url) ? NoUrlGiven : NoOrgGiven)
-          << "\n\n" << SendUsage();
+      err << "vorlen-send: " << (IsBlankSetting(settings.Url) ? NoUrlGiven : NoOrgGiven) << "\n\n"
+          << SendUsage();
       return 2;
     }
     state.FUrl = settings.Url;

@@ -41,8 +41,13 @@ void TTerminalView::Wait(std::chrono::milliseconds pause) {
 
 TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, std::istream& in,
                              std::ostream& err)
-    : FState(state), FOptions(std::move(options)), FIn(in), FErr(err), FChecked(!FOptions.Pack),
-      FRetriesLeft(FOptions.Retry.value_or(0)), FRetryWait(kFirstRetryWait),
+    : FState(state),
+      FOptions(std::move(options)),
+      FIn(in),
+      FErr(err),
+      FChecked(!FOptions.Pack),
+      FRetriesLeft(FOptions.Retry.value_or(0)),
+      FRetryWait(kFirstRetryWait),
       FStart(std::chrono::steady_clock::now()) {
   if (!FOptions.Sleep) FOptions.Sleep = &TTerminalView::Wait;
 }
@@ -160,7 +165,8 @@ bool TTerminalView::Confirm(const std::string& text) {
       FReported = true;
       return false;
     }
-    if (answer == "д" || answer == "Д" || answer == "y" || answer == "Y" || answer == "да") return true;
+    if (answer == "д" || answer == "Д" || answer == "y" || answer == "Y" || answer == "да")
+      return true;
     if (answer == "н" || answer == "Н" || answer == "n" || answer == "N" || answer == "не") {
       FReported = true;
       return false;

@@ -15,9 +15,9 @@
 namespace vorlen {
 
 struct TTerminalViewOptions {
-  std::string File;           // what the open-file dialog answers
-  bool Pack = false;          // "do not archive" starts cleared
-  std::optional<int> Retry;   // Yes this many times, then No; unset: ask when there is a terminal
+  std::string File;          // what the open-file dialog answers
+  bool Pack = false;         // "do not archive" starts cleared
+  std::optional<int> Retry;  // Yes this many times, then No; unset: ask when there is a terminal
   bool InputIsTerminal = false;
   bool ErrorIsTerminal = false;
   // The pause before a retry round; unset: TTerminalView::Wait.

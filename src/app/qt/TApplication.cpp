@@ -9,9 +9,9 @@
 namespace vorlen {
 
 bool LoadQtBulgarian(QTranslator& translator, const QString& folder) {
-  return translator.load(QStringLiteral("qtbase_bg"),
-                         folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath)
-                                          : folder);
+  return translator.load(
+      QStringLiteral("qtbase_bg"),
+      folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder);
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {

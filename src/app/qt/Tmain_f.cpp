@@ -62,10 +62,9 @@ void FitCaption(QWidget& window, const QCheckBox& box) {
 }  // namespace
 
 Tmain_f::Tmain_f(TMainWindowOptions options)
-    : QWidget(nullptr,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                  Qt::WindowCloseButtonHint),
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs) {
   std::string exePath = options.ExePath.empty() ? ExecutablePath() : options.ExePath;

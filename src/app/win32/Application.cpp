@@ -2,7 +2,6 @@
 
 #include <string>
 
-
 namespace vorlen::win32 {
 
 TApplication& Application() {
@@ -55,8 +54,7 @@ void TApplication::Run() {
 }
 
 void TApplication::ProcessMessages() {
-  while (!FTerminated && HandleMessage(false)) {
-  }
+  while (!FTerminated && HandleMessage(false)) {}
 }
 
 void TApplication::Terminate() { PostQuitMessage(0); }

@@ -32,8 +32,8 @@ bool TBoxes::Confirm(const std::string& text) {
 void TBoxes::Inform(const std::string& text) { Box(text, MB_OK); }
 void TBoxes::ShowError(const std::string& text) { Box(text, MB_OK | MB_ICONSTOP); }
 
-bool TBoxes::InputQuery(const std::string& caption, const std::string& prompt,
-                        std::string& value, bool secret) {
+bool TBoxes::InputQuery(const std::string& caption, const std::string& prompt, std::string& value,
+                        bool secret) {
   std::wstring text = WideFromUtf8(value);
   if (!ShowInputBox(Owner(), WideFromUtf8(caption), WideFromUtf8(prompt), text, secret)) {
     return false;

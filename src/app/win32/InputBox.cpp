@@ -30,8 +30,8 @@ class TTemplate {
     while (FWords.size() % 2) Word(0);  // items start on a DWORD boundary
     Long(WS_CHILD | WS_VISIBLE | style);
     Long(0);
-    Words({static_cast<WORD>(x), static_cast<WORD>(y), static_cast<WORD>(cx),
-           static_cast<WORD>(cy), id, 0xFFFF, atom});
+    Words({static_cast<WORD>(x), static_cast<WORD>(y), static_cast<WORD>(cx), static_cast<WORD>(cy),
+           id, 0xFFFF, atom});
     Text(text);
     Word(0);  // no creation data
   }
@@ -97,8 +97,8 @@ bool ShowInputBox(HWND owner, const std::wstring& caption, const std::wstring& p
   box.Dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER, 4, 180,
              63, L"MS Shell Dlg", 8);
   box.Item(atomStatic, idPrompt, SS_LEFT | SS_NOPREFIX, 8, 8, 164, 9);
-  box.Item(atomEdit, idEdit,
-           WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (secret ? ES_PASSWORD : 0), 8, 19, 164, 12);
+  box.Item(atomEdit, idEdit, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (secret ? ES_PASSWORD : 0),
+           8, 19, 164, 12);
   box.Item(atomButton, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 68, 41, 50, 14, L"OK");
   box.Item(atomButton, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 122, 41, 50, 14, L"Отказ");
   std::wstring edited = value;

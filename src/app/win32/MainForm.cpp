@@ -15,8 +15,8 @@ namespace {
 const wchar_t* const WindowClass = L"Tmain_f";
 constexpr int ClientWidth = 530;
 constexpr int ClientHeight = 54;
-constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                              WS_CLIPCHILDREN;
+constexpr DWORD WindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 enum : int { idSend = 101, idProgress = 102, idCheck = 103 };
 
 void RegisterWindowClass(HINSTANCE instance) {
@@ -62,20 +62,19 @@ TMainForm::TMainForm() : FDpi(SystemDpi()) {
 
   // The classic dialog font, 8 points; Windows substitutes its nearest where it lacks it.
   FFont.reset(CreateFontW(-MulDiv(8, FDpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
   SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.get()), FALSE);
 
   // Overlapping siblings paint in the right order only when each clips the others.
-  ProgressBar1 = CreateChild(PROGRESS_CLASSW, L"", WS_CLIPSIBLINGS, idProgress, 0, 0, ClientWidth,
-                             24);
+  ProgressBar1 =
+      CreateChild(PROGRESS_CLASSW, L"", WS_CLIPSIBLINGS, idProgress, 0, 0, ClientWidth, 24);
   SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, 100);
   SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
-  btSend = CreateChild(L"BUTTON", L"Изпрати файл",
-                       WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON, idSend, -3, 25,
-                       ClientWidth + 3, 28);
-  chb = CreateChild(L"BUTTON", L"Не архивирай",
-                    WS_TABSTOP | WS_CLIPSIBLINGS | BS_AUTOCHECKBOX, idCheck, 320, 32, 97, 17);
+  btSend = CreateChild(L"BUTTON", L"Изпрати файл", WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON,
+                       idSend, -3, 25, ClientWidth + 3, 28);
+  chb = CreateChild(L"BUTTON", L"Не архивирай", WS_TABSTOP | WS_CLIPSIBLINGS | BS_AUTOCHECKBOX,
+                    idCheck, 320, 32, 97, 17);
   SendMessageW(chb, BM_SETCHECK, BST_CHECKED, 0);
   // In front of the button it lies on.
   SetWindowPos(chb, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

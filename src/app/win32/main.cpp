@@ -42,9 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   application.OnException = ShowStartError;
   try {
     Tmain_f main_f;
-    application.OnException = [&main_f](std::exception_ptr error) {
-      ShowException(main_f, error);
-    };
+    application.OnException = [&main_f](std::exception_ptr error) { ShowException(main_f, error); };
     application.OnMessage = [&main_f](const MSG& message) {
       return main_f.Form().DialogKey(message);
     };

@@ -50,8 +50,8 @@ TEST(Win32Boxes, MessageBoxesCarryTheTitleTextAndButtons) {
     TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, IDYES));
     EXPECT_TRUE(boxes.Confirm(question));
     EXPECT_EQ(seen.Caption, L"vorlen-sender");
-    EXPECT_EQ(seen.Content.Texts,
-              std::vector<std::wstring>{L"Наистина ли желаете да прекратите изпращането на файла?"});
+    EXPECT_EQ(seen.Content.Texts, std::vector<std::wstring>{
+                                      L"Наистина ли желаете да прекратите изпращането на файла?"});
     EXPECT_TRUE(seen.Yes && seen.No);
   }
   {
@@ -137,8 +137,8 @@ TEST(Win32Boxes, OpenDialogReturnsTheChosenFile) {
   auto isOpenDialog = [](HWND box) { return GetDlgItem(box, 0x47c) != nullptr; };  // cmb13
   {
     TDialogWatcher watcher(isOpenDialog, [&](HWND box) {
-      HWND field = reinterpret_cast<HWND>(
-          SendMessageW(GetDlgItem(box, 0x47c), CBEM_GETEDITCONTROL, 0, 0));
+      HWND field =
+          reinterpret_cast<HWND>(SendMessageW(GetDlgItem(box, 0x47c), CBEM_GETEDITCONTROL, 0, 0));
       // The dialog may still be filling its fields: type again until it takes the name.
       for (int attempt = 0; attempt < 10 && IsWindow(box); ++attempt) {
         SetWindowTextW(field, file.wstring().c_str());

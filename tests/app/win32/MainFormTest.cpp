@@ -2,6 +2,7 @@
 // order, events and the application's pump.
 #include <gtest/gtest.h>
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <stdexcept>
@@ -161,7 +162,7 @@ TEST(Win32Form, ClicksCloseRequestsAndEscapingErrors) {
   form.Show();
   form.OnSendClick = [] { throw std::runtime_error("Handler failed"); };
   SendMessageW(form.btSend, BM_CLICK, 0, 0);
-  form.OnCloseQuery = [] () -> bool { throw std::runtime_error("Close failed"); };
+  form.OnCloseQuery = []() -> bool { throw std::runtime_error("Close failed"); };
   PostMessageW(form.Handle(), WM_CLOSE, 0, 0);
   Pump();
   EXPECT_TRUE(form.Visible());

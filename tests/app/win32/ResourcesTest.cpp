@@ -56,7 +56,8 @@ TEST(SenderResources, SubsystemVersionIconAndManifest) {
   const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
   const std::string text(bytes, SizeofResource(module, manifest));
   FreeLibrary(module);
-  EXPECT_NE(std::string::npos, text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""))
+  EXPECT_NE(std::string::npos,
+            text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""))
       << text;
   EXPECT_NE(std::string::npos, text.find(">true</dpiAware>")) << text;
   EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\"")) << text;

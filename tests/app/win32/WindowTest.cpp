@@ -131,9 +131,8 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
       if (op == "MergeFile") f.Close();
     };
     f.PressSend();
-    EXPECT_EQ(f.Dialogs.Shown,
-              (std::vector<std::string>{"open",
-                                        "inform:В момента не може да прекратите програмата!"}));
+    EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{
+                                   "open", "inform:В момента не може да прекратите програмата!"}));
     EXPECT_TRUE(w.Form().Visible());
     EXPECT_FALSE(f.Terminated);
     EXPECT_EQ(w.Caption(), "Сесия S-1 - Готово");
