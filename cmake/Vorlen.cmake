@@ -24,6 +24,29 @@ function(vorlen_library name)
   endif()
 endfunction()
 
+# Compiles through ccache when it is installed (VORLEN_CCACHE). The cache is keyed on paths relative
+# to the checkout and ignores the build folder, so a new build folder or a second checkout hits
+# what another one compiled.
+function(vorlen_use_compiler_cache)
+  option(VORLEN_CCACHE "Compile through ccache when it is installed" ON)
+  find_program(VORLEN_CCACHE_PROGRAM ccache)
+  if(NOT VORLEN_CCACHE OR NOT VORLEN_CCACHE_PROGRAM OR CMAKE_CXX_COMPILER_LAUNCHER)
+    return()
+  endif()
+  set(launcher /usr/bin/env CCACHE_BASEDIR=${PROJECT_SOURCE_DIR} CCACHE_NOHASHDIR=1
+      ${VORLEN_CCACHE_PROGRAM})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${launcher} PARENT_SCOPE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${launcher} PARENT_SCOPE)
+endfunction()
+
+# Test programs compile with little optimisation: they are most of the compile time, and their
+# speed matters little. The libraries they test keep the build type's flags.
+function(vorlen_test_target_options target)
+  if(CMAKE_BUILD_TYPE MATCHES "Rel")
+    target_compile_options(${target} PRIVATE -O1)
+  endif()
+endfunction()
+
 # vorlen_test(NAME [DEPS...]): one GoogleTest executable of every .cpp in tests/NAME.
 function(vorlen_test name)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${name}/*.cpp)
@@ -32,6 +55,7 @@ function(vorlen_test name)
     return()
   endif()
   add_executable(${name}_tests ${sources})
+  vorlen_test_target_options(${name}_tests)
   target_link_libraries(${name}_tests PRIVATE ${ARGN} vorlen_test_support GTest::gtest GTest::gmock
     GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)

@@ -43,12 +43,13 @@ void TMainLogic::LoadSettings() {
   const TSenderSettings settings = ReadSenderSettings(SettingsPath(), FView, true);
   FSender.FUrl = settings.Url;
   FSender.FOrg = settings.Org;
+  FSender.FMoreSettings = settings.More;
   if (settings.Changed) FSender.FSettingsChanged = true;
 }
 
 void TMainLogic::SaveSettings() {
   try {
-    WriteSettingsFile(SettingsPath(), EncodeSettings(FSender.FUrl, FSender.FOrg));
+    WriteSettingsFile(SettingsPath(), EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
   } catch (...) {
     try {
       FView.Inform(SaveSettingsError);

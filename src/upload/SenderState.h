@@ -5,6 +5,7 @@
 #include <string>
 
 #include "soap/SenderService.h"
+#include "upload/SettingsFile.h"
 
 namespace vorlen {
 
@@ -22,6 +23,7 @@ struct TSenderState {
   TSendPhase FState = spIdle;
   std::string FUrl;
   std::string FOrg;
+  TSettingEntries FMoreSettings;  // sendcfg.ini's settings beside url and org, kept on rewrite
   bool FSettingsChanged = false;  // the operator confirmed an input box
   ISenderServicePtr ServiceIntf;  // empty until bound; emptied when the window closes
   std::string Session;

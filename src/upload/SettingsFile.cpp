@@ -13,6 +13,8 @@ namespace vorlen {
 
 const char* const SettingsFileName = "sendcfg.ini";
 
+const std::vector<std::string_view> KeptSettingNames = {"parallel"};
+
 namespace {
 
 void AppendUtf8(std::string& out, uint32_t code) {
@@ -115,8 +117,40 @@ std::string SettingValue(std::string_view text, std::string_view name) {
   return std::string();
 }
 
-std::string EncodeSettings(const std::string& url, const std::string& org) {
-  return AnsiFromUtf8("url=" + url + "\r\n" + "org=" + org + "\r\n");
+TSettingEntries KeptSettings(std::string_view text) {
+  TSettingEntries entries;
+  for (std::string_view name : KeptSettingNames) {
+    std::string value = SettingValue(text, name);
+    if (!value.empty()) entries.push_back({std::string(name), std::move(value)});
+  }
+  return entries;
+}
+
+std::string EntryValue(const TSettingEntries& entries, std::string_view name) {
+  for (const TSettingEntry& entry : entries) {
+    if (SameTextAscii(entry.Name, name)) return entry.Value;
+  }
+  return std::string();
+}
+
+void SetEntryValue(TSettingEntries& entries, std::string_view name, const std::string& value) {
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    if (!SameTextAscii(it->Name, name)) continue;
+    if (value.empty()) {
+      entries.erase(it);
+    } else {
+      it->Value = value;
+    }
+    return;
+  }
+  if (!value.empty()) entries.push_back({std::string(name), value});
+}
+
+std::string EncodeSettings(const std::string& url, const std::string& org,
+                           const TSettingEntries& more) {
+  std::string text = "url=" + url + "\r\n" + "org=" + org + "\r\n";
+  for (const TSettingEntry& entry : more) text += entry.Name + "=" + entry.Value + "\r\n";
+  return AnsiFromUtf8(text);
 }
 
 bool IsBlankSetting(std::string_view value) {
@@ -144,6 +178,7 @@ TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view,
       const std::string text = ReadSettingsFile(path);
       settings.Url = SettingValue(text, "url");
       settings.Org = SettingValue(text, "org");
+      settings.More = KeptSettings(text);
     }
   }
   if (url) settings.Url = *url;

@@ -1,10 +1,12 @@
 // sendcfg.ini: lines of name=value, read in whatever encoding its byte-order mark names (ANSI
-// without one), written back as exactly "url=…" and "org=…" in the ANSI code page.
+// without one), written back as "url=…" and "org=…" in the ANSI code page, followed by the lines
+// of the program's other known settings that the file held or the program set.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "upload/IOperatorView.h"
 
@@ -21,8 +23,30 @@ std::string DecodeSettingsText(std::string_view bytes);
 // trimmed.
 std::string SettingValue(std::string_view text, std::string_view name);
 
-// The whole file for the two settings: "url=<url>" CR LF "org=<org>" CR LF in the ANSI code page.
-std::string EncodeSettings(const std::string& url, const std::string& org);
+// A setting besides url and org ("parallel=4"). Copies of the program that know only url and org
+// skip such lines, so they still read the file.
+struct TSettingEntry {
+  std::string Name;
+  std::string Value;
+};
+using TSettingEntries = std::vector<TSettingEntry>;
+
+// The names besides url and org that a rewrite keeps, in the order it writes them. Lines with
+// other names are dropped by a rewrite, as they always were.
+extern const std::vector<std::string_view> KeptSettingNames;
+
+// The kept settings that text holds (the first line of each name), in KeptSettingNames' order.
+TSettingEntries KeptSettings(std::string_view text);
+
+// The value of name among entries; empty when absent.
+std::string EntryValue(const TSettingEntries& entries, std::string_view name);
+// Sets name to value, adding the entry when absent; an empty value removes it.
+void SetEntryValue(TSettingEntries& entries, std::string_view name, const std::string& value);
+
+// The whole file: "url=<url>" CR LF "org=<org>" CR LF, then "name=value" CR LF for each entry of
+// more, all in the ANSI code page.
+std::string EncodeSettings(const std::string& url, const std::string& org,
+                           const TSettingEntries& more = {});
 
 // True when nothing but spaces and control characters is in value.
 bool IsBlankSetting(std::string_view value);
@@ -36,6 +60,7 @@ void WriteSettingsFile(const std::string& path, const std::string& bytes);
 struct TSenderSettings {
   std::string Url;
   std::string Org;
+  TSettingEntries More;   // the kept settings the file held
   bool Changed = false;  // the operator confirmed an input box
 };
 

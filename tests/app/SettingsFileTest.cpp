@@ -50,6 +50,19 @@ TEST(SettingsFile, EncodesTwoLinesInAnsi) {
   EXPECT_EQ(EncodeSettings(" u ", "a\xE2\x9C\x93"), "url= u \r\norg=a?\r\n");
 }
 
+TEST(SettingsFile, KeepsKnownLinesAfterTheTwoAndDropsOthers) {
+  const std::string text = "; note\r\nPARALLEL=4\r\nurl=u\r\nother=x\r\nparallel=9\r\norg=o\r\n";
+  TSettingEntries more = KeptSettings(text);
+  ASSERT_EQ(more.size(), 1u);
+  EXPECT_EQ(EntryValue(more, "parallel"), "4");  // the first line of a name wins, as for url
+  EXPECT_EQ(EncodeSettings("u", "o", more), "url=u\r\norg=o\r\nparallel=4\r\n");
+  SetEntryValue(more, "Parallel", "8");
+  EXPECT_EQ(EncodeSettings("u", "o", more), "url=u\r\norg=o\r\nparallel=8\r\n");
+  SetEntryValue(more, "parallel", "");
+  EXPECT_TRUE(more.empty());
+  EXPECT_TRUE(KeptSettings("url=u\r\norg=o\r\n").empty());
+}
+
 TEST(SettingsFile, BlankMeansOnlySpacesAndControls) {
   EXPECT_TRUE(IsBlankSetting(""));
   EXPECT_TRUE(IsBlankSetting(" \t\r\x01 "));
