@@ -21,4 +21,21 @@ void WriteStdText(TStdStream stream, std::string_view utf8) {
   }
 }
 
+TLineRedraw StderrLineRedraw() {
+  return isatty(STDERR_FILENO) != 0 ? TLineRedraw::lrEscapes : TLineRedraw::lrNone;
+}
+
+bool ReadStdInputLine(std::string& line) {
+  // A byte at a time: what follows the line stays for whoever reads next.
+  line.clear();
+  for (;;) {
+    char c = 0;
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return !line.empty();
+    if (c == '\n') return true;
+    line.push_back(c);
+  }
+}
+
 }  // namespace vorlen

@@ -38,4 +38,87 @@ void WriteStdText(TStdStream stream, std::string_view utf8) {
   }
 }
 
+TLineRedraw StderrLineRedraw() {
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
+    return TLineRedraw::lrNone;
+  // Consoles before Windows 10 refuse the flag; a console that takes it interprets the escapes.
+  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0)
+    SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  if (GetConsoleMode(handle, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0)
+    return TLineRedraw::lrEscapes;
+  return TLineRedraw::lrCarriageReturn;
+}
+
+namespace {
+
+bool IsUtf8(std::string_view bytes) {
+  return bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                              static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+// Redirected bytes that are not UTF-8 were written in the console's code page (a file typed or
+// saved at a Bulgarian console is in code page 866).
+std::string Utf8FromInputBytes(const std::string& bytes) {
+  if (IsUtf8(bytes)) return bytes;
+  UINT codePage = GetConsoleCP();
+  if (codePage == 0) codePage = GetOEMCP();  // no console at all
+  const int length =
+      MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0)
+    MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+                        length);
+  return Utf8FromWide(wide);
+}
+
+bool ReadConsoleLine(HANDLE handle, std::string& line) {
+  std::wstring wide;
+  for (;;) {
+    wchar_t c = 0;
+    DWORD got = 0;
+    if (!ReadConsoleW(handle, &c, 1, &got, nullptr) || got == 0) break;
+    if (c == L'\n') {
+      line = Utf8FromWide(wide);
+      return true;
+    }
+    if (c == 0x1A && wide.empty()) return false;  // Ctrl-Z Enter: the console's end of input
+    wide.push_back(c);
+  }
+  line = Utf8FromWide(wide);
+  return !wide.empty();
+}
+
+bool ReadRedirectedLine(HANDLE handle, std::string& line) {
+  // A byte at a time: what follows the line stays for whoever reads next.
+  std::string bytes;
+  bool more = false;
+  for (;;) {
+    char c = 0;
+    DWORD got = 0;
+    if (!ReadFile(handle, &c, 1, &got, nullptr) || got == 0) break;
+    if (c == '\n') {
+      more = true;
+      break;
+    }
+    bytes.push_back(c);
+  }
+  // The byte-order mark is UTF-8 and stays for the caller to drop; a line ending in CR is the same
+  // text either way.
+  line = Utf8FromInputBytes(bytes);
+  return more || !bytes.empty();
+}
+
+}  // namespace
+
+bool ReadStdInputLine(std::string& line) {
+  line.clear();
+  const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) return ReadConsoleLine(handle, line);
+  return ReadRedirectedLine(handle, line);
+}
+
 }  // namespace vorlen

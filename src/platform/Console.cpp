@@ -56,7 +56,35 @@ class TConsoleBuffer : public std::streambuf {
   std::string FPending;
 };
 
+// Hands on standard input a line at a time, so that nothing is read ahead of the question asked.
+class TInputBuffer : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    std::string line;
+    if (!ReadStdInputLine(line)) return traits_type::eof();
+    if (FFirst && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, kByteOrderMark.size());
+    FFirst = false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    FLine = line + '\n';
+    setg(FLine.data(), FLine.data(), FLine.data() + FLine.size());
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  bool FFirst = true;
+  std::string FLine;
+};
+
 }  // namespace
+
+TConsoleInput::TConsoleInput()
+    : std::istream(nullptr), FBuffer(std::make_unique<TInputBuffer>()) {
+  rdbuf(FBuffer.get());
+}
+
+TConsoleInput::~TConsoleInput() = default;
 
 TConsoleOutput::TConsoleOutput(TStdStream stream)
     : std::ostream(nullptr), FBuffer(std::make_unique<TConsoleBuffer>(stream)) {

@@ -1,7 +1,9 @@
-// What command-line programs need from the system: their arguments as UTF-8, and output streams
-// that show UTF-8 text (Cyrillic too) correctly on a console and keep its bytes in a file or pipe.
+// What command-line programs need from the system: their arguments as UTF-8, output streams that
+// show UTF-8 text (Cyrillic too) correctly on a console and keep its bytes in a file or pipe, the
+// typed answers as UTF-8 whatever the console's code page, and how a line is redrawn in place.
 #pragma once
 
+#include <istream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -26,6 +28,29 @@ class TConsoleOutput : public std::ostream {
  public:
   explicit TConsoleOutput(TStdStream stream);
   ~TConsoleOutput() override;
+
+ private:
+  std::unique_ptr<std::streambuf> FBuffer;
+};
+
+// How standard error redraws a line in place (a progress bar): with escape sequences where the
+// terminal interprets them, with a carriage return and padding on a Windows console without them,
+// not at all when it is no terminal.
+enum class TLineRedraw { lrNone, lrEscapes, lrCarriageReturn };
+// On a Windows console this turns its virtual-terminal processing on where it has one.
+TLineRedraw StderrLineRedraw();
+
+// Reads one line of standard input without its line end, as UTF-8: on a Windows console the typed
+// characters themselves (UTF-16, whatever the console's code pages); elsewhere the bytes, which on
+// Windows are taken for the console's input code page where they are not UTF-8. False at the end.
+bool ReadStdInputLine(std::string& line);
+
+// A std::istream over ReadStdInputLine: lines end in '\n' alone, a byte-order mark before the
+// first one is dropped.
+class TConsoleInput : public std::istream {
+ public:
+  TConsoleInput();
+  ~TConsoleInput() override;
 
  private:
   std::unique_ptr<std::streambuf> FBuffer;

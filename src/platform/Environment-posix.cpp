@@ -59,6 +59,5 @@ std::string LocalShortDateOf(int year, int month, int day) {
 }
 
 bool StdinIsTerminal() { return isatty(0) != 0; }
-bool StderrIsTerminal() { return isatty(2) != 0; }
 
 }  // namespace vorlen

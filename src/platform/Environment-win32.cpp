@@ -1,4 +1,3 @@
-#include <io.h>
 #include <windows.h>
 
 #include "platform/Environment.h"
@@ -40,7 +39,10 @@ std::string LocalShortDate() {
   return LocalShortDateOf(now.wYear, now.wMonth, now.wDay);
 }
 
-bool StdinIsTerminal() { return _isatty(0) != 0; }
-bool StderrIsTerminal() { return _isatty(2) != 0; }
+bool StdinIsTerminal() {
+  // _isatty is true for NUL as well, which has nothing to type.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 }  // namespace vorlen

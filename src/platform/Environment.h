@@ -15,8 +15,7 @@ std::string LocalShortDate();
 // The same for a given day (month 1 to 12).
 std::string LocalShortDateOf(int year, int month, int day);
 
-// Whether standard input / standard error is an interactive terminal.
+// Whether standard input is an interactive terminal (on Windows a console, not the NUL device).
 bool StdinIsTerminal();
-bool StderrIsTerminal();
 
 }  // namespace vorlen

@@ -94,11 +94,24 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
               "Refusing to extract \"" + stored + "\": its stored path has " + c.Reason);
     EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.rar", "target", "target/old.txt"}));
   }
-  // A link inside the target is not followed.
+  // The listing still shows such entries; only extraction refuses them.
+  TArchiveReader reader(dir / "a.rar");
+  EXPECT_EQ(reader.StoredName(1), "\\. .\\x");
+  EXPECT_THROW(reader.RelativePath(1), EArchiveError);
+}
+
+TEST(ArchiveReaderExtract, RefusesToWriteThroughALinkInTheTarget) {
+  TScratchDir dir;
+  const fs::path target = dir.Path() / "target";
+  fs::create_directory(target);
   fs::create_directory(dir.Path() / "elsewhere");
   std::error_code linkError;
   fs::create_directory_symlink(dir.Path() / "elsewhere", target / "link", linkError);
-  if (linkError) GTEST_SKIP() << "no directory links here (Wine has none): " << linkError.message();
+  // Wine 8 makes no symbolic links (CreateSymbolicLinkW fails), and Windows without the right to
+  // make one refuses too: there is no link to be followed.
+  if (linkError)
+    GTEST_SKIP() << "this system cannot show it, it makes no directory link: "
+                 << linkError.message();
   TArchiveBuilder linked;
   linked.AddRaw("first.txt", "", "first");
   linked.AddRaw("x", "\\link\\", "through the link");
@@ -106,12 +119,8 @@ TEST(ArchiveReaderExtract, RefusesPathsThatLeaveTheTarget) {
   EXPECT_EQ(ExtractError(dir / "l.rar", target.string()),
             "Refusing to extract " + Native("link/x") + ": " + (target / "link").string() +
                 " is a symbolic link");
-  EXPECT_EQ(ListTree(dir.Path()), (std::set<std::string>{"a.rar", "l.rar", "elsewhere", "target",
-                                                         "target/old.txt", "target/link"}));
-  // The listing still shows such entries; only extraction refuses them.
-  TArchiveReader reader(dir / "a.rar");
-  EXPECT_EQ(reader.StoredName(1), "\\. .\\x");
-  EXPECT_THROW(reader.RelativePath(1), EArchiveError);
+  EXPECT_EQ(ListTree(dir.Path()),
+            (std::set<std::string>{"l.rar", "elsewhere", "target", "target/link"}));
 }
 
 TEST(ArchiveReaderExtract, LeavesTheTargetAsItWasWhenAMemberIsBad) {
@@ -183,7 +192,7 @@ TEST(ArchiveReaderExtract, LaterDuplicateWinsButEveryCopyIsChecked) {
 TEST(ArchiveReaderExtract, TwentyThousandEmptyMembersAllArrive) {
 #ifdef _WIN32
   // Each file creation costs tens of milliseconds under Wine: minutes for this one test.
-  GTEST_SKIP() << "20,000 files are left to the POSIX build";
+  GTEST_SKIP() << "Wine cannot show it in reasonable time (minutes); the POSIX build runs it";
 #endif
   TScratchDir dir;
   TArchiveBuilder builder;

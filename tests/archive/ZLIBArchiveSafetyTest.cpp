@@ -353,7 +353,7 @@ TEST(ZLBArchiveSafety, TemporaryFilesOnAnotherFileSystemStillReplaceTheArchive) 
   struct stat there {};
   if (::stat(scratch.Path().string().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
       here.st_dev == there.st_dev)
-    GTEST_SKIP() << "no second file system for temporary files";
+    GTEST_SKIP() << "this machine cannot show it: /dev/shm is no second file system here";
   const std::string otherTmp = CreateTempFile("/dev/shm", "vorlen-archive-test-");
   fs::remove(otherTmp);
   fs::create_directory(otherTmp);

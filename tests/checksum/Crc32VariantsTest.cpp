@@ -101,13 +101,13 @@ TEST(Crc32Fold, ConstantsFollowFromThePolynomial) {
 }
 
 TEST(Crc32Fold, ClmulMatchesTheTableRoutine) {
-  if (!Crc32ClmulAvailable()) GTEST_SKIP() << "no PCLMULQDQ on this CPU";
+  if (!Crc32ClmulAvailable()) GTEST_SKIP() << "this CPU cannot show it: no PCLMULQDQ";
   ExpectSameAsTable(UpdateCrc32Clmul16);
 }
 
 TEST(Crc32Fold, WideClmulMatchesTheTableRoutine) {
   if (!Crc32ClmulAvailable() || !Crc32WideClmulAvailable())
-    GTEST_SKIP() << "no VPCLMULQDQ with AVX-512 on this CPU";
+    GTEST_SKIP() << "this CPU cannot show it: no VPCLMULQDQ with AVX-512";
   ExpectSameAsTable(UpdateCrc32Clmul);
 }
 

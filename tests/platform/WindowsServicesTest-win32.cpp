@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/Console.h"
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
@@ -114,3 +115,32 @@ TEST(WindowsServices, PathsLongerThanMaxPathAreNotCut) {
 }
 
 }  // namespace
+
+// Standard input redirected from a file: UTF-8 (its byte-order mark dropped), and a line that is
+// not UTF-8 in the console's input code page, 866 at a Bulgarian console.
+TEST(WindowsServices, RedirectedInputIsUtf8OrTheConsoleCodePage) {
+  TWinScratch scratch("vorlen-input");
+  const std::string path = scratch.Path() + "\\answers.txt";
+  {
+    TFileStream file(path, TFileStream::fmCreate);
+    const std::string bytes = "\xEF\xBB\xBF\xD0\x94\xD0\xB0\r\n\xAD\xA5\r\nyes";  // Да, не (866)
+    file.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
+  const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+  const UINT savedPage = GetConsoleCP();
+  SetConsoleCP(866);  // fails where there is no console: the OEM code page serves then
+  ASSERT_EQ(866u, GetConsoleCP() != 0 ? GetConsoleCP() : GetOEMCP());
+  const HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  SetStdHandle(STD_INPUT_HANDLE, file);
+  std::vector<std::string> lines;
+  {
+    TConsoleInput in;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  SetStdHandle(STD_INPUT_HANDLE, saved);
+  CloseHandle(file);
+  if (savedPage != 0) SetConsoleCP(savedPage);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Да", "не", "yes"}));
+}

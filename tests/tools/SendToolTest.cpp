@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -22,6 +23,7 @@
 #include "support/Pattern.h"
 #include "support/Process.h"
 #include "support/RawHttpServer.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 
 namespace vorlen {
@@ -228,8 +230,11 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
   EXPECT_EQ(2, Run({"--parallel", "17", file}));
   EXPECT_NE(std::string::npos, Err.find("--parallel иска цяло число от 1 до 16, а не \"17\""))
       << Err;
-  EXPECT_EQ(0, Run({"--help"}));
-  EXPECT_EQ(0u, Out.find("Употреба: vorlen-send"));
+  for (const char* help : {"--help", "-h", "/?"}) {
+    EXPECT_EQ(0, Run({help})) << help;
+    EXPECT_EQ(0u, Out.find("Употреба: vorlen-send")) << help;
+  }
+  EXPECT_EQ(1, Run({"--url", closedUrl, "--org", "O", "--", "/?"}));  // after "--" a file name
 }
 
 TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {
@@ -346,14 +351,13 @@ TEST_F(SendToolTest, SecondInterruptEndsTheCleanUpCall) {
   // Its own temporary directory, to see that the run's details file goes with it.
   const std::string temp = Dir.PathWithSeparator() + "temp";
   std::filesystem::create_directory(temp);
-  const char* oldTemp = std::getenv("TMPDIR");
-  const std::string savedTemp = oldTemp != nullptr ? oldTemp : "";
-  setenv("TMPDIR", temp.c_str(), 1);
-  TProcess sender({Sender(), "--url", server.URL("/s"), "--org", "O", file});
-  if (oldTemp != nullptr)
-    setenv("TMPDIR", savedTemp.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
+  std::unique_ptr<TProcess> started;
+  {
+    const test::TScopedEnv tempFolder("TMPDIR", temp);
+    started = std::make_unique<TProcess>(
+        std::vector<std::string>{Sender(), "--url", server.URL("/s"), "--org", "O", file});
+  }
+  TProcess& sender = *started;
   auto await = [&](bool& flag) {
     std::unique_lock<std::mutex> guard(lock);
     return changed.wait_for(guard, std::chrono::seconds(10), [&] { return flag; });

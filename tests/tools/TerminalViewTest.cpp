@@ -15,6 +15,7 @@
 #include "platform/ExePath.h"
 #include "proxy/HTTPRIO.h"
 #include "support/FakeService.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "transport/CurlRequest.h"
 #include "upload/UploadRules.h"
@@ -34,11 +35,12 @@ Strings Lines(const std::string& text) {
 }
 
 // 300 parts: the first ones still show 0 % and must be counted all the same.
-std::string SendThreeHundredParts(bool terminal) {
+std::string SendThreeHundredParts(bool terminal, bool escapes = true) {
   TSenderState state;
   TTerminalViewOptions options;
   options.Retry = 1;
   options.ErrorIsTerminal = terminal;
+  options.ErrorTakesEscapes = escapes;
   options.Sleep = [](std::chrono::milliseconds) {};
   std::istringstream in;
   std::ostringstream err;
@@ -84,6 +86,38 @@ TEST(TerminalView, ProgressCountsEveryAcceptedPart) {
             bar.find("\r\x1b[K[##############################] 100 %  част 300 от 300 "))
       << bar.substr(bar.size() > 400 ? bar.size() - 400 : 0);
   EXPECT_EQ(std::string::npos, bar.find("част 301")) << "the reset to 0 counted as a part";
+
+  // A console without escape sequences: carriage return, and spaces over what was there.
+  const std::string plain = SendThreeHundredParts(true, false);
+  EXPECT_EQ(std::string::npos, plain.find('\x1b'));
+  const std::string last = "\r[##############################] 100 %  част 300 от 300 ";
+  const size_t at = plain.find(last);
+  ASSERT_NE(std::string::npos, at) << plain.substr(plain.size() > 400 ? plain.size() - 400 : 0);
+  // The bar, padded to the widest one drawn, is blanked by as many spaces as it has characters.
+  const size_t end = plain.find('\r', at + 1);
+  const std::string drawn = plain.substr(at + 1, end - at - 1);
+  const auto columns = static_cast<size_t>(std::count_if(
+      drawn.begin(), drawn.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  EXPECT_EQ(plain.substr(end), "\r" + std::string(columns, ' ') +
+                                   "\rГрешка при изпращане на файл. Желаете ли да пробвате пак? не\n");
+}
+
+TEST(TerminalView, AnswersInEitherAlphabetAndLetterCase) {
+  TSenderState state;
+  TTerminalViewOptions options;
+  options.InputIsTerminal = true;
+  std::istringstream in("ДА\nYes\n д \r\nНе\nnO\nН\nх\nn\n");
+  std::ostringstream err;
+  TTerminalView view(state, options, in, err);
+  const std::string question = "Желаете ли?";
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(view.Confirm(question)) << k;
+  for (int k = 0; k < 4; ++k) EXPECT_FALSE(view.Confirm(question)) << k;  // "х" is asked again
+  EXPECT_EQ(err.str(), [&] {
+    std::string asked;
+    for (int k = 0; k < 8; ++k) asked += question + " [д/н] ";
+    return asked;
+  }());
+  EXPECT_FALSE(view.Confirm(question));  // the end of input
 }
 
 // The program leaves nothing of a failed send with the service, as the window's close would.
@@ -164,17 +198,11 @@ TEST(TerminalView, UnattendedRetriesWaitLongerEachRound) {
 // Runs the program's workflow against service with TMPDIR pointing at tempDir.
 int RunWithTemp(const Strings& args, const std::shared_ptr<TFakeService>& service,
                 const std::string& tempDir, std::string& errText) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
-  setenv("TMPDIR", tempDir.c_str(), 1);
+  const test::TScopedEnv temp("TMPDIR", tempDir);
   std::istringstream in;
   std::ostringstream out, err;
   const int code = RunSendTool(args, in, out, err,
                                [&](const std::string&) -> ISenderServicePtr { return service; });
-  if (old != nullptr)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
   errText = err.str();
   return code;
 }

@@ -21,6 +21,7 @@
 #include "support/Files.h"
 #include "support/GeneratedStream.h"
 #include "support/Pattern.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
 #include "upload/SendCommand.h"
@@ -162,19 +163,15 @@ TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
 }
 
 TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
-  const char* old = std::getenv("TMP");
-  const std::string saved = old ? old : "";
   std::filesystem::create_directory(Dir.PathWithSeparator() + "envtmp");
-  setenv("TMP", (Dir.PathWithSeparator() + "envtmp").c_str(), 1);  // no separator at the end
   View.Ticked = false;
   View.OpenFileAnswers.push_back(Dir.Write("t.doc", "doc"));
   TSendCommand command(State, View);  // default directory: from the environment
   command.DetailsDir = Dir.PathWithSeparator();
-  command.btSendClick();
-  if (old)
-    setenv("TMP", saved.c_str(), 1);
-  else
-    unsetenv("TMP");
+  {
+    const test::TScopedEnv tmp("TMP", Dir.PathWithSeparator() + "envtmp");  // no separator at the end
+    command.btSendClick();
+  }
   EXPECT_EQ(TSendCommand::ocDone, command.Outcome());
   EXPECT_EQ(ReadFile(Dir.PathWithSeparator() + "envtmp/vorarch.rar"), Service->Calls[1].Bytes);
 }

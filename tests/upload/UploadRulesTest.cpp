@@ -56,10 +56,10 @@ TEST(UploadRulesTest, ArchiveExtensionsIgnoreCase) {
 
 TEST(UploadRulesTest, TmpIsFoundWhateverTheCaseOfItsName) {
   TEnvGuard guard({"Tmp", "TMP", "tmp", "tMp"});
-  setenv("TMP", "/var/upper", 1);
+  TEnvGuard::Put("TMP", "/var/upper");
   EXPECT_EQ("/var/upper", GetEnvironmentVariableIgnoreCase("Tmp"));
   EXPECT_EQ("/var/upper/", TempArchiveDir());
-  setenv("Tmp", "/var/exact/", 1);  // an exact match wins and a separator is not doubled
+  TEnvGuard::Put("Tmp", "/var/exact/");  // an exact match wins and a separator is not doubled
   EXPECT_EQ("/var/exact/", GetEnvironmentVariableIgnoreCase("Tmp"));
   EXPECT_EQ("/var/exact/", TempArchiveDir());
   EXPECT_EQ("", GetEnvironmentVariableIgnoreCase("VORLEN_SURELY_UNSET_NAME"));
@@ -71,7 +71,7 @@ TEST(UploadRulesTest, UnsetOrEmptyTmpFallsBackToTheSystemTemporaryDirectory) {
   ASSERT_FALSE(system.empty());
   const std::string expected = system.back() == '/' ? system : system + "/";
   EXPECT_EQ(expected, TempArchiveDir());
-  setenv("TMP", "", 1);
+  TEnvGuard::Put("TMP", "");
   EXPECT_EQ(expected, TempArchiveDir());
   EXPECT_NE("/", TempArchiveDir());
 }

@@ -41,6 +41,10 @@ TSendOptions ParseSendOptions(const std::vector<std::string>& args) {
   bool filesOnly = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (!filesOnly && arg == "/?") {  // the Windows way of asking for help, on Linux too
+      options.Help = true;
+      continue;
+    }
     if (filesOnly || arg.empty() || arg[0] != '-' || arg == "-") {
       if (!options.File.empty())
         throw ESendUsage(Format("излишен аргумент \"%s\": изпраща се един файл", arg.c_str()));

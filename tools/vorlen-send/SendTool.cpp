@@ -4,6 +4,7 @@
 
 #include "SendOptions.h"
 #include "TerminalView.h"
+#include "platform/Console.h"
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
@@ -62,7 +63,9 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
   viewOptions.Pack = options.Pack;
   viewOptions.Retry = options.Retry;
   viewOptions.InputIsTerminal = StdinIsTerminal();
-  viewOptions.ErrorIsTerminal = StderrIsTerminal();
+  const TLineRedraw redraw = StderrLineRedraw();
+  viewOptions.ErrorIsTerminal = redraw != TLineRedraw::lrNone;
+  viewOptions.ErrorTakesEscapes = redraw == TLineRedraw::lrEscapes;
   TTerminalView view(state, viewOptions, in, err);
 
   try {

@@ -21,6 +21,37 @@ bool gStopHandled = false;
 constexpr std::chrono::milliseconds kFirstRetryWait{1000};
 constexpr std::chrono::milliseconds kLongestRetryWait{60000};
 
+// Characters, not bytes, of UTF-8 text: the columns it takes on a terminal.
+size_t Columns(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+// The answer with surrounding blanks dropped and Latin and Cyrillic capitals made small.
+std::string FoldedAnswer(const std::string& answer) {
+  const size_t first = answer.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  const std::string text = answer.substr(first, answer.find_last_not_of(" \t\r") - first + 1);
+  std::string folded;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c >= 'A' && c <= 'Z') {
+      folded += static_cast<char>(c + ('a' - 'A'));
+    } else if (c == 0xD0 && next >= 0x90 && next <= 0x9F) {  // А to П: U+0410 to U+041F
+      folded += {'\xD0', static_cast<char>(next + 0x20)};
+      ++i;
+    } else if (c == 0xD0 && next >= 0xA0 && next <= 0xAF) {  // Р to Я: U+0420 to U+042F
+      folded += {'\xD1', static_cast<char>(next - 0x20)};
+      ++i;
+    } else {
+      folded += static_cast<char>(c);
+    }
+  }
+  return folded;
+}
+
 }  // namespace
 
 void TTerminalView::CatchInterrupt(bool errorIsTerminal, const std::string& leftover) {
@@ -54,8 +85,23 @@ TTerminalView::TTerminalView(TSenderState& state, TTerminalViewOptions options, 
 
 void TTerminalView::ClearBar() {
   if (!FBarShown) return;
-  FErr << "\r\x1b[K";
+  if (FOptions.ErrorTakesEscapes)
+    FErr << "\r\x1b[K";
+  else
+    FErr << '\r' << std::string(FBarColumns, ' ') << '\r';
   FBarShown = false;
+  FBarColumns = 0;
+}
+
+void TTerminalView::DrawBar(const std::string& bar) {
+  const size_t columns = Columns(bar);
+  if (FOptions.ErrorTakesEscapes)
+    FErr << "\r\x1b[K" << bar;
+  else  // spaces over what a longer bar before left behind
+    FErr << '\r' << bar << std::string(FBarColumns > columns ? FBarColumns - columns : 0, ' ');
+  FErr << std::flush;
+  FBarShown = true;
+  FBarColumns = std::max(FBarColumns, columns);
 }
 
 void TTerminalView::Line(const std::string& text) {
@@ -100,8 +146,7 @@ void TTerminalView::SetProgress(int position) {
     const int filled = position * kWidth / 100;
     std::string bar = "[";
     for (int k = 0; k < kWidth; ++k) bar += k < filled ? '#' : '.';
-    FErr << "\r\x1b[K" << bar << "] " << figures << std::flush;
-    FBarShown = true;
+    DrawBar(bar + "] " + figures);
   } else if (position / 10 > FLastDecile) {
     FLastDecile = position / 10;
     Line(figures);
@@ -165,9 +210,9 @@ bool TTerminalView::Confirm(const std::string& text) {
       FReported = true;
       return false;
     }
-    if (answer == "д" || answer == "Д" || answer == "y" || answer == "Y" || answer == "да")
-      return true;
-    if (answer == "н" || answer == "Н" || answer == "n" || answer == "N" || answer == "не") {
+    answer = FoldedAnswer(answer);
+    if (answer == "д" || answer == "да" || answer == "y" || answer == "yes") return true;
+    if (answer == "н" || answer == "не" || answer == "n" || answer == "no") {
       FReported = true;
       return false;
     }

@@ -20,6 +20,9 @@ struct TTerminalViewOptions {
   std::optional<int> Retry;  // Yes this many times, then No; unset: ask when there is a terminal
   bool InputIsTerminal = false;
   bool ErrorIsTerminal = false;
+  // The terminal interprets escape sequences; else the bar is redrawn by carriage return and
+  // padding alone (a Windows console without virtual-terminal processing).
+  bool ErrorTakesEscapes = true;
   // The pause before a retry round; unset: TTerminalView::Wait.
   std::function<void(std::chrono::milliseconds)> Sleep;
 };
@@ -63,6 +66,7 @@ class TTerminalView : public IOperatorView {
 
  private:
   void ClearBar();
+  void DrawBar(const std::string& bar);
   void Line(const std::string& text);
   void HandleInterrupt();
 
@@ -75,6 +79,7 @@ class TTerminalView : public IOperatorView {
   bool FChecked;
   bool FFileGiven = false;
   bool FBarShown = false;
+  size_t FBarColumns = 0;  // characters of the bar on the screen
   bool FReported = false;
   int FRetriesLeft = 0;
   std::chrono::milliseconds FRetryWait;  // before the next unattended retry round

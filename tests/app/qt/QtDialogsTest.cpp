@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "Fakes.h"
+#include "../Fakes.h"
 #include "QtApp.h"
 #include "app/qt/Tmain_f.h"
 

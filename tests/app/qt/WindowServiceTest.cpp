@@ -10,7 +10,7 @@
 #include <iterator>
 #include <memory>
 
-#include "Fakes.h"
+#include "../Fakes.h"
 #include "QtApp.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"

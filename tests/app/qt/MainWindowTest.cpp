@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "Fakes.h"
+#include "../Fakes.h"
 #include "QtApp.h"
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
