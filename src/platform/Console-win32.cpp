@@ -38,15 +38,38 @@ void WriteStdText(TStdStream stream, std::string_view utf8) {
   }
 }
 
+namespace {
+
+// Some consoles take the virtual-terminal flag and still show the sequences as text (Wine's does).
+// A reset of the text attributes, written to a screen buffer that is never shown, moves the cursor
+// only where it is taken for text.
+bool InterpretsEscapes() {
+  const HANDLE probe = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                 CONSOLE_TEXTMODE_BUFFER, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  DWORD mode = 0;
+  DWORD written = 0;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const bool interprets =
+      GetConsoleMode(probe, &mode) &&
+      SetConsoleMode(probe, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      WriteConsoleW(probe, L"\x1b[0m", 4, &written, nullptr) &&
+      GetConsoleScreenBufferInfo(probe, &info) && info.dwCursorPosition.X == 0 &&
+      info.dwCursorPosition.Y == 0;
+  CloseHandle(probe);
+  return interprets;
+}
+
+}  // namespace
+
 TLineRedraw StderrLineRedraw() {
   const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
     return TLineRedraw::lrNone;
-  // Consoles before Windows 10 refuse the flag; a console that takes it interprets the escapes.
-  if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0)
-    SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-  if (GetConsoleMode(handle, &mode) && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0)
+  // Consoles before Windows 10 refuse the flag.
+  if (InterpretsEscapes() &&
+      SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
     return TLineRedraw::lrEscapes;
   return TLineRedraw::lrCarriageReturn;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Environment.h"
+#include "platform/Paths.h"
 #include "platform/TempFiles.h"
 #include "support/ScopedEnv.h"
 #include "upload/UploadRules.h"
@@ -58,7 +59,7 @@ TEST(UploadRulesTest, TmpIsFoundWhateverTheCaseOfItsName) {
   TEnvGuard guard({"Tmp", "TMP", "tmp", "tMp"});
   TEnvGuard::Put("TMP", "/var/upper");
   EXPECT_EQ("/var/upper", GetEnvironmentVariableIgnoreCase("Tmp"));
-  EXPECT_EQ("/var/upper/", TempArchiveDir());
+  EXPECT_EQ(std::string("/var/upper") + PathDelim, TempArchiveDir());
   TEnvGuard::Put("Tmp", "/var/exact/");  // an exact match wins and a separator is not doubled
   EXPECT_EQ("/var/exact/", GetEnvironmentVariableIgnoreCase("Tmp"));
   EXPECT_EQ("/var/exact/", TempArchiveDir());
@@ -69,7 +70,7 @@ TEST(UploadRulesTest, UnsetOrEmptyTmpFallsBackToTheSystemTemporaryDirectory) {
   TEnvGuard guard({"Tmp", "TMP", "tmp"});
   const std::string system = SystemTempDir();
   ASSERT_FALSE(system.empty());
-  const std::string expected = system.back() == '/' ? system : system + "/";
+  const std::string expected = IsPathDelimiter(system.back()) ? system : system + PathDelim;
   EXPECT_EQ(expected, TempArchiveDir());
   TEnvGuard::Put("TMP", "");
   EXPECT_EQ(expected, TempArchiveDir());

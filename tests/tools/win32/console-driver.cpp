@@ -1,8 +1,10 @@
 // Runs a program in a console of its own, as an operator at a Bulgarian Windows console would:
 //   console-driver CODEPAGE INPUT SCREEN PROGRAM [ARGUMENTS...]
 // The console gets CODEPAGE as input and output code page, the UTF-8 text in the file INPUT is
-// typed into its input queue (each line end an Enter), PROGRAM runs on the console, and what the
-// screen buffer then shows goes to the file SCREEN as UTF-8 lines. Exits with PROGRAM's status.
+// typed into its input queue (each line end an Enter), PROGRAM runs on the console, and every row
+// the screen buffer showed meanwhile (read back every few milliseconds, so that a line redrawn in
+// place is caught too) goes to the file SCREEN as UTF-8 lines, in the order first seen, then the
+// final screen. Exits with PROGRAM's status.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "runtime/WindowsText.h"
 
@@ -47,10 +51,10 @@ void Type(HANDLE input, const std::wstring& text) {
   }
 }
 
-std::string Screen(HANDLE output) {
+std::vector<std::string> Screen(HANDLE output) {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(output, &info)) Fail("GetConsoleScreenBufferInfo");
-  std::string screen;
+  std::vector<std::string> screen;
   std::wstring row(static_cast<size_t>(info.dwSize.X), L' ');
   for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
     DWORD read = 0;
@@ -58,9 +62,8 @@ std::string Screen(HANDLE output) {
                                      &read))
       Fail("ReadConsoleOutputCharacterW");
     const size_t end = row.find_last_not_of(L' ', read == 0 ? 0 : read - 1);
-    screen += vorlen::Utf8FromWide(
-                  end == std::wstring::npos || read == 0 ? std::wstring() : row.substr(0, end + 1)) +
-              '\n';
+    screen.push_back(vorlen::Utf8FromWide(
+        end == std::wstring::npos || read == 0 ? std::wstring() : row.substr(0, end + 1)));
   }
   return screen;
 }
@@ -78,6 +81,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!SetConsoleCP(codePage) || !SetConsoleOutputCP(codePage)) Fail("SetConsoleCP");
   const HANDLE input = OpenConsole(L"CONIN$");
   const HANDLE output = OpenConsole(L"CONOUT$");
+  // Wide enough that no line of the program wraps.
+  if (!SetConsoleScreenBufferSize(output, {200, 300})) Fail("SetConsoleScreenBufferSize");
 
   std::ifstream typed(std::filesystem::path(argv[2]), std::ios::binary);
   if (!typed) Fail("reading the input file");
@@ -95,12 +100,21 @@ int wmain(int argc, wchar_t** argv) {
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &start, &process))
     Fail("CreateProcessW");
-  WaitForSingleObject(process.hProcess, INFINITE);
+  std::vector<std::string> seen;
+  std::set<std::string> known;
+  const auto note = [&](const std::vector<std::string>& rows) {
+    for (const std::string& row : rows)
+      if (!row.empty() && known.insert(row).second) seen.push_back(row);
+  };
+  while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) note(Screen(output));
   DWORD status = 3;
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 
-  std::ofstream(std::filesystem::path(argv[3]), std::ios::binary) << Screen(output);
+  std::ofstream screen(std::filesystem::path(argv[3]), std::ios::binary);
+  for (const std::string& row : seen) screen << row << '\n';
+  screen << "--- final screen\n";
+  for (const std::string& row : Screen(output)) screen << row << '\n';
   return static_cast<int>(status);
 }
