@@ -50,12 +50,11 @@ bool InterpretsEscapes() {
   DWORD mode = 0;
   DWORD written = 0;
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  const bool interprets =
-      GetConsoleMode(probe, &mode) &&
-      SetConsoleMode(probe, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
-      WriteConsoleW(probe, L"\x1b[0m", 4, &written, nullptr) &&
-      GetConsoleScreenBufferInfo(probe, &info) && info.dwCursorPosition.X == 0 &&
-      info.dwCursorPosition.Y == 0;
+  const bool interprets = GetConsoleMode(probe, &mode) &&
+                          SetConsoleMode(probe, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+                          WriteConsoleW(probe, L"\x1b[0m", 4, &written, nullptr) &&
+                          GetConsoleScreenBufferInfo(probe, &info) &&
+                          info.dwCursorPosition.X == 0 && info.dwCursorPosition.Y == 0;
   CloseHandle(probe);
   return interprets;
 }
@@ -67,9 +66,8 @@ TLineRedraw StderrLineRedraw() {
   DWORD mode = 0;
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
     return TLineRedraw::lrNone;
-  // Consoles before Windows 10 refuse the flag.
-  if (InterpretsEscapes() &&
-      SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+  // Consoles before Windows 10 refuse the flag, Wine's takes it and prints the escapes.
+  if (InterpretsEscapes() && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
     return TLineRedraw::lrEscapes;
   return TLineRedraw::lrCarriageReturn;
 }

@@ -79,8 +79,7 @@ class TInputBuffer : public std::streambuf {
 
 }  // namespace
 
-TConsoleInput::TConsoleInput()
-    : std::istream(nullptr), FBuffer(std::make_unique<TInputBuffer>()) {
+TConsoleInput::TConsoleInput() : std::istream(nullptr), FBuffer(std::make_unique<TInputBuffer>()) {
   rdbuf(FBuffer.get());
 }
 

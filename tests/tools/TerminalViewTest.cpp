@@ -96,10 +96,12 @@ TEST(TerminalView, ProgressCountsEveryAcceptedPart) {
   // The bar, padded to the widest one drawn, is blanked by as many spaces as it has characters.
   const size_t end = plain.find('\r', at + 1);
   const std::string drawn = plain.substr(at + 1, end - at - 1);
-  const auto columns = static_cast<size_t>(std::count_if(
-      drawn.begin(), drawn.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-  EXPECT_EQ(plain.substr(end), "\r" + std::string(columns, ' ') +
-                                   "\rГрешка при изпращане на файл. Желаете ли да пробвате пак? не\n");
+  const auto columns = static_cast<size_t>(std::count_if(drawn.begin(), drawn.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+  EXPECT_EQ(plain.substr(end),
+            "\r" + std::string(columns, ' ') +
+                "\rГрешка при изпращане на файл. Желаете ли да пробвате пак? не\n");
 }
 
 TEST(TerminalView, AnswersInEitherAlphabetAndLetterCase) {

@@ -169,7 +169,8 @@ TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
   TSendCommand command(State, View);  // default directory: from the environment
   command.DetailsDir = Dir.PathWithSeparator();
   {
-    const test::TScopedEnv tmp("TMP", Dir.PathWithSeparator() + "envtmp");  // no separator at the end
+    const test::TScopedEnv tmp("TMP",
+                               Dir.PathWithSeparator() + "envtmp");  // no separator at the end
     command.btSendClick();
   }
   EXPECT_EQ(TSendCommand::ocDone, command.Outcome());

@@ -27,9 +27,9 @@ namespace {
 
 HANDLE OpenConsole(const wchar_t* name) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const HANDLE handle = CreateFileW(name, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                    0, nullptr);
+  const HANDLE handle =
+      CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                  OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) Fail("opening the console");
   return handle;
 }
@@ -89,7 +89,8 @@ int wmain(int argc, wchar_t** argv) {
   Type(input, vorlen::WideFromUtf8(std::string(std::istreambuf_iterator<char>(typed), {})));
 
   std::wstring command;
-  for (int i = 4; i < argc; ++i) command += (i > 4 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
+  for (int i = 4; i < argc; ++i)
+    command += (i > 4 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
   STARTUPINFOW start{};
   start.cb = sizeof start;
   start.dwFlags = STARTF_USESTDHANDLES;
@@ -97,8 +98,8 @@ int wmain(int argc, wchar_t** argv) {
   start.hStdOutput = output;
   start.hStdError = output;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &start, &process))
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
+                      &process))
     Fail("CreateProcessW");
   std::vector<std::string> seen;
   std::set<std::string> known;
