@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "archive/ArchiveIndex.h"
+#include "archive/ParallelCompressionStream.h"
 #include "archive/ZStreams.h"
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
@@ -274,8 +275,8 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   FProgressDone = 0;
   FProgressMsg = Format("Updating %s", Source.c_str());
   {
-    TZCompressionStream writer(*buffer, ZlibLevel(CompressionLevel));
-    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
+    TParallelCompressionStream writer(*buffer, ZlibLevel(CompressionLevel), CompressionThreads);
+    writer.OnProgress = [this](TStream& sender) { ReportProgress(&sender); };
     // Exactly the bytes that FileSize will claim, even if someone is appending to the file.
     source.SetPosition(0);
     if (size > 0) writer.CopyFrom(source, size);
@@ -398,12 +399,12 @@ void TZLBArchive::WriteRegistry(TStream& Dest) {
   for (const auto& entry : FEntries) records.WriteBuffer(entry.get(), kEntrySize);
 
   try {
-    TZCompressionStream writer(Dest, ZlibLevel(CompressionLevel));
+    TParallelCompressionStream writer(Dest, ZlibLevel(CompressionLevel), CompressionThreads);
     FProgressPhase = ppWriteRegistry;
     FProgressTotal = static_cast<int32_t>(records.Size());
     FProgressDone = 0;
     FProgressMsg = "Writing archive registry";
-    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
+    writer.OnProgress = [this](TStream& sender) { ReportProgress(&sender); };
     if (records.Size() > 0) writer.WriteBuffer(records.Memory(), records.Size());
     writer.Finish();
     trailer.RegistrySize = static_cast<int32_t>(Dest.Size() - registryOffset);
