@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -320,4 +321,42 @@ TEST(MainLogicSend, ParallelSettingIsKeptOnRewriteAndSendsPartsInFlight) {
   f.Logic.btSendClick();
   EXPECT_EQ(f.BoundUrls.size(), 4u);
   EXPECT_EQ(f.View.CaptionText, "Сесия S42 - Готово");
+
+  // A close confirmed while parts are in flight: no new part, and the service's clean-up only
+  // once those on their way are done. Part 2 is held until the question was asked.
+  SetEntryValue(f.Logic.State().FMoreSettings, "parallel", "3");
+  f.Service->Calls.clear();
+  bool asked = false;
+  std::vector<std::string> order;  // parts finished and the clean-up, as they happened
+  f.Service->OnCall = [&](const std::string& op) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (op == "DelTempFiles") order.push_back("clean-up");
+  };
+  f.Service->AfterPart = [&](const std::string& name) {
+    std::lock_guard<std::mutex> guard(lock);
+    order.push_back(name);
+  };
+  f.Service->FailPart = [&](const std::string& name, int) -> std::optional<bool> {
+    std::unique_lock<std::mutex> guard(lock);
+    if (name == "big._002")
+      arrived.wait_for(guard, std::chrono::seconds(20), [&] { return asked; });
+    return std::nullopt;
+  };
+  f.View.OnConfirm = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    asked = true;
+    arrived.notify_all();
+  };
+  f.View.ConfirmAnswers = {true};
+  f.View.OnProcessMessages = [&] {
+    if (f.Logic.State().FState == spUploading && !f.Logic.State().FClosing) f.Logic.FormCloseQuery();
+  };
+  f.View.OpenFileAnswers = {f.Dir.File("big.zip")};
+  f.Logic.btSendClick();
+  EXPECT_TRUE(f.Logic.State().FClosing);
+  EXPECT_EQ(f.Service->Find("MergeFile", "big.zip"), nullptr);
+  ASSERT_GE(order.size(), 4u);
+  EXPECT_EQ(order[3], "clean-up");  // after parts 0, 1 and 2, and nothing started after them
+  EXPECT_EQ(std::set<std::string>(order.begin(), order.begin() + 3),
+            (std::set<std::string>{"big._000", "big._001", "big._002"}));
 }
