@@ -164,15 +164,16 @@ struct TPackResult {
 
 TPackResult PackInChild(const char* self, const std::string& source, const std::string& archive,
                         int level, int threads) {
-  vorlen::test::TProcess child({self, "--pack-child", source, archive, std::to_string(level),
-                                std::to_string(threads)},
-                               {.Err = vorlen::test::stInherit});
+  vorlen::test::TProcess child(
+      {self, "--pack-child", source, archive, std::to_string(level), std::to_string(threads)},
+      {.Err = vorlen::test::stInherit});
   if (child.Wait() != 0) throw std::runtime_error("the packing child failed");
   TPackResult result;
   int raw = 0;
   long long stored = 0;
   if (std::sscanf(child.Out().c_str(), "%lf %lf %lld %d", &result.Seconds, &result.CpuSeconds,
-                  &stored, &raw) != 4 || raw != 0)
+                  &stored, &raw) != 4 ||
+      raw != 0)
     throw std::runtime_error("the packing child said: " + child.Out());
   result.StoredSize = stored;
   result.PeakMiB = static_cast<double>(child.PeakResidentKiB()) / 1024;
@@ -198,8 +199,8 @@ void Measure(int64_t size, const char* self) {
   std::vector<int> threadCounts{1, 2};
   if (cores > 2) threadCounts.push_back(cores);
   bool met = true;
-  for (const auto& [level, zlibLevel, name] :
-       {std::tuple{vorlen::fcDefault, -1, "fcDefault"}, std::tuple{vorlen::fcMaximum, 9, "fcMaximum"}}) {
+  for (const auto& [level, zlibLevel, name] : {std::tuple{vorlen::fcDefault, -1, "fcDefault"},
+                                               std::tuple{vorlen::fcMaximum, 9, "fcMaximum"}}) {
     auto start = Clock::now();
     const int64_t zlibSize = DeflateFile(source.Path(), zlibLevel);
     const double zlibTime = Seconds(Clock::now() - start);
@@ -211,7 +212,8 @@ void Measure(int64_t size, const char* self) {
       const TPackResult r = PackInChild(self, source.Path(), archive.Path(), level, threads);
       if (threads == 1) oneThread = r.Seconds;
       const double speedUp = oneThread / r.Seconds;
-      const double larger = (static_cast<double>(r.StoredSize) / static_cast<double>(zlibSize) - 1) * 100;
+      const double larger =
+          (static_cast<double>(r.StoredSize) / static_cast<double>(zlibSize) - 1) * 100;
       std::printf(
           "%s: %2d thread(s)        %8.3f s %7.1f MB/s  %lld bytes (%+.3f %% vs zlib)  "
           "speed-up %.2fx  cpu %.2f s  peak %.1f MiB\n",

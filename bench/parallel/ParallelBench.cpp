@@ -182,8 +182,9 @@ int main(int argc, char** argv) {
                   whole / windowOne);
       if (parallel == 4) {
         const double ratio = (whole / windowOne) / sendFour;
-        std::printf("window's speed-up with 4 against vorlen-send's: %.2f (goal 0.90 to 1.10: %s)\n",
-                    ratio, ratio >= 0.9 && ratio <= 1.1 ? "met" : "MISSED");
+        std::printf(
+            "window's speed-up with 4 against vorlen-send's: %.2f (goal 0.90 to 1.10: %s)\n", ratio,
+            ratio >= 0.9 && ratio <= 1.1 ? "met" : "MISSED");
       }
       std::fflush(stdout);
     }

@@ -50,7 +50,8 @@ void TMainLogic::LoadSettings() {
 
 void TMainLogic::SaveSettings() {
   try {
-    WriteSettingsFile(SettingsPath(), EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
+    WriteSettingsFile(SettingsPath(),
+                      EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
   } catch (...) {
     try {
       FView.Inform(SaveSettingsError);

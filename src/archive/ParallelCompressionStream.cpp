@@ -51,8 +51,7 @@ struct TParallelCompressionStream::TBlock {
         ~TEnd() { deflateEnd(&Z); }
       } end{z};
       if (!Dictionary.empty() &&
-          deflateSetDictionary(&z, Dictionary.data(), static_cast<uInt>(Dictionary.size())) !=
-              Z_OK)
+          deflateSetDictionary(&z, Dictionary.data(), static_cast<uInt>(Dictionary.size())) != Z_OK)
         throw EZlibError("Compression failed: the dictionary was refused");
       // The bound covers the block; the sync flush's empty stored block needs a few more bytes.
       Output.resize(deflateBound(&z, static_cast<uLong>(Input.size())) + 16);
@@ -239,8 +238,9 @@ void TParallelCompressionStream::Finish() {
   Submit(true);
   while (!FInOrder.empty()) WriteDone(true);
   FFinished = true;
-  const uint8_t trailer[4] = {static_cast<uint8_t>(FAdler >> 24), static_cast<uint8_t>(FAdler >> 16),
-                              static_cast<uint8_t>(FAdler >> 8), static_cast<uint8_t>(FAdler)};
+  const uint8_t trailer[4] = {static_cast<uint8_t>(FAdler >> 24),
+                              static_cast<uint8_t>(FAdler >> 16), static_cast<uint8_t>(FAdler >> 8),
+                              static_cast<uint8_t>(FAdler)};
   // The last piece goes without a report, as with the single stream.
   FOut.insert(FOut.end(), trailer, trailer + 4);
   if (FOut.size() >= kOutPiece) {

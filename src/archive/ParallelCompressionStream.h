@@ -66,9 +66,9 @@ class TParallelCompressionStream : public TStream {
   const int FThreads;
   std::vector<uint8_t> FCurrent;     // input of the block being filled
   std::vector<uint8_t> FDictionary;  // the last 32 KiB before FCurrent
-  int64_t FConsumed = 0;   // written in
-  int64_t FHandedOn = 0;   // gone to Dest in compressed form
-  bool FStarted = false;  // the header is out: more than one block
+  int64_t FConsumed = 0;             // written in
+  int64_t FHandedOn = 0;             // gone to Dest in compressed form
+  bool FStarted = false;             // the header is out: more than one block
   bool FFinished = false;
   uint32_t FAdler = 1;
   std::vector<uint8_t> FOut;  // output collected for Dest

@@ -9,7 +9,6 @@
 
 #include "archive/ArchiveIndex.h"
 #include "archive/ParallelCompressionStream.h"
-#include "archive/ZStreams.h"
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"

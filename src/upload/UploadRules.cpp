@@ -45,7 +45,8 @@ int PartProgress(int32_t lastPartIndex, int64_t sent) {
 }
 
 int ParallelSetting(const std::string& value) {
-  if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos)
+  if (value.empty() || value.size() > 2 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
     return 1;
   const int n = std::stoi(value);
   return n >= 1 && n <= kMaxParallel ? n : 1;

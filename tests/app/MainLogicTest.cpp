@@ -349,7 +349,8 @@ TEST(MainLogicSend, ParallelSettingIsKeptOnRewriteAndSendsPartsInFlight) {
   };
   f.View.ConfirmAnswers = {true};
   f.View.OnProcessMessages = [&] {
-    if (f.Logic.State().FState == spUploading && !f.Logic.State().FClosing) f.Logic.FormCloseQuery();
+    if (f.Logic.State().FState == spUploading && !f.Logic.State().FClosing)
+      f.Logic.FormCloseQuery();
   };
   f.View.OpenFileAnswers = {f.Dir.File("big.zip")};
   f.Logic.btSendClick();

@@ -22,7 +22,8 @@ std::string Compress(const std::string& data, int level, int threads) {
   TMemoryStream dest;
   TParallelCompressionStream writer(dest, level, threads);
   for (size_t at = 0; at < data.size(); at += 70001)
-    writer.WriteBuffer(data.data() + at, static_cast<int64_t>(std::min<size_t>(70001, data.size() - at)));
+    writer.WriteBuffer(data.data() + at,
+                       static_cast<int64_t>(std::min<size_t>(70001, data.size() - at)));
   writer.Finish();
   EXPECT_EQ(writer.Position(), static_cast<int64_t>(data.size()));
   EXPECT_THROW(writer.WriteBuffer("x", 1), EStreamError);
@@ -57,7 +58,8 @@ TEST(ParallelCompression, BlocksJoinIntoOneZlibStreamAtEveryLevel) {
     int Level;
     uint8_t Header[2];
   } levels[] = {{0, {0x78, 0x01}}, {1, {0x78, 0x01}}, {-1, {0x78, 0x9C}}, {9, {0x78, 0xDA}}};
-  for (const size_t size : {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1, 5 * kBlock + 777}) {
+  for (const size_t size :
+       {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1, 5 * kBlock + 777}) {
     const std::string data = MixedBytes(size, static_cast<uint32_t>(size));
     const auto adler = static_cast<uint32_t>(
         adler32(1, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));

@@ -84,11 +84,10 @@ int Create(const std::vector<std::string>& args, std::ostream& err) {
                           count.find_first_not_of("0123456789") == std::string::npos;
       const int n = digits ? std::stoi(count) : 0;
       if (n < 1 || n > 64)
-        return Usage(err, Format("-j needs a number of threads from 1 to 64, not \"%s\"",
-                                 count.c_str()));
+        return Usage(
+            err, Format("-j needs a number of threads from 1 to 64, not \"%s\"", count.c_str()));
       archive.CompressionThreads = n;
-    }
-    else
+    } else
       return Usage(err, Format("unknown option %s", option.c_str()));
   }
   if (args.size() - i < 2) return Usage(err, "c needs an archive and at least one file");
