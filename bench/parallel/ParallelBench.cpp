@@ -1,8 +1,9 @@
 // bench_parallel [MiB] [--answers-only]: vorlen-send uploading a file of MiB mebibytes (default
 // 64) to a local vorlen-service through a relay that holds the data for 25 ms each way (a 50 ms
 // round trip; with --answers-only only the answers are held), with --parallel 1, 4 and 8 in one
-// run. Prints MB/s of the whole send and of its part upload (vorlen-send's own figure), and each
-// against the sequential one.
+// run, then the window's send (its shell logic, headless) with parallel=1 and parallel=4 in
+// sendcfg.ini. Prints MB/s of the whole send and of its part upload (vorlen-send's own figure),
+// and each against the sequential one.
 #include <unistd.h>
 #include <zlib.h>
 
@@ -16,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "app/MainLogic.h"
 #include "parallel/DelayRelay.h"
+#include "platform/Registry.h"
 #include "support/Pattern.h"
 #include "support/Process.h"
+#include "support/ScriptedView.h"
 
 namespace {
 
@@ -73,6 +77,50 @@ TFigures Send(const fs::path& dir, const fs::path& root, const std::string& url,
   return figures;
 }
 
+// The window's start-up writes a compatibility flag; here it goes nowhere.
+class TNoRegistry : public vorlen::IRegistryStore {
+  class TKey : public vorlen::IRegistryKey {
+   public:
+    std::string ReadString(const std::string&) override { return {}; }
+    void WriteString(const std::string&, const std::string&) override {}
+  };
+
+ public:
+  std::unique_ptr<vorlen::IRegistryKey> OpenKey(const std::string&) override {
+    return std::make_unique<TKey>();
+  }
+};
+
+// The window's send of file with parallel=N in its sendcfg.ini; MB/s of the whole send, from
+// the window's start-up steps to the end of the send command.
+double WindowSend(const fs::path& dir, const fs::path& root, const std::string& url,
+                  const fs::path& file, uLong crc, int parallel) {
+  const fs::path exeDir = dir / ("window" + std::to_string(parallel));
+  fs::create_directories(exeDir);
+  std::ofstream(exeDir / "sendcfg.ini", std::ios::binary)
+      << "url=" << url << "\r\norg=bench\r\nparallel=" << parallel << "\r\n";
+  TNoRegistry registry;
+  vorlen::test::TScriptedView view;
+  view.OpenFileAnswers = {file.string()};
+  view.Ticked = true;  // sent as it is, as vorlen-send does without --pack
+  const auto start = Clock::now();
+  {
+    vorlen::TMainLogic logic(view, registry, (exeDir / "vorlen-sender").string(),
+                             exeDir.string() + "/");
+    logic.FormCreate();
+    logic.btSendClick();
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::smatch m;
+  const std::string caption = view.CaptionText;
+  if (!std::regex_search(caption, m, std::regex("Сесия ([0-9a-f]+) - Готово")))
+    Die("the window's send did not end well: " + caption);
+  const fs::path delivered = root / m[1].str() / "delivered" / file.filename();
+  if (Crc(ReadText(delivered)) != crc) Die("the delivered file differs from the sent one");
+  fs::remove(delivered);
+  return static_cast<double>(fs::file_size(file)) / 1e6 / seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,7 +156,7 @@ int main(int argc, char** argv) {
     std::printf("%ld MiB through a relay holding the data %lld ms %s\n", mib,
                 static_cast<long long>(kOneWay.count()),
                 bothWays ? "each way (50 ms round trip)" : "on the way back only");
-    double sequentialWhole = 0, sequentialParts = 0;
+    double sequentialWhole = 0, sequentialParts = 0, sendFour = 0;
     for (const int parallel : {1, 4, 8}) {
       // A relay of its own per send: its connections end with the sender.
       vorlen::bench::TDelayRelay relay(std::stoi(m[1].str()), kOneWay, bothWays);
@@ -118,9 +166,26 @@ int main(int argc, char** argv) {
         sequentialWhole = figures.Whole;
         sequentialParts = figures.Parts;
       }
+      if (parallel == 4) sendFour = figures.Whole / sequentialWhole;
       std::printf("--parallel %d: whole send %7.2f MB/s (%.2fx)   parts %7.2f MB/s (%.2fx)\n",
                   parallel, figures.Whole, figures.Whole / sequentialWhole, figures.Parts,
                   sequentialParts > 0 ? figures.Parts / sequentialParts : 0.0);
+      std::fflush(stdout);
+    }
+    double windowOne = 0;
+    for (const int parallel : {1, 4}) {
+      vorlen::bench::TDelayRelay relay(std::stoi(m[1].str()), kOneWay, bothWays);
+      const std::string url = "http://127.0.0.1:" + std::to_string(relay.Port()) + path;
+      const double whole = WindowSend(dir, root, url, file, crc, parallel);
+      if (parallel == 1) windowOne = whole;
+      std::printf("window, parallel=%d: whole send %7.2f MB/s (%.2fx)\n", parallel, whole,
+                  whole / windowOne);
+      if (parallel == 4) {
+        const double ratio = (whole / windowOne) / sendFour;
+        std::printf(
+            "window's speed-up with 4 against vorlen-send's: %.2f (goal 0.90 to 1.10: %s)\n", ratio,
+            ratio >= 0.9 && ratio <= 1.1 ? "met" : "MISSED");
+      }
       std::fflush(stdout);
     }
   }

@@ -8,6 +8,7 @@
 #include "proxy/SenderHooks.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
+#include "upload/UploadRules.h"
 
 namespace vorlen {
 
@@ -49,7 +50,8 @@ void TMainLogic::LoadSettings() {
 
 void TMainLogic::SaveSettings() {
   try {
-    WriteSettingsFile(SettingsPath(), EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
+    WriteSettingsFile(SettingsPath(),
+                      EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
   } catch (...) {
     try {
       FView.Inform(SaveSettingsError);
@@ -95,6 +97,12 @@ void TMainLogic::btSendClick() {
   } reset{FSending};
   TSendCommand command(FSender, FView);
   command.DetailsDir = FExeDir;
+  // Parts in flight only when sendcfg.ini asks for them: the service must take parts in any
+  // order. Each goes over a proxy, and so a connection, of its own.
+  command.Parallel = ParallelSetting(EntryValue(FSender.FMoreSettings, "parallel"));
+  command.NewPartService = [this] {
+    return Binder ? Binder(FSender.FUrl) : BindSenderService(false, FSender.FUrl, NewSenderRIO());
+  };
   command.btSendClick();
 }
 

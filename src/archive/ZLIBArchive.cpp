@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "archive/ArchiveIndex.h"
-#include "archive/ZStreams.h"
+#include "archive/ParallelCompressionStream.h"
 #include "checksum/Checksum.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
@@ -24,6 +24,8 @@ namespace {
 
 // Files above this size are compressed into a temporary file instead of memory.
 constexpr int64_t kMemoryCompressLimit = 20971520;
+// What is read of a member at a time.
+constexpr int64_t kReadChunk = 1048576;
 
 namespace fs = std::filesystem;
 
@@ -273,19 +275,29 @@ void TZLBArchive::AddOneFile(const std::string& Source, TStream& Output) {
   FProgressTotal = static_cast<int32_t>(size);
   FProgressDone = 0;
   FProgressMsg = Format("Updating %s", Source.c_str());
+  uint32_t crc = 0xFFFFFFFF;
   {
-    TZCompressionStream writer(*buffer, ZlibLevel(CompressionLevel));
-    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
-    // Exactly the bytes that FileSize will claim, even if someone is appending to the file.
+    TParallelCompressionStream writer(*buffer, ZlibLevel(CompressionLevel), CompressionThreads);
+    writer.OnProgress = [this](TStream& sender) { ReportProgress(&sender); };
+    // Exactly the bytes that FileSize will claim, even if someone is appending to the file. The
+    // CRC-32 is taken in the same pass, of the very bytes compressed, which spares reading a
+    // large file twice.
     source.SetPosition(0);
-    if (size > 0) writer.CopyFrom(source, size);
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(size, kReadChunk)));
+    for (int64_t left = size; left > 0;) {
+      const int64_t n = std::min<int64_t>(left, kReadChunk);
+      source.ReadBuffer(chunk.data(), n);
+      UpdateCrc32(*FCrcTable, chunk.data(), static_cast<uint32_t>(n), crc);
+      writer.WriteBuffer(chunk.data(), n);
+      left -= n;
+    }
     writer.Finish();
   }
   buffer->SetPosition(0);
 
   auto entry = std::make_unique<TArchiveEntry>();
   std::memset(entry.get(), 0, sizeof(TArchiveEntry));
-  entry->Crc = StreamCrc(source, 0);
+  entry->Crc = ~crc;
   SetShortString(entry->FileName, StoredName(ExtractFileName(Source)));
   if (SavePaths) SetShortString(entry->FilePath, StoredDir(ExtractFileDir(Source), true));
   entry->FileSize = static_cast<int32_t>(size);
@@ -398,12 +410,12 @@ void TZLBArchive::WriteRegistry(TStream& Dest) {
   for (const auto& entry : FEntries) records.WriteBuffer(entry.get(), kEntrySize);
 
   try {
-    TZCompressionStream writer(Dest, ZlibLevel(CompressionLevel));
+    TParallelCompressionStream writer(Dest, ZlibLevel(CompressionLevel), CompressionThreads);
     FProgressPhase = ppWriteRegistry;
     FProgressTotal = static_cast<int32_t>(records.Size());
     FProgressDone = 0;
     FProgressMsg = "Writing archive registry";
-    writer.OnProgress = [this](TZCompressionStream& sender) { ReportProgress(&sender); };
+    writer.OnProgress = [this](TStream& sender) { ReportProgress(&sender); };
     if (records.Size() > 0) writer.WriteBuffer(records.Memory(), records.Size());
     writer.Finish();
     trailer.RegistrySize = static_cast<int32_t>(Dest.Size() - registryOffset);

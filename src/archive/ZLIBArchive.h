@@ -74,6 +74,9 @@ class TZLBArchive {
   TFileCompressionLevel CompressionLevel = fcDefault;  // new members and the registry
   bool SavePaths = false;     // store each file's directory (drive removed)
   bool RecursePaths = false;  // walk directories named in the AddFiles list
+  // Threads that compress members and the registry; 0: one per core. The archive's bytes do
+  // not depend on it.
+  int CompressionThreads = 0;
 
   // Events; an unassigned one is skipped.
   TArchiveNotifyEvent OnArchiveOpened;  // an archive was opened or a new one started

@@ -44,4 +44,12 @@ int PartProgress(int32_t lastPartIndex, int64_t sent) {
   return static_cast<int>(std::nearbyint(share * static_cast<double>(sent)));
 }
 
+int ParallelSetting(const std::string& value) {
+  if (value.empty() || value.size() > 2 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return 1;
+  const int n = std::stoi(value);
+  return n >= 1 && n <= kMaxParallel ? n : 1;
+}
+
 }  // namespace vorlen

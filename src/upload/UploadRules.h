@@ -8,6 +8,7 @@
 namespace vorlen {
 
 constexpr int64_t kPartSize = 204800;  // bytes of every part but the last
+constexpr int kMaxParallel = 16;       // the most parts a send may have in flight
 
 // True for ".rar", ".zip", ".ace" and ".7z", in any letter case.
 bool IsArchiveExtension(const std::string& ext);
@@ -27,5 +28,9 @@ std::string PartHash(const void* data, uint32_t length);
 // Progress bar position after sent parts of lastPartIndex + 1: the share in per cent, rounded to
 // nearest with halves to the even neighbour.
 int PartProgress(int32_t lastPartIndex, int64_t sent);
+
+// Parts in flight that the settings file's "parallel" value asks for: a whole number from 1 to
+// kMaxParallel as it stands; anything else (absent, blank, out of range) is 1, one part at a time.
+int ParallelSetting(const std::string& value);
 
 }  // namespace vorlen

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -8,6 +12,7 @@
 #include "app/CompatibilityLayer.h"
 #include "app/MainLogic.h"
 #include "runtime/Exception.h"
+#include "support/Pattern.h"
 #include "support/ScriptedView.h"
 
 using namespace vorlen;
@@ -264,4 +269,95 @@ TEST(MainLogicCreate, ResetsStateAndBindingFailureLeavesServiceEmpty) {
   EXPECT_FALSE(f.Logic.State().FClosing);
   EXPECT_EQ(f.Logic.State().FState, 0);
   EXPECT_EQ(f.Logic.State().ServiceIntf, nullptr);
+}
+
+TEST(MainLogicSend, ParallelSettingIsKeptOnRewriteAndSendsPartsInFlight) {
+  TLogicFixture f;
+  // A blank org makes the window ask and rewrite the file; the parallel line stays.
+  f.Dir.Write("sendcfg.ini", "url=http://127.0.0.1:1/s\r\norg= \r\nparallel=3\r\n");
+  f.View.InputAnswers = {std::string("Фирма")};
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"),
+            "url=http://127.0.0.1:1/s\r\norg=\xD4\xE8\xF0\xEC\xE0\r\nparallel=3\r\n");
+  ASSERT_EQ(f.BoundUrls.size(), 1u);
+
+  // The first two parts are held until both are on their way at once.
+  std::mutex lock;
+  std::condition_variable arrived;
+  int waiting = 0;
+  bool together = false;
+  f.Service->FailPart = [&](const std::string& name, int) -> std::optional<bool> {
+    if (name != "big._000" && name != "big._001") return std::nullopt;
+    std::unique_lock<std::mutex> guard(lock);
+    if (++waiting == 2) together = true;
+    arrived.notify_all();
+    arrived.wait_for(guard, std::chrono::seconds(20), [&] { return together; });
+    return std::nullopt;
+  };
+  const std::string content = Pattern(5 * 204800 + 7);  // six parts, sent as they are
+  f.View.OpenFileAnswers = {f.Dir.Write("big.zip", content)};
+  f.Logic.btSendClick();
+  EXPECT_TRUE(together);
+  EXPECT_EQ(f.BoundUrls.size(), 1u + 3u);  // a service reference for each part in flight
+  std::string joined(content.size(), '\0');
+  int parts = 0;
+  for (const TCall& call : f.Service->Calls) {
+    if (call.Op != "UploadFilePart" || call.Name == "sendDetails.txt") continue;
+    ++parts;
+    joined.replace(std::stoul(call.Name.substr(5)) * 204800, call.Bytes.size(), call.Bytes);
+  }
+  EXPECT_EQ(parts, 6);
+  EXPECT_EQ(joined, content);
+  const std::vector<std::string> trace = f.Service->Trace();
+  EXPECT_EQ((std::vector<std::string>{"UploadFilePart sendDetails.txt", "MergeFile big.zip",
+                                      "DelTempFiles"}),
+            std::vector<std::string>(trace.end() - 3, trace.end()));
+  EXPECT_EQ(f.View.CaptionText, "Сесия S42 - Готово");
+
+  // Out of range: one part at a time, no further references.
+  SetEntryValue(f.Logic.State().FMoreSettings, "parallel", "17");
+  f.Service->FailPart = nullptr;
+  f.View.OpenFileAnswers = {f.Dir.File("big.zip")};
+  f.Logic.btSendClick();
+  EXPECT_EQ(f.BoundUrls.size(), 4u);
+  EXPECT_EQ(f.View.CaptionText, "Сесия S42 - Готово");
+
+  // A close confirmed while parts are in flight: no new part, and the service's clean-up only
+  // once those on their way are done. Part 2 is held until the question was asked.
+  SetEntryValue(f.Logic.State().FMoreSettings, "parallel", "3");
+  f.Service->Calls.clear();
+  bool asked = false;
+  std::vector<std::string> order;  // parts finished and the clean-up, as they happened
+  f.Service->OnCall = [&](const std::string& op) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (op == "DelTempFiles") order.push_back("clean-up");
+  };
+  f.Service->AfterPart = [&](const std::string& name) {
+    std::lock_guard<std::mutex> guard(lock);
+    order.push_back(name);
+  };
+  f.Service->FailPart = [&](const std::string& name, int) -> std::optional<bool> {
+    std::unique_lock<std::mutex> guard(lock);
+    if (name == "big._002")
+      arrived.wait_for(guard, std::chrono::seconds(20), [&] { return asked; });
+    return std::nullopt;
+  };
+  f.View.OnConfirm = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    asked = true;
+    arrived.notify_all();
+  };
+  f.View.ConfirmAnswers = {true};
+  f.View.OnProcessMessages = [&] {
+    if (f.Logic.State().FState == spUploading && !f.Logic.State().FClosing)
+      f.Logic.FormCloseQuery();
+  };
+  f.View.OpenFileAnswers = {f.Dir.File("big.zip")};
+  f.Logic.btSendClick();
+  EXPECT_TRUE(f.Logic.State().FClosing);
+  EXPECT_EQ(f.Service->Find("MergeFile", "big.zip"), nullptr);
+  ASSERT_GE(order.size(), 4u);
+  EXPECT_EQ(order[3], "clean-up");  // after parts 0, 1 and 2, and nothing started after them
+  EXPECT_EQ(std::set<std::string>(order.begin(), order.begin() + 3),
+            (std::set<std::string>{"big._000", "big._001", "big._002"}));
 }

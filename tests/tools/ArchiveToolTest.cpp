@@ -61,7 +61,7 @@ TEST(ArchiveTool, CreatesListsTestsExtendsAndExtracts) {
   fs::create_directories(dir.Path() / "d" / "e");
   WriteFile(dir / "d/e/f.txt", "hi\n");
 
-  TRun run = RunTool(dir, "c -9 arc.rar a.txt z.bin");
+  TRun run = RunTool(dir, "c -9 -j 3 arc.rar a.txt z.bin");
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Err, "");
   const std::string zLine = "    100000 " +
@@ -105,6 +105,8 @@ TEST(ArchiveTool, RejectsBadUsage) {
       {"q arc.rar", "unknown command q"},
       {"c arc.rar", "c needs an archive and at least one file"},
       {"c -7 arc.rar a.txt", "unknown option -7"},
+      {"c -j 0 arc.rar a.txt", "-j needs a number of threads from 1 to 64, not \"0\""},
+      {"c -j 65 arc.rar a.txt", "-j needs a number of threads from 1 to 64, not \"65\""},
       {"l", "l needs exactly one archive"},
       {"t a.rar b.rar", "t needs exactly one archive"},
       {"x arc.rar", "x needs an archive and a directory"},

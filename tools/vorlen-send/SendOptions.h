@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/Exception.h"
+#include "upload/UploadRules.h"
 
 namespace vorlen {
 
@@ -14,9 +15,6 @@ class ESendUsage : public Exception {
  public:
   using Exception::Exception;
 };
-
-// The most parts a send may have in flight.
-constexpr int kMaxParallel = 16;
 
 struct TSendOptions {
   std::optional<std::string> Url;
