@@ -170,7 +170,9 @@ int RunWithTemp(const Strings& args, const std::shared_ptr<TFakeService>& servic
   std::istringstream in;
   std::ostringstream out, err;
   const int code = RunSendTool(args, in, out, err,
-                               [&](const std::string&) -> ISenderServicePtr { return service; });
+                               [&](const std::string&, const std::string&) -> ISenderServicePtr {
+                                 return service;
+                               });
   if (old != nullptr)
     setenv("TMPDIR", saved.c_str(), 1);
   else
