@@ -14,6 +14,7 @@
 #include "transport/HTTPReqResp.h"
 #include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
+#include "transport/WinINetCertificate.h"
 #include "transport/WinINetRequest.h"
 
 namespace vorlen {
@@ -69,6 +70,35 @@ struct THTTPReqResp::TBackend {
     if (failed && code != 0) owner.RaiseTransportFailure(SystemText(code));
     return code;
   }
+  // https with certificates checked, after a send that failed with code: a certificate error is
+  // refused with ECertificateUntrusted unless the certificate is the trusted one; then the flag
+  // that passes its problem is set and true returned (send again). Other codes give false.
+  static bool PassTrustedCertificate(THTTPReqResp& owner, TWinInetRequest& request, DWORD code) {
+    if (!IsCertificateError(code)) return false;
+    TServerCertificate met =
+        ServerCertificateOf(request.Handle(), owner.FEndpoint.Host, owner.FEndpoint.Port, code);
+    const std::string trusted = NormalFingerprint(owner.TrustedCertificate);
+    const uint32_t flag = IgnoreFlagOf(code);
+    // A flag already set that did not pass the problem would only loop.
+    if (trusted.empty() || met.Fingerprint != trusted || flag == 0 ||
+        (request.SecurityFlags() & flag) != 0)
+      throw ECertificateUntrusted(owner.FURL, std::move(met));
+    owner.FCertificateTrusted = true;
+    // The unknown issuer goes through the error-resolution step's own handling.
+    if (code == ERROR_INTERNET_INVALID_CA)
+      return owner.ResolveTransportError(code, request) == kErrorForceRetry;
+    request.SetSecurityFlags(request.SecurityFlags() | flag);
+    return true;
+  }
+  // After a send that got through on the trusted certificate: the connection it went over must
+  // still present that certificate.
+  static void CheckStillTrusted(const THTTPReqResp& owner, TWinInetRequest& request) {
+    if (!owner.FCertificateTrusted) return;
+    TServerCertificate met =
+        ServerCertificateOf(request.Handle(), owner.FEndpoint.Host, owner.FEndpoint.Port, 0);
+    if (met.Fingerprint != NormalFingerprint(owner.TrustedCertificate))
+      throw ECertificateUntrusted(owner.FURL, std::move(met));
+  }
   // The same for a call that hands out a handle: without one there is no going on.
   static void CheckedHandle(const THTTPReqResp& owner, HINTERNET handle) {
     Checked(owner, handle == nullptr);
@@ -123,9 +153,11 @@ void THTTPReqResp::CloseConnection() {
 std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStream&) {
   OpenConnection();
   std::unique_ptr<TWinInetRequest> data;
+  FCertificateTrusted = false;
   try {
     DWORD flags = kRequestFlags;
     const bool ignoreCerts = InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts);
+    const bool checkCerts = FEndpoint.Scheme == usHttps && !ignoreCerts;
     if (FEndpoint.Scheme == usHttps) {
       flags |= kSecureFlags;
       if (ignoreCerts) flags |= kSecurityIgnoreInvalidCerts;
@@ -160,19 +192,34 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       for (;;) {
         const BOOL sent =
             HttpSendRequestW(handle, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (!sent && checkCerts) {
+          const DWORD error = GetLastError();
+          if (TBackend::PassTrustedCertificate(*this, *data, error)) continue;
+          SetLastError(error);
+        }
         const DWORD code = TBackend::Checked(*this, !sent);
         const uint32_t decision = ResolveTransportError(code, *data);
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
       }
+      TBackend::CheckStillTrusted(*this, *data);
     } else {
       const int64_t block = std::max(SinglePostLimit, 1);
       std::vector<char> work(static_cast<size_t>(block));
       INTERNET_BUFFERSW buffers{};
       buffers.dwStructSize = sizeof buffers;
       buffers.dwBufferTotal = static_cast<DWORD>(size);
-      TBackend::Checked(*this,
-                        !HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
+      for (;;) {
+        const BOOL started = HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0);
+        if (!started && checkCerts) {
+          const DWORD error = GetLastError();
+          if (TBackend::PassTrustedCertificate(*this, *data, error)) continue;
+          SetLastError(error);
+        }
+        TBackend::Checked(*this, !started);
+        break;
+      }
+      TBackend::CheckStillTrusted(*this, *data);
       for (;;) {
         const int64_t n = std::min(size - request.Position(), block);
         if (n <= 0) break;
