@@ -70,33 +70,44 @@ struct THTTPReqResp::TBackend {
     if (failed && code != 0) owner.RaiseTransportFailure(SystemText(code));
     return code;
   }
+  // Certificate problems passed for the trusted certificate on this connection's requests;
+  // such a request goes out as a block post whose body waits until the certificate is seen to
+  // be the trusted one.
+  uint32_t TrustedFlags = 0;
+  std::string TrustedFor;  // the fingerprint they were set for
+
   // https with certificates checked, after a send that failed with code: a certificate error is
-  // refused with ECertificateUntrusted unless the certificate is the trusted one; then the flag
-  // that passes its problem is set and true returned (send again). Other codes give false.
+  // refused with ECertificateUntrusted unless the certificate is the trusted one; then the flags
+  // that pass its problems are set on request (an unknown issuer through the error-resolution
+  // step's own handling) and true returned: send again. Other codes give false.
   static bool PassTrustedCertificate(THTTPReqResp& owner, TWinInetRequest& request, DWORD code) {
     if (!IsCertificateError(code)) return false;
-    TServerCertificate met =
-        ServerCertificateOf(request.Handle(), owner.FEndpoint.Host, owner.FEndpoint.Port, code);
+    TServerCertificate met;
+    met.Host = owner.FEndpoint.Host;
+    met.Port = owner.FEndpoint.Port;
+    // Where the failed request does not hand out its certificate, a request of its own learns it.
+    if (!ServerCertificateOf(request.Handle(), code, met))
+      ProbeServerCertificate(owner.Agent, owner.Proxy, owner.ProxyByPass, met.Host, met.Port,
+                             owner.FEndpoint.Path, code, met);
     const std::string trusted = NormalFingerprint(owner.TrustedCertificate);
-    const uint32_t flag = IgnoreFlagOf(code);
-    // A flag already set that did not pass the problem would only loop.
-    if (trusted.empty() || met.Fingerprint != trusted || flag == 0 ||
-        (request.SecurityFlags() & flag) != 0)
+    // A revoked certificate, or one WinINet calls invalid, has no flag that passes it.
+    if (trusted.empty() || met.Fingerprint != trusted || IgnoreFlagOf(code) == 0)
       throw ECertificateUntrusted(owner.FURL, std::move(met));
     owner.FCertificateTrusted = true;
-    // The unknown issuer goes through the error-resolution step's own handling.
-    if (code == ERROR_INTERNET_INVALID_CA)
-      return owner.ResolveTransportError(code, request) == kErrorForceRetry;
-    request.SetSecurityFlags(request.SecurityFlags() | flag);
+    owner.FBackend->TrustedFlags = kSecurityIgnoreInvalidCerts;
+    owner.FBackend->TrustedFor = trusted;
+    if (code == ERROR_INTERNET_INVALID_CA) owner.ResolveTransportError(code, request);
+    request.SetSecurityFlags(request.SecurityFlags() | kSecurityIgnoreInvalidCerts);
     return true;
   }
-  // After a send that got through on the trusted certificate: the connection it went over must
-  // still present that certificate.
+  // Before the body of a request sent on the trusted certificate's flags: the connection must
+  // present that very certificate, or nothing more is sent.
   static void CheckStillTrusted(const THTTPReqResp& owner, TWinInetRequest& request) {
-    if (!owner.FCertificateTrusted) return;
-    TServerCertificate met =
-        ServerCertificateOf(request.Handle(), owner.FEndpoint.Host, owner.FEndpoint.Port, 0);
-    if (met.Fingerprint != NormalFingerprint(owner.TrustedCertificate))
+    TServerCertificate met;
+    met.Host = owner.FEndpoint.Host;
+    met.Port = owner.FEndpoint.Port;
+    ServerCertificateOf(request.Handle(), 0, met);
+    if (met.Fingerprint.empty() || met.Fingerprint != NormalFingerprint(owner.TrustedCertificate))
       throw ECertificateUntrusted(owner.FURL, std::move(met));
   }
   // The same for a call that hands out a handle: without one there is no going on.
@@ -148,6 +159,8 @@ void THTTPReqResp::CloseConnection() {
   if (b.InternetHandle != nullptr) InternetCloseHandle(b.InternetHandle);
   b.InternetHandle = nullptr;
   b.ConnectionOpen = false;
+  b.TrustedFlags = 0;
+  b.TrustedFor.clear();
 }
 
 std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStream&) {
@@ -184,9 +197,18 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     }
     if (OnBeforePost) OnBeforePost(*this, *data);
 
+    // The trusted certificate's flags, once a request on this connection needed them.
+    bool guarded = false;
+    if (checkCerts && FBackend->TrustedFlags != 0 &&
+        FBackend->TrustedFor == NormalFingerprint(TrustedCertificate)) {
+      data->SetSecurityFlags(data->SecurityFlags() | FBackend->TrustedFlags);
+      FCertificateTrusted = true;
+      guarded = true;
+    }
+
     request.SetPosition(0);
     const int64_t size = request.Size();
-    if (size <= SinglePostLimit) {
+    if (size <= SinglePostLimit && !guarded) {
       std::vector<char> buffer = SinglePostBody(request, size);
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
@@ -194,7 +216,13 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
             HttpSendRequestW(handle, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (!sent && checkCerts) {
           const DWORD error = GetLastError();
-          if (TBackend::PassTrustedCertificate(*this, *data, error)) continue;
+          // Trusted: sent again below as a block post, its body held back until the
+          // certificate is seen.
+          if (TBackend::PassTrustedCertificate(*this, *data, error)) {
+            guarded = true;
+            request.SetPosition(0);
+            break;
+          }
           SetLastError(error);
         }
         const DWORD code = TBackend::Checked(*this, !sent);
@@ -202,15 +230,16 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
       }
-      TBackend::CheckStillTrusted(*this, *data);
-    } else {
+    }
+    if (size > SinglePostLimit || guarded) {
       const int64_t block = std::max(SinglePostLimit, 1);
       std::vector<char> work(static_cast<size_t>(block));
       INTERNET_BUFFERSW buffers{};
       buffers.dwStructSize = sizeof buffers;
       buffers.dwBufferTotal = static_cast<DWORD>(size);
       for (;;) {
-        const BOOL started = HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0);
+        const BOOL started =
+            HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0);
         if (!started && checkCerts) {
           const DWORD error = GetLastError();
           if (TBackend::PassTrustedCertificate(*this, *data, error)) continue;
@@ -219,7 +248,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         TBackend::Checked(*this, !started);
         break;
       }
-      TBackend::CheckStillTrusted(*this, *data);
+      if (FCertificateTrusted) TBackend::CheckStillTrusted(*this, *data);
       for (;;) {
         const int64_t n = std::min(size - request.Position(), block);
         if (n <= 0) break;

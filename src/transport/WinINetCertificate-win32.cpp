@@ -3,6 +3,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "runtime/WindowsText.h"
@@ -106,28 +107,22 @@ uint32_t IgnoreFlagOf(DWORD code) {
   }
 }
 
-TServerCertificate ServerCertificateOf(HINTERNET request, const std::string& host, int port,
-                                       DWORD code) {
-  TServerCertificate certificate;
-  certificate.Host = host;
-  certificate.Port = port;
+bool ServerCertificateOf(HINTERNET request, DWORD code, TServerCertificate& certificate) {
   certificate.Problems = ProblemOfError(code);
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   DWORD size = sizeof chain;
   if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) ||
       chain == nullptr || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
     if (chain != nullptr) CertFreeCertificateChain(chain);
-    if (certificate.Problems == 0) certificate.Problems = cpOther;
-    return certificate;
+    return false;
   }
   PCCERT_CONTEXT leaf = chain->rgpChain[0]->rgpElement[0]->pCertContext;
-  certificate.Problems |= ChainProblems(chain, host);
+  certificate.Problems |= ChainProblems(chain, certificate.Host);
   const CERT_INFO& info = *leaf->pCertInfo;
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   if (CompareFileTime(&now, &info.NotAfter) > 0) certificate.Problems |= cpExpired;
   if (CompareFileTime(&now, &info.NotBefore) < 0) certificate.Problems |= cpNotYetValid;
-  if (certificate.Problems == 0) certificate.Problems = cpOther;
   certificate.Subject = NameText(info.Subject);
   certificate.Issuer = NameText(info.Issuer);
   certificate.NotBefore = TimeText(info.NotBefore);
@@ -139,7 +134,36 @@ TServerCertificate ServerCertificateOf(HINTERNET request, const std::string& hos
       length == sizeof hash)
     certificate.Fingerprint = FingerprintText(hash, length);
   CertFreeCertificateChain(chain);
-  return certificate;
+  return !certificate.Fingerprint.empty();
+}
+
+bool ProbeServerCertificate(const std::string& agent, const std::string& proxy,
+                            const std::string& byPass, const std::string& host, int port,
+                            const std::string& path, DWORD code, TServerCertificate& certificate) {
+  struct TCloser {
+    void operator()(void* handle) const { InternetCloseHandle(handle); }
+  };
+  using THandle = std::unique_ptr<void, TCloser>;
+  const DWORD access = proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
+  THandle session(InternetOpenW(WideFromUtf8(agent).c_str(), access, WideFromUtf8(proxy).c_str(),
+                                WideFromUtf8(byPass).c_str(), 0));
+  if (!session) return false;
+  THandle connection(InternetConnectW(session.get(), WideFromUtf8(host).c_str(),
+                                      static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return false;
+  const DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                       SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+  THandle request(HttpOpenRequestW(connection.get(), L"HEAD", WideFromUtf8(path).c_str(), nullptr,
+                                   nullptr, nullptr,
+                                   INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_CACHE_WRITE |
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTH | ignore,
+                                   0));
+  if (!request) return false;
+  DWORD flags = ignore;
+  InternetSetOptionW(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0);  // any answer will do
+  return ServerCertificateOf(request.get(), code, certificate);
 }
 
 }  // namespace vorlen
