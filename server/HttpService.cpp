@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "platform/Paths.h"
@@ -281,6 +283,18 @@ bool THttpService::Refuse(MHD_Connection* connection, const std::string& peer, i
   return Answer(connection, status, kTextContentType, text, true);
 }
 
+namespace {
+
+std::string ReadPemFile(const std::string& path) {
+  std::ifstream file(FsPathFromUtf8(path), std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file.good() && !file.eof()) text.clear();
+  if (text.empty()) throw Exception(Format("Cannot read %s", path.c_str()));
+  return text;
+}
+
+}  // namespace
+
 int THttpService::Bind() {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -307,6 +321,16 @@ int THttpService::Bind() {
       });
   unsigned flags = MHD_USE_POLL_INTERNAL_THREAD;
   if (found->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
+  // https: libmicrohttpd's TLS (GnuTLS) with the PEM texts; they must outlive the daemon.
+  std::vector<MHD_OptionItem> tls;
+  if (!FOptions.TlsCert.empty()) {
+    FTlsCert = ReadPemFile(FOptions.TlsCert);
+    FTlsKey = ReadPemFile(FOptions.TlsKey);
+    flags |= MHD_USE_TLS;
+    tls.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, FTlsCert.data()});
+    tls.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, FTlsKey.data()});
+  }
+  tls.push_back({MHD_OPTION_END, 0, nullptr});
   FDaemon = MHD_start_daemon(
       flags, static_cast<uint16_t>(FOptions.Port), nullptr, nullptr, &THttpCallbacks::Access, this,
       MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
@@ -316,7 +340,7 @@ int THttpService::Bind() {
       static_cast<unsigned>(FOptions.PerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
       &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &THttpCallbacks::Connection,
-      this, MHD_OPTION_END);
+      this, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
   if (FDaemon == nullptr) {
     FWatch.reset();
     throw failure();
@@ -360,7 +384,8 @@ bool THttpService::WaitStopped(std::chrono::milliseconds timeout) {
 
 std::string THttpService::BaseUrl() const {
   const bool ipv6 = FOptions.Host.find(':') != std::string::npos;
-  return Format(ipv6 ? "http://[%s]:%d" : "http://%s:%d", FOptions.Host.c_str(), FPort);
+  const char* scheme = FOptions.TlsCert.empty() ? "http" : "https";
+  return Format(ipv6 ? "%s://[%s]:%d" : "%s://%s:%d", scheme, FOptions.Host.c_str(), FPort);
 }
 
 std::string THttpService::Url() const { return BaseUrl() + kSoapPath; }

@@ -79,6 +79,7 @@ class THttpService {
   std::string BaseUrl() const;
 
   TServiceOptions FOptions;
+  std::string FTlsCert, FTlsKey;  // PEM texts of an https service
   TRequestLog FLog;
   TSenderServer FSenderServer;
   TSoapEndpoint FEndpoint;

@@ -117,7 +117,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           "--min-free", "--max-unzip-files", "--max-unzip-ratio",
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
-                                          "--head-timeout", "--min-rate", "--stop-timeout"};
+                                          "--head-timeout", "--min-rate", "--stop-timeout",
+                                          "--tls-cert", "--tls-key"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -167,12 +168,17 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     } else if (name == "--min-rate") {
       options.MinRate = ParseNumber(name, value, true, 0, int64_t{1} << 30);
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+      if (value.empty()) throw EServiceUsage(Format("%s: empty file name", name.c_str()));
+      (name == "--tls-cert" ? options.TlsCert : options.TlsKey) = value;
     } else if (name == "--stop-timeout") {
       options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
       options.TimeoutSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     }
   }
+  if (options.TlsCert.empty() != options.TlsKey.empty())
+    throw EServiceUsage("--tls-cert and --tls-key go together");
   return options;
 }
 
@@ -204,6 +210,8 @@ std::string ServiceUsage() {
          "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
          "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
          "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
+         "  --tls-cert FILE      serve https with this PEM certificate (chain first)\n"
+         "  --tls-key FILE       and this PEM private key (http without both)\n"
          "  --help               this text\n"
          "\n"
          "Sizes take an optional K, M or G suffix. Each session gets ROOT/<session>/ with\n"

@@ -42,6 +42,9 @@ struct TServiceOptions {
   int HeadSeconds = 10;        // a request head must be complete within this time
   int64_t MinRate = 1024;      // bytes per second a body must keep up after HeadSeconds
   int StopSeconds = 10;        // longest wait for busy requests at a stop
+  // https with this certificate (chain) and key, PEM files; both or neither.
+  std::string TlsCert;
+  std::string TlsKey;
   bool Help = false;
 };
 

@@ -6,6 +6,7 @@
 #include "app/ErrorHandler.h"
 #include "proxy/HTTPRIO.h"
 #include "proxy/SenderHooks.h"
+#include "upload/CertificateTrust.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
 #include "upload/UploadRules.h"
@@ -20,6 +21,13 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
                                                  std::string& UserName, std::string& Password) {
     // Unanswered, the call ends silently, as if the operator had cancelled.
     return OnCredentials && OnCredentials(Status == 407, UserName, Password);
+  };
+  FHTTPRIO->HTTPWebNode().OnUntrustedCertificate = [this](THTTPReqResp&,
+                                                          const TServerCertificate& Certificate) {
+    // Refused: the refusal has been shown; the call ends without another word.
+    if (!AskCertificateTrust(FView, FSender.FMoreSettings, Certificate, [this] { SaveSettings(); }))
+      throw EAbort();
+    return true;
   };
 }
 
@@ -36,6 +44,9 @@ void TMainLogic::FormCreate() {
   if (FSender.FSettingsChanged) SaveSettings();
   FSender.ServiceIntf =
       Binder ? Binder(FSender.FUrl) : BindSenderService(false, FSender.FUrl, FHTTPRIO);
+  THTTPReqResp& node = FHTTPRIO->HTTPWebNode();
+  node.TrustedCertificate =
+      RememberedCertificate(FSender.FMoreSettings, node.URLHost(), node.URLPort());
 }
 
 void TMainLogic::ApplyCompatibilityLayer() { vorlen::ApplyCompatibilityLayer(FRegistry, FExePath); }

@@ -56,7 +56,9 @@ class TMainLogic {
   // return true to send the request again; false or unassigned ends the call silently.
   std::function<bool(bool proxy, std::string& userName, std::string& password)> OnCredentials;
 
-  // The window's own proxy, kept as one of its components; nothing here reads it. It carries
+  // The window's own proxy, kept as one of its components. Its transport trusts the certificate
+  // remembered for the URL's address and asks the operator about any other that cannot be
+  // verified (AskCertificateTrust). It carries
   // the sender's pre-post hook, and the default binder binds through it.
   std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
 

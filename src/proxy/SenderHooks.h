@@ -15,7 +15,8 @@ constexpr int kSenderReceiveTimeoutMs = 600000;
 // The pre-post hook: gives each request the long receive time-out above.
 void HTTPRIOHTTPWebNode1BeforePost(THTTPReqResp& HTTPReqResp, THTTPRequest& Data);
 
-// A new proxy whose transport has the hook installed.
+// A new proxy whose transport has the hook installed and checks certificates (no
+// soIgnoreInvalidCerts).
 std::shared_ptr<THTTPRIO> NewSenderRIO();
 
 }  // namespace vorlen

@@ -54,8 +54,14 @@ void TCurlRequest::ApplyOptions(const TRequestBody& body) {
   const bool ignorePeer =
       (FSecurityFlags & (kSecurityIgnoreUnknownCA | kSecurityIgnoreCertDateInvalid)) != 0;
   const bool ignoreHost = (FSecurityFlags & kSecurityIgnoreCertCNInvalid) != 0;
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, ignorePeer ? 0L : 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, ignoreHost ? 0L : 2L);
+  if (PeerCheckUsed()) {
+    FPeerCheck->Install(h);
+  } else {
+    // The handle keeps a check installed for an earlier request.
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, nullptr);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, ignorePeer ? 0L : 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, ignoreHost ? 0L : 2L);
+  }
   curl_easy_setopt(h, CURLOPT_PROXY_SSL_VERIFYPEER, ignorePeer ? 0L : 1L);
   curl_easy_setopt(h, CURLOPT_PROXY_SSL_VERIFYHOST, ignoreHost ? 0L : 2L);
 

@@ -17,6 +17,7 @@
 #include "transport/CurlHandle.h"
 #include "transport/HTTPRequest.h"
 #include "transport/ResponseBody.h"
+#include "transport/TlsPeerCheck.h"
 
 namespace vorlen {
 
@@ -69,6 +70,12 @@ class TCurlRequest final : public THTTPRequest {
   void SetHeaders(TCurlHeaderList* headers) { FHeaders = headers; }
   // What the borrowed handle already carries (nullptr: unknown, every option is written).
   void SetHandleState(TCurlHandleState* state) { FHandleState = state; }
+  // The certificate check of an https request (nullptr: none, as for http); unused while the
+  // security flags ignore certificate problems.
+  void SetPeerCheck(TTlsPeerCheck* check) { FPeerCheck = check; }
+  bool PeerCheckUsed() const {
+    return FPeerCheck != nullptr && (FSecurityFlags & kSecurityIgnoreInvalidCerts) == 0;
+  }
   // Runs one transfer. Body bytes of a response that is not a status error go to response.
   // An exception thrown by a callback is kept and rethrown by RethrowPending.
   CURLcode Perform(const TRequestBody& body, TResponseBody& response);
@@ -98,6 +105,7 @@ class TCurlRequest final : public THTTPRequest {
   std::string FURL;
   TCurlHeaderList* FHeaders = nullptr;
   TCurlHandleState* FHandleState = nullptr;
+  TTlsPeerCheck* FPeerCheck = nullptr;
   int FConnectTimeoutMs = 0;
   int FSendTimeoutMs = 0;
   int FReceiveTimeoutMs = 0;

@@ -11,6 +11,8 @@
 #include "transport/CurlRequest.h"
 #include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
+#include "transport/ServerCertificate.h"
+#include "transport/TlsPeerCheck.h"
 
 namespace vorlen {
 
@@ -44,6 +46,7 @@ std::string CurlNoProxyList(const std::string& byPass) {
 struct THTTPReqResp::TBackend {
   TCurlEasy Connection;
   TCurlHandleState HandleState;  // of Connection
+  TTlsPeerCheck PeerCheck;       // https: installed on Connection, which points to it
   std::string RequestURL;        // the endpoint put together again, for libcurl
   // What the request's header lines are made of: equal keys give equal lines.
   struct THeaderKey {
@@ -64,6 +67,9 @@ struct THTTPReqResp::TBackend {
   TCurlHeaderList& CurrentHeaders(const THTTPReqResp& owner);
   // Writes the options of the handle that differ from what it already carries.
   void ApplyConnectionOptions(const THTTPReqResp& owner);
+  // A failed transfer: a refused certificate, or the transport failure with libcurl's text.
+  [[noreturn]] void RaiseFailure(const THTTPReqResp& owner, const TCurlRequest& data,
+                                 CURLcode code) const;
 };
 
 THTTPReqResp::THTTPReqResp() : FBackend(std::make_unique<TBackend>()) {}
@@ -174,6 +180,13 @@ void THTTPReqResp::TBackend::ApplyConnectionOptions(const THTTPReqResp& owner) {
   state.Initialised = taken;
 }
 
+void THTTPReqResp::TBackend::RaiseFailure(const THTTPReqResp& owner, const TCurlRequest& data,
+                                          CURLcode code) const {
+  if (data.PeerCheckUsed() && PeerCheck.Refused())
+    throw ECertificateUntrusted(owner.FURL, PeerCheck.Certificate());
+  owner.RaiseTransportFailure(data.ErrorText(code));
+}
+
 std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStream& response) {
   OpenConnection();
   auto data = std::make_unique<TCurlRequest>(FBackend->Connection.get(), FURL);
@@ -183,9 +196,15 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     data->SetConnectTimeoutMs(ConnectTimeoutMs > 0 ? ConnectTimeoutMs : kDefaultConnectTimeoutMs);
     data->SetSendTimeoutMs(SendTimeoutMs > 0 ? SendTimeoutMs : kDefaultSendTimeoutMs);
     data->SetReceiveTimeoutMs(ReceiveTimeoutMs > 0 ? ReceiveTimeoutMs : kDefaultReceiveTimeoutMs);
-    if (InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts) &&
-        FEndpoint.Scheme == usHttps)
-      data->SetSecurityFlags(kSecurityIgnoreInvalidCerts);
+    if (FEndpoint.Scheme == usHttps) {
+      if (InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts)) {
+        data->SetSecurityFlags(kSecurityIgnoreInvalidCerts);
+      } else {
+        FBackend->PeerCheck.Reset(FEndpoint.Host, FEndpoint.Port,
+                                  NormalFingerprint(TrustedCertificate));
+        data->SetPeerCheck(&FBackend->PeerCheck);
+      }
+    }
     if (!UserName.empty()) data->SetCredentials(UserName, Password);
     data->SetHeaders(&FBackend->CurrentHeaders(*this));
     if (OnBeforePost) OnBeforePost(*this, *data);
@@ -203,8 +222,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
         FBackend->ApplyConnectionOptions(*this);
         const CURLcode code = data->Perform(body, received);
         data->RethrowPending();
-        if (code != CURLE_OK && !data->StoppedAtHeaders())
-          RaiseTransportFailure(data->ErrorText(code));
+        if (code != CURLE_OK && !data->StoppedAtHeaders()) FBackend->RaiseFailure(*this, *data, code);
         const uint32_t lastError =
             IsAuthStatus(data->StatusCode()) ? kErrorIncorrectPassword : kErrorProceed;
         const uint32_t decision = ResolveTransportError(lastError, *data);
@@ -226,8 +244,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       FBackend->ApplyConnectionOptions(*this);
       const CURLcode code = data->Perform(body, received);
       data->RethrowPending();
-      if (code != CURLE_OK && !data->StoppedAtHeaders())
-        RaiseTransportFailure(data->ErrorText(code));
+      if (code != CURLE_OK && !data->StoppedAtHeaders()) FBackend->RaiseFailure(*this, *data, code);
     }
   } catch (...) {
     data.reset();

@@ -14,6 +14,7 @@
 #include "transport/HTTPReqResp.h"
 #include "transport/ResponseBody.h"
 #include "transport/SOAPHTTPException.h"
+#include "transport/WinINetCertificate.h"
 #include "transport/WinINetRequest.h"
 
 namespace vorlen {
@@ -69,6 +70,46 @@ struct THTTPReqResp::TBackend {
     if (failed && code != 0) owner.RaiseTransportFailure(SystemText(code));
     return code;
   }
+  // Certificate problems passed for the trusted certificate on this connection's requests;
+  // such a request goes out as a block post whose body waits until the certificate is seen to
+  // be the trusted one.
+  uint32_t TrustedFlags = 0;
+  std::string TrustedFor;  // the fingerprint they were set for
+
+  // https with certificates checked, after a send that failed with code: a certificate error is
+  // refused with ECertificateUntrusted unless the certificate is the trusted one; then the flags
+  // that pass its problems are set on request (an unknown issuer through the error-resolution
+  // step's own handling) and true returned: send again. Other codes give false.
+  static bool PassTrustedCertificate(THTTPReqResp& owner, TWinInetRequest& request, DWORD code) {
+    if (!IsCertificateError(code)) return false;
+    TServerCertificate met;
+    met.Host = owner.FEndpoint.Host;
+    met.Port = owner.FEndpoint.Port;
+    // Where the failed request does not hand out its certificate, a request of its own learns it.
+    if (!ServerCertificateOf(request.Handle(), code, met))
+      ProbeServerCertificate(owner.Agent, owner.Proxy, owner.ProxyByPass, met.Host, met.Port,
+                             owner.FEndpoint.Path, code, met);
+    const std::string trusted = NormalFingerprint(owner.TrustedCertificate);
+    // A revoked certificate, or one WinINet calls invalid, has no flag that passes it.
+    if (trusted.empty() || met.Fingerprint != trusted || IgnoreFlagOf(code) == 0)
+      throw ECertificateUntrusted(owner.FURL, std::move(met));
+    owner.FCertificateTrusted = true;
+    owner.FBackend->TrustedFlags = kSecurityIgnoreInvalidCerts;
+    owner.FBackend->TrustedFor = trusted;
+    if (code == ERROR_INTERNET_INVALID_CA) owner.ResolveTransportError(code, request);
+    request.SetSecurityFlags(request.SecurityFlags() | kSecurityIgnoreInvalidCerts);
+    return true;
+  }
+  // Before the body of a request sent on the trusted certificate's flags: the connection must
+  // present that very certificate, or nothing more is sent.
+  static void CheckStillTrusted(const THTTPReqResp& owner, TWinInetRequest& request) {
+    TServerCertificate met;
+    met.Host = owner.FEndpoint.Host;
+    met.Port = owner.FEndpoint.Port;
+    ServerCertificateOf(request.Handle(), 0, met);
+    if (met.Fingerprint.empty() || met.Fingerprint != NormalFingerprint(owner.TrustedCertificate))
+      throw ECertificateUntrusted(owner.FURL, std::move(met));
+  }
   // The same for a call that hands out a handle: without one there is no going on.
   static void CheckedHandle(const THTTPReqResp& owner, HINTERNET handle) {
     Checked(owner, handle == nullptr);
@@ -118,14 +159,18 @@ void THTTPReqResp::CloseConnection() {
   if (b.InternetHandle != nullptr) InternetCloseHandle(b.InternetHandle);
   b.InternetHandle = nullptr;
   b.ConnectionOpen = false;
+  b.TrustedFlags = 0;
+  b.TrustedFor.clear();
 }
 
 std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStream&) {
   OpenConnection();
   std::unique_ptr<TWinInetRequest> data;
+  FCertificateTrusted = false;
   try {
     DWORD flags = kRequestFlags;
     const bool ignoreCerts = InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts);
+    const bool checkCerts = FEndpoint.Scheme == usHttps && !ignoreCerts;
     if (FEndpoint.Scheme == usHttps) {
       flags |= kSecureFlags;
       if (ignoreCerts) flags |= kSecurityIgnoreInvalidCerts;
@@ -152,27 +197,58 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     }
     if (OnBeforePost) OnBeforePost(*this, *data);
 
+    // The trusted certificate's flags, once a request on this connection needed them.
+    bool guarded = false;
+    if (checkCerts && FBackend->TrustedFlags != 0 &&
+        FBackend->TrustedFor == NormalFingerprint(TrustedCertificate)) {
+      data->SetSecurityFlags(data->SecurityFlags() | FBackend->TrustedFlags);
+      FCertificateTrusted = true;
+      guarded = true;
+    }
+
     request.SetPosition(0);
     const int64_t size = request.Size();
-    if (size <= SinglePostLimit) {
+    if (size <= SinglePostLimit && !guarded) {
       std::vector<char> buffer = SinglePostBody(request, size);
       // Each round is decided by the error-resolution step: proceed, send again, or cancel.
       for (;;) {
         const BOOL sent =
             HttpSendRequestW(handle, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (!sent && checkCerts) {
+          const DWORD error = GetLastError();
+          // Trusted: sent again below as a block post, its body held back until the
+          // certificate is seen.
+          if (TBackend::PassTrustedCertificate(*this, *data, error)) {
+            guarded = true;
+            request.SetPosition(0);
+            break;
+          }
+          SetLastError(error);
+        }
         const DWORD code = TBackend::Checked(*this, !sent);
         const uint32_t decision = ResolveTransportError(code, *data);
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
       }
-    } else {
+    }
+    if (size > SinglePostLimit || guarded) {
       const int64_t block = std::max(SinglePostLimit, 1);
       std::vector<char> work(static_cast<size_t>(block));
       INTERNET_BUFFERSW buffers{};
       buffers.dwStructSize = sizeof buffers;
       buffers.dwBufferTotal = static_cast<DWORD>(size);
-      TBackend::Checked(*this,
-                        !HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
+      for (;;) {
+        const BOOL started =
+            HttpSendRequestExW(handle, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0);
+        if (!started && checkCerts) {
+          const DWORD error = GetLastError();
+          if (TBackend::PassTrustedCertificate(*this, *data, error)) continue;
+          SetLastError(error);
+        }
+        TBackend::Checked(*this, !started);
+        break;
+      }
+      if (FCertificateTrusted) TBackend::CheckStillTrusted(*this, *data);
       for (;;) {
         const int64_t n = std::min(size - request.Position(), block);
         if (n <= 0) break;

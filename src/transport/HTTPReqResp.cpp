@@ -135,7 +135,10 @@ void THTTPReqResp::CheckResponseContentType() const {
 }
 
 uint32_t THTTPReqResp::ResolveTransportError(uint32_t code, THTTPRequest& request) {
-  if (code == kErrorInvalidCA) {
+  // Only where certificate problems are ignored or the certificate is the trusted one; every
+  // other unknown issuer has been refused before this step.
+  if (code == kErrorInvalidCA && (InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts) ||
+                                  FCertificateTrusted)) {
     request.SetSecurityFlags(request.SecurityFlags() | kSecurityIgnoreUnknownCA);
     return kErrorForceRetry;
   }
@@ -152,6 +155,7 @@ void THTTPReqResp::Exchange(TStream& request, TStream& response) {
   bool canRetry = InvokeOptions.Contains(TSOAPInvokeOption::soAutoCheckAccessPointViaUDDI) &&
                   !UDDIBindingKey.empty() && !UDDIOperator.empty();
   bool lookUp = false;
+  bool asked = false;
   std::string lookUpReason;
   for (;;) {
     if (lookUp && canRetry) {
@@ -162,7 +166,17 @@ void THTTPReqResp::Exchange(TStream& request, TStream& response) {
       SetEndpointURL(accessPoint);
     }
     // Closed last on a failure: after the connection and internet handles.
-    std::unique_ptr<THTTPRequest> data = SendRequest(request, response);
+    std::unique_ptr<THTTPRequest> data;
+    try {
+      data = SendRequest(request, response);
+    } catch (const ECertificateUntrusted& e) {
+      // Asked once per call; the certificate trusted now must be the one the retry meets.
+      if (asked || !OnUntrustedCertificate || !OnUntrustedCertificate(*this, e.Certificate))
+        throw;
+      asked = true;
+      TrustedCertificate = e.Certificate.Fingerprint;
+      continue;
+    }
     try {
       ReceiveResponse(*data, response, false);
       return;

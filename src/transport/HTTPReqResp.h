@@ -23,6 +23,7 @@
 #include "transport/Endpoint.h"
 #include "transport/HTTPRequest.h"
 #include "transport/InvokeOptions.h"
+#include "transport/ServerCertificate.h"
 #include "transport/WSDLView.h"
 #include "transport/WebNode.h"
 
@@ -54,6 +55,12 @@ class THTTPReqResp : public IWebNode {
   using TCredentialsEvent =
       std::function<bool(THTTPReqResp& HTTPReqResp, THTTPRequest& Request, int Status,
                          std::string& UserName, std::string& Password)>;
+
+  // Asked when an https server's certificate cannot be verified and is not TrustedCertificate;
+  // nothing of the call has been sent. True trusts it: it becomes TrustedCertificate and the
+  // call is made again. False or unassigned raises ECertificateUntrusted.
+  using TUntrustedCertificateEvent =
+      std::function<bool(THTTPReqResp& HTTPReqResp, const TServerCertificate& Certificate)>;
 
   THTTPReqResp();
   THTTPReqResp(const THTTPReqResp&) = delete;
@@ -108,12 +115,17 @@ class THTTPReqResp : public IWebNode {
   std::string UDDIOperator;
   int SinglePostLimit = 32768;
   std::shared_ptr<TWSDLView> WSDLView;
+  // https: the SHA-256 fingerprint (NormalFingerprint form) of a certificate that the operator
+  // trusted for this endpoint's host and port, accepted although it cannot be verified.
+  // Certificates that verify against the system's roots need none.
+  std::string TrustedCertificate;
 
   TBeforePostEvent OnBeforePost;
   TPostingDataEvent OnPostingData;
   TReceivingDataEvent OnReceivingData;
   TWinInetErrorEvent OnWinInetError;
   TCredentialsEvent OnCredentials;
+  TUntrustedCertificateEvent OnUntrustedCertificate;
 
   // The transport's published interface has them; nothing here reads or calls them.
   void Exchange(const std::string& request, TStream& response) override;
@@ -156,6 +168,8 @@ class THTTPReqResp : public IWebNode {
   std::string FMimeBoundary;
   std::string FResponseContentType;
   std::string FCurrentAction;
+  // Set by the Windows backend while the request's certificate is the trusted one.
+  bool FCertificateTrusted = false;
 };
 
 }  // namespace vorlen

@@ -29,6 +29,13 @@ class IOperatorView {
                           std::string& value) = 0;
   // The open-file dialog; false when cancelled.
   virtual bool OpenFile(std::string& path) = 0;
+  // Whether to trust a server certificate that cannot be verified: one Yes / No box with a
+  // warning icon; defaultNo makes No the default button. A view that cannot ask trusts nothing.
+  virtual bool ConfirmCertificate(const std::string& text, bool defaultNo) {
+    (void)text;
+    (void)defaultNo;
+    return false;
+  }
 };
 
 }  // namespace vorlen

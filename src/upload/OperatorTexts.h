@@ -42,6 +42,31 @@ inline constexpr const char* NoService =
 inline constexpr const char* PackFailed = "Грешка при архивиране на файл: ";  // + path
 inline constexpr const char* MergeFailed = "Сървърът не успя да обедини частите на файла.";
 
+// A server certificate that cannot be verified.
+inline constexpr const char* CertificateReplaced =
+    "Уеб сървисът представя сертификат, различен от този, на който сте се доверили преди. "
+    "Това може да е атака или подменен сертификат.";
+inline constexpr const char* CertificateNotVerified =
+    "Сертификатът на уеб сървиса не може да бъде проверен.";
+inline constexpr const char* CertificateAddressLabel = "Адрес: ";
+inline constexpr const char* CertificateReasonsLabel = "Причини: ";
+inline constexpr const char* CertificateSubjectLabel = "Субект: ";
+inline constexpr const char* CertificateIssuerLabel = "Издател: ";
+inline constexpr const char* CertificateValidLabel = "Валиден от ";  // + date
+inline constexpr const char* CertificateValidUntil = " до ";         // + date
+inline constexpr const char* CertificateFingerprintLabel = "SHA-256: ";
+inline constexpr const char* CertificateQuestion =
+    "Желаете ли да се доверите на този сертификат за този адрес?";
+inline constexpr const char* CertificateRefused =
+    "Сертификатът не е приет. Нищо не е изпратено на уеб сървиса.";
+inline constexpr const char* CertificateUnknownIssuer = "непознат или самоподписан издател";
+inline constexpr const char* CertificateExpired = "изтекъл срок на валидност";
+inline constexpr const char* CertificateNotYetValid = "все още не е валиден";
+inline constexpr const char* CertificateNameMismatch = "издаден е за друго име на сървъра";
+inline constexpr const char* CertificateRevoked = "отменен";
+inline constexpr const char* CertificateTrustHint =
+    "Проверете отпечатъка при администратора на сървиса и го подайте с --trust-cert.";
+
 // vorlen-send's own.
 inline constexpr const char* SendStopped = "Изпращането е прекратено.";
 inline constexpr const char* SendNotDone = "Файлът не беше изпратен.";

@@ -13,7 +13,7 @@ namespace vorlen {
 
 const char* const SettingsFileName = "sendcfg.ini";
 
-const std::vector<std::string_view> KeptSettingNames = {"parallel"};
+const std::vector<std::string_view> KeptSettingNames = {"parallel", "cert"};
 
 namespace {
 

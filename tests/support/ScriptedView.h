@@ -68,6 +68,11 @@ class TScriptedView : public IOperatorView {
     if (OnConfirm) OnConfirm();
     return Next(ConfirmAnswers, "Confirm");
   }
+  // Answered from ConfirmAnswers; recorded as "certificate[default no]:<text>".
+  bool ConfirmCertificate(const std::string& text, bool defaultNo) override {
+    Shown.push_back(std::string(defaultNo ? "certificate default no:" : "certificate:") + text);
+    return Next(ConfirmAnswers, "ConfirmCertificate");
+  }
   void Inform(const std::string& text) override { Shown.push_back("inform:" + text); }
   void ShowError(const std::string& text) override { Shown.push_back("error:" + text); }
   bool InputQuery(const std::string& caption, const std::string& prompt,

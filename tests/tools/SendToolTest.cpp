@@ -25,6 +25,7 @@
 #include "support/RawHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
+#include "support/TestCertificates.h"
 
 namespace vorlen {
 namespace {
@@ -221,6 +222,7 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
                                                {"--parallel", "0", file},
                                                {"--parallel=17", file},
                                                {"--parallel", "x", file},
+                                               {"--trust-cert", "AB:CD", file},
                                                {"--url"},
                                                {"--org", "O", file}}) {
     EXPECT_EQ(2, Run(args)) << (args.empty() ? "" : args[0]);
@@ -235,6 +237,69 @@ TEST_F(SendToolTest, FailuresAndBadUsage) {
     EXPECT_EQ(0u, Out.find("Употреба: vorlen-send")) << help;
   }
   EXPECT_EQ(1, Run({"--url", closedUrl, "--org", "O", "--", "/?"}));  // after "--" a file name
+}
+
+TEST_F(SendToolTest, HttpsCertificatesAreCheckedBeforeAnythingIsSent) {
+  const std::string tls = Dir.PathWithSeparator() + "tls/";
+  std::filesystem::create_directory(tls);
+  const test::TTestCertificates certs(tls);
+  const std::string content = Pattern(300000, 5);
+  const std::string file = Dir.Write("secret.bin", content);
+  const std::string log = Dir.PathWithSeparator() + "service.log";
+  const auto npos = std::string::npos;
+  auto serve = [&](const std::string& name) {
+    return StartService({"--tls-cert", certs.Pem(name), "--tls-key", certs.Key(name)});
+  };
+
+  // Self-signed: refused before GetSession, naming why and the fingerprint that openssl gives.
+  std::string url = serve("self");
+  ASSERT_EQ(0u, url.find("https://127.0.0.1:")) << url;
+  const std::string fingerprint = certs.Fingerprint("self");
+  ASSERT_EQ(95u, fingerprint.size()) << fingerprint;
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", file}));
+  EXPECT_EQ(0u, Err.find("vorlen-send: Сертификатът на уеб сървиса не може да бъде проверен.\n"))
+      << Err;
+  EXPECT_NE(npos, Err.find("\nПричини: непознат или самоподписан издател\n")) << Err;
+  EXPECT_NE(npos, Err.find("\nSHA-256: " + fingerprint + "\n")) << Err;
+  EXPECT_NE(npos, Err.find("--trust-cert")) << Err;
+  // Trusting another certificate does not let this one pass; the warning comes first.
+  EXPECT_EQ(1, Run({"--url", url, "--org", "O", "--trust-cert", certs.Fingerprint("other"), file}));
+  EXPECT_EQ(0u, Err.find("vorlen-send: Уеб сървисът представя сертификат, различен от този, на "
+                         "който сте се доверили преди."))
+      << Err;
+  EXPECT_EQ(npos, ReadFile(log).find("GetSession")) << ReadFile(log);
+
+  // Trusted on the command line (without colons, in lower case): delivered byte for byte.
+  std::string bare;
+  for (char c : fingerprint)
+    if (c != ':') bare += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  ASSERT_EQ(0, Run({"--url", url, "--org", "O", "--trust-cert", bare, file})) << Err;
+  EXPECT_EQ(content, ReadFile(Root() + SessionOf(Err) + "/delivered/secret.bin"));
+
+  // Remembered in sendcfg.ini for the URL's address; the same fingerprint for another port is
+  // not taken.
+  const std::string port = url.substr(18, url.find('/', 18) - 18);
+  const std::string settings = Dir.PathWithSeparator() + "bin/sendcfg.ini";
+  std::ofstream(settings, std::ios::binary)
+      << "url=" << url << "\r\norg=O\r\ncert=127.0.0.1:" << port << " " << fingerprint << "\r\n";
+  ASSERT_EQ(0, Run({file})) << Err;
+  std::ofstream(settings, std::ios::binary)
+      << "url=" << url << "\r\norg=O\r\ncert=127.0.0.1:1 " << fingerprint << "\r\n";
+  EXPECT_EQ(1, Run({file}));
+  EXPECT_NE(npos, Err.find("\nSHA-256: " + fingerprint + "\n")) << Err;
+
+  // A CA made trusted: its certificate for this address passes without a fingerprint; an
+  // expired one and one for another host name are refused with their reasons.
+  test::TScopedEnv bundle("CURL_CA_BUNDLE", certs.Pem("ca"));
+  ASSERT_EQ(0, Run({"--url", serve("signed"), "--org", "O", file})) << Err;
+  EXPECT_EQ(content, ReadFile(Root() + SessionOf(Err) + "/delivered/secret.bin"));
+  EXPECT_EQ(1, Run({"--url", serve("expired"), "--org", "O", file}));
+  EXPECT_NE(npos, Err.find("\nПричини: изтекъл срок на валидност\n")) << Err;
+  EXPECT_NE(npos, Err.find("\nSHA-256: " + certs.Fingerprint("expired") + "\n")) << Err;
+  EXPECT_EQ(npos, ReadFile(log).find("GetSession")) << ReadFile(log);
+  EXPECT_EQ(1, Run({"--url", serve("wronghost"), "--org", "O", file}));
+  EXPECT_NE(npos, Err.find("\nПричини: издаден е за друго име на сървъра\n")) << Err;
+  EXPECT_EQ(npos, ReadFile(log).find("GetSession")) << ReadFile(log);
 }
 
 TEST_F(SendToolTest, RetryQuestionIsAnsweredFromTheCommandLine) {

@@ -133,7 +133,7 @@ TEST(SendToolRun, FailureAfterTheSessionOpenedDropsItsParts) {
     std::istringstream in;
     std::ostringstream out, err;
     const int code = RunSendTool({"--url", "http://127.0.0.1:9/s", "--org", "O", path}, in, out,
-                                 err, [&](const std::string& url) -> ISenderServicePtr {
+                                 err, [&](const std::string& url, const std::string&) -> ISenderServicePtr {
                                    EXPECT_EQ("http://127.0.0.1:9/s", url);
                                    return service;
                                  });
@@ -204,7 +204,9 @@ int RunWithTemp(const Strings& args, const std::shared_ptr<TFakeService>& servic
   std::istringstream in;
   std::ostringstream out, err;
   const int code = RunSendTool(args, in, out, err,
-                               [&](const std::string&) -> ISenderServicePtr { return service; });
+                               [&](const std::string&, const std::string&) -> ISenderServicePtr {
+                                 return service;
+                               });
   errText = err.str();
   return code;
 }
@@ -284,11 +286,16 @@ TEST(SendToolRun, PeerTextIsShownSafely) {
   EXPECT_EQ(service->Calls.back().Sess, service->SessionId);
 }
 
-// vorlen-send waits as long as the window for an answer: a merge takes minutes.
+// vorlen-send waits as long as the window for an answer: a merge takes minutes. It checks
+// certificates, trusting only the fingerprint it was given.
 TEST(SendToolRun, BindsWithTheWindowsLongReceiveTimeout) {
-  const auto rio = std::dynamic_pointer_cast<THTTPRIO>(BindSendToolService("http://127.0.0.1:9/s"));
+  const std::string fingerprint(95, 'A');
+  const auto rio = std::dynamic_pointer_cast<THTTPRIO>(
+      BindSendToolService("https://127.0.0.1:9/s", fingerprint));
   ASSERT_NE(rio, nullptr);
   THTTPReqResp& node = rio->HTTPWebNode();
+  EXPECT_FALSE(node.InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts));
+  EXPECT_EQ(node.TrustedCertificate, fingerprint);
   ASSERT_TRUE(node.OnBeforePost);
   TCurlRequest request(nullptr, "http://127.0.0.1:9/s");
   request.SetReceiveTimeoutMs(60000);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "upload/CertificateTrust.h"
 #include "upload/SettingsFile.h"
 
 using namespace vorlen;
@@ -61,6 +62,27 @@ TEST(SettingsFile, KeepsKnownLinesAfterTheTwoAndDropsOthers) {
   SetEntryValue(more, "parallel", "");
   EXPECT_TRUE(more.empty());
   EXPECT_TRUE(KeptSettings("url=u\r\norg=o\r\n").empty());
+}
+
+// The trusted certificate's line belongs to one address; a rewrite keeps it after the two.
+TEST(SettingsFile, RemembersOneCertificateForOneAddress) {
+  const std::string hex = "ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12cd34ef56ab12";
+  const std::string fingerprint =
+      "AB:12:CD:34:EF:56:AB:12:CD:34:EF:56:AB:12:CD:34:EF:56:AB:12:CD:34:EF:56:AB:12:CD:34:EF:56:"
+      "AB:12";
+  EXPECT_EQ(NormalFingerprint(hex), fingerprint);
+  EXPECT_EQ(NormalFingerprint(fingerprint), fingerprint);
+  for (const std::string& bad : {hex.substr(2), hex + "00", fingerprint + ":", "zz" + hex.substr(2),
+                                std::string()})
+    EXPECT_EQ(NormalFingerprint(bad), "") << bad;
+
+  TSettingEntries more = KeptSettings("url=u\r\norg=o\r\ncert=[::1]:8443 " + hex + "\r\n");
+  EXPECT_EQ(RememberedCertificate(more, "::1", 8443), fingerprint);
+  EXPECT_EQ(RememberedCertificate(more, "::1", 443), "");
+  EXPECT_EQ(RememberedCertificate(more, "127.0.0.1", 8443), "");
+  RememberCertificate(more, "srv.example", 443, fingerprint);
+  EXPECT_EQ(EncodeSettings("u", "o", more), "url=u\r\norg=o\r\ncert=srv.example:443 " +
+                                                fingerprint + "\r\n");
 }
 
 TEST(SettingsFile, BlankMeansOnlySpacesAndControls) {

@@ -4,11 +4,13 @@
 #include <cstdlib>
 
 #include "runtime/Format.h"
+#include "transport/ServerCertificate.h"
 
 namespace vorlen {
 
 std::string SendUsage() {
-  return "Употреба: vorlen-send [--url URL] [--org ИМЕ] [--pack] [--retry N] [--parallel N] ФАЙЛ\n"
+  return "Употреба: vorlen-send [--url URL] [--org ИМЕ] [--pack] [--retry N] [--parallel N]\n"
+         "                   [--trust-cert SHA256] ФАЙЛ\n"
          "  --url URL    адрес на уеб сървиса (иначе url от sendcfg.ini)\n"
          "  --org ИМЕ    име на организацията (иначе org от sendcfg.ini)\n"
          "  --pack       архивира файла преди изпращане (освен ако вече е архив)\n"
@@ -18,6 +20,14 @@ std::string SendUsage() {
          "               по подразбиране 1). Сървисът трябва да пази частите по име, в какъвто\n"
          "               и ред да пристигнат (както еталонният vorlen-service), затова това не\n"
          "               е по подразбиране\n"
+         "  --trust-cert SHA256  приема сертификата на https сървиса с този SHA-256 отпечатък\n"
+         "               (32 шестнадесетични двойки, с или без двоеточия, както ги показва\n"
+         "               openssl x509 -fingerprint -sha256), макар да не може да бъде проверен\n"
+         "https се проверява: веригата на сертификата спрямо доверените в системата и името на\n"
+         "сървъра. Сертификат, който не може да бъде проверен, се приема само ако отпечатъкът му е\n"
+         "даден с --trust-cert или е запомнен в sendcfg.ini (cert=ХОСТ:ПОРТ ОТПЕЧАТЪК) за адреса\n"
+         "на URL; иначе нищо не се изпраща и програмата завършва с код 1, като съобщава причините\n"
+         "и отпечатъка.\n"
          "Ctrl-C, докато се изпращат частите, спира изпращането след текущата част (с --parallel:\n"
          "след частите, които вече се изпращат) и сървисът изтрива получените части; второ Ctrl-C\n"
          "прекратява програмата веднага.\n";
@@ -86,6 +96,13 @@ TSendOptions ParseSendOptions(const std::vector<std::string>& args) {
         throw ESendUsage(Format("--parallel иска цяло число от 1 до %d, а не \"%s\"", kMaxParallel,
                                 text.c_str()));
       options.Parallel = *n;
+    } else if (name == "--trust-cert") {
+      const std::string text = needValue();
+      options.TrustCert = NormalFingerprint(text);
+      if (options.TrustCert.empty())
+        throw ESendUsage(Format(
+            "--trust-cert иска SHA-256 отпечатък от 32 шестнадесетични двойки, а не \"%s\"",
+            text.c_str()));
     } else {
       throw ESendUsage(Format("непозната опция \"%s\"", arg.c_str()));
     }

@@ -22,6 +22,7 @@ struct TSendOptions {
   bool Pack = false;
   std::optional<int> Retry;  // answers to the retry question when given
   int Parallel = 1;          // parts uploaded at once
+  std::string TrustCert;     // --trust-cert, as NormalFingerprint gives it; empty when not given
   std::string File;
   bool Help = false;
 };

@@ -12,6 +12,9 @@
 #include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
 #include "proxy/SenderHooks.h"
+#include "transport/Endpoint.h"
+#include "transport/ServerCertificate.h"
+#include "upload/CertificateTrust.h"
 #include "upload/OperatorTexts.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
@@ -32,10 +35,20 @@ void DropSessionFiles(TSenderState& state) {
   }
 }
 
+std::string TrustedCertificateFor(const TSendOptions& options, const TSenderSettings& settings,
+                                  const std::string& url) {
+  if (!options.TrustCert.empty()) return options.TrustCert;
+  const TEndpoint endpoint = SplitEndpointURL(url);
+  return RememberedCertificate(settings.More, endpoint.Host, endpoint.Port);
+}
+
 }  // namespace
 
-ISenderServicePtr BindSendToolService(const std::string& url) {
-  return BindSenderService(false, url, NewSenderRIO());
+ISenderServicePtr BindSendToolService(const std::string& url,
+                                      const std::string& trustedCertificate) {
+  std::shared_ptr<THTTPRIO> rio = NewSenderRIO();
+  rio->HTTPWebNode().TrustedCertificate = trustedCertificate;
+  return BindSenderService(false, url, rio);
 }
 
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
@@ -85,7 +98,9 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     TTempFileGuard details;
     details.Reset(FsPathFromUtf8(CreateTempFile(SystemTempDir(), "sendDetails")));
 
-    state.ServiceIntf = binder(state.FUrl);
+    // --trust-cert, else the fingerprint remembered for the URL's address.
+    const std::string trusted = TrustedCertificateFor(options, settings, state.FUrl);
+    state.ServiceIntf = binder(state.FUrl, trusted);
     TSendCommand command(state, view);
     command.DetailsPath = Utf8FromFsPath(details.Path());
     command.OnPartRead = [&view](int32_t index, int64_t partCount, int64_t length) {
@@ -94,7 +109,7 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
     command.OnPartAccepted = [&view](int32_t, int64_t length) { view.PartAccepted(length); };
     // Each part in flight over a proxy, and so a connection, of its own.
     command.Parallel = options.Parallel;
-    command.NewPartService = [&binder, &state] { return binder(state.FUrl); };
+    command.NewPartService = [&binder, &state, &trusted] { return binder(state.FUrl, trusted); };
     TTerminalView::CatchInterrupt(viewOptions.ErrorIsTerminal, details.Path().string());
     command.btSendClick();
     switch (command.Outcome()) {
@@ -110,6 +125,17 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
         return 1;
     }
   } catch (const EAbort&) {
+    DropSessionFiles(state);
+    return 1;
+  } catch (const ECertificateUntrusted& e) {
+    // Nothing was sent: what an administrator needs to check the certificate and pass it.
+    const TServerCertificate& c = e.Certificate;
+    const std::string trusted = options.TrustCert;
+    err << "vorlen-send: "
+        << CertificateDescription(c, !trusted.empty() && trusted != c.Fingerprint) << '\n'
+        << CertificateRefused << '\n'
+        << CertificateTrustHint << '\n'
+        << std::flush;
     DropSessionFiles(state);
     return 1;
   } catch (const std::exception&) {

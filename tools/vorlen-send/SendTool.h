@@ -15,10 +15,13 @@ namespace vorlen {
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err);
 
-// The service reference for a URL; the program binds through the HTTP proxy.
-using TSendBinder = std::function<ISenderServicePtr(const std::string& url)>;
+// The service reference for a URL whose https certificate may be the one with the fingerprint
+// trustedCertificate (empty: only verifiable ones); the program binds through the HTTP proxy.
+using TSendBinder = std::function<ISenderServicePtr(const std::string& url,
+                                                    const std::string& trustedCertificate)>;
 // The program's own binding: a proxy with the window's pre-post hook.
-ISenderServicePtr BindSendToolService(const std::string& url);
+ISenderServicePtr BindSendToolService(const std::string& url,
+                                      const std::string& trustedCertificate);
 int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                 std::ostream& err, const TSendBinder& binder);
 

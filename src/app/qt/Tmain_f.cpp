@@ -171,6 +171,16 @@ bool Tmain_f::Confirm(const std::string& text) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool Tmain_f::ConfirmCertificate(const std::string& text, bool defaultNo) {
+  if (FDialogs) return FDialogs->ConfirmCertificate(text, defaultNo);
+  QMessageBox box(QMessageBox::Warning, Q(FTitle), Q(text), QMessageBox::Yes | QMessageBox::No,
+                  this);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 void Tmain_f::Inform(const std::string& text) {
   if (FDialogs) return FDialogs->Inform(text);
   QMessageBox box(QMessageBox::NoIcon, Q(FTitle), Q(text), QMessageBox::Ok, this);

@@ -53,6 +53,7 @@ class Tmain_f : public QWidget, public IOperatorView {
   void SetSendEnabled(bool enabled) override;
   void ProcessMessages() override;
   bool Confirm(const std::string& text) override;
+  bool ConfirmCertificate(const std::string& text, bool defaultNo) override;
   void Inform(const std::string& text) override;
   void ShowError(const std::string& text) override;
   bool InputQuery(const std::string& caption, const std::string& prompt,

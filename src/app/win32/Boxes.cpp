@@ -29,6 +29,10 @@ int TBoxes::Box(const std::string& text, UINT type) {
 bool TBoxes::Confirm(const std::string& text) {
   return Box(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
+bool TBoxes::ConfirmCertificate(const std::string& text, bool defaultNo) {
+  return Box(text, MB_YESNO | MB_ICONWARNING | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1)) ==
+         IDYES;
+}
 void TBoxes::Inform(const std::string& text) { Box(text, MB_OK); }
 void TBoxes::ShowError(const std::string& text) { Box(text, MB_OK | MB_ICONSTOP); }
 

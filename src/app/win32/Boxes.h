@@ -16,6 +16,8 @@ class TBoxes {
       : FOwner(std::move(owner)), FTitle(std::move(title)) {}
 
   bool Confirm(const std::string& text);    // Yes / No
+  // Yes / No with a warning icon; defaultNo makes No the default button.
+  bool ConfirmCertificate(const std::string& text, bool defaultNo);
   void Inform(const std::string& text);     // OK
   void ShowError(const std::string& text);  // stop icon, OK
   // The input box: caption, prompt, and an edit field of at most 255 characters that starts

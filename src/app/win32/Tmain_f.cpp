@@ -61,6 +61,11 @@ bool Tmain_f::Confirm(const std::string& text) {
   return FDialogs ? FDialogs->Confirm(text) : FBoxes.Confirm(text);
 }
 
+bool Tmain_f::ConfirmCertificate(const std::string& text, bool defaultNo) {
+  return FDialogs ? FDialogs->ConfirmCertificate(text, defaultNo)
+                  : FBoxes.ConfirmCertificate(text, defaultNo);
+}
+
 void Tmain_f::Inform(const std::string& text) {
   if (FDialogs) return FDialogs->Inform(text);
   FBoxes.Inform(text);

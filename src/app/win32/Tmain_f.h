@@ -46,6 +46,7 @@ class Tmain_f : public IOperatorView {
   void SetSendEnabled(bool enabled) override { FForm.SetSendEnabled(enabled); }
   void ProcessMessages() override;
   bool Confirm(const std::string& text) override;
+  bool ConfirmCertificate(const std::string& text, bool defaultNo) override;
   void Inform(const std::string& text) override;
   void ShowError(const std::string& text) override;
   bool InputQuery(const std::string& caption, const std::string& prompt,

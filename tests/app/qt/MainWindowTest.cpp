@@ -247,6 +247,7 @@ TEST(MainWindow, BindsThroughItsOwnProxyWithTheLongReceiveTimeout) {
   EXPECT_EQ(rio->URL(), "http://127.0.0.1:9/FileUploader/s");
 
   THTTPReqResp& node = rio->HTTPWebNode();
+  EXPECT_FALSE(node.InvokeOptions.Contains(TSOAPInvokeOption::soIgnoreInvalidCerts));
   ASSERT_TRUE(node.OnBeforePost);
   TCurlRequest request(nullptr, "http://127.0.0.1:9/FileUploader/s");
   request.SetReceiveTimeoutMs(1000);

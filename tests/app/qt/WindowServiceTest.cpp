@@ -15,8 +15,10 @@
 #include "app/qt/TApplication.h"
 #include "app/qt/Tmain_f.h"
 #include "server/HttpService.h"
+#include "support/Files.h"
 #include "support/Pattern.h"
 #include "support/ScriptedView.h"
+#include "support/TestCertificates.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -29,16 +31,23 @@ struct TLiveFixture {
   std::unique_ptr<THttpService> Service;
   std::unique_ptr<Tmain_f> Window;
 
-  TLiveFixture() {
+  std::vector<std::string> Log;  // the service's request log
+
+  // With tlsCert and tlsKey the service is https; moreSettings follow url and org.
+  explicit TLiveFixture(const std::string& tlsCert = "", const std::string& tlsKey = "",
+                        const std::string& moreSettings = "") {
     App();
     TServiceOptions options;
     options.Host = "127.0.0.1";
     options.Port = 0;
     options.Root = Dir.File("inbox");
     options.Threads = 2;
-    Service = std::make_unique<THttpService>(options, [](const std::string&) {});
+    options.TlsCert = tlsCert;
+    options.TlsKey = tlsKey;
+    Service = std::make_unique<THttpService>(
+        options, [this](const std::string& line) { Log.push_back(line); });
     Service->Start();
-    Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n");
+    Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n" + moreSettings);
     qputenv("Tmp",
             QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
 
@@ -109,4 +118,84 @@ TEST(WindowService, ConfirmedCloseDuringUploadStopsItAndDropsTheParts) {
   EXPECT_TRUE(!std::filesystem::exists(folder / "parts") ||
               std::filesystem::is_empty(folder / "parts", ignored));
   EXPECT_LT(w.ProgressBar1->value(), 100);
+}
+
+// An https service with a certificate of its own: the operator is asked before anything is
+// sent. Yes remembers the fingerprint for the address and sends; the next start trusts it
+// without asking. No sends nothing. Another certificate at that address is asked about with
+// the warning first and No as the default.
+TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) {
+  TScratchDir tls;
+  const TTestCertificates certs(tls.PathWithSeparator());
+  const std::string fingerprint = certs.Fingerprint("self");
+  const std::string bytes = Pattern(100000);
+  {
+    TLiveFixture f(certs.Pem("self"), certs.Key("self"));
+    const std::string url = f.Service->Url();
+    const std::string address = url.substr(8, url.find('/', 8) - 8);
+    f.Dir.Write("data.zip", bytes);
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
+    f.Dialogs.ConfirmAnswers = {true};
+    f.Window->btSend->click();
+    ASSERT_EQ(f.Dialogs.Shown.size(), 2u);
+    EXPECT_EQ(f.Dialogs.Shown[1].find("certificate:Сертификатът на уеб сървиса не може да бъде "
+                                      "проверен.\n\nАдрес: " + address +
+                                      "\nПричини: непознат или самоподписан издател\nСубект: "
+                                      "CN=127.0.0.1\nИздател: CN=127.0.0.1\nВалиден от "),
+              0u)
+        << f.Dialogs.Shown[1];
+    EXPECT_NE(f.Dialogs.Shown[1].find("\nSHA-256: " + fingerprint +
+                                      "\n\nЖелаете ли да се доверите на този сертификат за "
+                                      "този адрес?"),
+              std::string::npos);
+    const std::string session = f.Window->Logic().State().Session;
+    const auto delivered = f.Service->Server().SessionFolder(session) / "delivered" / "data.zip";
+    EXPECT_EQ(ReadFile(delivered.string()), bytes);
+    EXPECT_EQ(f.Dir.Read("sendcfg.ini"), "url=" + url + "\r\norg=Test\r\ncert=" + address + " " +
+                                             fingerprint + "\r\n");
+
+    // The next start trusts it without a question.
+    f.Window.reset();
+    TMainWindowOptions window;
+    window.ExePath = f.Dir.PathWithSeparator() + "vorlen-sender";
+    window.Registry = std::make_unique<TMemoryRegistry>();
+    window.Dialogs = &f.Dialogs;
+    f.Window = std::make_unique<Tmain_f>(std::move(window));
+    f.Dialogs.Shown.clear();
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
+    f.Window->btSend->click();
+    EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+    EXPECT_EQ(f.Window->windowTitle().toStdString(),
+              "Сесия " + f.Window->Logic().State().Session + " - Готово");
+  }
+  for (const bool replaced : {false, true}) {
+    // Another certificate at an address that trusted one before is asked with the warning.
+    const std::string other = certs.Fingerprint("other");
+    TLiveFixture f(certs.Pem("self"), certs.Key("self"));
+    if (replaced) {
+      const std::string url = f.Service->Url();
+      f.Dir.Write("sendcfg.ini", "url=" + url + "\r\norg=Test\r\ncert=" +
+                                     url.substr(8, url.find('/', 8) - 8) + " " + other + "\r\n");
+      f.Window.reset();
+      TMainWindowOptions window;
+      window.ExePath = f.Dir.PathWithSeparator() + "vorlen-sender";
+      window.Registry = std::make_unique<TMemoryRegistry>();
+      window.Dialogs = &f.Dialogs;
+      f.Window = std::make_unique<Tmain_f>(std::move(window));
+    }
+    const std::string settings = f.Dir.Read("sendcfg.ini");
+    f.Dir.Write("data.zip", bytes);
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
+    f.Dialogs.ConfirmAnswers = {false};
+    f.Window->btSend->click();
+    ASSERT_EQ(f.Dialogs.Shown.size(), 3u);
+    const std::string asked = replaced ? "certificate default no:Уеб сървисът представя "
+                                         "сертификат, различен от този, на който сте се "
+                                         "доверили преди."
+                                       : "certificate:Сертификатът на уеб сървиса";
+    EXPECT_EQ(f.Dialogs.Shown[1].find(asked), 0u) << f.Dialogs.Shown[1];
+    EXPECT_EQ(f.Dialogs.Shown[2], "error:Сертификатът не е приет. Нищо не е изпратено на уеб сървиса.");
+    EXPECT_TRUE(f.Log.empty()) << f.Log.front();
+    EXPECT_EQ(f.Dir.Read("sendcfg.ini"), settings);
+  }
 }

@@ -22,6 +22,7 @@ struct TSeen {
   std::wstring Caption;
   TBoxContent Content;
   bool Yes = false, No = false, Ok = false;
+  int Default = 0;  // the default button's id
 };
 
 // Reads a message box, then presses button.
@@ -32,6 +33,11 @@ TDialogWatcher::TAnswer ReadAndPress(TSeen& seen, int button) {
     seen.Yes = GetDlgItem(box, IDYES) != nullptr;
     seen.No = GetDlgItem(box, IDNO) != nullptr;
     seen.Ok = GetDlgItem(box, IDOK) != nullptr;
+    for (const int id : {IDYES, IDNO, IDOK}) {
+      HWND item = GetDlgItem(box, id);
+      if (item != nullptr && (GetWindowLongW(item, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON)
+        seen.Default = id;
+    }
     Press(box, button);
   };
 }
@@ -77,6 +83,21 @@ TEST(Win32Boxes, MessageBoxesCarryTheTitleTextAndButtons) {
     EXPECT_EQ(seen.Content.Texts, std::vector<std::wstring>{L"Connection refused."});
     EXPECT_TRUE(seen.Content.Icon);
     EXPECT_TRUE(seen.Ok && !seen.Yes);
+  }
+}
+
+// The certificate question: Yes / No with an icon; No is the default when the certificate
+// replaced a trusted one.
+TEST(Win32Boxes, CertificateQuestionDefaultsToNoForAReplacedCertificate) {
+  TBoxes boxes([] { return HWND(nullptr); }, L"vorlen-sender");
+  for (const bool replaced : {false, true}) {
+    TSeen seen;
+    TDialogWatcher watcher(AnyBox(), ReadAndPress(seen, replaced ? IDNO : IDYES));
+    EXPECT_EQ(boxes.ConfirmCertificate("Адрес: 127.0.0.1:8443", replaced), !replaced);
+    EXPECT_EQ(seen.Content.Texts, std::vector<std::wstring>{L"Адрес: 127.0.0.1:8443"});
+    EXPECT_TRUE(seen.Content.Icon);
+    EXPECT_TRUE(seen.Yes && seen.No);
+    EXPECT_EQ(seen.Default, replaced ? IDNO : IDYES);
   }
 }
 
