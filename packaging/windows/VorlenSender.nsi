@@ -11,7 +11,7 @@ RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
-!include "FileFunc.nsh"
+!include "FileFunc.nsh"  ; GetParameters
 
 !ifdef SIGN
   ; The uninstaller is written, and so signed, while the installer is built.
@@ -87,14 +87,12 @@ SectionEnd
 ; already there (an upgrade, or settings kept from an uninstall) is left as it is.
 Function WritePresetSettings
   ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/URL=" $R1
-  IfErrors 0 +2
-    StrCpy $R1 ""
-  ClearErrors
-  ${GetOptions} $R0 "/ORG=" $R2
-  IfErrors 0 +2
-    StrCpy $R2 ""
+  Push "/URL="
+  Call PresetValue
+  Pop $R1
+  Push "/ORG="
+  Call PresetValue
+  Pop $R2
   StrCmp "$R1$R2" "" done
   IfFileExists "$INSTDIR\sendcfg.ini" done
   FileOpen $R3 "$INSTDIR\sendcfg.ini" w
@@ -102,4 +100,56 @@ Function WritePresetSettings
   FileWrite $R3 "org=$R2$\r$\n"
   FileClose $R3
 done:
+FunctionEnd
+
+; The value of the option on the stack in the command line $R0 (empty when absent). GetOptions
+; would cut a URL at its first "/", so the value runs to the next quote when it (or the whole
+; option) is quoted, else to the next option (" /" or ' "') or the end. The name matches in any letter case.
+Function PresetValue
+  Exch $0  ; the option, "/URL="
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrLen $1 $0
+  StrCpy $2 0
+find:
+  StrCpy $3 $R0 $1 $2
+  StrCmp $3 "" absent
+  StrCmp $3 $0 found
+  IntOp $2 $2 + 1
+  Goto find
+found:
+  StrCpy $4 " /"  ; what ends the value
+  IntOp $3 $2 - 1
+  IntCmp $3 0 0 unquoted
+  StrCpy $3 $R0 1 $3
+  StrCmp $3 '"' 0 unquoted
+  StrCpy $4 '"'  ; "/ORG=a b"
+unquoted:
+  IntOp $2 $2 + $1
+  StrCpy $3 $R0 1 $2
+  StrCmp $3 '"' 0 +3
+  StrCpy $4 '"'  ; /ORG="a b"
+  IntOp $2 $2 + 1
+  StrLen $1 $4
+  StrCpy $0 ""
+copy:
+  StrCpy $3 $R0 $1 $2
+  StrCmp $3 $4 finished
+  StrCmp $4 '"' +2
+  StrCmp $3 ' "' finished  ; the next option quoted as a whole
+  StrCpy $3 $R0 1 $2
+  StrCmp $3 "" finished
+  StrCpy $0 "$0$3"
+  IntOp $2 $2 + 1
+  Goto copy
+absent:
+  StrCpy $0 ""
+finished:
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
 FunctionEnd
