@@ -15,8 +15,8 @@ SetCompressor /SOLID lzma
 
 !ifdef SIGN
   ; The uninstaller is written, and so signed, while the installer is built.
-  !uninstfinalize '${SIGN} "%1"'
-  !finalize '${SIGN} "%1"'
+  !uninstfinalize '"${SIGN}" "%1"'
+  !finalize '"${SIGN}" "%1"'
 !endif
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VorlenSender"
