@@ -9,13 +9,18 @@
 #include "upload/CertificateTrust.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
+#include "upload/SettingsSources.h"
 #include "upload/UploadRules.h"
 
 namespace vorlen {
 
 TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::string exePath,
                        std::string exeDir)
-    : FView(view), FRegistry(registry), FExePath(std::move(exePath)), FExeDir(std::move(exeDir)) {
+    : FView(view),
+      FRegistry(registry),
+      FExePath(std::move(exePath)),
+      FExeDir(std::move(exeDir)),
+      FPlaces{{FExeDir}, FExeDir, false} {
   FHTTPRIO = NewSenderRIO();
   FHTTPRIO->HTTPWebNode().OnCredentials = [this](THTTPReqResp&, THTTPRequest&, int Status,
                                                  std::string& UserName, std::string& Password) {
@@ -33,7 +38,7 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
 
 TMainLogic::~TMainLogic() = default;
 
-std::string TMainLogic::SettingsPath() const { return FExeDir + SettingsFileName; }
+std::string TMainLogic::SettingsPath() const { return FPlaces.WriteDir + SettingsFileName; }
 
 void TMainLogic::FormCreate() {
   FSender.FSettingsChanged = false;
@@ -52,7 +57,12 @@ void TMainLogic::FormCreate() {
 void TMainLogic::ApplyCompatibilityLayer() { vorlen::ApplyCompatibilityLayer(FRegistry, FExePath); }
 
 void TMainLogic::LoadSettings() {
-  const TSenderSettings settings = ReadSenderSettings(SettingsPath(), FView, true);
+  const TSenderSettings settings =
+      ReadSenderSettings(SettingsSources(FPlaces, FRegistry), FView, true);
+  FOwnUrl = settings.OwnUrl;
+  FOwnOrg = settings.OwnOrg;
+  FOwnMore = settings.OwnMore;
+  FLoadedMore = settings.More;
   FSender.FUrl = settings.Url;
   FSender.FOrg = settings.Org;
   FSender.FMoreSettings = settings.More;
@@ -61,8 +71,7 @@ void TMainLogic::LoadSettings() {
 
 void TMainLogic::SaveSettings() {
   try {
-    WriteSettingsFile(SettingsPath(),
-                      EncodeSettings(FSender.FUrl, FSender.FOrg, FSender.FMoreSettings));
+    WriteSettingsFile(SettingsPath(), EncodeSettings(FOwnUrl, FOwnOrg, OwnMoreSettings()));
   } catch (...) {
     try {
       FView.Inform(SaveSettingsError);
@@ -70,6 +79,20 @@ void TMainLogic::SaveSettings() {
       // Saving never raises; a box that cannot be shown leaves nothing else to do.
     }
   }
+}
+
+// The written file's own kept settings with what the run changed in FMoreSettings: settings
+// that came from the program's folder are not copied into the user's file.
+TSettingEntries TMainLogic::OwnMoreSettings() const {
+  TSettingEntries more = FOwnMore;
+  for (const TSettingEntry& loaded : FLoadedMore) {
+    if (EntryValue(FSender.FMoreSettings, loaded.Name).empty()) SetEntryValue(more, loaded.Name, "");
+  }
+  for (const TSettingEntry& entry : FSender.FMoreSettings) {
+    if (EntryValue(FLoadedMore, entry.Name) != entry.Value)
+      SetEntryValue(more, entry.Name, entry.Value);
+  }
+  return more;
 }
 
 bool TMainLogic::FormCloseQuery() {
@@ -99,7 +122,9 @@ void TMainLogic::FormClose() {
   FSender.ServiceIntf.reset();
 }
 
-void TMainLogic::btSendClick() {
+void TMainLogic::btSendClick() { SendFiles({}); }
+
+void TMainLogic::SendFiles(const std::vector<std::string>& files) {
   if (FSending) return;
   FSending = true;
   struct TReset {
@@ -107,12 +132,17 @@ void TMainLogic::btSendClick() {
     ~TReset() { flag = false; }
   } reset{FSending};
   TSendCommand command(FSender, FView);
-  command.DetailsDir = FExeDir;
+  command.DetailsDir = FPlaces.WriteDir;
+  command.Files = files;
   // Parts in flight only when sendcfg.ini asks for them: the service must take parts in any
   // order. Each goes over a proxy, and so a connection, of its own.
   command.Parallel = ParallelSetting(EntryValue(FSender.FMoreSettings, "parallel"));
   command.NewPartService = [this] {
-    return Binder ? Binder(FSender.FUrl) : BindSenderService(false, FSender.FUrl, NewSenderRIO());
+    if (Binder) return Binder(FSender.FUrl);
+    std::shared_ptr<THTTPRIO> rio = NewSenderRIO();
+    // The certificate trusted on the window's own connection holds for the parts' connections.
+    rio->HTTPWebNode().TrustedCertificate = FHTTPRIO->HTTPWebNode().TrustedCertificate;
+    return BindSenderService(false, FSender.FUrl, rio);
   };
   command.btSendClick();
 }

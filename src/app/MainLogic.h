@@ -6,8 +6,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Registry.h"
+#include "platform/SettingsDir.h"
 #include "upload/IOperatorView.h"
 #include "upload/OperatorTexts.h"
 #include "upload/SenderState.h"
@@ -22,7 +24,7 @@ class TMainLogic {
   using TBinder = std::function<ISenderServicePtr(const std::string& url)>;
 
   // exePath is the executable's full path (the registry value's name); sendcfg.ini and the
-  // details file live in exeDir, which ends in a separator.
+  // details file live in exeDir, which ends in a separator, until SetSettingsPlaces says more.
   TMainLogic(IOperatorView& view, IRegistryStore& registry, std::string exePath,
              std::string exeDir);
   ~TMainLogic();
@@ -31,7 +33,11 @@ class TMainLogic {
 
   TSenderState& State() { return FSender; }
   const std::string& ExeDir() const { return FExeDir; }
+  // The sendcfg.ini that a save writes.
   std::string SettingsPath() const;
+  // Where the settings are read (several places, the machine's registry last) and written; the
+  // details file goes beside the written one. Set before FormCreate.
+  void SetSettingsPlaces(TSettingsPlaces places) { FPlaces = std::move(places); }
 
   // Creation steps in order; an exception ends them (the caller shows it).
   void FormCreate();
@@ -46,6 +52,10 @@ class TMainLogic {
   // The send button. A press while a send is running is ignored: a nested send would share the
   // session and the part index with the running one.
   void btSendClick();
+  // Sends files as if chosen in the open dialog (files given on the command line): one file by
+  // the packing rules and the "do not archive" box, several packed into one archive. No files:
+  // the open dialog asks, as the send button does.
+  void SendFiles(const std::vector<std::string>& files);
   bool Sending() const { return FSending; }
 
   // Unassigned: BindSenderService(false, url, HTTPRIO()).
@@ -63,10 +73,17 @@ class TMainLogic {
   std::shared_ptr<THTTPRIO> HTTPRIO() const { return FHTTPRIO; }
 
  private:
+  TSettingEntries OwnMoreSettings() const;
+
   IOperatorView& FView;
   IRegistryStore& FRegistry;
   std::string FExePath;
   std::string FExeDir;
+  TSettingsPlaces FPlaces;
+  std::string FOwnUrl;  // what a save writes as url and org (see TSenderSettings)
+  std::string FOwnOrg;
+  TSettingEntries FOwnMore;     // the written file's kept settings as read
+  TSettingEntries FLoadedMore;  // FMoreSettings as read, to tell what the run changed
   TSenderState FSender;
   std::shared_ptr<THTTPRIO> FHTTPRIO;
   bool FSending = false;

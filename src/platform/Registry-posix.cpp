@@ -12,6 +12,7 @@ class TAbsentRegistryStore : public IRegistryStore {
     throw ERegistryException(
         Format("Failed to create key %s: no registry on this platform", path.c_str()));
   }
+  std::unique_ptr<IRegistryKey> OpenKeyForReading(const std::string&) override { return nullptr; }
 };
 
 }  // namespace

@@ -53,13 +53,24 @@ class TWinRegistryKey : public IRegistryKey {
 class TWinRegistryStore : public IRegistryStore {
  public:
   std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) override {
-    std::string relative = path;
-    if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);  // rooted at HKLM
     HKEY key = nullptr;
-    LONG code = RegCreateKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(relative).c_str(), 0, nullptr,
+    LONG code = RegCreateKeyExW(HKEY_LOCAL_MACHINE, Relative(path).c_str(), 0, nullptr,
                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (code != ERROR_SUCCESS) Fail("RegCreateKeyExW", code);
     return std::make_unique<TWinRegistryKey>(key);
+  }
+
+  std::unique_ptr<IRegistryKey> OpenKeyForReading(const std::string& path) override {
+    HKEY key = nullptr;
+    LONG code = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Relative(path).c_str(), 0, KEY_READ, &key);
+    if (code == ERROR_FILE_NOT_FOUND) return nullptr;
+    if (code != ERROR_SUCCESS) Fail("RegOpenKeyExW", code);
+    return std::make_unique<TWinRegistryKey>(key);
+  }
+
+ private:
+  static std::wstring Relative(const std::string& path) {  // every path is rooted at HKLM
+    return WideFromUtf8(!path.empty() && path.front() == '\\' ? path.substr(1) : path);
   }
 };
 

@@ -29,6 +29,9 @@ class IRegistryStore {
   virtual ~IRegistryStore() = default;
   // Opens the key at path ("\A\B" or "A\B") with full access, creating missing keys.
   virtual std::unique_ptr<IRegistryKey> OpenKey(const std::string& path) = 0;
+  // Opens the key at path for reading only (what a user without administrator rights may do
+  // under HKEY_LOCAL_MACHINE); empty when the key does not exist.
+  virtual std::unique_ptr<IRegistryKey> OpenKeyForReading(const std::string& path) = 0;
 };
 
 // HKEY_LOCAL_MACHINE on Windows. Elsewhere there is no machine registry: every OpenKey fails.

@@ -45,4 +45,9 @@ std::string SettingsDir(const std::string& exeDir) {
   return dir;
 }
 
+TSettingsPlaces SettingsPlaces(const std::string& exeDir) {
+  std::string dir = SettingsDir(exeDir);
+  return {{dir}, dir, false};
+}
+
 }  // namespace vorlen

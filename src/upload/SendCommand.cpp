@@ -38,10 +38,14 @@ void TSendCommand::btSendClick() {
     FOutcome = ocFailed;
     return;
   }
-  std::string chosen;
-  if (!FView.OpenFile(chosen)) {
-    FOutcome = ocCancelled;
-    return;
+  std::vector<std::string> files = Files;
+  if (files.empty()) {
+    std::string chosen;
+    if (!FView.OpenFile(chosen)) {
+      FOutcome = ocCancelled;
+      return;
+    }
+    files.push_back(chosen);
   }
   FView.ProcessMessages();  // the window repaints after the dialog
   if (FSt.FClosing) {       // the window was closed while it repainted
@@ -52,13 +56,14 @@ void TSendCommand::btSendClick() {
   FOutcome = ocFailed;  // until the send gets through
 
   std::string path;
-  if (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked()) {
+  const std::string chosen = files.front();
+  if (files.size() == 1 &&
+      (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked())) {
     FView.SetChecked(true);
     path = chosen;
     FPacked = false;
   } else {
     FView.SetCaption(PackingCaption);
-    std::vector<std::string> files{chosen};
     try {
       path = PackFiles(files);
     } catch (const EPackError& e) {

@@ -35,6 +35,9 @@ class TSendCommand : public TPartUpload {
   std::string PackFiles(std::vector<std::string>& Files);
 
   std::string TempDir;  // temporary archive's directory (default: TempArchiveDir())
+  // Files chosen before the send (the window's command line): the open dialog is not shown.
+  // Several are always packed together into one archive.
+  std::vector<std::string> Files;
 
   // How the last btSendClick ended; the command-line sender turns it into its exit code.
   enum TOutcome { ocNone, ocCancelled, ocDone, ocFailed, ocClosing };

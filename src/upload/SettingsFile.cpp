@@ -92,6 +92,13 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A blank value gives way to a later place's non-empty one; spaces alone are kept when nothing
+// better comes, so that the prompt shows them.
+void TakeIfBlank(std::string& value, const std::string& later) {
+  if (IsBlankSetting(value) && !later.empty() && (value.empty() || !IsBlankSetting(later)))
+    value = later;
+}
+
 }  // namespace
 
 std::string DecodeSettingsText(std::string_view bytes) {
@@ -170,23 +177,45 @@ std::string ReadSettingsFile(const std::string& path) {
 TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view, bool untilFilled,
                                    const std::optional<std::string>& url,
                                    const std::optional<std::string>& org) {
+  return ReadSenderSettings(TSettingsSources{{path}, path, {}, {}}, view, untilFilled, url, org);
+}
+
+TSenderSettings ReadSenderSettings(const TSettingsSources& sources, IOperatorView& view,
+                                   bool untilFilled, const std::optional<std::string>& url,
+                                   const std::optional<std::string>& org) {
   TSenderSettings settings;
   if (!url || !org) {
-    std::error_code error;
-    // When existence cannot even be told, reading is tried so that the operator sees why.
-    if (std::filesystem::exists(FsPathFromUtf8(path), error) || error) {
+    for (const std::string& path : sources.Paths) {
+      std::error_code error;
+      // When existence cannot even be told, reading is tried so that the operator sees why.
+      if (!std::filesystem::exists(FsPathFromUtf8(path), error) && !error) continue;
       const std::string text = ReadSettingsFile(path);
-      settings.Url = SettingValue(text, "url");
-      settings.Org = SettingValue(text, "org");
-      settings.More = KeptSettings(text);
+      const std::string fileUrl = SettingValue(text, "url");
+      const std::string fileOrg = SettingValue(text, "org");
+      if (path == sources.WritePath) {
+        settings.OwnUrl = fileUrl;
+        settings.OwnOrg = fileOrg;
+        settings.OwnMore = KeptSettings(text);
+      }
+      TakeIfBlank(settings.Url, fileUrl);
+      TakeIfBlank(settings.Org, fileOrg);
+      for (const TSettingEntry& entry : KeptSettings(text)) {
+        if (EntryValue(settings.More, entry.Name).empty())
+          SetEntryValue(settings.More, entry.Name, entry.Value);
+      }
     }
+    TakeIfBlank(settings.Url, sources.MachineUrl);
+    TakeIfBlank(settings.Org, sources.MachineOrg);
   }
   if (url) settings.Url = *url;
   if (org) settings.Org = *org;
-  if (PromptUntilFilled(view, untilFilled, UrlPromptCaption, UrlPrompt, settings.Url,
-                        settings.Changed))
-    PromptUntilFilled(view, untilFilled, OrgPromptCaption, OrgPrompt, settings.Org,
-                      settings.Changed);
+  bool urlChanged = false;
+  bool orgChanged = false;
+  if (PromptUntilFilled(view, untilFilled, UrlPromptCaption, UrlPrompt, settings.Url, urlChanged))
+    PromptUntilFilled(view, untilFilled, OrgPromptCaption, OrgPrompt, settings.Org, orgChanged);
+  if (urlChanged) settings.OwnUrl = settings.Url;
+  if (orgChanged) settings.OwnOrg = settings.Org;
+  settings.Changed = urlChanged || orgChanged;
   return settings;
 }
 

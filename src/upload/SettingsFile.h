@@ -62,6 +62,20 @@ struct TSenderSettings {
   std::string Org;
   TSettingEntries More;   // the kept settings the file held
   bool Changed = false;  // the operator confirmed an input box
+  // What a save writes as url and org: the written file's own values with the prompted ones in
+  // place, so that values from the other places are not frozen into one user's file.
+  std::string OwnUrl;
+  std::string OwnOrg;
+  TSettingEntries OwnMore;  // the kept settings of the written file itself
+};
+
+// The places that settings come from, in order of precedence: each value (and each kept setting)
+// is taken from the first file that holds it non-blank, then from the machine's values.
+struct TSettingsSources {
+  std::vector<std::string> Paths;  // sendcfg.ini files; missing ones are passed over
+  std::string WritePath;           // the file a save writes (usually one of Paths)
+  std::string MachineUrl;          // the machine's settings, after every file
+  std::string MachineOrg;
 };
 
 // The two settings of a send. Values the caller already holds (vorlen-send's flags) are taken as
@@ -70,6 +84,11 @@ struct TSenderSettings {
 // through view, the URL first. untilFilled (the window) asks again after a Cancel; otherwise a
 // Cancel returns at once with that value blank.
 TSenderSettings ReadSenderSettings(const std::string& path, IOperatorView& view, bool untilFilled,
+                                   const std::optional<std::string>& url = std::nullopt,
+                                   const std::optional<std::string>& org = std::nullopt);
+// The same over several places.
+TSenderSettings ReadSenderSettings(const TSettingsSources& sources, IOperatorView& view,
+                                   bool untilFilled,
                                    const std::optional<std::string>& url = std::nullopt,
                                    const std::optional<std::string>& org = std::nullopt);
 

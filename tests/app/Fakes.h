@@ -34,6 +34,11 @@ class TMemoryRegistry : public IRegistryStore {
     if (FailOpen) throw ERegistryException("access denied");
     return std::make_unique<TKey>(*this, Keys[Lower(path)]);
   }
+  std::unique_ptr<IRegistryKey> OpenKeyForReading(const std::string& path) override {
+    if (FailOpen) throw ERegistryException("access denied");
+    auto found = Keys.find(Lower(path));
+    return found == Keys.end() ? nullptr : std::make_unique<TKey>(*this, found->second);
+  }
 
  private:
   class TKey : public IRegistryKey {

@@ -120,6 +120,54 @@ TEST(MainLogicSettings, ReadsUtf8AndUtf16FilesWithMarks) {
   }
 }
 
+// A program installed per machine: its folder's file first, then the user's, then the machine's
+// registry; prompts fill the rest and go to the user's file, which keeps only its own values.
+TEST(MainLogicSettings, PerMachinePlacesMergeInOrderAndTheUsersFileGetsOnlyItsOwn) {
+  TLogicFixture f;
+  const std::string program = f.Dir.PathWithSeparator() + "program/";
+  const std::string user = f.Dir.PathWithSeparator() + "user/";
+  f.Logic.SetSettingsPlaces({{program, user}, user, true});
+  auto& machine = f.Registry.Keys["software\\vorlen sender"];
+
+  // Machine values alone: no prompt, nothing written, the details file goes to the user's folder.
+  machine = {{"url", "http://machine/s"}, {"org", "\xD0\x9E\xD0\xB1\xD1\x89\xD0\xB8\xD0\xBD\xD0\xB0"}};
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.Logic.State().FUrl, "http://machine/s");
+  EXPECT_EQ(f.Logic.State().FOrg, "Община");
+  EXPECT_TRUE(f.View.Shown.empty());
+  EXPECT_FALSE(f.Dir.Exists("user/sendcfg.ini"));
+  EXPECT_EQ(f.Logic.SettingsPath(), user + "sendcfg.ini");
+
+  // The program's file wins over the user's, which wins over the machine's; kept settings too.
+  f.Dir.Write("program/sendcfg.ini", "url=http://program/s\r\nparallel=4\r\n");
+  f.Dir.Write("user/sendcfg.ini", "url=http://user/s\r\norg=User\r\nparallel=8\r\n");
+  f.Logic.LoadSettings();
+  EXPECT_EQ(f.Logic.State().FUrl, "http://program/s");
+  EXPECT_EQ(f.Logic.State().FOrg, "User");
+  EXPECT_EQ(EntryValue(f.Logic.State().FMoreSettings, "parallel"), "4");
+
+  // Only the URL anywhere: the organisation is asked and written to the user's file, without the
+  // values that came from elsewhere, with the user's own kept setting.
+  f.Dir.Write("user/sendcfg.ini", "org=  \r\nparallel=8\r\n");
+  machine = {{"url", "http://machine/s"}};
+  f.View.InputAnswers = {std::string("\xD0\xA4\xD0\xB8\xD1\x80\xD0\xBC\xD0\xB0")};
+  f.Logic.FormCreate();
+  EXPECT_EQ(f.View.Shown, std::vector<std::string>{Input(OrgBox, "Организация", "  ")});
+  EXPECT_EQ(f.Logic.State().FUrl, "http://program/s");
+  EXPECT_EQ(f.Dir.Read("user/sendcfg.ini"), "url=\r\norg=\xD4\xE8\xF0\xEC\xE0\r\nparallel=8\r\n");
+  EXPECT_EQ(f.Dir.Read("program/sendcfg.ini"), "url=http://program/s\r\nparallel=4\r\n");
+
+  // An unreadable machine key counts as empty: the prompts ask.
+  f.Dir.Write("program/sendcfg.ini", "");
+  f.Dir.Write("user/sendcfg.ini", "");
+  f.Registry.FailOpen = true;
+  f.View.Shown.clear();
+  f.View.InputAnswers = {std::string("http://typed/s"), std::string("Org")};
+  f.Logic.LoadSettings();
+  EXPECT_EQ(f.View.Shown.size(), 2u);
+  EXPECT_EQ(f.Logic.State().FUrl, "http://typed/s");
+}
+
 TEST(MainLogicSettings, FailedSaveIsReportedAndValuesStay) {
   TScriptedView view;
   TMemoryRegistry registry;

@@ -12,6 +12,7 @@
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/SettingsDir.h"
 #include "platform/TempFiles.h"
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
@@ -69,8 +70,37 @@ TEST(WindowsServices, RegistryKeepsUnicodeStringsUnderLocalMachine) {
   RegSetKeyValueW(parent, WideFromUtf8("Vorlen Test\\Ключ").c_str(), L"number", REG_DWORD, &number,
                   sizeof number);
   EXPECT_THROW(LocalMachineRegistry()->OpenKey(path)->ReadString("number"), ERegistryException);
+  // Reading opens without creating: a missing key is none, an existing one is read.
+  EXPECT_EQ(LocalMachineRegistry()->OpenKeyForReading(path + "\\missing"), nullptr);
+  EXPECT_EQ(LocalMachineRegistry()->OpenKeyForReading(path + "\\missing"), nullptr);
+  auto reading = LocalMachineRegistry()->OpenKeyForReading(path);
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(reading->ReadString("C:\\Програми\\vorlen-sender.exe"), "~ DisableNXShowUI");
+  reading.reset();
   RegDeleteTreeW(parent, L"Vorlen Test");
   RegCloseKey(parent);
+}
+
+// A program the user may change keeps its settings beside itself; one in Program Files (which
+// Wine lets anybody write to) reads its folder, then %APPDATA%\Vorlen Sender\ (made, and
+// written), then the machine's.
+TEST(WindowsServices, SettingsPlacesOfAPerUserAndAPerMachineProgram) {
+  TWinScratch scratch("vorlen-places");
+  const std::string own = scratch.Path() + "\\";
+  const TSettingsPlaces user = SettingsPlaces(own);
+  EXPECT_EQ(user.ReadDirs, std::vector<std::string>{own});
+  EXPECT_EQ(user.WriteDir, own);
+  EXPECT_FALSE(user.MachineSettings);
+
+  const std::string programFiles = GetEnvironmentVariableIgnoreCase("ProgramFiles");
+  ASSERT_FALSE(programFiles.empty());
+  const std::string installed = programFiles + "\\Vorlen Test\\";
+  const std::string appData = GetEnvironmentVariableIgnoreCase("APPDATA") + "\\Vorlen Sender\\";
+  const TSettingsPlaces machine = SettingsPlaces(installed);
+  EXPECT_EQ(machine.ReadDirs, (std::vector<std::string>{installed, appData}));
+  EXPECT_EQ(machine.WriteDir, appData);
+  EXPECT_TRUE(machine.MachineSettings);
+  EXPECT_TRUE(fs::is_directory(fs::path(WideFromUtf8(appData))));
 }
 
 TEST(WindowsServices, TempFilesAndTmpFoundWhateverItsCase) {

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/ZLIBArchive.h"
 #include "support/FakeService.h"
 #include "support/Files.h"
 #include "support/GeneratedStream.h"
@@ -160,6 +161,42 @@ TEST_F(SendCommandTest, ArchivesAndTickedBoxSendTheFileAsItIs) {
     EXPECT_EQ(nullptr, Service->Find("UnZip", "")) << name;
     EXPECT_TRUE(View.Ticked) << name;
   }
+}
+
+// Files named before the send (the window's command line) skip the open dialog: one goes by the
+// usual rules, several are packed into one archive even with the box ticked.
+TEST_F(SendCommandTest, FilesGivenBeforeTheSendSkipTheDialogAndSeveralArePackedTogether) {
+  View.Ticked = true;
+  TSendCommand one = Command();
+  one.Files = {Dir.Write("отчет.txt", "plain")};
+  one.btSendClick();
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart отчет._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile отчет.txt", "DelTempFiles"}),
+            Service->Trace());
+  EXPECT_EQ(TSendCommand::ocDone, one.Outcome());
+
+  Service->Calls.clear();
+  TSendCommand several = Command();
+  several.Files = {Dir.Write("a.txt", "first"), Dir.Write("sub/b.txt", "second")};
+  several.btSendClick();
+  EXPECT_EQ((Strings{"GetSession", "UploadFilePart vorarch._000", "UploadFilePart sendDetails.txt",
+                     "MergeFile vorarch.rar", "UnZip", "DelTempFiles"}),
+            Service->Trace());
+  TZLBArchive archive;
+  archive.OpenArchive(Dir.PathWithSeparator() + "tmp/vorarch.rar");
+  EXPECT_EQ(2, archive.EntryCount());
+  EXPECT_GE(archive.IndexOfFile("a.txt"), 0);
+  EXPECT_GE(archive.IndexOfFile("b.txt"), 0);
+  EXPECT_TRUE(View.Ticked);
+  for (const std::string& shown : View.Shown) EXPECT_NE(shown, "open");
+
+  // A named file that is gone is reported by name and nothing reaches the service.
+  Service->Calls.clear();
+  TSendCommand missing = Command();
+  missing.Files = {Dir.PathWithSeparator() + "gone.txt", Dir.PathWithSeparator() + "a.txt"};
+  missing.btSendClick();
+  EXPECT_TRUE(Service->Calls.empty());
+  EXPECT_NE(View.Shown.back().find("gone.txt"), std::string::npos) << View.Shown.back();
 }
 
 TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {

@@ -1,6 +1,7 @@
 #include "SendTool.h"
 
 #include <iostream>
+#include <memory>
 
 #include "SendOptions.h"
 #include "TerminalView.h"
@@ -8,6 +9,7 @@
 #include "platform/Environment.h"
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
+#include "platform/Registry.h"
 #include "platform/SettingsDir.h"
 #include "platform/TempFileGuard.h"
 #include "platform/TempFiles.h"
@@ -18,6 +20,7 @@
 #include "upload/OperatorTexts.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
+#include "upload/SettingsSources.h"
 #include "upload/ShownText.h"
 
 namespace vorlen {
@@ -82,9 +85,12 @@ int RunSendTool(const std::vector<std::string>& args, std::istream& in, std::ost
   TTerminalView view(state, viewOptions, in, err);
 
   try {
-    // The value from the command line, else from sendcfg.ini, else asked on the terminal.
-    const TSenderSettings settings = ReadSenderSettings(
-        SettingsDir(ExecutableDir()) + SettingsFileName, view, false, options.Url, options.Org);
+    // The value from the command line, else from sendcfg.ini (on a per-machine installation:
+    // the program's, the user's, then the machine's settings), else asked on the terminal.
+    const std::unique_ptr<IRegistryStore> machine = LocalMachineRegistry();
+    const TSenderSettings settings =
+        ReadSenderSettings(SettingsSources(SettingsPlaces(ExecutableDir()), *machine), view,
+                           false, options.Url, options.Org);
     if (IsBlankSetting(settings.Url) || IsBlankSetting(settings.Org)) {
       err << "vorlen-send: " << (IsBlankSetting(settings.Url) ? NoUrlGiven : NoOrgGiven) << "\n\n"
           << SendUsage();

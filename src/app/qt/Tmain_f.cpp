@@ -68,8 +68,7 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs) {
   std::string exePath = options.ExePath.empty() ? ExecutablePath() : options.ExePath;
-  std::string exeDir =
-      options.ExeDir.empty() ? SettingsDir(ExtractFileDir(exePath)) : options.ExeDir;
+  std::string exeDir = options.ExeDir.empty() ? ExtractFileDir(exePath) : options.ExeDir;
   // No application title is set, so boxes carry the executable's name.
 #ifdef _WIN32
   FTitle = QFileInfo(Q(exePath)).completeBaseName().toStdString();
@@ -78,6 +77,7 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
 #endif
   if (!FRegistry) FRegistry = LocalMachineRegistry();
   FLogic = std::make_unique<TMainLogic>(*this, *FRegistry, exePath, exeDir);
+  if (options.ExeDir.empty()) FLogic->SetSettingsPlaces(SettingsPlaces(exeDir));
   FLogic->Binder = std::move(options.Binder);
   FLogic->OnTerminate = [] { QCoreApplication::quit(); };
   FLogic->OnCredentials = [this](bool proxy, std::string& userName, std::string& password) {
@@ -138,6 +138,10 @@ void Tmain_f::showEvent(QShowEvent* event) {
     if (QScreen* desktop = screen()) move(desktop->availableGeometry().center() - rect().center());
   }
   QWidget::showEvent(event);
+}
+
+void Tmain_f::SendFiles(const std::vector<std::string>& files) {
+  RunGuarded(*this, [&] { FLogic->SendFiles(files); });
 }
 
 void Tmain_f::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/MainLogic.h"
 #include "platform/Registry.h"
@@ -19,7 +20,7 @@ namespace vorlen {
 
 struct TMainWindowOptions {
   std::string ExePath;  // full path of the executable; empty: the running one
-  std::string ExeDir;   // holds sendcfg.ini; empty: SettingsDir() of the directory of ExePath
+  std::string ExeDir;   // holds sendcfg.ini; empty: SettingsPlaces() of the directory of ExePath
   std::unique_ptr<IRegistryStore> Registry;  // empty: the machine's registry
   TMainLogic::TBinder Binder;                // empty: the window's own proxy
   // Answers the modal boxes (Confirm, Inform, ShowError, InputQuery, OpenFile) in place of Qt's
@@ -36,6 +37,9 @@ class Tmain_f : public QWidget, public IOperatorView {
 
   TMainLogic& Logic() { return *FLogic; }
   const std::string& ApplicationTitle() const { return FTitle; }
+  // Sends files named on the command line, as if chosen in the open dialog; what fails is shown
+  // as the send button's failures are.
+  void SendFiles(const std::vector<std::string>& files);
 
   // Components, owned by the window through Qt's parent links.
   QPushButton* btSend = nullptr;

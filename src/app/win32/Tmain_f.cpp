@@ -27,10 +27,10 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
       FRegistry(std::move(options.Registry)),
       FDialogs(options.Dialogs),
       FBoxes([this] { return FForm.Handle(); }, WideFromUtf8(FTitle)) {
-  std::string exeDir =
-      options.ExeDir.empty() ? SettingsDir(ExtractFileDir(FExePath)) : options.ExeDir;
+  std::string exeDir = options.ExeDir.empty() ? ExtractFileDir(FExePath) : options.ExeDir;
   if (!FRegistry) FRegistry = LocalMachineRegistry();
   FLogic = std::make_unique<TMainLogic>(*this, *FRegistry, FExePath, exeDir);
+  if (options.ExeDir.empty()) FLogic->SetSettingsPlaces(SettingsPlaces(exeDir));
   FLogic->Binder = std::move(options.Binder);
   FLogic->OnTerminate = [] { win32::Application().Terminate(); };
   FLogic->OnCredentials = [this](bool proxy, std::string& userName, std::string& password) {
@@ -45,6 +45,10 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
 }
 
 Tmain_f::~Tmain_f() = default;
+
+void Tmain_f::SendFiles(const std::vector<std::string>& files) {
+  RunGuarded(*this, [&] { FLogic->SendFiles(files); });
+}
 
 bool Tmain_f::FormCloseQuery() {
   bool canClose = false;

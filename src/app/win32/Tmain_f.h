@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/MainLogic.h"
 #include "app/win32/Boxes.h"
@@ -16,7 +17,7 @@ namespace vorlen {
 
 struct TMainWindowOptions {
   std::string ExePath;  // full path of the executable; empty: the running one
-  std::string ExeDir;   // holds sendcfg.ini; empty: SettingsDir() of the directory of ExePath
+  std::string ExeDir;   // holds sendcfg.ini; empty: SettingsPlaces() of the directory of ExePath
   std::unique_ptr<IRegistryStore> Registry;  // empty: the machine's registry
   TMainLogic::TBinder Binder;                // empty: the window's own proxy
   // Answers the modal boxes (Confirm, Inform, ShowError, InputQuery, OpenFile) in place of
@@ -35,6 +36,9 @@ class Tmain_f : public IOperatorView {
   win32::TMainForm& Form() { return FForm; }
   const std::string& ApplicationTitle() const { return FTitle; }
   void Show() { FForm.Show(); }
+  // Sends files named on the command line (Explorer's "Send to"), as if chosen in the open
+  // dialog; what fails is shown as the send button's failures are.
+  void SendFiles(const std::vector<std::string>& files);
 
   // IOperatorView
   void SetCaption(const std::string& caption) override { FForm.SetCaption(caption); }

@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "app/ErrorHandler.h"
 #include "app/win32/Application.h"
 #include "app/win32/Tmain_f.h"
 #include "app/win32/WideText.h"
+#include "platform/Console.h"
 
 namespace {
 
@@ -47,6 +50,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       return main_f.Form().DialogKey(message);
     };
     main_f.Show();
+    // Files named on the command line (Explorer's "Send to", or a file dropped on the program's
+    // icon) are sent at once, as if chosen in the open dialog.
+    const std::vector<std::string> files = CommandLineArguments(0, nullptr);
+    if (!files.empty()) main_f.SendFiles(files);
     application.Run();
     application.OnMessage = nullptr;
     application.OnException = ShowStartError;

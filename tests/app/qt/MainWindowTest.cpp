@@ -308,6 +308,15 @@ TEST(MainWindow, SendButtonRunsTheSendCommand) {
   EXPECT_EQ(w.Logic().State().FState, 0);
   EXPECT_TRUE(f.Dir.Exists("sendDetails.txt"));  // beside the executable
   EXPECT_TRUE(w.btSend->isEnabled());
+
+  // A file named on the command line goes the same way, without the dialog.
+  f.Dialogs.Shown.clear();
+  const size_t calls = f.Service->Log().size();
+  w.SendFiles({f.Dir.File("DATA.ZIP")});
+  EXPECT_TRUE(f.Dialogs.Shown.empty());
+  ASSERT_EQ(f.Service->Log().size(), calls + 5);
+  EXPECT_EQ(f.Service->Log()[calls + 3], "MergeFile:0:DATA.ZIP:S-1");
+  EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Сесия S-1 - Готово"));
 }
 
 TEST(MainWindow, CloseWhileTheDialogRepaintsEndsTheSendQuietly) {

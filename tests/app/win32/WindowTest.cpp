@@ -165,4 +165,18 @@ TEST(Win32Window, SendsAFileWithACyrillicNameToTheService) {
   ASSERT_TRUE(in) << delivered.string();
   EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) ==
               bytes);
+
+  // The same through the command line's way in (Send To): no open dialog.
+  const std::string second = "Приложение.txt";
+  f.Dir.Write(second, "второ");
+  w.SendFiles({f.Dir.File(second)});
+  EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+  const std::string secondSession = w.Logic().State().Session;
+  EXPECT_NE(secondSession, session);
+  EXPECT_EQ(w.Caption(), "Сесия " + secondSession + " - Готово");
+  std::ifstream secondIn(std::filesystem::u8path(std::string(root) + "\\" + secondSession +
+                                                 "\\delivered\\" + second),
+                         std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(secondIn), std::istreambuf_iterator<char>()),
+            "второ");
 }
