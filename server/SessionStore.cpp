@@ -50,8 +50,8 @@ void CountParts(const TDirFd& folder, TSession& session) {
 
 }  // namespace
 
-bool HoldsDelivery(const TDirFd& folder) {
-  if (folder.Stat(kDetailsFileName)) return true;
+bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
+  if (state.HoldsDelivery() || folder.Stat(kDetailsFileName)) return true;
   const std::optional<TDirFd> delivered = folder.TrySub("delivered");
   return delivered && !delivered->List().empty();
 }
@@ -67,19 +67,28 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     if (!entry.IsFolder || !IsSessionId(entry.Name)) continue;
     const std::optional<TDirFd> folder = FRootDir.TrySub(entry.Name);
     if (!folder) continue;
+    TSessionState state = TSessionState::Read(*folder);
     if (const std::optional<TDirFd> work = folder->TrySub("work")) {
       for (const TDirEntry& item : work->List()) {
         if (item.Name.starts_with(kPendingPrefix)) work->RemoveTree(item.Name);
       }
+      // Members staged by an unpacking that had not begun to deliver them go; one that had is
+      // finished.
+      if (state.Packed && !state.Unpacked) {
+        CompleteUnpack(*folder, state);
+      } else {
+        work->RemoveTree("unzip");
+      }
     }
     used += folder->TreeBytes() + kSessionOverhead;
-    if (HoldsDelivery(*folder)) continue;
-    // Still open: it counts, and its idle time runs from its last change.
+    if (HoldsDelivery(*folder, state)) continue;
+    // Still open unless its send ended: it counts, and its idle time runs from its last change.
     auto session = std::make_shared<TSession>(entry.Name, FRoot / entry.Name);
     std::time_t modified = entry.Modified;
     if (const auto parts = folder->Stat("parts")) modified = std::max(modified, parts->Modified);
     session->LastUse = now - std::chrono::seconds(std::max<std::time_t>(0, wallNow - modified));
-    session->Open = true;
+    session->Open = !state.Ended;
+    session->State = std::move(state);
     CountParts(*folder, *session);
     Register(session);
   }
@@ -152,6 +161,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!folder) throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
   auto session = std::make_shared<TSession>(id, FRoot / id);
   for (const char* sub : kSessionFolders) folder->Sub(sub, true);
+  session->State = TSessionState::Read(*folder);
   CountParts(*folder, *session);
   session->LastUse = TClock::now();
   Register(session);
@@ -160,6 +170,23 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
 
 TDirFd TSessionStore::OpenFolder(const TSession& session) const {
   return FRootDir.Sub(session.Id());
+}
+
+void TSessionStore::SetState(TSession& session, const TDirFd& folder, const TSessionState& state) {
+  state.Write(folder);
+  session.State = state;
+}
+
+void TSessionStore::RemoveTemporary(const TDirFd& folder, TSessionState& state) {
+  // The archive and the staged members of an interrupted unpacking are acknowledged files.
+  if (state.Packed && !state.Unpacked) CompleteUnpack(folder, state);
+  for (const char* sub : {"parts", "work"}) {
+    if (const std::optional<TDirFd> dir = folder.TrySub(sub)) {
+      const int64_t bytes = dir->TreeBytes();
+      folder.RemoveTree(sub);
+      FBudget->Give(bytes);
+    }
+  }
 }
 
 void TSessionStore::SyncFolder(const TDirFd& folder) const {
@@ -209,19 +236,17 @@ void TSessionStore::ReclaimIdle(bool force) {
   for (TIdle& item : idle) {
     const std::optional<TDirFd> folder = FRootDir.TrySub(item.Session->Id());
     if (!folder) continue;
-    if (!HoldsDelivery(*folder)) {
+    if (!HoldsDelivery(*folder, item.Session->State)) {
       item.Session->Gone = true;
       Discard(*item.Session);
       continue;
     }
     if (!item.Open) continue;
-    // A details file makes it the inbox: only the temporary files go.
-    for (const char* sub : {"parts", "work"}) {
-      if (const std::optional<TDirFd> dir = folder->TrySub(sub)) {
-        const int64_t bytes = dir->TreeBytes();
-        folder->RemoveTree(sub);
-        FBudget->Give(bytes);
-      }
+    // A delivery or a details file makes it the inbox: only the temporary files go.
+    try {
+      RemoveTemporary(*folder, item.Session->State);
+    } catch (const std::exception&) {
+      // Left for the next look; the session stays whole meanwhile.
     }
   }
   // Dropped from memory while still locked, so a request that found one meanwhile waits and

@@ -62,11 +62,11 @@ TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
     ASSERT_TRUE(server.MergeFile(0, "f.txt", delivered));
     cleaned = server.GetSession();  // the delivered one no longer counts
     EXPECT_THROW(server.GetSession(), ETooManySessions);
-    // Cleaned up, it no longer counts, but still takes the details file a stopped client sends.
+    // Cleaned up, it no longer counts, and its send has ended: it takes nothing more.
     EXPECT_TRUE(server.DelTempFiles(cleaned));
     EXPECT_NE(server.GetSession(), "");
     WriteFile(server.IncomingDir() / "att", "details");
-    EXPECT_TRUE(
+    EXPECT_FALSE(
         server.UploadFilePart(cleaned, "sendDetails.txt", "", server.IncomingDir() / "att"));
   }
   // Ten thousand sends later the service still takes sessions: the inbox does not count, the
@@ -163,9 +163,10 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
   EXPECT_EQ(ListTree(store.Folder(sess) / "delivered"), std::set<std::string>{"a.txt"});
   EXPECT_EQ(ReadFile(store.Folder(sess) / "delivered" / "a.txt"), std::string(30, 'a'));
   EXPECT_TRUE(fs::is_empty(store.Folder(sess) / "work"));
-  // Removing the parts makes room again.
-  EXPECT_TRUE(server.DelTempFiles(sess));
-  EXPECT_TRUE(store.Put(sess, "c._000", std::string(30, 'c')));
+  // A smaller part in place of b's makes room for its merge: the new part counts in full until
+  // the old one is gone.
+  EXPECT_TRUE(store.Put(sess, "b._000", std::string(10, 'b')));
+  EXPECT_TRUE(server.MergeFile(0, "b.txt", sess));
 
   TServiceLimits full;
   full.MinFreeBytes = int64_t{1} << 60;
