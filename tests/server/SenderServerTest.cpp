@@ -15,6 +15,7 @@ namespace {
 
 using test::Crc;
 using test::ListTree;
+using test::PackFiles;
 using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
@@ -165,19 +166,43 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
 }
 
-TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
+// Whoever learns a session id can no longer change what it delivered: the details are fixed by
+// the merge, and once the send ended the session takes nothing but another DelTempFiles, also
+// after a restart.
+TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) {
+  std::vector<std::string> refusals;
+  FServer.OnRefusal = [&](const std::string&, const std::string& operation,
+                          const std::string& reason) { refusals.push_back(operation + ": " + reason); };
   const std::string sess = FServer.GetSession();
   EXPECT_TRUE(Put(sess, "doc._000", "one"));
   EXPECT_TRUE(Put(sess, "doc._001", "two"));
   EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "details"));
   EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
+  EXPECT_FALSE(Upload(sess, "sendDetails.txt", "", "other sender"));
   EXPECT_TRUE(FServer.DelTempFiles(sess));
   EXPECT_TRUE(FServer.DelTempFiles(sess));  // twice is harmless
   EXPECT_EQ(ListTree(Folder(sess)),
             (std::set<std::string>{".session", "delivered", "delivered/doc.txt", "parts",
                                    "sendDetails.txt", "work"}));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "doc.txt"), "onetwo");
-  EXPECT_FALSE(FServer.MergeFile(1, "doc.txt", sess));  // the parts are gone
+  EXPECT_EQ(ReadFile(Folder(sess) / "sendDetails.txt"), "details");
+
+  TSenderServer again(FRoot.Path() / "inbox", TServiceLimits{});
+  again.OnRefusal = FServer.OnRefusal;
+  for (TSenderServer* server : {&FServer, &again}) {
+    WriteFile(server->IncomingDir() / "att", "ONE");
+    EXPECT_FALSE(server->UploadFilePart(sess, "doc._000", Crc("ONE"), server->IncomingDir() / "att"));
+    EXPECT_FALSE(server->MergeFile(0, "doc2.txt", sess));
+    EXPECT_FALSE(server->UnZip(sess));
+    EXPECT_TRUE(server->DelTempFiles(sess));
+  }
+  EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"doc.txt"});
+  EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
+  const std::string ended = "The send of this session has ended";
+  EXPECT_EQ(refusals, (std::vector<std::string>{
+                          "UploadFilePart: sendDetails.txt is not replaced once a file was delivered",
+                          "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended,
+                          "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended}));
 }
 
 TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
@@ -221,25 +246,6 @@ TEST(SenderServerRestart, SessionFoldersOfAnEarlierRunAreTakenUp) {
 
 namespace vorlen {
 namespace {
-
-// An archive of the client's own component, holding the given files.
-std::string PackFiles(const fs::path& dir,
-                      const std::vector<std::pair<std::string, std::string>>& files,
-                      bool savePaths) {
-  std::vector<std::string> paths;
-  for (const auto& [name, bytes] : files) {
-    WriteFile(dir / name, bytes);
-    paths.push_back((dir / name).string());
-  }
-  const fs::path archivePath = dir / "packed.rar";
-  fs::remove(archivePath);
-  TZLBArchive archive;
-  archive.SavePaths = savePaths;
-  archive.CreateArchive(archivePath.string());
-  archive.AddFiles(paths);
-  archive.CloseArchive();
-  return ReadFile(archivePath);
-}
 
 TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
   TScratchDir temp;

@@ -18,6 +18,7 @@ namespace {
 
 using test::Crc;
 using test::ListTree;
+using test::PackFiles;
 using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
@@ -180,22 +181,6 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
   }
 }
 
-// An archive of the client's own component.
-std::string Pack(const fs::path& dir,
-                 const std::vector<std::pair<std::string, std::string>>& files) {
-  std::vector<std::string> paths;
-  for (const auto& [name, bytes] : files) {
-    WriteFile(dir / name, bytes);
-    paths.push_back((dir / name).string());
-  }
-  fs::remove(dir / "packed.rar");
-  TZLBArchive archive;
-  archive.CreateArchive((dir / "packed.rar").string());
-  archive.AddFiles(paths);
-  archive.CloseArchive();
-  return ReadFile(dir / "packed.rar");
-}
-
 TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
   TServiceLimits limits;
   limits.MaxUnzipFiles = 2;
@@ -213,7 +198,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
     return sess;
   };
 
-  const std::string many = unzip(Pack(src.Path(), {{"1", "a"}, {"2", "b"}, {"3", "c"}}));
+  const std::string many = unzip(PackFiles(src.Path(), {{"1", "a"}, {"2", "b"}, {"3", "c"}}));
   try {
     server.UnZip(many);
     ADD_FAILURE() << "three files unpacked";
@@ -223,7 +208,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
   }
   EXPECT_EQ(ListTree(store.Folder(many) / "delivered"), std::set<std::string>{"a.rar"});
 
-  const std::string zeros = Pack(src.Path(), {{"z", std::string(3 << 20, '\0')}});
+  const std::string zeros = PackFiles(src.Path(), {{"z", std::string(3 << 20, '\0')}});
   ASSERT_LT(zeros.size() * 200, 3u << 20);
   const std::string bomb = unzip(zeros);
   EXPECT_THROW(server.UnZip(bomb), EStorageLimit);
