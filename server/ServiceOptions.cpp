@@ -86,6 +86,7 @@ TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   limits.MaxSessions = options.MaxSessions;
   limits.MaxPeerSessions = options.MaxPeerSessions;
   limits.SessionIdle = std::chrono::seconds(options.SessionIdleSeconds);
+  limits.EmptySessionIdle = std::chrono::seconds(options.EmptySessionIdleSeconds);
   limits.MaxRootBytes = options.MaxStorage;
   limits.MinFreeBytes = options.MinFree;
   limits.MaxUnzipFiles = options.MaxUnzipFiles;
@@ -113,7 +114,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           "--max-delivered", "--max-sessions", "--threads",
                                           "--timeout", "--keep-alive",
                                           // storage bounds
-                                          "--session-idle", "--max-peer-sessions", "--max-storage",
+                                          "--session-idle", "--empty-session-idle",
+                                          "--max-peer-sessions", "--max-storage",
                                           "--min-free", "--max-unzip-files", "--max-unzip-ratio",
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
@@ -147,6 +149,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.KeepAliveSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 300));
     } else if (name == "--session-idle") {
       options.SessionIdleSeconds = ParseDuration(name, value);
+    } else if (name == "--empty-session-idle") {
+      options.EmptySessionIdleSeconds = ParseDuration(name, value);
     } else if (name == "--max-peer-sessions") {
       options.MaxPeerSessions = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-storage") {
@@ -193,6 +197,8 @@ std::string ServiceUsage() {
          "  --keep-alive SECONDS idle time before a kept-alive connection closes (default 2)\n"
          "  --session-idle TIME  reclaim an open session idle this long; seconds, or with s,\n"
          "                       m, h or d (default 24h)\n"
+         "  --empty-session-idle TIME  remove a session with nothing delivered (a details\n"
+         "                       file alone is nothing) idle this long (default 15m)\n"
          "  --max-peer-sessions N  most open sessions of one address (default 64)\n"
          "  --max-storage SIZE   most bytes under the root (default 64G)\n"
          "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"

@@ -51,7 +51,7 @@ void CountParts(const TDirFd& folder, TSession& session) {
 }  // namespace
 
 bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
-  if (state.HoldsDelivery() || folder.Stat(kDetailsFileName)) return true;
+  if (state.HoldsDelivery()) return true;
   const std::optional<TDirFd> delivered = folder.TrySub("delivered");
   return delivered && !delivered->List().empty();
 }
@@ -82,12 +82,12 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     }
     used += folder->TreeBytes() + kSessionOverhead;
     if (HoldsDelivery(*folder, state)) continue;
-    // Still open unless its send ended: it counts, and its idle time runs from its last change.
+    // Nothing delivered: it counts as no open session (whoever left it may go on with it), and
+    // goes once idle, its idle time running from its last change.
     auto session = std::make_shared<TSession>(entry.Name, FRoot / entry.Name);
     std::time_t modified = entry.Modified;
     if (const auto parts = folder->Stat("parts")) modified = std::max(modified, parts->Modified);
     session->LastUse = now - std::chrono::seconds(std::max<std::time_t>(0, wallNow - modified));
-    session->Open = !state.Ended;
     session->State = std::move(state);
     CountParts(*folder, *session);
     Register(session);
@@ -212,50 +212,53 @@ void TSessionStore::ReclaimIdle(bool force) {
   struct TIdle {
     std::shared_ptr<TSession> Session;
     std::unique_lock<std::shared_mutex> Lock;
-    bool Open;
+    bool Long;  // idle for SessionIdle, not only for EmptySessionIdle
   };
+  // Sessions with nothing delivered go sooner; those with a delivery lose only their
+  // temporary files, and only after the longer wait.
+  const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
   std::vector<TIdle> idle;
   {
     std::lock_guard<std::mutex> guard(FLock);
     const auto now = TClock::now();
     const auto interval =
-        std::min<std::chrono::steady_clock::duration>(kReclaimInterval, FLimits.SessionIdle);
+        std::min<std::chrono::steady_clock::duration>(kReclaimInterval, emptyIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
-    for (auto it = FSessions.begin(); it != FSessions.end();) {
-      const std::shared_ptr<TSession> session = it->second;
-      ++it;
-      if (now - session->LastUse < FLimits.SessionIdle) continue;
+    for (const auto& [id, session] : FSessions) {
+      if (now - session->LastUse < emptyIdle) continue;
       std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
       if (!lock.owns_lock()) continue;  // busy, so not idle
-      const bool open = session->Open;
-      Uncount(*session);
-      idle.push_back(TIdle{session, std::move(lock), open});
+      idle.push_back(TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
     }
   }
+  std::vector<TSession*> closed;
   for (TIdle& item : idle) {
-    const std::optional<TDirFd> folder = FRootDir.TrySub(item.Session->Id());
-    if (!folder) continue;
-    if (!HoldsDelivery(*folder, item.Session->State)) {
-      item.Session->Gone = true;
-      Discard(*item.Session);
+    TSession& session = *item.Session;
+    const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
+    if (!folder || !HoldsDelivery(*folder, session.State)) {
+      session.Gone = true;
+      if (folder) Discard(session);
+      closed.push_back(&session);
       continue;
     }
-    if (!item.Open) continue;
-    // A delivery or a details file makes it the inbox: only the temporary files go.
+    if (!session.Open || !item.Long) continue;
+    // Delivered but never cleaned up: only the temporary files go.
     try {
-      RemoveTemporary(*folder, item.Session->State);
+      RemoveTemporary(*folder, session.State);
     } catch (const std::exception&) {
       // Left for the next look; the session stays whole meanwhile.
     }
+    closed.push_back(&session);
   }
   // Dropped from memory while still locked, so a request that found one meanwhile waits and
   // then sees it gone. One that stays on disk is taken up again when asked for, unless a
   // request is already waiting for it.
   std::lock_guard<std::mutex> guard(FLock);
+  for (TSession* session : closed) Uncount(*session);
   for (TIdle& item : idle) {
     const auto it = FSessions.find(item.Session->Id());
-    if (it == FSessions.end() || it->second != item.Session) continue;
+    if (it == FSessions.end() || it->second != item.Session || item.Session->Open) continue;
     if (item.Session->Gone || item.Session.use_count() <= 2) FSessions.erase(it);
   }
 }

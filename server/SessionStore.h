@@ -11,9 +11,9 @@
 // Files appear in parts/ and delivered/ only by rename, once complete.
 //
 // A session is open from GetSession until its files are delivered or cleaned up; only open
-// sessions count towards the limits. One idle for too long without a delivery is reclaimed. A
-// session holding delivered files, an acknowledged archive or a details file is the inbox and is
-// never removed.
+// sessions count towards the limits. One idle for the empty-session time without a delivery (a
+// details file alone is none) is removed; one holding delivered files or an acknowledged archive
+// is the inbox and is never removed. Sessions of an earlier run count as open no more.
 #pragma once
 
 #include <chrono>
@@ -37,8 +37,8 @@ extern const char* const kDetailsFileName;  // "sendDetails.txt"
 // Names of files being written in work/; what a crash leaves of them goes at the next start.
 extern const char* const kPendingPrefix;
 
-// True when a session's folder holds delivered files, an acknowledged merge or a details file:
-// the inbox.
+// True when a session's folder holds delivered files or an acknowledged merge: the inbox. A
+// details file alone is nothing delivered.
 bool HoldsDelivery(const TDirFd& folder, const TSessionState& state);
 
 // A session identifier that the service did not hand out (or that is malformed).
@@ -88,7 +88,7 @@ class TSession {
 class TSessionStore {
  public:
   // Creates the root and its incoming folder, emptying what a previous run left there, and
-  // takes up the sessions of earlier runs: open ones keep counting, files a crash left
+  // takes up the sessions of earlier runs (without counting them as open): files a crash left
   // half-written in work folders go, and unpackings a crash interrupted are finished.
   TSessionStore(std::filesystem::path root, const TServiceLimits& limits);
 

@@ -289,21 +289,22 @@ TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
 namespace vorlen {
 namespace {
 
-TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
+TEST(SenderServerLimits, SessionCountIsCappedWithoutFoldersOfEarlierRuns) {
   TScratchDir root;
   std::string earlier;
   {
     TSenderServer first(root.Path(), TServiceLimits{16, 1000, 2});
     earlier = first.GetSession();
   }
-  // Folders that are no sessions do not count.
+  // Neither folders that are no sessions nor sessions an earlier run left count.
   fs::create_directories(root.Path() / "not-a-session");
   TSenderServer server(root.Path(), TServiceLimits{16, 1000, 2});
   const std::string second = server.GetSession();
+  const std::string third = server.GetSession();
   EXPECT_NE(second, earlier);
   try {
     server.GetSession();
-    ADD_FAILURE() << "a third session was handed out";
+    ADD_FAILURE() << "a third open session was handed out";
   } catch (const ETooManySessions& e) {
     EXPECT_EQ(e.Message(), "The service keeps no more than 2 open sessions");
   }
@@ -311,7 +312,7 @@ TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
   for (const auto& entry : fs::directory_iterator(root.Path())) {
     if (IsSessionId(entry.path().filename().string())) sessions.insert(entry.path().filename());
   }
-  EXPECT_EQ(sessions, (std::set<std::string>{earlier, second}));
+  EXPECT_EQ(sessions, (std::set<std::string>{earlier, second, third}));
   // The sessions there are go on working.
   EXPECT_TRUE(server.DelTempFiles(earlier));
   EXPECT_TRUE(server.DelTempFiles(second));
