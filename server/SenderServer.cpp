@@ -433,7 +433,9 @@ bool TSenderServer::DelTempFiles(const std::string& sess) {
   session.PartBytes = 0;
   state.Ended = true;
   FStore.SetState(session, access.Folder, state);
-  FStore.Close(session);
+  // One that delivered nothing counts until it is reclaimed: ending sends must not make
+  // sessions free.
+  if (state.HoldsDelivery()) FStore.Close(session);
   return true;
 }
 
