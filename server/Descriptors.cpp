@@ -48,7 +48,8 @@ TDirEntry EntryOf(const std::string& name, const struct stat& info) {
 
 const char* const kDiskFullText = "no space left on the service's disk";
 
-EDiskFull::EDiskFull(std::string detail) : EServiceLimit(kDiskFullText), FDetail(std::move(detail)) {}
+EDiskFull::EDiskFull(std::string detail)
+    : EServiceLimit(kDiskFullText), FDetail(std::move(detail)) {}
 
 bool IsDiskFullError(int error) { return error == ENOSPC || error == EDQUOT; }
 

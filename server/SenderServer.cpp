@@ -253,8 +253,7 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   if (const TMergeRecord* merge = session.State.FindMerge(fileName)) {
     // Asked again (the answer may have been lost): what is delivered is the answer.
     // Recorded but not yet renamed into place when the service stopped: merged again below.
-    const bool interrupted =
-        !existing && session.State.Merged == fileName && !session.State.Packed;
+    const bool interrupted = !existing && session.State.Merged == fileName && !session.State.Packed;
     if (merge->Parts != parts) {
       Refuse(sess, "MergeFile", Format("%s is delivered already", fileName.c_str()));
       return false;
@@ -303,6 +302,7 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   state.Unpacked = false;
   if (!state.FindMerge(fileName)) state.Merges.push_back(TMergeRecord{parts, total, fileName});
   FStore.SetState(session, access.Folder, state);
+  Point("merge-recorded");
   merged.Commit(delivered, fileName);
   delivered.Sync();
   FStore.SyncFolder(access.Folder);

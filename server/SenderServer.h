@@ -58,9 +58,9 @@ class TSenderServer {
   // meanwhile.
   std::function<void(const std::string&)> OnPartStoring;
 
-  // Runs when an operation has done a named step (merge-written, merge-committed,
-  // unzip-staged, unzip-packed, unzip-archived, unzip-half), so that tests can stop the
-  // service there.
+  // Runs when an operation has done a named step (merge-written, merge-recorded,
+  // merge-committed, unzip-staged, unzip-packed, unzip-archived, unzip-half), so that tests can
+  // stop the service there.
   std::function<void(const char*)> OnPoint;
 
   // Why an operation answered false, where the answer cannot say it: session, operation, text.

@@ -114,12 +114,13 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           "--max-delivered", "--max-sessions", "--threads",
                                           "--timeout", "--keep-alive",
                                           // storage bounds
-                                          "--session-idle", "--empty-session-idle",
-                                          "--max-peer-sessions", "--max-storage",
+                                          "--session-idle", "--max-peer-sessions", "--max-storage",
                                           "--min-free", "--max-unzip-files", "--max-unzip-ratio",
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
-                                          "--head-timeout", "--min-rate", "--stop-timeout"};
+                                          "--head-timeout", "--min-rate", "--stop-timeout",
+                                          // storage bounds of sessions with nothing delivered
+                                          "--empty-session-idle"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));

@@ -229,7 +229,8 @@ void TSessionStore::ReclaimIdle(bool force) {
       if (now - session->LastUse < emptyIdle) continue;
       std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
       if (!lock.owns_lock()) continue;  // busy, so not idle
-      idle.push_back(TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
+      idle.push_back(
+          TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
     }
   }
   std::vector<TSession*> closed;

@@ -148,8 +148,9 @@ void Client(int index, const std::string& url, const fs::path& root, const fs::p
            stored;
     }
     bool merged = false, unpacked = false, cleaned = false;
-    if (!ok || !Answered<bool>([&] { return proxy->MergeFile(last, "vorarch.rar", sess); },
-                               merged, tally) ||
+    if (!ok ||
+        !Answered<bool>([&] { return proxy->MergeFile(last, "vorarch.rar", sess); }, merged,
+                        tally) ||
         !merged) {
       ++tally.Unanswered;
       continue;

@@ -172,7 +172,9 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
 TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) {
   std::vector<std::string> refusals;
   FServer.OnRefusal = [&](const std::string&, const std::string& operation,
-                          const std::string& reason) { refusals.push_back(operation + ": " + reason); };
+                          const std::string& reason) {
+    refusals.push_back(operation + ": " + reason);
+  };
   const std::string sess = FServer.GetSession();
   EXPECT_TRUE(Put(sess, "doc._000", "one"));
   EXPECT_TRUE(Put(sess, "doc._001", "two"));
@@ -191,7 +193,8 @@ TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) 
   again.OnRefusal = FServer.OnRefusal;
   for (TSenderServer* server : {&FServer, &again}) {
     WriteFile(server->IncomingDir() / "att", "ONE");
-    EXPECT_FALSE(server->UploadFilePart(sess, "doc._000", Crc("ONE"), server->IncomingDir() / "att"));
+    EXPECT_FALSE(
+        server->UploadFilePart(sess, "doc._000", Crc("ONE"), server->IncomingDir() / "att"));
     EXPECT_FALSE(server->MergeFile(0, "doc2.txt", sess));
     EXPECT_FALSE(server->UnZip(sess));
     EXPECT_TRUE(server->DelTempFiles(sess));
@@ -199,10 +202,11 @@ TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) 
   EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"doc.txt"});
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
   const std::string ended = "The send of this session has ended";
-  EXPECT_EQ(refusals, (std::vector<std::string>{
-                          "UploadFilePart: sendDetails.txt is not replaced once a file was delivered",
-                          "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended,
-                          "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended}));
+  EXPECT_EQ(refusals,
+            (std::vector<std::string>{
+                "UploadFilePart: sendDetails.txt is not replaced once a file was delivered",
+                "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended,
+                "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended}));
 }
 
 TEST(SenderServerLimits, PartCountAndSizeAreBounded) {

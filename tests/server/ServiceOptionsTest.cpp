@@ -44,8 +44,9 @@ TEST(ServiceOptions, StorageBoundsReachTheLimits) {
   EXPECT_EQ(defaults.MaxUnzipRatio, 200);
 
   const TServiceLimits limits = ServiceLimitsOf(ParseServiceOptions(
-      {"--session-idle", "90m", "--empty-session-idle=2m", "--max-peer-sessions=4", "--max-storage", "10G", "--min-free", "0",
-       "--max-unzip-files", "5", "--max-unzip-ratio", "50", "--max-sessions", "9"}));
+      {"--session-idle", "90m", "--empty-session-idle=2m", "--max-peer-sessions=4", "--max-storage",
+       "10G", "--min-free", "0", "--max-unzip-files", "5", "--max-unzip-ratio", "50",
+       "--max-sessions", "9"}));
   EXPECT_EQ(limits.SessionIdle, std::chrono::minutes(90));
   EXPECT_EQ(limits.EmptySessionIdle, std::chrono::minutes(2));
   EXPECT_EQ(limits.MaxPeerSessions, 4);
