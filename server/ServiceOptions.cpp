@@ -87,6 +87,7 @@ TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   limits.MaxPeerSessions = options.MaxPeerSessions;
   limits.SessionIdle = std::chrono::seconds(options.SessionIdleSeconds);
   limits.EmptySessionIdle = std::chrono::seconds(options.EmptySessionIdleSeconds);
+  limits.PeerSessionsPerMinute = options.PeerSessionRate;
   limits.MaxRootBytes = options.MaxStorage;
   limits.MinFreeBytes = options.MinFree;
   limits.MaxUnzipFiles = options.MaxUnzipFiles;
@@ -120,7 +121,7 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout",
                                           // storage bounds of sessions with nothing delivered
-                                          "--empty-session-idle"};
+                                          "--empty-session-idle", "--session-rate"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -152,6 +153,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.SessionIdleSeconds = ParseDuration(name, value);
     } else if (name == "--empty-session-idle") {
       options.EmptySessionIdleSeconds = ParseDuration(name, value);
+    } else if (name == "--session-rate") {
+      options.PeerSessionRate = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-peer-sessions") {
       options.MaxPeerSessions = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-storage") {
@@ -200,6 +203,7 @@ std::string ServiceUsage() {
          "                       m, h or d (default 24h)\n"
          "  --empty-session-idle TIME  remove a session with nothing delivered (a details\n"
          "                       file alone is nothing) idle this long (default 15m)\n"
+         "  --session-rate N     most sessions a minute for one address (default 600)\n"
          "  --max-peer-sessions N  most open sessions of one address (default 64)\n"
          "  --max-storage SIZE   most bytes under the root (default 64G)\n"
          "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"

@@ -59,7 +59,10 @@ bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
 TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
 
 TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
-    : FRoot(std::move(root)), FLimits(limits), FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))) {
+    : FRoot(std::move(root)),
+      FLimits(limits),
+      FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
+      FPeerRate(limits.PeerSessionsPerMinute) {
   const auto now = TClock::now();
   const std::time_t wallNow = std::time(nullptr);
   int64_t used = 0;
@@ -127,6 +130,11 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
         throw ETooManySessions(
             Format("The service keeps no more than %lld open sessions for one address",
                    static_cast<long long>(FLimits.MaxPeerSessions)));
+      }
+      if (!FPeerRate.Take(peer, TClock::now())) {
+        throw ETooManySessions(
+            Format("The service hands out no more than %lld sessions a minute to one address",
+                   static_cast<long long>(FLimits.PeerSessionsPerMinute)));
       }
     }
     TBudgetCharge charge(*FBudget, kSessionOverhead);
@@ -225,6 +233,7 @@ void TSessionStore::ReclaimIdle(bool force) {
         std::min<std::chrono::steady_clock::duration>(kReclaimInterval, emptyIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
+    FPeerRate.Prune(now);
     for (const auto& [id, session] : FSessions) {
       if (now - session->LastUse < emptyIdle) continue;
       std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);

@@ -28,6 +28,7 @@
 
 #include "server/Descriptors.h"
 #include "server/DiskBudget.h"
+#include "server/RateLimit.h"
 #include "server/ServiceLimits.h"
 #include "server/SessionState.h"
 
@@ -133,6 +134,7 @@ class TSessionStore {
   std::map<std::string, std::shared_ptr<TSession>> FSessions;
   int64_t FOpenCount = 0;
   std::map<std::string, int64_t> FPeerOpen;
+  TRateLimit FPeerRate;
   std::chrono::steady_clock::time_point FLastReclaim;
 };
 

@@ -144,6 +144,19 @@ TEST(SessionBounds, OnePeerHoldsALimitedShare) {
   EXPECT_NE(server.GetSession("192.0.2.2"), "");
   store.Deliver(first, "f.bin", "x");
   EXPECT_NE(server.GetSession("192.0.2.1"), "");
+
+  // Delivering at once does not buy more sessions than the address's rate.
+  limits.MaxPeerSessions = 100;
+  limits.PeerSessionsPerMinute = 3;
+  TStore rated(limits);
+  for (int i = 0; i < 3; ++i) rated.Deliver(rated.Server.GetSession("192.0.2.1"), "f.bin", "x");
+  try {
+    rated.Server.GetSession("192.0.2.1");
+    ADD_FAILURE() << "a fourth session within the minute";
+  } catch (const ETooManySessions& e) {
+    EXPECT_EQ(e.Message(), "The service hands out no more than 3 sessions a minute to one address");
+  }
+  EXPECT_NE(rated.Server.GetSession("192.0.2.2"), "");
 }
 
 TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
