@@ -26,6 +26,10 @@ namespace {
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 [[noreturn]] void Fail(const char* what, const fs::path& path, int error) {
+  if (IsDiskFullError(error)) {
+    throw EDiskFull(
+        Format("Cannot %s %s: %s", what, Utf8FromFsPath(path).c_str(), std::strerror(error)));
+  }
   throw Exception(
       Format("Cannot %s %s: %s", what, Utf8FromFsPath(path).c_str(), std::strerror(error)));
 }
@@ -41,6 +45,13 @@ TDirEntry EntryOf(const std::string& name, const struct stat& info) {
 }
 
 }  // namespace
+
+const char* const kDiskFullText = "no space left on the service's disk";
+
+EDiskFull::EDiskFull(std::string detail)
+    : EServiceLimit(kDiskFullText), FDetail(std::move(detail)) {}
+
+bool IsDiskFullError(int error) { return error == ENOSPC || error == EDQUOT; }
 
 TFd::TFd(TFd&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
 
@@ -189,6 +200,42 @@ bool TDirFd::RenameFrom(const fs::path& source, const std::string& toName) const
   Fail("move", source, errno);
 }
 
+std::optional<std::string> TDirFd::ReadSmall(const std::string& name) const {
+  std::optional<TFd> fd = OpenRead(name);
+  if (!fd) return std::nullopt;
+  std::string bytes;
+  char block[4096];
+  for (;;) {
+    const ssize_t n = read(fd->Get(), block, sizeof block);
+    if (n == 0) return bytes;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("read", FPath / name, errno);
+    }
+    bytes.append(block, static_cast<size_t>(n));
+  }
+}
+
+void TDirFd::ReplaceAtomically(const std::string& name, const std::string& bytes) const {
+  const std::string temporary = name + ".new";
+  TFd fd(openat(Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                0644));
+  if (fd.Get() < 0) Fail("create", FPath / temporary, errno);
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd.Get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("write", FPath / temporary, errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  const std::string what = Utf8FromFsPath(FPath / temporary);
+  fd.Sync(what);
+  fd.Close(what);
+  Rename(temporary, *this, name);
+  Sync();
+}
+
 void TDirFd::RemoveTree(const std::string& name) const {
   const std::optional<TDirEntry> entry = Stat(name);
   if (!entry) return;
@@ -221,6 +268,13 @@ void TPendingFile::Commit(const TDirFd& target, const std::string& name) {
   FCommitted = true;
 }
 
+void TPendingFile::Keep() {
+  const std::string what = Utf8FromFsPath(FWork.Path() / FName);
+  FFd.Sync(what);
+  FFd.Close(what);
+  FCommitted = true;
+}
+
 void SyncFile(const fs::path& path) {
   TFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.Get() < 0) Fail("open", path, errno);
@@ -236,6 +290,9 @@ int64_t TFdWriteStream::Write(const void* buffer, int64_t count) {
     const ssize_t n = write(FFd.Get(), bytes + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (IsDiskFullError(errno)) {
+        throw EDiskFull(Format("Stream write error: %s", std::strerror(errno)));
+      }
       throw EStreamError(Format("Stream write error: %s", std::strerror(errno)));
     }
     done += n;

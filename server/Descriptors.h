@@ -10,9 +10,33 @@
 #include <string>
 #include <vector>
 
+#include "runtime/Exception.h"
 #include "runtime/Stream.h"
 
 namespace vorlen {
+
+// A request refused by one of the service's bounds (sessions, storage, unpacking, the disk). The
+// message is meant for the caller.
+class EServiceLimit : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The file system under the root is full (or the service's user is over its quota): the
+// service's state, not the caller's fault. The message is kDiskFullText; Detail() says where.
+class EDiskFull : public EServiceLimit {
+ public:
+  explicit EDiskFull(std::string detail);
+  const std::string& Detail() const { return FDetail; }
+
+ private:
+  std::string FDetail;
+};
+
+extern const char* const kDiskFullText;  // "no space left on the service's disk"
+
+// True for the errors of a full disk or an exhausted quota.
+bool IsDiskFullError(int error);
 
 // One owned descriptor.
 class TFd {
@@ -80,6 +104,12 @@ class TDirFd {
   // Moves a file given by path into this folder as toName; false when they lie on different
   // file systems.
   bool RenameFrom(const std::filesystem::path& source, const std::string& toName) const;
+  // Reads a small plain file whole; nothing when it is missing.
+  std::optional<std::string> ReadSmall(const std::string& name) const;
+  // Replaces name with bytes so that a crash leaves the old or the new content whole: written
+  // under a temporary name, flushed, renamed over name, and the folder flushed.
+  void ReplaceAtomically(const std::string& name, const std::string& bytes) const;
+
   // Removes name and, for a folder, everything in it; links are removed, never followed.
   void RemoveTree(const std::string& name) const;
   // Flushes the folder's entries, so that renames into it survive a crash.
@@ -106,6 +136,9 @@ class TPendingFile {
   // Flushes and closes the file and renames it to target/name. The caller flushes target once
   // all its files are in.
   void Commit(const TDirFd& target, const std::string& name);
+  // Flushes and closes the file and keeps it in the work folder under its name, without
+  // holding a descriptor: for callers that stage many files and rename them later.
+  void Keep();
 
  private:
   const TDirFd& FWork;

@@ -11,13 +11,6 @@
 
 namespace vorlen {
 
-// A request refused by one of the service's bounds (sessions, storage, unpacking). The message
-// is meant for the caller.
-class EServiceLimit : public Exception {
- public:
-  using Exception::Exception;
-};
-
 class EStorageLimit : public EServiceLimit {
  public:
   using EServiceLimit::EServiceLimit;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/Paths.h"
@@ -21,6 +22,9 @@ namespace {
 constexpr int64_t kCopyBlock = 1 << 20;
 
 [[noreturn]] void Fail(const char* what, const std::string& name, int error) {
+  if (IsDiskFullError(error)) {
+    throw EDiskFull(Format("Cannot %s %s: %s", what, name.c_str(), std::strerror(error)));
+  }
   throw Exception(Format("Cannot %s %s: %s", what, name.c_str(), std::strerror(error)));
 }
 
@@ -47,43 +51,38 @@ void CopyFdBuffered(int in, int out, const std::string& source, const std::strin
 
 }  // namespace
 
-void AppendFiles(const std::vector<TSourceFile>& sources, const TFd& out,
-                 const std::string& outName) {
-  std::vector<uint8_t> block;
-  bool kernelCopy = true;
-  for (const TSourceFile& source : sources) {
-    while (kernelCopy) {
-      const ssize_t n = copy_file_range(source.Fd.Get(), nullptr, out.Get(), nullptr,
-                                        static_cast<size_t>(kCopyBlock) * 64, 0);
-      if (n == 0) break;
-      if (n > 0) continue;
-      if (errno == EINTR) continue;
-      // Older kernels and some file systems (across mounts, special files) refuse it; the
-      // offsets have not moved, so the plain copy takes over where it stopped.
-      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-        kernelCopy = false;
-        break;
-      }
-      Fail("copy", source.Name, errno);
+TFileConcat::TFileConcat(const TFd& out, std::string outName)
+    : FOut(out), FOutName(std::move(outName)) {}
+
+void TFileConcat::Append(const TFd& source, const std::string& sourceName) {
+  while (FKernelCopy) {
+    const ssize_t n = copy_file_range(source.Get(), nullptr, FOut.Get(), nullptr,
+                                      static_cast<size_t>(kCopyBlock) * 64, 0);
+    if (n == 0) return;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    // Older kernels and some file systems (across mounts, special files) refuse it; the
+    // offsets have not moved, so the plain copy takes over where it stopped.
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+      FKernelCopy = false;
+      break;
     }
-    if (!kernelCopy) {
-      block.resize(static_cast<size_t>(kCopyBlock));
-      CopyFdBuffered(source.Fd.Get(), out.Get(), source.Name, outName, block);
-    }
+    Fail("copy", sourceName, errno);
   }
+  FBlock.resize(static_cast<size_t>(kCopyBlock));
+  CopyFdBuffered(source.Get(), FOut.Get(), sourceName, FOutName, FBlock);
 }
 
 void ConcatenateFiles(const std::vector<fs::path>& sources, const fs::path& target) {
   const std::string targetName = Utf8FromFsPath(target);
   TFd out(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (out.Get() < 0) Fail("create", targetName, errno);
-  std::vector<TSourceFile> opened;
+  TFileConcat concat(out, targetName);
   for (const fs::path& source : sources) {
-    TSourceFile file{TFd(open(source.c_str(), O_RDONLY | O_CLOEXEC)), Utf8FromFsPath(source)};
-    if (file.Fd.Get() < 0) Fail("open", file.Name, errno);
-    opened.push_back(std::move(file));
+    const TFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0) Fail("open", Utf8FromFsPath(source), errno);
+    concat.Append(in, Utf8FromFsPath(source));
   }
-  AppendFiles(opened, out, targetName);
   out.Close(targetName);
 }
 

@@ -64,13 +64,11 @@ bool ParseHash(const std::string& text, uint32_t& value) {
 void MoveInto(const fs::path& received, const TDirFd& target, const std::string& name,
               const TDirFd& work) {
   if (target.RenameFrom(received, name)) return;
-  std::vector<TSourceFile> sources;
   std::optional<TFd> fd =
       TDirFd::OpenPath(received.parent_path()).OpenRead(Utf8FromFsPath(received.filename()));
   if (!fd) throw Exception(Format("Cannot read %s", Utf8FromFsPath(received).c_str()));
-  sources.push_back(TSourceFile{std::move(*fd), Utf8FromFsPath(received)});
   TPendingFile copy(work, kPendingPrefix);
-  AppendFiles(sources, copy.Fd(), copy.Name());
+  TFileConcat(copy.Fd(), copy.Name()).Append(*fd, Utf8FromFsPath(received));
   copy.Commit(target, name);
   std::error_code ignored;
   fs::remove(received, ignored);
@@ -138,6 +136,16 @@ void TSenderServer::Refuse(const std::string& sess, const char* operation,
   if (OnRefusal) OnRefusal(sess, operation, reason);
 }
 
+void TSenderServer::Point(const char* name) const {
+  if (OnPoint) OnPoint(name);
+}
+
+bool TSenderServer::Sealed(const TSession& session, const char* operation) {
+  if (!session.State.Ended) return false;
+  Refuse(session.Id(), operation, "The send of this session has ended");
+  return true;
+}
+
 fs::path TSenderServer::SessionFolder(const std::string& sess) {
   return FStore.Find(sess)->Folder();
 }
@@ -159,16 +167,26 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
 
   if (!details) {
     TAccess access = Enter(std::move(found), true);
+    if (Sealed(*access.Session, "UploadFilePart")) return false;
     return StorePart(access, partName, received, size);
   }
   TAccess access = Enter(std::move(found));
+  if (Sealed(*access.Session, "UploadFilePart")) return false;
+  // Who sent a delivered file must not change once it is acknowledged.
+  if (access.Session->State.HoldsDelivery()) {
+    Refuse(sess, "UploadFilePart", "sendDetails.txt is not replaced once a file was delivered");
+    return false;
+  }
   const TDirFd work = access.Folder.Sub("work", true);
-  // The details file is part of the inbox: on disk before the answer.
-  TBudgetCharge charge(FStore.Budget(), size - FileSize(access.Folder, kDetailsFileName));
+  // The details file is part of the inbox: on disk before the answer. The new one counts in
+  // full until the old one is gone.
+  const int64_t oldSize = FileSize(access.Folder, kDetailsFileName);
+  TBudgetCharge charge(FStore.Budget(), size);
   SyncFile(received);
   MoveInto(received, access.Folder, kDetailsFileName, work);
   FStore.SyncFolder(access.Folder);
   charge.Keep();
+  FStore.Budget().Give(oldSize);
   return true;
 }
 
@@ -208,9 +226,11 @@ bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
   }
   try {
     if (OnPartStoring) OnPartStoring(partName);
-    TBudgetCharge charge(FStore.Budget(), size - oldSize);
+    // Both files are on disk until the move replaces the old one.
+    TBudgetCharge charge(FStore.Budget(), size);
     MoveInto(received, parts, partName, work);
     charge.Keep();
+    FStore.Budget().Give(oldSize);
   } catch (...) {
     std::lock_guard<std::mutex> guard(session.PartLock);
     session.PartCount -= countChange;
@@ -226,65 +246,124 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   if (!IsBareFileName(fileName)) return false;
 
   TAccess access = Enter(std::move(found));
-  const TDirFd partsDir = access.Folder.Sub("parts", true);
-  std::vector<TSourceFile> sources;
-  int64_t total = 0;
-  for (int32_t i = 0; i <= parts; ++i) {
-    const std::string name = PartFileName(fileName, i);
-    // Opened without following links: a part must be a plain file of this session.
-    std::optional<TFd> part = partsDir.OpenRead(name);
-    if (!part) return false;
-    total += part->Size();
-    if (total > FLimits.MaxDelivered) return false;
-    sources.push_back(TSourceFile{std::move(*part), Utf8FromFsPath(partsDir.Path() / name)});
-  }
+  TSession& session = *access.Session;
+  if (Sealed(session, "MergeFile")) return false;
   const TDirFd delivered = access.Folder.Sub("delivered", true);
   const std::optional<TDirEntry> existing = delivered.Stat(fileName);
-  if (existing && existing->IsFolder) return false;
+  if (const TMergeRecord* merge = session.State.FindMerge(fileName)) {
+    // Asked again (the answer may have been lost): what is delivered is the answer.
+    // Recorded but not yet renamed into place when the service stopped: merged again below.
+    const bool interrupted = !existing && session.State.Merged == fileName && !session.State.Packed;
+    if (merge->Parts != parts) {
+      Refuse(sess, "MergeFile", Format("%s is delivered already", fileName.c_str()));
+      return false;
+    }
+    if (!interrupted) return true;
+  } else if (existing) {
+    Refuse(sess, "MergeFile", Format("%s is delivered already", fileName.c_str()));
+    return false;
+  }
+
+  // Every part is looked at before anything is written; they are opened one at a time while
+  // copying, so a merge holds two descriptors whatever its part count.
+  const TDirFd partsDir = access.Folder.Sub("parts", true);
+  std::vector<std::string> names;
+  int64_t total = 0;
+  for (int32_t i = 0; i <= parts; ++i) {
+    names.push_back(PartFileName(fileName, i));
+    const std::optional<TDirEntry> part = partsDir.Stat(names.back());
+    if (!part || !part->IsFile) return false;
+    total += part->Size;
+    if (total > FLimits.MaxDelivered) return false;
+  }
   if (DeliveredBytes(delivered, {fileName}) + total > FLimits.MaxDelivered) return false;
 
   const TDirFd work = access.Folder.Sub("work", true);
-  TBudgetCharge charge(FStore.Budget(), total - (existing ? existing->Size : 0));
+  TBudgetCharge charge(FStore.Budget(), total);
   TPendingFile merged(work, kPendingPrefix);
-  AppendFiles(sources, merged.Fd(), Utf8FromFsPath(work.Path() / merged.Name()));
+  const std::string mergedName = Utf8FromFsPath(work.Path() / merged.Name());
+  TFileConcat concat(merged.Fd(), mergedName);
+  for (const std::string& name : names) {
+    // Opened without following links: a part must be a plain file of this session. Parts are
+    // stored only while the session is shared, so none changed since it was looked at.
+    const std::optional<TFd> part = partsDir.OpenRead(name);
+    if (!part) return false;
+    concat.Append(*part, Utf8FromFsPath(partsDir.Path() / name));
+  }
+  if (merged.Fd().Size() != total) {
+    throw Exception(Format("%s is not the size of its parts", mergedName.c_str()));
+  }
+  Point("merge-written");
+  // Recorded before the rename: a kill in between leaves a record whose file a repeated merge
+  // writes again, never a delivered file the session does not know.
+  TSessionState state = session.State;
+  state.Merged = fileName;
+  state.Packed = false;
+  state.Unpacked = false;
+  if (!state.FindMerge(fileName)) state.Merges.push_back(TMergeRecord{parts, total, fileName});
+  FStore.SetState(session, access.Folder, state);
+  Point("merge-recorded");
   merged.Commit(delivered, fileName);
   delivered.Sync();
   FStore.SyncFolder(access.Folder);
   charge.Keep();
-  access.Session->MergedName = fileName;
-  access.Session->Unpacked = false;
-  FStore.Close(*access.Session);
+  Point("merge-committed");
+  FStore.Close(session);
   return true;
 }
 
 bool TSenderServer::UnZip(const std::string& sess) {
   TAccess access = Enter(FStore.Find(sess));
   TSession& session = *access.Session;
-  if (session.MergedName.empty()) {
+  if (Sealed(session, "UnZip")) return false;
+  if (session.State.Merged.empty()) {
     Refuse(sess, "UnZip", "Nothing merged to unpack");
     return false;
   }
+  // Done already, or begun before a crash: the members are delivered without another look.
+  if (session.State.Packed) {
+    if (!session.State.Unpacked) {
+      TSessionState state = session.State;
+      CompleteUnpack(access.Folder, state, OnPoint);
+      session.State = state;
+    }
+    return true;
+  }
+  const std::string& archiveName = session.State.Merged;
   const TDirFd delivered = access.Folder.Sub("delivered", true);
   const TDirFd work = access.Folder.Sub("work", true);
-  std::optional<TDirFd> archiveDir = work.TrySub("archive");
-  std::optional<TFd> archive;
-  if (!session.Unpacked)
-    archive = delivered.OpenRead(session.MergedName);
-  else if (archiveDir)
-    archive = archiveDir->OpenRead(session.MergedName);
+  const std::optional<TFd> archive = delivered.OpenRead(archiveName);
   if (!archive) {
-    Refuse(sess, "UnZip", Format("%s is gone", session.MergedName.c_str()));
+    Refuse(sess, "UnZip", Format("%s is gone", archiveName.c_str()));
     return false;
   }
 
-  std::vector<std::string> names;
-  std::vector<std::unique_ptr<TPendingFile>> extracted;
+  // What a failed attempt staged goes with it.
+  work.RemoveTree("unzip");
+  struct TStaging {
+    const TDirFd& Work;
+    bool Kept = false;
+    ~TStaging() {
+      if (Kept) return;
+      try {
+        Work.RemoveTree("unzip");
+      } catch (const std::exception&) {
+        // Removed at the next start.
+      }
+    }
+  } staging{work};
   std::optional<TBudgetCharge> charge;
   try {
     const std::unique_ptr<TArchiveReader> opened =
         OpenWithinLimits(archive->ProcPath(), archive->Size(), FLimits);
     TArchiveReader& reader = *opened;
-    std::map<std::string, size_t> seen;
+    // A delivered file is never replaced; the archive itself is, as it moves away.
+    std::set<std::string> taken;
+    for (const TDirEntry& entry : delivered.List()) {
+      if (entry.Name != archiveName) taken.insert(FoldCase(entry.Name));
+    }
+    std::set<std::string> seen;
+    std::vector<std::string> names;
     int64_t total = 0;
     for (size_t i = 0; i < reader.Entries().size(); ++i) {
       std::string name = reader.RelativePath(i);
@@ -292,76 +371,71 @@ bool TSenderServer::UnZip(const std::string& sess) {
         throw EArchiveError(Format("Member %s is no plain file name", name.c_str()));
       }
       // Names are compared without case: on Windows two of them would be one file.
-      if (!seen.emplace(FoldCase(name), i).second) {
+      const std::string folded = FoldCase(name);
+      if (!seen.insert(folded).second) {
         throw EArchiveError(Format("Member %s is there twice", name.c_str()));
+      }
+      if (taken.count(folded) != 0) {
+        throw EArchiveError(Format("Member %s would replace a delivered file", name.c_str()));
       }
       total += reader.Entries()[i].FileSize;
       names.push_back(std::move(name));
     }
-    // The members replace the archive (which moves away) and earlier files of their names.
-    std::set<std::string> leaving(names.begin(), names.end());
-    int64_t replaced = 0;
-    for (const std::string& name : names) {
-      if (session.Unpacked || name != session.MergedName) replaced += FileSize(delivered, name);
-    }
-    if (!session.Unpacked) {
-      leaving.insert(session.MergedName);
-      if (archiveDir) replaced += FileSize(*archiveDir, session.MergedName);
-    }
     if (total > FLimits.MaxDelivered ||
-        DeliveredBytes(delivered, leaving) + total > FLimits.MaxDelivered) {
+        DeliveredBytes(delivered, {archiveName}) + total > FLimits.MaxDelivered) {
       throw EArchiveError(Format("The members' %lld bytes do not fit in the session's %lld",
                                  static_cast<long long>(total),
                                  static_cast<long long>(FLimits.MaxDelivered)));
     }
-    charge.emplace(FStore.Budget(), total - replaced);
+    // The archive stays on disk beside its members.
+    charge.emplace(FStore.Budget(), total);
+    // Each member is written, flushed and closed before the next: one descriptor at a time.
+    const TDirFd staged = work.Sub("unzip", true);
     for (size_t i = 0; i < names.size(); ++i) {
-      extracted.push_back(std::make_unique<TPendingFile>(work, kPendingPrefix));
-      TFdWriteStream out(extracted.back()->Fd());
+      TPendingFile member(staged, kPendingPrefix);
+      TFdWriteStream out(member.Fd());
       reader.ExtractMember(i, out);
+      member.Commit(staged, names[i]);
     }
+    staged.Sync();
+    work.Sync();
   } catch (const EServiceLimit&) {
     throw;
   } catch (const std::exception& e) {
     Refuse(sess, "UnZip", e.what());
     return false;
   }
+  Point("unzip-staged");
 
-  // Everything is verified and written: move the archive out of the way (a member may carry
-  // its name), then deliver the members.
-  if (!session.Unpacked) {
-    if (!archiveDir) archiveDir = work.Sub("archive", true);
-    delivered.Rename(session.MergedName, *archiveDir, session.MergedName);
-    session.Unpacked = true;
-  }
-  for (size_t i = 0; i < names.size(); ++i) extracted[i]->Commit(delivered, names[i]);
-  delivered.Sync();
-  FStore.SyncFolder(access.Folder);
+  // Everything is verified and written. From here on the unpacking is finished, by this call or
+  // after a crash by the next start.
+  TSessionState state = session.State;
+  state.Packed = true;
+  FStore.SetState(session, access.Folder, state);
+  staging.Kept = true;
   charge->Keep();
+  Point("unzip-packed");
+  CompleteUnpack(access.Folder, state, OnPoint);
+  session.State = state;
+  FStore.SyncFolder(access.Folder);
   return true;
 }
 
 bool TSenderServer::DelTempFiles(const std::string& sess) {
   TAccess access = Enter(FStore.Find(sess));
   TSession& session = *access.Session;
-  // The folder stays: a stopped client still sends its details file. Without a delivery it goes
-  // once idle.
-  // work/ holds only temporary files and the archive of a successful UnZip.
-  for (const char* sub : {"parts", "work"}) {
-    if (const std::optional<TDirFd> dir = access.Folder.TrySub(sub)) {
-      const int64_t bytes = dir->TreeBytes();
-      access.Folder.RemoveTree(sub);
-      FStore.Budget().Give(bytes);
-    }
-    access.Folder.Sub(sub, true);
-  }
+  // The folder stays; without a delivery or a details file it goes once idle.
+  if (session.State.Ended) return true;
+  TSessionState state = session.State;
+  FStore.RemoveTemporary(access.Folder, state);
+  for (const char* sub : {"parts", "work"}) access.Folder.Sub(sub, true);
   session.PartCount = 0;
   session.PartBytes = 0;
-  if (session.Unpacked) {
-    session.MergedName.clear();
-    session.Unpacked = false;
-  }
-  FStore.Close(session);
+  state.Ended = true;
+  FStore.SetState(session, access.Folder, state);
+  // One that delivered nothing counts until it is reclaimed: ending sends must not make
+  // sessions free.
+  if (state.HoldsDelivery()) FStore.Close(session);
   return true;
 }
 

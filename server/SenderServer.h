@@ -40,9 +40,14 @@ class TSenderServer {
   // come without one.
   bool UploadFilePart(const std::string& sess, const std::string& partName, const std::string& hash,
                       const std::filesystem::path& received);
-  // A true result means the file is on disk under its name, complete.
+  // A true result means the file is on disk under its name, complete. A delivered name is
+  // never replaced; the same merge asked again answers true without doing it again.
   bool MergeFile(int32_t parts, const std::string& fileName, const std::string& sess);
+  // Unpacks the last merged file in place of it; asked again once done, answers true at once,
+  // and after a crash finishes what was begun.
   bool UnZip(const std::string& sess);
+  // Ends the session's send: its temporary files go, and it takes nothing more but another
+  // DelTempFiles.
   bool DelTempFiles(const std::string& sess);
 
   // The folder of a session, for callers that show where files went.
@@ -52,6 +57,11 @@ class TSenderServer {
   // it is moved into place, with the part's name; other parts of the session may be stored
   // meanwhile.
   std::function<void(const std::string&)> OnPartStoring;
+
+  // Runs when an operation has done a named step (merge-written, merge-recorded,
+  // merge-committed, unzip-staged, unzip-packed, unzip-archived, unzip-half), so that tests can
+  // stop the service there.
+  std::function<void(const char*)> OnPoint;
 
   // Why an operation answered false, where the answer cannot say it: session, operation, text.
   std::function<void(const std::string&, const std::string&, const std::string&)> OnRefusal;
@@ -70,6 +80,9 @@ class TSenderServer {
   bool StorePart(TAccess& access, const std::string& partName,
                  const std::filesystem::path& received, int64_t size);
   void Refuse(const std::string& sess, const char* operation, const std::string& reason);
+  void Point(const char* name) const;
+  // False (with the reason logged) once the session's send has ended.
+  bool Sealed(const TSession& session, const char* operation);
 
   TSessionStore FStore;
   TServiceLimits FLimits;

@@ -18,6 +18,11 @@ struct TServiceLimits {
   int64_t MaxPeerSessions = 64;  // open sessions of one peer address
   // A session neither delivered nor cleaned up for this long is reclaimed.
   std::chrono::milliseconds SessionIdle = std::chrono::hours(24);
+  // A session with nothing delivered (a details file alone is nothing) idle for this long is
+  // removed with its folder: sessions cost whoever asks for them, not the service.
+  std::chrono::milliseconds EmptySessionIdle = std::chrono::minutes(15);
+  // GetSession calls of one peer address a minute (up to this many at once).
+  int64_t PeerSessionsPerMinute = 600;
   int64_t MaxRootBytes = int64_t{64} << 30;   // everything under the root
   int64_t MinFreeBytes = int64_t{512} << 20;  // free disk space never written into
   int64_t MaxUnzipFiles = 1000;               // members of an archive UnZip takes

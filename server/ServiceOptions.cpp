@@ -86,6 +86,8 @@ TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   limits.MaxSessions = options.MaxSessions;
   limits.MaxPeerSessions = options.MaxPeerSessions;
   limits.SessionIdle = std::chrono::seconds(options.SessionIdleSeconds);
+  limits.EmptySessionIdle = std::chrono::seconds(options.EmptySessionIdleSeconds);
+  limits.PeerSessionsPerMinute = options.PeerSessionRate;
   limits.MaxRootBytes = options.MaxStorage;
   limits.MinFreeBytes = options.MinFree;
   limits.MaxUnzipFiles = options.MaxUnzipFiles;
@@ -118,7 +120,9 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout",
-                                          "--tls-cert", "--tls-key"};
+                                          "--tls-cert", "--tls-key",
+                                          // storage bounds of sessions with nothing delivered
+                                          "--empty-session-idle", "--session-rate"};
     bool known = false;
     for (const char* valued : kValued) known = known || name == valued;
     if (!known) throw EServiceUsage(Format("unknown option '%s'", name.c_str()));
@@ -148,6 +152,10 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.KeepAliveSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 300));
     } else if (name == "--session-idle") {
       options.SessionIdleSeconds = ParseDuration(name, value);
+    } else if (name == "--empty-session-idle") {
+      options.EmptySessionIdleSeconds = ParseDuration(name, value);
+    } else if (name == "--session-rate") {
+      options.PeerSessionRate = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-peer-sessions") {
       options.MaxPeerSessions = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-storage") {
@@ -199,6 +207,9 @@ std::string ServiceUsage() {
          "  --keep-alive SECONDS idle time before a kept-alive connection closes (default 2)\n"
          "  --session-idle TIME  reclaim an open session idle this long; seconds, or with s,\n"
          "                       m, h or d (default 24h)\n"
+         "  --empty-session-idle TIME  remove a session with nothing delivered (a details\n"
+         "                       file alone is nothing) idle this long (default 15m)\n"
+         "  --session-rate N     most sessions a minute for one address (default 600)\n"
          "  --max-peer-sessions N  most open sessions of one address (default 64)\n"
          "  --max-storage SIZE   most bytes under the root (default 64G)\n"
          "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"

@@ -30,6 +30,10 @@ struct TServiceOptions {
   int KeepAliveSeconds = 2;
   // Storage bounds.
   int64_t SessionIdleSeconds = 24 * 3600;  // an open session idle this long is reclaimed
+  // A session with nothing delivered idle this long is removed.
+  int64_t EmptySessionIdleSeconds = 15 * 60;
+  // GetSession calls of one peer address a minute.
+  int PeerSessionRate = 600;
   int MaxPeerSessions = 64;                // open sessions of one peer address
   int64_t MaxStorage = int64_t{64} << 30;  // bytes under the root
   int64_t MinFree = int64_t{512} << 20;    // free disk space never written into

@@ -50,8 +50,8 @@ void CountParts(const TDirFd& folder, TSession& session) {
 
 }  // namespace
 
-bool HoldsDelivery(const TDirFd& folder) {
-  if (folder.Stat(kDetailsFileName)) return true;
+bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
+  if (state.HoldsDelivery()) return true;
   const std::optional<TDirFd> delivered = folder.TrySub("delivered");
   return delivered && !delivered->List().empty();
 }
@@ -59,7 +59,10 @@ bool HoldsDelivery(const TDirFd& folder) {
 TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
 
 TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
-    : FRoot(std::move(root)), FLimits(limits), FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))) {
+    : FRoot(std::move(root)),
+      FLimits(limits),
+      FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
+      FPeerRate(limits.PeerSessionsPerMinute) {
   const auto now = TClock::now();
   const std::time_t wallNow = std::time(nullptr);
   int64_t used = 0;
@@ -67,19 +70,28 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     if (!entry.IsFolder || !IsSessionId(entry.Name)) continue;
     const std::optional<TDirFd> folder = FRootDir.TrySub(entry.Name);
     if (!folder) continue;
+    TSessionState state = TSessionState::Read(*folder);
     if (const std::optional<TDirFd> work = folder->TrySub("work")) {
       for (const TDirEntry& item : work->List()) {
         if (item.Name.starts_with(kPendingPrefix)) work->RemoveTree(item.Name);
       }
+      // Members staged by an unpacking that had not begun to deliver them go; one that had is
+      // finished.
+      if (state.Packed && !state.Unpacked) {
+        CompleteUnpack(*folder, state);
+      } else {
+        work->RemoveTree("unzip");
+      }
     }
     used += folder->TreeBytes() + kSessionOverhead;
-    if (HoldsDelivery(*folder)) continue;
-    // Still open: it counts, and its idle time runs from its last change.
+    if (HoldsDelivery(*folder, state)) continue;
+    // Nothing delivered: it counts as no open session (whoever left it may go on with it), and
+    // goes once idle, its idle time running from its last change.
     auto session = std::make_shared<TSession>(entry.Name, FRoot / entry.Name);
     std::time_t modified = entry.Modified;
     if (const auto parts = folder->Stat("parts")) modified = std::max(modified, parts->Modified);
     session->LastUse = now - std::chrono::seconds(std::max<std::time_t>(0, wallNow - modified));
-    session->Open = true;
+    session->State = std::move(state);
     CountParts(*folder, *session);
     Register(session);
   }
@@ -119,6 +131,11 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
             Format("The service keeps no more than %lld open sessions for one address",
                    static_cast<long long>(FLimits.MaxPeerSessions)));
       }
+      if (!FPeerRate.Take(peer, TClock::now())) {
+        throw ETooManySessions(
+            Format("The service hands out no more than %lld sessions a minute to one address",
+                   static_cast<long long>(FLimits.PeerSessionsPerMinute)));
+      }
     }
     TBudgetCharge charge(*FBudget, kSessionOverhead);
     // MakeFolder is false when the folder exists: never hand out an identifier twice.
@@ -152,6 +169,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!folder) throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
   auto session = std::make_shared<TSession>(id, FRoot / id);
   for (const char* sub : kSessionFolders) folder->Sub(sub, true);
+  session->State = TSessionState::Read(*folder);
   CountParts(*folder, *session);
   session->LastUse = TClock::now();
   Register(session);
@@ -160,6 +178,23 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
 
 TDirFd TSessionStore::OpenFolder(const TSession& session) const {
   return FRootDir.Sub(session.Id());
+}
+
+void TSessionStore::SetState(TSession& session, const TDirFd& folder, const TSessionState& state) {
+  state.Write(folder);
+  session.State = state;
+}
+
+void TSessionStore::RemoveTemporary(const TDirFd& folder, TSessionState& state) {
+  // The archive and the staged members of an interrupted unpacking are acknowledged files.
+  if (state.Packed && !state.Unpacked) CompleteUnpack(folder, state);
+  for (const char* sub : {"parts", "work"}) {
+    if (const std::optional<TDirFd> dir = folder.TrySub(sub)) {
+      const int64_t bytes = dir->TreeBytes();
+      folder.RemoveTree(sub);
+      FBudget->Give(bytes);
+    }
+  }
 }
 
 void TSessionStore::SyncFolder(const TDirFd& folder) const {
@@ -185,52 +220,55 @@ void TSessionStore::ReclaimIdle(bool force) {
   struct TIdle {
     std::shared_ptr<TSession> Session;
     std::unique_lock<std::shared_mutex> Lock;
-    bool Open;
+    bool Long;  // idle for SessionIdle, not only for EmptySessionIdle
   };
+  // Sessions with nothing delivered go sooner; those with a delivery lose only their
+  // temporary files, and only after the longer wait.
+  const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
   std::vector<TIdle> idle;
   {
     std::lock_guard<std::mutex> guard(FLock);
     const auto now = TClock::now();
     const auto interval =
-        std::min<std::chrono::steady_clock::duration>(kReclaimInterval, FLimits.SessionIdle);
+        std::min<std::chrono::steady_clock::duration>(kReclaimInterval, emptyIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
-    for (auto it = FSessions.begin(); it != FSessions.end();) {
-      const std::shared_ptr<TSession> session = it->second;
-      ++it;
-      if (now - session->LastUse < FLimits.SessionIdle) continue;
+    FPeerRate.Prune(now);
+    for (const auto& [id, session] : FSessions) {
+      if (now - session->LastUse < emptyIdle) continue;
       std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
       if (!lock.owns_lock()) continue;  // busy, so not idle
-      const bool open = session->Open;
-      Uncount(*session);
-      idle.push_back(TIdle{session, std::move(lock), open});
+      idle.push_back(
+          TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
     }
   }
+  std::vector<TSession*> closed;
   for (TIdle& item : idle) {
-    const std::optional<TDirFd> folder = FRootDir.TrySub(item.Session->Id());
-    if (!folder) continue;
-    if (!HoldsDelivery(*folder)) {
-      item.Session->Gone = true;
-      Discard(*item.Session);
+    TSession& session = *item.Session;
+    const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
+    if (!folder || !HoldsDelivery(*folder, session.State)) {
+      session.Gone = true;
+      if (folder) Discard(session);
+      closed.push_back(&session);
       continue;
     }
-    if (!item.Open) continue;
-    // A details file makes it the inbox: only the temporary files go.
-    for (const char* sub : {"parts", "work"}) {
-      if (const std::optional<TDirFd> dir = folder->TrySub(sub)) {
-        const int64_t bytes = dir->TreeBytes();
-        folder->RemoveTree(sub);
-        FBudget->Give(bytes);
-      }
+    if (!session.Open || !item.Long) continue;
+    // Delivered but never cleaned up: only the temporary files go.
+    try {
+      RemoveTemporary(*folder, session.State);
+    } catch (const std::exception&) {
+      // Left for the next look; the session stays whole meanwhile.
     }
+    closed.push_back(&session);
   }
   // Dropped from memory while still locked, so a request that found one meanwhile waits and
   // then sees it gone. One that stays on disk is taken up again when asked for, unless a
   // request is already waiting for it.
   std::lock_guard<std::mutex> guard(FLock);
+  for (TSession* session : closed) Uncount(*session);
   for (TIdle& item : idle) {
     const auto it = FSessions.find(item.Session->Id());
-    if (it == FSessions.end() || it->second != item.Session) continue;
+    if (it == FSessions.end() || it->second != item.Session || item.Session->Open) continue;
     if (item.Session->Gone || item.Session.use_count() <= 2) FSessions.erase(it);
   }
 }

@@ -4,14 +4,16 @@
 //   ROOT/<session>/parts/           uploaded parts under their part names (removed by DelTempFiles)
 //   ROOT/<session>/delivered/       the merged file; after UnZip the unpacked files instead
 //   ROOT/<session>/sendDetails.txt  the details file that names the sender
-//   ROOT/<session>/work/            merges and unpacking in progress, and the archive after a
-//                                   successful UnZip (removed by DelTempFiles)
+//   ROOT/<session>/work/            merges and unpacking in progress, and the archive of an
+//                                   UnZip (removed by DelTempFiles once the members are in)
+//   ROOT/<session>/.session         what the session has done (see SessionState.h)
 //   ROOT/.incoming/                 attachments of requests still being handled
 // Files appear in parts/ and delivered/ only by rename, once complete.
 //
 // A session is open from GetSession until its files are delivered or cleaned up; only open
-// sessions count towards the limits. One idle for too long without a delivery is reclaimed. A
-// session holding delivered files or a details file is the inbox and is never removed.
+// sessions count towards the limits. One idle for the empty-session time without a delivery (a
+// details file alone is none) is removed; one holding delivered files or an acknowledged archive
+// is the inbox and is never removed. Sessions of an earlier run count as open no more.
 #pragma once
 
 #include <chrono>
@@ -26,7 +28,9 @@
 
 #include "server/Descriptors.h"
 #include "server/DiskBudget.h"
+#include "server/RateLimit.h"
 #include "server/ServiceLimits.h"
+#include "server/SessionState.h"
 
 namespace vorlen {
 
@@ -34,8 +38,9 @@ extern const char* const kDetailsFileName;  // "sendDetails.txt"
 // Names of files being written in work/; what a crash leaves of them goes at the next start.
 extern const char* const kPendingPrefix;
 
-// True when a session's folder holds delivered files or a details file: the inbox.
-bool HoldsDelivery(const TDirFd& folder);
+// True when a session's folder holds delivered files or an acknowledged merge: the inbox. A
+// details file alone is nothing delivered.
+bool HoldsDelivery(const TDirFd& folder, const TSessionState& state);
 
 // A session identifier that the service did not hand out (or that is malformed).
 class EUnknownSession : public Exception {
@@ -60,10 +65,8 @@ class TSession {
   // one session are stored side by side, and alone by every other operation. The fields below
   // are guarded by it.
   std::shared_mutex Lock;
-  // The last merged file, in delivered/ or (once unpacked) in work/archive/; empty before a
-  // merge.
-  std::string MergedName;
-  bool Unpacked = false;
+  // What it has done, as on disk.
+  TSessionState State;
   bool Gone = false;  // removed with its folder
 
   // What the parts stored and being stored count towards the session's bounds, and the names
@@ -86,8 +89,8 @@ class TSession {
 class TSessionStore {
  public:
   // Creates the root and its incoming folder, emptying what a previous run left there, and
-  // takes up the sessions of earlier runs: open ones keep counting, and files a crash left
-  // half-written in work folders go.
+  // takes up the sessions of earlier runs (without counting them as open): files a crash left
+  // half-written in work folders go, and unpackings a crash interrupted are finished.
   TSessionStore(std::filesystem::path root, const TServiceLimits& limits);
 
   const std::filesystem::path& Root() const { return FRoot; }
@@ -102,6 +105,11 @@ class TSessionStore {
   std::shared_ptr<TSession> Find(const std::string& id);
   // The session's folder, opened for one operation. Raises when it is no plain folder.
   TDirFd OpenFolder(const TSession& session) const;
+  // Removes the temporary files of a locked session (parts/, work/) and gives their bytes back,
+  // finishing an interrupted unpacking first.
+  void RemoveTemporary(const TDirFd& folder, TSessionState& state);
+  // Records a new state of a locked session, on disk first.
+  void SetState(TSession& session, const TDirFd& folder, const TSessionState& state);
   // Flushes a session's folder and the root, so that what was renamed into the folder (and the
   // folder itself) survives a crash.
   void SyncFolder(const TDirFd& folder) const;
@@ -126,6 +134,7 @@ class TSessionStore {
   std::map<std::string, std::shared_ptr<TSession>> FSessions;
   int64_t FOpenCount = 0;
   std::map<std::string, int64_t> FPeerOpen;
+  TRateLimit FPeerRate;
   std::chrono::steady_clock::time_point FLastReclaim;
 };
 

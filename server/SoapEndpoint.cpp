@@ -1,6 +1,7 @@
 #include "server/SoapEndpoint.h"
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,10 @@ namespace vorlen {
 const char* const kSoapContentType = "text/xml; charset=\"utf-8\"";
 
 namespace {
+
+// Below this much free space a failed attachment write is taken for a full disk, whatever the
+// stream made of the error.
+constexpr int64_t kFullDiskFree = int64_t{1} << 20;
 
 // A fault the request caused.
 class EClientFault : public Exception {
@@ -159,6 +164,10 @@ void SetFault(TSoapReply& reply, std::exception_ptr error) {
     text = Format("Malformed XML: %s", e.what());
   } catch (const ESOAPDomConvertError& e) {
     text = e.Message();
+  } catch (const EDiskFull& e) {
+    code = "SOAP-ENV:Server";
+    text = e.Message();
+    logged = e.Message() + " (" + e.Detail() + ")";
   } catch (const EServiceLimit& e) {
     // The service's own state, but one the caller should read: say which limit.
     code = "SOAP-ENV:Server";
@@ -219,6 +228,11 @@ TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream&
     TMimeAttachmentHandler handler;
     handler.ProcessMultiPartForm(body, rootPart, contentType, received, Utf8FromFsPath(folder));
   } catch (const Exception& e) {
+    // A write that failed for want of space is the service's fault, not the body's.
+    const int error = errno;
+    if (IsDiskFullError(error) || TDirFd::OpenPath(folder).FreeBytes() < kFullDiskFree) {
+      throw EDiskFull(Format("Cannot store an attachment: %s", e.what()));
+    }
     throw EClientFault(Format("Malformed multipart body: %s", e.what()));
   }
   RefuseLargeEnvelope(rootPart.Size(), "Root part");

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <thread>
 
 #include "runtime/Format.h"
+#include "server/DescriptorLimit.h"
 #include "server/HttpService.h"
 
 namespace {
@@ -32,8 +34,23 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const int64_t needed = DescriptorsNeeded(options);
+  const int64_t allowed = RaiseDescriptorLimit(needed);
+  if (allowed < needed) {
+    std::cerr << "vorlen-service: needs " << needed << " open files for --max-connections "
+              << options.MaxConnections << " and --threads " << options.Threads
+              << ", but may open only " << allowed
+              << "; raise LimitNOFILE (systemd) or ulimit -n, or lower --max-connections\n";
+  }
+
   try {
     THttpService service(options);
+    // For tests that kill the service at a named step of a merge or an unpacking.
+    if (const char* point = std::getenv("VORLEN_SERVICE_KILL_AT"); point && *point) {
+      service.Server().OnPoint = [stop = std::string(point)](const char* name) {
+        if (stop == name) std::raise(SIGKILL);
+      };
+    }
     service.Bind();
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -49,13 +66,14 @@ int main(int argc, char** argv) {
     std::cout << "listening on " << service.Url() << std::endl;
     service.Run();
     // Requests still being handled get the stop time-out; after it the process ends without
-    // them. Delivered files are written under temporary names and renamed whole, so an
-    // interrupted merge leaves no torn file behind.
+    // them, and says so in its exit status. Delivered files are written under temporary names
+    // and renamed whole, and an interrupted unpacking is finished at the next start, so nothing
+    // acknowledged is torn or lost.
     if (!service.WaitStopped(std::chrono::seconds(options.StopSeconds))) {
       std::cerr << "vorlen-service: stopped with requests unfinished after " << options.StopSeconds
                 << " s\n";
       std::cerr.flush();
-      std::_Exit(0);
+      std::_Exit(1);
     }
     finished = true;
     watcher.join();

@@ -2,9 +2,11 @@
 // vorlen-send, first alone, then while hostile connections run slowloris, header floods, huge
 // announced bodies and XML bombs from other loopback addresses, and the service is stopped and
 // started again once. Prints the files delivered byte-identical out of those sent, the honest
-// throughput of both runs, the service's peak memory and its most open descriptors.
+// throughput of both runs, the service's peak memory and its most open descriptors. Then packed
+// sends while the service is killed 20 times during merges and unpacks (KillBench.h).
 //
 // Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
+//        bench_service_faults --kills-only
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "KillBench.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
 #include "support/Process.h"
@@ -348,15 +351,21 @@ void Print(const char* what, const TRunResult& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int total = argc > 1 ? std::atoi(argv[1]) : 120;
+  const bool killsOnly = argc > 1 && std::string(argv[1]) == "--kills-only";
+  const int total = argc > 1 && !killsOnly ? std::atoi(argv[1]) : 120;
   if (total < 6) {
-    std::fprintf(stderr, "usage: bench_service_faults [SECONDS >= 6]\n");
+    std::fprintf(stderr, "usage: bench_service_faults [SECONDS >= 6 | --kills-only]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
   const fs::path dir = fs::temp_directory_path() / Format("vorlen-fault-bench-%d", getpid());
   try {
     fs::create_directories(dir / "work");
+    if (killsOnly) {
+      const int lost = bench::RunKillBench(dir / "killed", 20);
+      fs::remove_all(dir);
+      return lost == 0 ? 0 : 1;
+    }
     std::printf(
         "%d honest clients (vorlen-send, files of 1-50 MiB); %d s alone, then %d s with "
         "attackers and one restart\n",
@@ -374,6 +383,8 @@ int main(int argc, char** argv) {
         attacked.RestartSeconds,
         100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
             (static_cast<double>(alone.Bytes) / alone.Seconds));
+    std::fflush(stdout);
+    bench::RunKillBench(dir / "killed", 20);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_service_faults: %s\n", e.what());
     fs::remove_all(dir);

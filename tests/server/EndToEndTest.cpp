@@ -141,9 +141,10 @@ TEST_F(EndToEndTest, PackedSendIsDeliveredByteForByte) {
     EXPECT_EQ(ReadFile(Delivered(sess) / FsPathFromUtf8(name)), bytes) << name;
   }
   EXPECT_TRUE(FProxy->DelTempFiles(sess));
-  EXPECT_EQ(ListTree(Inbox() / sess),
-            (std::set<std::string>{"delivered", "delivered/data.bin", "delivered/" + cyrillic,
-                                   "delivered/empty.dat", "parts", "sendDetails.txt", "work"}));
+  EXPECT_EQ(
+      ListTree(Inbox() / sess),
+      (std::set<std::string>{".session", "delivered", "delivered/data.bin", "delivered/" + cyrillic,
+                             "delivered/empty.dat", "parts", "sendDetails.txt", "work"}));
   EXPECT_EQ(ReadFile(Inbox() / sess / "sendDetails.txt"),
             "\xC8\xE7\xEF\xF0\xE0\xF2\xE5\xED\xEE\r\n");
 }

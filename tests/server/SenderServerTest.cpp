@@ -15,6 +15,7 @@ namespace {
 
 using test::Crc;
 using test::ListTree;
+using test::PackFiles;
 using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
@@ -130,9 +131,13 @@ TEST_F(SenderServerTest, MergeJoinsEveryPartOrNothing) {
   EXPECT_TRUE(Put(sess, "report._001", "world"));
   EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
-  // Only the parts named: 0 to 1 of three.
-  EXPECT_TRUE(FServer.MergeFile(1, "report.pdf", sess));
-  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world");
+  // A delivered name is never replaced; the same merge asked again is answered from what is
+  // there, without writing.
+  EXPECT_FALSE(FServer.MergeFile(1, "report.pdf", sess));
+  const auto written = fs::last_write_time(Folder(sess) / "delivered" / "report.pdf");
+  EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
+  EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
+  EXPECT_EQ(fs::last_write_time(Folder(sess) / "delivered" / "report.pdf"), written);
 
   // Names without extension and with several dots.
   EXPECT_TRUE(Put(sess, "README._000", "readme"));
@@ -161,18 +166,47 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
 }
 
-TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetails) {
+// Whoever learns a session id can no longer change what it delivered: the details are fixed by
+// the merge, and once the send ended the session takes nothing but another DelTempFiles, also
+// after a restart.
+TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) {
+  std::vector<std::string> refusals;
+  FServer.OnRefusal = [&](const std::string&, const std::string& operation,
+                          const std::string& reason) {
+    refusals.push_back(operation + ": " + reason);
+  };
   const std::string sess = FServer.GetSession();
   EXPECT_TRUE(Put(sess, "doc._000", "one"));
   EXPECT_TRUE(Put(sess, "doc._001", "two"));
   EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "details"));
   EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
+  EXPECT_FALSE(Upload(sess, "sendDetails.txt", "", "other sender"));
   EXPECT_TRUE(FServer.DelTempFiles(sess));
   EXPECT_TRUE(FServer.DelTempFiles(sess));  // twice is harmless
-  EXPECT_EQ(ListTree(Folder(sess)), (std::set<std::string>{"delivered", "delivered/doc.txt",
-                                                           "parts", "sendDetails.txt", "work"}));
+  EXPECT_EQ(ListTree(Folder(sess)),
+            (std::set<std::string>{".session", "delivered", "delivered/doc.txt", "parts",
+                                   "sendDetails.txt", "work"}));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "doc.txt"), "onetwo");
-  EXPECT_FALSE(FServer.MergeFile(1, "doc.txt", sess));  // the parts are gone
+  EXPECT_EQ(ReadFile(Folder(sess) / "sendDetails.txt"), "details");
+
+  TSenderServer again(FRoot.Path() / "inbox", TServiceLimits{});
+  again.OnRefusal = FServer.OnRefusal;
+  for (TSenderServer* server : {&FServer, &again}) {
+    WriteFile(server->IncomingDir() / "att", "ONE");
+    EXPECT_FALSE(
+        server->UploadFilePart(sess, "doc._000", Crc("ONE"), server->IncomingDir() / "att"));
+    EXPECT_FALSE(server->MergeFile(0, "doc2.txt", sess));
+    EXPECT_FALSE(server->UnZip(sess));
+    EXPECT_TRUE(server->DelTempFiles(sess));
+  }
+  EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"doc.txt"});
+  EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
+  const std::string ended = "The send of this session has ended";
+  EXPECT_EQ(refusals,
+            (std::vector<std::string>{
+                "UploadFilePart: sendDetails.txt is not replaced once a file was delivered",
+                "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended,
+                "UploadFilePart: " + ended, "MergeFile: " + ended, "UnZip: " + ended}));
 }
 
 TEST(SenderServerLimits, PartCountAndSizeAreBounded) {
@@ -217,25 +251,6 @@ TEST(SenderServerRestart, SessionFoldersOfAnEarlierRunAreTakenUp) {
 namespace vorlen {
 namespace {
 
-// An archive of the client's own component, holding the given files.
-std::string PackFiles(const fs::path& dir,
-                      const std::vector<std::pair<std::string, std::string>>& files,
-                      bool savePaths) {
-  std::vector<std::string> paths;
-  for (const auto& [name, bytes] : files) {
-    WriteFile(dir / name, bytes);
-    paths.push_back((dir / name).string());
-  }
-  const fs::path archivePath = dir / "packed.rar";
-  fs::remove(archivePath);
-  TZLBArchive archive;
-  archive.SavePaths = savePaths;
-  archive.CreateArchive(archivePath.string());
-  archive.AddFiles(paths);
-  archive.CloseArchive();
-  return ReadFile(archivePath);
-}
-
 TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
   TScratchDir temp;
   fs::create_directories(temp.Path() / "src");
@@ -269,7 +284,7 @@ TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
             "member named like the archive");
   EXPECT_TRUE(server.DelTempFiles(good));
   EXPECT_EQ(ListTree(temp.Path() / "inbox" / good),
-            (std::set<std::string>{"delivered", "delivered/a.rar", "parts", "work"}));
+            (std::set<std::string>{".session", "delivered", "delivered/a.rar", "parts", "work"}));
 }
 
 }  // namespace
@@ -278,21 +293,22 @@ TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
 namespace vorlen {
 namespace {
 
-TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
+TEST(SenderServerLimits, SessionCountIsCappedWithoutFoldersOfEarlierRuns) {
   TScratchDir root;
   std::string earlier;
   {
     TSenderServer first(root.Path(), TServiceLimits{16, 1000, 2});
     earlier = first.GetSession();
   }
-  // Folders that are no sessions do not count.
+  // Neither folders that are no sessions nor sessions an earlier run left count.
   fs::create_directories(root.Path() / "not-a-session");
   TSenderServer server(root.Path(), TServiceLimits{16, 1000, 2});
   const std::string second = server.GetSession();
+  const std::string third = server.GetSession();
   EXPECT_NE(second, earlier);
   try {
     server.GetSession();
-    ADD_FAILURE() << "a third session was handed out";
+    ADD_FAILURE() << "a third open session was handed out";
   } catch (const ETooManySessions& e) {
     EXPECT_EQ(e.Message(), "The service keeps no more than 2 open sessions");
   }
@@ -300,7 +316,7 @@ TEST(SenderServerLimits, SessionCountIsCappedWithFoldersOfEarlierRuns) {
   for (const auto& entry : fs::directory_iterator(root.Path())) {
     if (IsSessionId(entry.path().filename().string())) sessions.insert(entry.path().filename());
   }
-  EXPECT_EQ(sessions, (std::set<std::string>{earlier, second}));
+  EXPECT_EQ(sessions, (std::set<std::string>{earlier, second, third}));
   // The sessions there are go on working.
   EXPECT_TRUE(server.DelTempFiles(earlier));
   EXPECT_TRUE(server.DelTempFiles(second));
@@ -319,7 +335,7 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
   EXPECT_FALSE(server.MergeFile(0, "x", sess));
   EXPECT_EQ(ListTree(delivered), std::set<std::string>{"x.a"});
   EXPECT_TRUE(fs::is_empty(temp.Path() / "inbox" / sess / "work"));
-  // Merging again under the same name replaces the file and fits.
+  // The same merge asked again is answered from what is delivered, writing nothing.
   EXPECT_TRUE(server.MergeFile(0, "x.a", sess));
   EXPECT_EQ(ReadFile(delivered / "x.a"), "123456");
 
@@ -336,7 +352,6 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
   deliver("first._000", "first.bin", std::string(60000, 'f'));
   const std::string archive = PackFiles(src.Path(), {{"m.bin", std::string(50000, 'm')}}, false);
   ASSERT_LT(archive.size(), 40000u);
-  EXPECT_TRUE(roomy.DelTempFiles(packed));  // parts count on their own; keep them out of it
   deliver("a._000", "a.rar", archive);
   EXPECT_FALSE(roomy.UnZip(packed));  // 60000 + 50000 > 100000
   EXPECT_EQ(ListTree(temp.Path() / "big" / packed / "delivered"),

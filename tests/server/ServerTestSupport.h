@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "archive/ZLIBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
 #include "support/Files.h"
@@ -30,6 +33,25 @@ inline std::set<std::string> FilesBelow(const std::filesystem::path& root) {
     }
   }
   return names;
+}
+
+// An archive of the client's own component holding files (name, bytes), written in dir.
+inline std::string PackFiles(const std::filesystem::path& dir,
+                             const std::vector<std::pair<std::string, std::string>>& files,
+                             bool savePaths = false) {
+  std::vector<std::string> paths;
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    paths.push_back((dir / name).string());
+  }
+  const std::filesystem::path archivePath = dir / "packed.rar";
+  std::filesystem::remove(archivePath);
+  TZLBArchive archive;
+  archive.SavePaths = savePaths;
+  archive.CreateArchive(archivePath.string());
+  archive.AddFiles(paths);
+  archive.CloseArchive();
+  return ReadFile(archivePath);
 }
 
 }  // namespace vorlen::test

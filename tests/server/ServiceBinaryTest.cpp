@@ -5,29 +5,43 @@
 #ifndef _WIN32
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <regex>
 #include <thread>
 
 #include "proxy/HTTPRIO.h"
+#include "runtime/Stream.h"
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
+#include "soap/SOAPAttachment.h"
+#include "soap/SOAPExceptions.h"
 #include "support/Process.h"
+#include "support/ScopedEnv.h"
 
 namespace vorlen {
 namespace {
 
+namespace fs = std::filesystem;
+
+using test::ListTree;
+using test::PackFiles;
+using test::ReadFile;
 using test::TProcess;
+using test::TScopedEnv;
 using test::TScratchDir;
+using test::WriteFile;
 
 // Waits at most ten seconds, so that a hanging service fails the test instead of hanging it.
 constexpr int kEndMs = 10000;
@@ -140,6 +154,249 @@ TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
     }
   }
   EXPECT_GT(merged, 0);
+}
+
+// A session folder as a client's uploads leave it: bytes cut into parts of partSize under the
+// part names of fileName. Returns the index of the last part.
+int32_t PlaceParts(const fs::path& folder, const std::string& fileName, const std::string& bytes,
+                   size_t partSize) {
+  for (const char* sub : {"parts", "delivered", "work"}) fs::create_directories(folder / sub);
+  const auto last = static_cast<int32_t>(bytes.size() / partSize);
+  for (int32_t i = 0; i <= last; ++i) {
+    WriteFile(folder / "parts" / PartFileName(fileName, i), bytes.substr(i * partSize, partSize));
+  }
+  return last;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+// The names of the files in a folder; none when it is missing.
+std::set<std::string> Names(const fs::path& folder) {
+  return fs::is_directory(folder) ? ListTree(folder) : std::set<std::string>{};
+}
+
+// A killed unpacking leaves the archive whole, in delivered/ or kept in work/archive/, unless
+// every member is in; a member that is there is whole.
+void ExpectNothingAcknowledgedLost(
+    const fs::path& folder, const std::string& archive,
+    const std::vector<std::pair<std::string, std::string>>& members) {
+  size_t present = 0;
+  for (const auto& [name, bytes] : members) {
+    if (!fs::exists(folder / "delivered" / name)) continue;
+    ++present;
+    EXPECT_TRUE(ReadFile(folder / "delivered" / name) == bytes) << name << " is torn";
+  }
+  if (present == members.size()) return;
+  const fs::path kept = fs::exists(folder / "delivered" / "vorarch.rar")
+                            ? folder / "delivered" / "vorarch.rar"
+                            : folder / "work" / "archive" / "vorarch.rar";
+  if (present == 0 && !fs::exists(kept)) return;  // not merged yet: nothing was acknowledged
+  ASSERT_TRUE(fs::exists(kept)) << present << " members without their archive";
+  EXPECT_TRUE(ReadFile(kept) == archive) << "the archive is torn";
+}
+
+// A kill at each step of a merge and an unpacking, then a restart and the client's next calls:
+// the service finishes what was acknowledged or begun, and every delivered file is whole.
+TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
+  TScratchDir src;
+  std::vector<std::pair<std::string, std::string>> members;
+  for (int i = 0; i < 24; ++i) {
+    members.emplace_back(Format("m%02d.bin", i), RandomBytes(3000 + 1000 * i, i));
+  }
+  const std::string archive = PackFiles(src.Path(), members);
+  std::set<std::string> memberNames;
+  for (const auto& member : members) memberNames.insert(member.first);
+  const std::string sess = "0123456789abcdef0123456789abcdef";
+
+  for (const char* point : {"merge-written", "merge-recorded", "merge-committed", "unzip-staged",
+                            "unzip-packed", "unzip-archived", "unzip-half"}) {
+    SCOPED_TRACE(point);
+    TScratchDir root;
+    const fs::path folder = root.Path() / sess;
+    const int32_t last = PlaceParts(folder, "vorarch.rar", archive, 16384);
+    {
+      TScopedEnv hook("VORLEN_SERVICE_KILL_AT", point);
+      TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+      ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+      try {
+        EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
+        proxy->UnZip(sess);
+        ADD_FAILURE() << "the service was not stopped";
+      } catch (const std::exception&) {
+        // killed at the point
+      }
+      EXPECT_EQ(service.Wait(kEndMs), 128 + SIGKILL);
+    }
+    ExpectNothingAcknowledgedLost(folder, archive, members);
+
+    TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+    ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+    // Back, it has finished an unpacking that had begun, before any call.
+    const std::set<std::string> atStart = Names(folder / "delivered");
+    const std::string step = point;
+    if (step == "merge-written" || step == "merge-recorded") {
+      EXPECT_EQ(atStart, std::set<std::string>{});
+    } else if (step == "merge-committed" || step == "unzip-staged") {
+      EXPECT_EQ(atStart, std::set<std::string>{"vorarch.rar"});
+    } else {
+      EXPECT_EQ(atStart, memberNames);
+    }
+    EXPECT_EQ(Names(folder / "work" / "unzip"), std::set<std::string>{});
+    EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
+    EXPECT_TRUE(proxy->UnZip(sess));
+    EXPECT_TRUE(proxy->DelTempFiles(sess));
+    EXPECT_EQ(Names(folder / "delivered"), memberNames);
+    ExpectNothingAcknowledgedLost(folder, archive, members);
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.Wait(kEndMs), 0);
+  }
+}
+
+// Under the 256 descriptors of a tight limit the service says what it needs, and still merges a
+// 300 MB file of 1,537 parts and unpacks an archive of 1,000 members: neither holds its parts
+// or members open at once.
+TEST(ServiceBinary, MergesAndUnpacksAnyCountWithin256Descriptors) {
+  TScratchDir root;
+  const std::string sess = "0123456789abcdef0123456789abcdef";
+  const fs::path folder = root.Path() / sess;
+  for (const char* sub : {"parts", "delivered", "work"}) fs::create_directories(folder / sub);
+  // Sparse parts of 204,800 bytes, each starting with its own index.
+  constexpr int32_t kLastPart = 1536;
+  constexpr off_t kPartSize = 204800;
+  for (int32_t i = 0; i <= kLastPart; ++i) {
+    const fs::path path = folder / "parts" / PartFileName("big.bin", i);
+    WriteFile(path, Format("part %d", i));
+    fs::resize_file(path, kPartSize);
+  }
+  TScratchDir src;
+  std::vector<std::pair<std::string, std::string>> members;
+  for (int i = 0; i < 1000; ++i) members.emplace_back(Format("f%04d.txt", i), Format("file %d", i));
+  const std::string archive = PackFiles(src.Path(), members);
+  WriteFile(folder / "parts" / PartFileName("pack.rar", 0), archive);
+
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()},
+                   {.Descriptors = 256});
+  ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+  EXPECT_TRUE(proxy->MergeFile(kLastPart, "big.bin", sess));
+  const fs::path big = folder / "delivered" / "big.bin";
+  ASSERT_EQ(fs::file_size(big), static_cast<uintmax_t>(kPartSize) * (kLastPart + 1));
+  {
+    const int fd = open(big.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    for (int32_t i = 0; i <= kLastPart; ++i) {
+      const std::string expected = Format("part %d", i);
+      std::string read(expected.size(), '\0');
+      ASSERT_EQ(pread(fd, read.data(), read.size(), i * kPartSize),
+                static_cast<ssize_t>(read.size()));
+      ASSERT_EQ(read, expected);
+    }
+    close(fd);
+  }
+  EXPECT_TRUE(proxy->MergeFile(0, "pack.rar", sess));
+  EXPECT_TRUE(proxy->UnZip(sess));
+  for (const auto& [name, bytes] : members) {
+    ASSERT_EQ(ReadFile(folder / "delivered" / name), bytes) << name;
+  }
+  EXPECT_TRUE(proxy->DelTempFiles(sess));
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(kEndMs), 0);
+  EXPECT_NE(service.Err().find("vorlen-service: needs 384 open files for --max-connections 256 "
+                               "and --threads 8, but may open only 256;"),
+            std::string::npos)
+      << service.Err();
+}
+
+// A tmpfs of its own, mounted for the scope (the tests run as root where they may mount).
+class TSmallDisk {
+ public:
+  TSmallDisk(const fs::path& path, const std::string& options) : FPath(path) {
+    fs::create_directories(path);
+    FMounted = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~TSmallDisk() {
+    if (FMounted) umount2(FPath.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return FMounted; }
+
+ private:
+  fs::path FPath;
+  bool FMounted = false;
+};
+
+// Fills the disk under folder: with bytes, or with empty files when inodes is set. Returns how
+// many files it made.
+int FillDisk(const fs::path& folder, bool inodes) {
+  fs::create_directories(folder);
+  if (!inodes) {
+    const int fd = open((folder / "fill").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string block(65536, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {}
+    close(fd);
+    return 1;
+  }
+  int count = 0;
+  for (;; ++count) {
+    const int fd = open((folder / std::to_string(count)).c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0) break;
+    close(fd);
+  }
+  return count;
+}
+
+// A full disk is the service's fault and says so, to the caller and in the log, whether the
+// attachment or the merge found it full; once there is room again the same calls succeed.
+TEST(ServiceBinary, FullDiskIsAServerFaultThatSaysSo) {
+  TScratchDir scratch;
+  const fs::path disk = scratch.Path() / "disk";
+  TSmallDisk small(disk, "size=8m,nr_inodes=400");
+  if (!small.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  TProcess service(
+      {VORLEN_SERVICE_BINARY, "--port", "0", "--root", (disk / "in").string(), "--min-free", "0"});
+  ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+  const std::string sess = proxy->GetSession();
+  const std::string bytes = RandomBytes(100000, 3);
+  TMemoryStream stream{std::string_view(bytes)};
+  TSOAPAttachment part;
+  part.SetSourceStream(&stream, TStreamOwnership::soReference);
+  auto expectDiskFull = [&](const std::function<void()>& call) {
+    try {
+      call();
+      ADD_FAILURE() << "no fault on a full disk";
+    } catch (const ERemotableException& e) {
+      EXPECT_EQ(e.Message(), "no space left on the service's disk");
+      EXPECT_NE(e.FaultCode.find("Server"), std::string::npos) << e.FaultCode;
+    }
+  };
+
+  FillDisk(disk / "filler", false);
+  expectDiskFull([&] { proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part); });
+  fs::remove_all(disk / "filler");
+  EXPECT_TRUE(proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part));
+  EXPECT_GT(FillDisk(disk / "filler", true), 0);
+  expectDiskFull([&] { proxy->MergeFile(0, "x.bin", sess); });
+  fs::remove_all(disk / "filler");
+  EXPECT_TRUE(proxy->MergeFile(0, "x.bin", sess));
+  EXPECT_TRUE(ReadFile(disk / "in" / sess / "delivered" / "x.bin") == bytes);
+  part.ReleaseSourceStream();
+
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(kEndMs), 0);
+  const std::string log = service.Err();
+  // The attachment is stored before the request is read, so its line names no operation.
+  EXPECT_NE(log.find(" - - fault SOAP-ENV:Server: no space left on the service's disk (Cannot "
+                     "store an attachment: "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" " + sess +
+                     " MergeFile fault SOAP-ENV:Server: no space left on the "
+                     "service's disk (Cannot create "),
+            std::string::npos)
+      << log;
 }
 
 const char* const kGetSessionEnvelope =

@@ -36,6 +36,8 @@ TEST(ServiceOptions, DefaultsAndEveryOption) {
 TEST(ServiceOptions, StorageBoundsReachTheLimits) {
   const TServiceLimits defaults = ServiceLimitsOf(ParseServiceOptions({}));
   EXPECT_EQ(defaults.SessionIdle, std::chrono::hours(24));
+  EXPECT_EQ(defaults.EmptySessionIdle, std::chrono::minutes(15));
+  EXPECT_EQ(defaults.PeerSessionsPerMinute, 600);
   EXPECT_EQ(defaults.MaxPeerSessions, 64);
   EXPECT_EQ(defaults.MaxRootBytes, 68719476736);
   EXPECT_EQ(defaults.MinFreeBytes, 536870912);
@@ -43,9 +45,12 @@ TEST(ServiceOptions, StorageBoundsReachTheLimits) {
   EXPECT_EQ(defaults.MaxUnzipRatio, 200);
 
   const TServiceLimits limits = ServiceLimitsOf(ParseServiceOptions(
-      {"--session-idle", "90m", "--max-peer-sessions=4", "--max-storage", "10G", "--min-free", "0",
-       "--max-unzip-files", "5", "--max-unzip-ratio", "50", "--max-sessions", "9"}));
+      {"--session-idle", "90m", "--empty-session-idle=2m", "--session-rate=30",
+       "--max-peer-sessions=4", "--max-storage", "10G", "--min-free", "0", "--max-unzip-files", "5",
+       "--max-unzip-ratio", "50", "--max-sessions", "9"}));
   EXPECT_EQ(limits.SessionIdle, std::chrono::minutes(90));
+  EXPECT_EQ(limits.EmptySessionIdle, std::chrono::minutes(2));
+  EXPECT_EQ(limits.PeerSessionsPerMinute, 30);
   EXPECT_EQ(limits.MaxPeerSessions, 4);
   EXPECT_EQ(limits.MaxRootBytes, 10737418240);
   EXPECT_EQ(limits.MinFreeBytes, 0);

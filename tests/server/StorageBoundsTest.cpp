@@ -18,6 +18,7 @@ namespace {
 
 using test::Crc;
 using test::ListTree;
+using test::PackFiles;
 using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
@@ -48,7 +49,7 @@ class TStore {
   TSenderServer Server;
 };
 
-TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
+TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
   TScratchDir dir;
   std::string delivered, cleaned, open;
   {
@@ -62,27 +63,31 @@ TEST(SessionBounds, OnlyOpenSessionsCountAlsoAfterARestart) {
     ASSERT_TRUE(server.MergeFile(0, "f.txt", delivered));
     cleaned = server.GetSession();  // the delivered one no longer counts
     EXPECT_THROW(server.GetSession(), ETooManySessions);
-    // Cleaned up, it no longer counts, but still takes the details file a stopped client sends.
+    // Cleaned up without a delivery it still counts until it is reclaimed, and its send has
+    // ended: it takes nothing more.
     EXPECT_TRUE(server.DelTempFiles(cleaned));
-    EXPECT_NE(server.GetSession(), "");
+    EXPECT_THROW(server.GetSession(), ETooManySessions);
     WriteFile(server.IncomingDir() / "att", "details");
-    EXPECT_TRUE(
+    EXPECT_FALSE(
         server.UploadFilePart(cleaned, "sendDetails.txt", "", server.IncomingDir() / "att"));
   }
-  // Ten thousand sends later the service still takes sessions: the inbox does not count, the
-  // open sessions of the earlier run do.
-  TSenderServer again(dir.Path(), Limits(3));
+  // Ten thousand sends later the service still takes sessions: neither the inbox nor what an
+  // earlier run left open counts, and those go on working.
+  TSenderServer again(dir.Path(), Limits(2));
   const std::string fresh = again.GetSession();
+  EXPECT_NE(again.GetSession(), "");
   EXPECT_THROW(again.GetSession(), ETooManySessions);
   EXPECT_EQ(ReadFile(dir.Path() / delivered / "delivered" / "f.txt"), "abc");
   EXPECT_TRUE(again.DelTempFiles(open));
   EXPECT_TRUE(again.DelTempFiles(fresh));
-  EXPECT_NE(again.GetSession(), "");
+  EXPECT_THROW(again.GetSession(), ETooManySessions);
 }
 
+// Sessions with nothing delivered (a details file alone is nothing) go after the short idle time;
+// delivered files stay.
 TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   TServiceLimits limits;
-  limits.SessionIdle = std::chrono::milliseconds(50);
+  limits.EmptySessionIdle = std::chrono::milliseconds(50);
   TStore store(limits);
   TSenderServer& server = store.Server;
   const std::string idle = server.GetSession();
@@ -100,14 +105,11 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   server.GetSession();  // looks for idle sessions
   EXPECT_FALSE(fs::exists(store.Folder(idle)));
   EXPECT_FALSE(fs::exists(store.Folder(cleaned)));
+  EXPECT_FALSE(fs::exists(store.Folder(withDetails)));
   EXPECT_THROW(server.MergeFile(0, "x", idle), EUnknownSession);
-  EXPECT_EQ(ListTree(store.Folder(withDetails)),
-            (std::set<std::string>{"delivered", "sendDetails.txt"}));
   EXPECT_EQ(ReadFile(store.Folder(delivered) / "delivered" / "d.bin"), "data");
-  // What is left of them still answers.
-  EXPECT_TRUE(server.DelTempFiles(withDetails));
+  // What is left still answers.
   EXPECT_TRUE(server.DelTempFiles(delivered));
-  EXPECT_EQ(ReadFile(store.Folder(withDetails) / "sendDetails.txt"), "from X\r\n");
 
   // A session left open by an earlier run is idle since its folder last changed.
   TScratchDir dir;
@@ -142,6 +144,19 @@ TEST(SessionBounds, OnePeerHoldsALimitedShare) {
   EXPECT_NE(server.GetSession("192.0.2.2"), "");
   store.Deliver(first, "f.bin", "x");
   EXPECT_NE(server.GetSession("192.0.2.1"), "");
+
+  // Delivering at once does not buy more sessions than the address's rate.
+  limits.MaxPeerSessions = 100;
+  limits.PeerSessionsPerMinute = 3;
+  TStore rated(limits);
+  for (int i = 0; i < 3; ++i) rated.Deliver(rated.Server.GetSession("192.0.2.1"), "f.bin", "x");
+  try {
+    rated.Server.GetSession("192.0.2.1");
+    ADD_FAILURE() << "a fourth session within the minute";
+  } catch (const ETooManySessions& e) {
+    EXPECT_EQ(e.Message(), "The service hands out no more than 3 sessions a minute to one address");
+  }
+  EXPECT_NE(rated.Server.GetSession("192.0.2.2"), "");
 }
 
 TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
@@ -163,9 +178,10 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
   EXPECT_EQ(ListTree(store.Folder(sess) / "delivered"), std::set<std::string>{"a.txt"});
   EXPECT_EQ(ReadFile(store.Folder(sess) / "delivered" / "a.txt"), std::string(30, 'a'));
   EXPECT_TRUE(fs::is_empty(store.Folder(sess) / "work"));
-  // Removing the parts makes room again.
-  EXPECT_TRUE(server.DelTempFiles(sess));
-  EXPECT_TRUE(store.Put(sess, "c._000", std::string(30, 'c')));
+  // A smaller part in place of b's makes room for its merge: the new part counts in full until
+  // the old one is gone.
+  EXPECT_TRUE(store.Put(sess, "b._000", std::string(10, 'b')));
+  EXPECT_TRUE(server.MergeFile(0, "b.txt", sess));
 
   TServiceLimits full;
   full.MinFreeBytes = int64_t{1} << 60;
@@ -177,22 +193,6 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
     EXPECT_EQ(e.Message(),
               "The disk is nearly full: the service keeps 1152921504606846976 bytes free");
   }
-}
-
-// An archive of the client's own component.
-std::string Pack(const fs::path& dir,
-                 const std::vector<std::pair<std::string, std::string>>& files) {
-  std::vector<std::string> paths;
-  for (const auto& [name, bytes] : files) {
-    WriteFile(dir / name, bytes);
-    paths.push_back((dir / name).string());
-  }
-  fs::remove(dir / "packed.rar");
-  TZLBArchive archive;
-  archive.CreateArchive((dir / "packed.rar").string());
-  archive.AddFiles(paths);
-  archive.CloseArchive();
-  return ReadFile(dir / "packed.rar");
 }
 
 TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
@@ -212,7 +212,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
     return sess;
   };
 
-  const std::string many = unzip(Pack(src.Path(), {{"1", "a"}, {"2", "b"}, {"3", "c"}}));
+  const std::string many = unzip(PackFiles(src.Path(), {{"1", "a"}, {"2", "b"}, {"3", "c"}}));
   try {
     server.UnZip(many);
     ADD_FAILURE() << "three files unpacked";
@@ -222,7 +222,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
   }
   EXPECT_EQ(ListTree(store.Folder(many) / "delivered"), std::set<std::string>{"a.rar"});
 
-  const std::string zeros = Pack(src.Path(), {{"z", std::string(3 << 20, '\0')}});
+  const std::string zeros = PackFiles(src.Path(), {{"z", std::string(3 << 20, '\0')}});
   ASSERT_LT(zeros.size() * 200, 3u << 20);
   const std::string bomb = unzip(zeros);
   EXPECT_THROW(server.UnZip(bomb), EStorageLimit);

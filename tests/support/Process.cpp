@@ -103,6 +103,7 @@ TProcess::TProcess(const std::vector<std::string>& argv, const TProcessOptions& 
   args.push_back(nullptr);
   const bool errToOut = options.Err == stOut;
   const rlimit limit{options.AddressSpace, options.AddressSpace};
+  const rlimit files{options.Descriptors, options.Descriptors};
 
   FPid = fork();
   if (FPid < 0) throw std::runtime_error("fork failed");
@@ -113,6 +114,7 @@ TProcess::TProcess(const std::vector<std::string>& argv, const TProcessOptions& 
     if (errChild.Get() >= 0) dup2(errChild.Get(), 2);
     if (errToOut) dup2(1, 2);
     if (options.AddressSpace != 0) setrlimit(RLIMIT_AS, &limit);
+    if (options.Descriptors != 0) setrlimit(RLIMIT_NOFILE, &files);
     execv(args[0], args.data());
     const int error = errno;
     if (write(reportWrite.Get(), &error, sizeof error) < 0) _exit(126);

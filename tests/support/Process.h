@@ -40,6 +40,8 @@ struct TProcessOptions {
   std::string ErrFile{};  // when Err is stFile
   // When not 0, the child's virtual memory is capped at this many bytes (RLIMIT_AS).
   uint64_t AddressSpace = 0;
+  // When not 0, the child may open no more than this many files (RLIMIT_NOFILE, soft and hard).
+  uint64_t Descriptors = 0;
 };
 
 class TProcess {
