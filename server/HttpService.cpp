@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 #include <netdb.h>
+#include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -73,6 +74,15 @@ int64_t AnnouncedLength(const std::string& text) {
   if (ec == std::errc::result_out_of_range) return INT64_MAX;
   if (ec != std::errc() || ptr != end) return -2;
   return length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
+}
+
+// True for the one transfer coding read: "chunked" alone (letter case and surrounding blanks
+// aside). Lists such as "gzip, chunked" and unknown codings are refused rather than guessed at.
+bool IsPlainChunked(const std::string& value) {
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  const size_t last = value.find_last_not_of(" \t");
+  return strcasecmp(value.substr(first, last - first + 1).c_str(), "chunked") == 0;
 }
 
 }  // namespace
@@ -155,7 +165,7 @@ THttpService::THttpService(const TServiceOptions& options,
       FEndpoint(FSenderServer) {
   FSenderServer.OnRefusal = [this](const std::string& session, const std::string& operation,
                                    const std::string& reason) {
-    FLog.Write("-", session, operation, "false: " + TRequestLog::Field(reason));
+    FLog.Write("-", session, operation, "false: " + reason);
   };
 }
 
@@ -168,7 +178,7 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   const sockaddr* address = ClientAddress(connection);
   request->Peer = AddressText(address, true);
   request->Address = AddressText(address, false);
-  request->Line = TRequestLog::Field(std::string(method) + " " + url, 120);
+  request->Line = std::string(method) + " " + url;  // escaped as it is written
   const bool post = strcmp(method, MHD_HTTP_METHOD_POST) == 0;
   const bool get = strcmp(method, MHD_HTTP_METHOD_GET) == 0;
   if (post && strcmp(url, kSoapPath) == 0) request->Route = rtSoap;
@@ -182,9 +192,21 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
     FLog.Write(current.Peer, "", current.Line, "HTTP 404");
     return Answer(connection, MHD_HTTP_NOT_FOUND, kTextContentType, "HTTP 404\n", false);
   }
-  // Two lengths let a proxy in front and this service frame the body differently: a request
-  // could hide inside another.
+  // Two lengths, or a length beside a transfer coding, let a proxy in front and this service
+  // frame the body differently: a request could hide inside another. Only plain chunked framing
+  // is read; the connection closes after the refusal, so nothing behind it is taken for a request.
   const std::vector<std::string> lengths = HeaderValues(connection, "Content-Length");
+  const std::vector<std::string> codings = HeaderValues(connection, "Transfer-Encoding");
+  if (!codings.empty() && !lengths.empty()) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  "Transfer-Encoding together with Content-Length\n");
+  }
+  if (codings.size() > 1 || (codings.size() == 1 && !IsPlainChunked(codings.front()))) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  "Unsupported Transfer-Encoding\n");
+  }
   for (const std::string& other : lengths) {
     if (other != lengths.front()) {
       current.Answered = true;

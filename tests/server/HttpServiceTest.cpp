@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "runtime/Format.h"
 #include "server/ServerTestSupport.h"
 
 namespace vorlen {
@@ -309,6 +310,65 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
                             "boundary=X'</faultstring>"),
             std::string::npos)
       << form->body;
+}
+
+// A body framed two ways (or in a coding the service does not read) is how a request hides
+// behind another: refused, the connection closed, and the hidden request never handled.
+TEST_F(HttpServiceTest, AmbiguousFramingIsRefusedAndNothingBehindItIsHandled) {
+  const std::string hidden = SoapHead("Content-Length: " +
+                                      std::to_string(std::string(kGetSession).size()) + "\r\n") +
+                             kGetSession;
+  const std::string framings[] = {
+      "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+      "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n",
+      "Transfer-Encoding: gzip\r\n",
+      "Transfer-Encoding: gzip, chunked\r\n",
+      "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n",
+  };
+  for (const std::string& framing : framings) {
+    TRawConnection connection(FService->Port());
+    ASSERT_TRUE(connection.Send(SoapHead(framing) + "0\r\n\r\n" + hidden));
+    const std::string answer = connection.ReceiveAll();  // returns at the service's close
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400 ", 0), 0u) << framing << answer;
+    EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << framing << answer;
+  }
+  for (const std::string& line : Log()) {
+    EXPECT_EQ(line.find(" GetSession "), std::string::npos) << line;
+  }
+  // Plain chunked framing is still read.
+  TRawConnection chunked(FService->Port());
+  const std::string body = kGetSession;
+  ASSERT_TRUE(chunked.Send(SoapHead("Transfer-Encoding: Chunked\r\nConnection: close\r\n") +
+                           Format("%zx\r\n", body.size()) + body + "\r\n0\r\n\r\n"));
+  EXPECT_EQ(chunked.ReceiveAll().rfind("HTTP/1.1 200 ", 0), 0u);
+}
+
+// Whatever a request carries, its log line stays one line, and what a viewer would hide or
+// reorder is written as an escape.
+TEST_F(HttpServiceTest, LogFieldsEscapeWhatWouldForgeOrHideText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\r\nb\tc\x7F", "a\\x0D\\x0Ab\\x09c\\x7F"},
+      {"nel\xC2\x85" "csi\xC2\x9B" "2J", "nel\\x85csi\\x9B2J"},
+      {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u2028ps\\u2029"},
+      {"rlo\xE2\x80\xAE" "fdp.exe\xE2\x81\xA9\xD8\x9C", "rlo\\u202Efdp.exe\\u2069\\u061C"},
+      {"zw\xE2\x80\x8B\xEF\xBB\xBF", "zw\\u200B\\uFEFF"},
+      {"bad\xFF\xC2 \xE2\x80", "bad\\xFF\\xC2 \\xE2\\x80"},
+      {"\\x0A stays apart", "\\\\x0A stays apart"},
+      {"\xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82", "\xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82"},
+      {"", "-"},
+  };
+  for (const auto& [input, written] : cases) EXPECT_EQ(TRequestLog::Field(input), written);
+  EXPECT_EQ(TRequestLog::Field("\xD0\x9E\xD1\x82\xD1\x87", 3), "\xD0\x9E\xD1\x82...");
+
+  // A path with NEL and a line separator: one log line, escaped.
+  TRawConnection connection(FService->Port());
+  ASSERT_TRUE(connection.Send("GET /x\xC2\x85y\xE2\x80\xA8z HTTP/1.1\r\nHost: a\r\n"
+                              "Connection: close\r\n\r\n"));
+  EXPECT_EQ(connection.ReceiveAll().rfind("HTTP/1.1 404 ", 0), 0u);
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(" GET /x\\x85y\\u2028z HTTP 404"), std::string::npos) << log[0];
 }
 
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
