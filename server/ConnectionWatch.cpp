@@ -20,9 +20,10 @@ long long Seconds(std::chrono::milliseconds span) {
 }  // namespace
 
 TConnectionWatch::TConnectionWatch(
-    TConnectionDeadlines deadlines, std::function<void(int)> closeSocket,
+    TConnectionDeadlines deadlines, int perPeer, std::function<void(int)> closeSocket,
     std::function<void(const std::string&, const std::string&)> onClosed)
     : FDeadlines(deadlines),
+      FPerPeer(perPeer),
       FCloseSocket(std::move(closeSocket)),
       FOnClosed(std::move(onClosed)),
       FThread([this] { Sweep(); }) {}
@@ -38,13 +39,21 @@ void TConnectionWatch::Stop() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
 }
 
-void TConnectionWatch::Opened(const void* key, int socket, const std::string& peer) {
-  std::lock_guard<std::mutex> guard(FLock);
+void TConnectionWatch::Opened(const void* key, int socket, const std::string& peer,
+                              const std::string& group) {
+  std::unique_lock<std::mutex> lock(FLock);
   TEntry& entry = FEntries[key];
   entry.Socket = socket;
   entry.Peer = peer;
+  entry.Group = group;
   entry.Phase = cpHead;
   entry.Since = TClock::now();
+  if (group.empty() || ++FPerGroup[group] <= FPerPeer) return;
+  // Over the peer's share: closed before it can hold a slot; counted until the server notices.
+  FCloseSocket(socket);
+  entry.Phase = cpClosing;
+  lock.unlock();
+  if (FOnClosed) FOnClosed(peer, Format("more than %d connections from %s", FPerPeer, group.c_str()));
 }
 
 void TConnectionWatch::Enter(const void* key, TPhase phase) {
@@ -68,7 +77,13 @@ void TConnectionWatch::BodyReceived(const void* key, int64_t bytes) {
 
 void TConnectionWatch::Closed(const void* key) {
   std::lock_guard<std::mutex> guard(FLock);
-  FEntries.erase(key);
+  const auto found = FEntries.find(key);
+  if (found == FEntries.end()) return;
+  if (!found->second.Group.empty()) {
+    const auto count = FPerGroup.find(found->second.Group);
+    if (count != FPerGroup.end() && --count->second <= 0) FPerGroup.erase(count);
+  }
+  FEntries.erase(found);
 }
 
 std::string TConnectionWatch::Overdue(const TEntry& entry, TClock::time_point now) const {

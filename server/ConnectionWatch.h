@@ -24,15 +24,19 @@ struct TConnectionDeadlines {
 class TConnectionWatch {
  public:
   // closeSocket ends a connection from outside its worker (the server notices and cleans up);
-  // onClosed is told which peer was closed and why.
-  TConnectionWatch(TConnectionDeadlines deadlines, std::function<void(int socket)> closeSocket,
+  // onClosed is told which peer was closed and why. perPeer bounds the connections of one peer
+  // group at once.
+  TConnectionWatch(TConnectionDeadlines deadlines, int perPeer,
+                   std::function<void(int socket)> closeSocket,
                    std::function<void(const std::string& peer, const std::string& why)> onClosed);
   TConnectionWatch(const TConnectionWatch&) = delete;
   TConnectionWatch& operator=(const TConnectionWatch&) = delete;
   ~TConnectionWatch();  // stops the thread
 
   // Keys are the server's connection handles. Each call starts a new phase at the current time.
-  void Opened(const void* key, int socket, const std::string& peer);
+  // group is what the per-peer bound counts (empty: not counted, as for a trusted proxy); a
+  // connection beyond it is closed at once.
+  void Opened(const void* key, int socket, const std::string& peer, const std::string& group);
   void HeadReceived(const void* key);
   void BodyReceived(const void* key, int64_t bytes);
   void Answering(const void* key);  // the request is being handled: no deadline
@@ -47,6 +51,7 @@ class TConnectionWatch {
   struct TEntry {
     int Socket = -1;
     std::string Peer;
+    std::string Group;
     TPhase Phase = cpHead;
     std::chrono::steady_clock::time_point Since;
     int64_t Bytes = 0;
@@ -58,12 +63,14 @@ class TConnectionWatch {
   void Sweep();
 
   TConnectionDeadlines FDeadlines;
+  int FPerPeer;
   std::function<void(int)> FCloseSocket;
   std::function<void(const std::string&, const std::string&)> FOnClosed;
   std::mutex FLock;
   std::condition_variable FWake;
   bool FStopping = false;
   std::map<const void*, TEntry> FEntries;
+  std::map<std::string, int> FPerGroup;  // open connections of each counted peer group
   std::thread FThread;
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/Paths.h"
@@ -85,13 +86,25 @@ bool IsPlainChunked(const std::string& value) {
   return strcasecmp(value.substr(first, last - first + 1).c_str(), "chunked") == 0;
 }
 
+std::vector<TAddressRange> TrustedRanges(const TServiceOptions& options) {
+  std::vector<TAddressRange> ranges;
+  for (const std::string& text : options.TrustedProxies) {
+    if (const std::optional<TAddressRange> range = ParseAddressRange(text)) {
+      ranges.push_back(*range);
+    } else {
+      throw Exception(Format("Not an address or address range: %s", text.c_str()));
+    }
+  }
+  return ranges;
+}
+
 }  // namespace
 
 // What one request carries from its head to its answer.
 struct THttpService::TRequest {
   TRoute Route = rtNotFound;
   std::string Peer;     // address and port, for the log
-  std::string Address;  // address alone, for per-peer limits
+  std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
   TMemoryStream Body;
   int64_t Limit = 0;      // most body bytes held
@@ -152,14 +165,19 @@ struct THttpCallbacks {
     }
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const sockaddr* address = ClientAddress(connection);
+    // A trusted proxy carries everybody's connections: only the global bound applies to it.
     self.FWatch->Opened(connection, info == nullptr ? -1 : info->connect_fd,
-                        AddressText(ClientAddress(connection), true));
+                        AddressText(address, true),
+                        self.FPeers.IsTrustedProxy(address) ? std::string()
+                                                            : self.FPeers.PeerOf(address));
   }
 };
 
 THttpService::THttpService(const TServiceOptions& options,
                            std::function<void(const std::string&)> logSink)
     : FOptions(options),
+      FPeers(options.Ipv6Prefix, TrustedRanges(options)),
       FLog(std::move(logSink)),
       FSenderServer(FsPathFromUtf8(options.Root), ServiceLimitsOf(options)),
       FEndpoint(FSenderServer) {
@@ -177,7 +195,18 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   auto request = std::make_unique<TRequest>();
   const sockaddr* address = ClientAddress(connection);
   request->Peer = AddressText(address, true);
-  request->Address = AddressText(address, false);
+  request->Address = FPeers.PeerOf(address);
+  std::optional<std::string> forwarded;
+  bool badForwarding = false;
+  if (FPeers.IsTrustedProxy(address)) {
+    const std::vector<std::string> hops = HeaderValues(connection, "X-Forwarded-For");
+    forwarded = FPeers.ForwardedPeer(hops);
+    badForwarding = !hops.empty() && !forwarded;
+    if (forwarded) {
+      request->Address = *forwarded;
+      request->Peer = *forwarded + "," + request->Peer;  // client, then the proxy as in the header
+    }
+  }
   request->Line = std::string(method) + " " + url;  // escaped as it is written
   const bool post = strcmp(method, MHD_HTTP_METHOD_POST) == 0;
   const bool get = strcmp(method, MHD_HTTP_METHOD_GET) == 0;
@@ -186,6 +215,10 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   TRequest& current = *request;
   *context = request.release();
 
+  if (badForwarding) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST, "Malformed X-Forwarded-For\n");
+  }
   if (current.Route == rtNotFound) {
     current.Answered = true;
     FWatch->Answering(connection);
@@ -321,6 +354,7 @@ int THttpService::Bind() {
   FWatch = std::make_unique<TConnectionWatch>(
       TConnectionDeadlines{std::chrono::seconds(FOptions.HeadSeconds),
                            std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate},
+      PerPeerConnections(FOptions),
       [](int socket) {
         if (socket >= 0) shutdown(socket, SHUT_RDWR);
       },
@@ -334,8 +368,7 @@ int THttpService::Bind() {
       MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(FOptions.Threads), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       static_cast<size_t>(FOptions.MaxHead), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      static_cast<unsigned>(FOptions.PerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
       &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &THttpCallbacks::Connection,
       this, MHD_OPTION_END);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "server/ConnectionWatch.h"
+#include "server/PeerAddress.h"
 #include "server/RequestLog.h"
 #include "server/SenderServer.h"
 #include "server/ServiceOptions.h"
@@ -79,6 +80,7 @@ class THttpService {
   std::string BaseUrl() const;
 
   TServiceOptions FOptions;
+  TPeerRules FPeers;
   TRequestLog FLog;
   TSenderServer FSenderServer;
   TSoapEndpoint FEndpoint;

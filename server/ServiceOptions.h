@@ -38,12 +38,21 @@ struct TServiceOptions {
   // Bounds on each connection, so that slow or hostile peers cannot hold the service.
   int64_t MaxHead = 32 << 10;  // memory of one connection for its request head and read buffer
   int MaxConnections = 256;    // connections at once
-  int PerAddress = 32;         // connections at once from one peer address
+  // Connections at once from one peer (an IPv4 address or an IPv6 network); 0: a sixteenth of
+  // MaxConnections, so that a few peers cannot take every slot.
+  int PerAddress = 0;
+  int Ipv6Prefix = 64;  // bits of an IPv6 address that make one peer
+  // Reverse proxies (addresses or CIDR ranges) whose X-Forwarded-For names the peer; their own
+  // connections count only against MaxConnections.
+  std::vector<std::string> TrustedProxies;
   int HeadSeconds = 10;        // a request head must be complete within this time
   int64_t MinRate = 1024;      // bytes per second a body must keep up after HeadSeconds
   int StopSeconds = 10;        // longest wait for busy requests at a stop
   bool Help = false;
 };
+
+// Connections at once from one peer: PerAddress, or its default.
+int PerPeerConnections(const TServiceOptions& options);
 
 // The bounds the options give the service's operations.
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options);

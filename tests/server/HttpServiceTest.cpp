@@ -45,6 +45,24 @@ TServiceOptions OneWorker(const TScratchDir& root) {
   return options;
 }
 
+// A started service whose log lines are kept.
+struct TLoggedService {
+  explicit TLoggedService(const TServiceOptions& options)
+      : Service(options, [this](const std::string& line) {
+          std::lock_guard<std::mutex> guard(Lock);
+          Lines += line + "\n";
+        }) {
+    Service.Start();
+  }
+  std::string Log() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Lines;
+  }
+  std::mutex Lock;
+  std::string Lines;
+  THttpService Service;
+};
+
 class HttpServiceTest : public ::testing::Test {
  protected:
   HttpServiceTest() {
@@ -175,8 +193,15 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
 // A raw loopback connection, for requests no well-behaved client would send.
 class TRawConnection {
  public:
-  explicit TRawConnection(int port, int timeoutSeconds = 10) {
+  // from: the loopback address to connect from (127.0.0.0/8 is all this host's).
+  explicit TRawConnection(int port, int timeoutSeconds = 10, const char* from = nullptr) {
     FSocket = socket(AF_INET, SOCK_STREAM, 0);
+    if (from != nullptr) {
+      sockaddr_in source{};
+      source.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &source.sin_addr);
+      bind(FSocket, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -371,6 +396,53 @@ TEST_F(HttpServiceTest, LogFieldsEscapeWhatWouldForgeOrHideText) {
   EXPECT_NE(log[0].find(" GET /x\\x85y\\u2028z HTTP 404"), std::string::npos) << log[0];
 }
 
+// A peer gets its share of the connections and no more, while other addresses are served; behind
+// a trusted proxy, X-Forwarded-For names the peer whose sessions are counted.
+TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
+  TScratchDir root;
+  TServiceOptions options = OneWorker(root);
+  options.PerAddress = 2;
+  options.TrustedProxies = {"127.0.0.3"};
+  options.MaxPeerSessions = 1;
+  TLoggedService logged(options);
+  THttpService& service = logged.Service;
+  const auto getSession = [&](const char* from, const std::string& extra) {
+    TRawConnection connection(service.Port(), 10, from);
+    connection.Send(SoapHead(Format("Content-Length: %zu\r\nConnection: close\r\n",
+                                    std::string(kGetSession).size()) +
+                             extra) +
+                    kGetSession);
+    const std::string answer = connection.ReceiveAll();
+    return answer.substr(0, answer.find("\r\n"));
+  };
+  TRawConnection first(service.Port(), 10, "127.0.0.1"), second(service.Port(), 10, "127.0.0.1");
+  ASSERT_TRUE(first.Send("POST "));
+  ASSERT_TRUE(second.Send("POST "));
+  TRawConnection third(service.Port(), 10, "127.0.0.1");
+  third.Send("POST ");
+  EXPECT_EQ(third.Receive(), "");  // closed, not answered
+  EXPECT_TRUE(third.ClosedByService());
+  EXPECT_EQ(getSession("127.0.0.2", ""), "HTTP/1.1 200 OK");
+
+  // The proxy's own connections are not capped; the forwarded client's sessions are.
+  TRawConnection held1(service.Port(), 10, "127.0.0.3"), held2(service.Port(), 10, "127.0.0.3");
+  ASSERT_TRUE(held1.Send("POST "));
+  ASSERT_TRUE(held2.Send("POST "));
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.1\r\n"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 203.0.113.9, 198.51.100.1\r\n"),
+            "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.2\r\n"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.3, junk\r\n"),
+            "HTTP/1.1 400 Bad Request");
+  // An untrusted peer cannot name another.
+  EXPECT_EQ(getSession("127.0.0.2", "X-Forwarded-For: 198.51.100.4\r\n"),
+            "HTTP/1.1 500 Internal Server Error");
+  const std::string all = logged.Log();
+  EXPECT_NE(all.find(" closed: more than 2 connections from 127.0.0.1\n"), std::string::npos)
+      << all;
+  EXPECT_NE(all.find(" 198.51.100.2,127.0.0.3:"), std::string::npos) << all;
+}
+
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
 // answered at once even by a single worker.
 TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
@@ -378,13 +450,8 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   TServiceOptions options = OneWorker(root);
   options.HeadSeconds = 1;
   options.MinRate = 100;
-  std::mutex logLock;
-  std::vector<std::string> log;
-  THttpService service(options, [&](const std::string& line) {
-    std::lock_guard<std::mutex> guard(logLock);
-    log.push_back(line);
-  });
-  service.Start();
+  TLoggedService logged(options);
+  THttpService& service = logged.Service;
   // A plain envelope announced beyond its own limit is answered before any of it is read.
   TRawConnection bigEnvelope(service.Port());
   ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
@@ -407,9 +474,7 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   }
   EXPECT_TRUE(slowHead.ClosedByService());
   EXPECT_TRUE(slowBody.ClosedByService());
-  std::lock_guard<std::mutex> guard(logLock);
-  std::string all;
-  for (const std::string& line : log) all += line + "\n";
+  const std::string all = logged.Log();
   EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
   EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos) << all;
 }
