@@ -13,6 +13,7 @@
 
 #include "platform/Paths.h"
 #include "runtime/Format.h"
+#include "server/SpooledBody.h"
 #include "server/Wsdl.h"
 
 namespace vorlen {
@@ -106,7 +107,21 @@ struct THttpService::TRequest {
   std::string Peer;     // address and port, for the log
   std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
-  TMemoryStream Body;
+  TRequest(std::string spoolFolder, std::atomic<int64_t>& heldPool)
+      : Body(std::move(spoolFolder)), HeldPool(heldPool) {}
+  TRequest(const TRequest&) = delete;
+  TRequest& operator=(const TRequest&) = delete;
+  ~TRequest() { Release(); }
+  // Gives the body's bytes back to the service's budget of held bodies.
+  void Release() {
+    Body.Clear();
+    HeldPool -= Held;
+    Held = 0;
+  }
+
+  TSpooledBody Body;
+  std::atomic<int64_t>& HeldPool;
+  int64_t Held = 0;  // bytes of Body counted in HeldPool
   int64_t Limit = 0;      // most body bytes held
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
   int64_t Dropped = 0;
@@ -180,7 +195,8 @@ THttpService::THttpService(const TServiceOptions& options,
       FPeers(options.Ipv6Prefix, TrustedRanges(options)),
       FLog(std::move(logSink)),
       FSenderServer(FsPathFromUtf8(options.Root), ServiceLimitsOf(options)),
-      FEndpoint(FSenderServer) {
+      FEndpoint(FSenderServer),
+      FSpoolFolder(Utf8FromFsPath(FSenderServer.IncomingDir())) {
   FSenderServer.OnRefusal = [this](const std::string& session, const std::string& operation,
                                    const std::string& reason) {
     FLog.Write("-", session, operation, "false: " + reason);
@@ -192,7 +208,7 @@ THttpService::~THttpService() { Stop(); }
 bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, const char* method,
                                 void** context) {
   FWatch->HeadReceived(connection);
-  auto request = std::make_unique<TRequest>();
+  auto request = std::make_unique<TRequest>(FSpoolFolder, FHeldBytes);
   const sockaddr* address = ClientAddress(connection);
   request->Peer = AddressText(address, true);
   request->Address = FPeers.PeerOf(address);
@@ -275,15 +291,33 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
-    request.Body.Clear();
+    request.Release();
     request.Dropped += static_cast<int64_t>(size);
     if (request.Dropped <= FOptions.MaxBody) return true;
     FLog.Write(request.Peer, "", "", "closed: " + TooLargeText());
     request.Answered = true;
     return false;
   }
-  // The buffer grows with what arrives, never with what was announced.
-  request.Body.WriteBuffer(data, static_cast<int64_t>(size));
+  // One budget for the bodies of every connection: beyond it a sender that holds its body open
+  // cannot crowd out the service, and the connection is closed (a body is answered only once
+  // it is complete).
+  const auto bytes = static_cast<int64_t>(size);
+  if ((FHeldBytes += bytes) > FOptions.MaxHeld) {
+    FHeldBytes -= bytes;
+    FLog.Write(request.Peer, "", "", Format("closed: request bodies held over %lld bytes",
+                                            static_cast<long long>(FOptions.MaxHeld)));
+    request.Answered = true;
+    return false;
+  }
+  request.Held += bytes;
+  // The body grows with what arrives, never with what was announced.
+  try {
+    request.Body.WriteBuffer(data, bytes);
+  } catch (const EStreamError& e) {
+    FLog.Write(request.Peer, "", "", std::string("closed: ") + e.what());
+    request.Answered = true;
+    return false;
+  }
   return true;
 }
 
@@ -306,7 +340,7 @@ bool THttpService::ServeSoap(MHD_Connection* connection, TRequest& request) {
   const TSoapReply reply =
       FEndpoint.Handle(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE),
                        HeaderValue(connection, "SOAPAction"), request.Body, request.Address);
-  request.Body.Clear();
+  request.Release();
   FLog.Write(request.Peer, reply.Session, reply.Operation, reply.Outcome);
   return Answer(connection, reply.Status, reply.ContentType, reply.Body, false);
 }
@@ -353,7 +387,8 @@ int THttpService::Bind() {
 
   FWatch = std::make_unique<TConnectionWatch>(
       TConnectionDeadlines{std::chrono::seconds(FOptions.HeadSeconds),
-                           std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate},
+                           std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate,
+                           std::chrono::seconds(FOptions.RateWindowSeconds)},
       PerPeerConnections(FOptions),
       [](int socket) {
         if (socket >= 0) shutdown(socket, SHUT_RDWR);

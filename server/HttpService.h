@@ -4,6 +4,7 @@
 // are bounded (see TServiceOptions).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -84,6 +85,8 @@ class THttpService {
   TRequestLog FLog;
   TSenderServer FSenderServer;
   TSoapEndpoint FEndpoint;
+  std::string FSpoolFolder;            // where bodies beyond a small size are held
+  std::atomic<int64_t> FHeldBytes{0};  // body bytes held by every request at once
   std::unique_ptr<TConnectionWatch> FWatch;
   MHD_Daemon* FDaemon = nullptr;
   int FPort = -1;

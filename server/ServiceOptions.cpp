@@ -124,6 +124,7 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout",
+                                          "--rate-window", "--max-held",
                                           // peers
                                           "--ipv6-prefix", "--trusted-proxy"};
     bool known = false;
@@ -189,6 +190,10 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     } else if (name == "--min-rate") {
       options.MinRate = ParseNumber(name, value, true, 0, int64_t{1} << 30);
+    } else if (name == "--rate-window") {
+      options.RateWindowSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 60));
+    } else if (name == "--max-held") {
+      options.MaxHeld = ParseNumber(name, value, true, 1 << 20, int64_t{1} << 40);
     } else if (name == "--stop-timeout") {
       options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
@@ -229,7 +234,10 @@ std::string ServiceUsage() {
          "  --trusted-proxy LIST reverse proxies (addresses or CIDR ranges, comma-separated)\n"
          "                       whose X-Forwarded-For names the peer\n"
          "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
-         "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
+         "  --min-rate SIZE      bytes per second a request body must keep up over any\n"
+         "                       --rate-window SECONDS (defaults 1K and 10)\n"
+         "  --max-held SIZE      request body bytes held at once by all connections; bodies\n"
+         "                       beyond 64K wait in temporary files (default 512M)\n"
          "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
          "  --help               this text\n"
          "\n"

@@ -46,7 +46,12 @@ struct TServiceOptions {
   // connections count only against MaxConnections.
   std::vector<std::string> TrustedProxies;
   int HeadSeconds = 10;        // a request head must be complete within this time
-  int64_t MinRate = 1024;      // bytes per second a body must keep up after HeadSeconds
+  // Bytes per second a body must keep up after HeadSeconds, over any RateWindowSeconds.
+  int64_t MinRate = 1024;
+  int RateWindowSeconds = 10;
+  // Request body bytes held at once by every connection together (beyond 64 KiB in temporary
+  // files); a body that would pass it is cut off.
+  int64_t MaxHeld = int64_t{512} << 20;
   int StopSeconds = 10;        // longest wait for busy requests at a stop
   bool Help = false;
 };

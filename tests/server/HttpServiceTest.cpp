@@ -21,6 +21,7 @@
 
 #include "runtime/Format.h"
 #include "server/ServerTestSupport.h"
+#include "server/SpooledBody.h"
 
 namespace vorlen {
 namespace {
@@ -441,6 +442,52 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
   EXPECT_NE(all.find(" closed: more than 2 connections from 127.0.0.1\n"), std::string::npos)
       << all;
   EXPECT_NE(all.find(" 198.51.100.2,127.0.0.3:"), std::string::npos) << all;
+}
+
+// Bodies beyond 64 KiB wait in an unnamed file, never under a name in the folder; all held
+// bodies together have one budget, and a burst buys no more than the rate window.
+TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
+  TScratchDir root;
+  {
+    TSpooledBody body(root.Path().string());
+    std::string bytes;
+    for (int i = 0; bytes.size() < 100000; ++i) bytes += std::to_string(i) + ",";
+    body.WriteBuffer(bytes.data(), 30000);
+    EXPECT_FALSE(body.Spooled());
+    body.WriteBuffer(bytes.data() + 30000, static_cast<int64_t>(bytes.size()) - 30000);
+    EXPECT_TRUE(body.Spooled());
+    EXPECT_TRUE(std::filesystem::is_empty(root.Path()));
+    std::string back(bytes.size(), '\0');
+    body.SetPosition(0);
+    body.ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(body.Read(back.data(), 1), 0);
+  }
+  TServiceOptions options = OneWorker(root);
+  options.HeadSeconds = 1;
+  options.MinRate = 1000;
+  options.RateWindowSeconds = 2;
+  options.MaxHeld = 1 << 20;
+  TLoggedService logged(options);
+  std::string head = SoapHead("Content-Length: 900000\r\n");
+  head.replace(head.find("text/xml"), 8, "multipart/related; boundary=B");
+  // 600,000 bytes at once would have bought ten minutes at 1,000 bytes/s; the window closes
+  // the connection within seconds of the burst.
+  TRawConnection burst(logged.Service.Port(), 30);
+  ASSERT_TRUE(burst.Send(head + std::string(600000, '<')));
+  // A second held body would pass the budget: cut off.
+  TRawConnection over(logged.Service.Port(), 30);
+  ASSERT_TRUE(over.Send(head));
+  over.Send(std::string(600000, '<'));
+  EXPECT_EQ(over.Receive(), "");
+  EXPECT_TRUE(over.ClosedByService());
+  EXPECT_EQ(burst.Receive(), "");  // returns when the window closes it, long before 30 s
+  EXPECT_TRUE(burst.ClosedByService());
+  const std::string log = logged.Log();
+  EXPECT_NE(log.find(" closed: request bodies held over 1048576 bytes\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" closed: request body slower than 1000 bytes/s\n"), std::string::npos)
+      << log;
 }
 
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
