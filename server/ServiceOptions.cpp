@@ -82,7 +82,7 @@ int64_t ParseDuration(const std::string& option, const std::string& text) {
 }  // namespace
 
 int PerPeerConnections(const TServiceOptions& options) {
-  return options.PerAddress > 0 ? options.PerAddress : std::max(1, options.MaxConnections / 16);
+  return options.PerAddress > 0 ? options.PerAddress : std::max(1, options.MaxConnections / 10);
 }
 
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
@@ -228,7 +228,7 @@ std::string ServiceUsage() {
          "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
          "  --max-connections N  connections at once (default 256)\n"
          "  --per-address N      connections at once from one peer: an IPv4 address or an\n"
-         "                       IPv6 network (default: max-connections / 16)\n"
+         "                       IPv6 network (default: max-connections / 10)\n"
          "  --ipv6-prefix BITS   leading bits of an IPv6 address that make one peer\n"
          "                       (default 64)\n"
          "  --trusted-proxy LIST reverse proxies (addresses or CIDR ranges, comma-separated)\n"

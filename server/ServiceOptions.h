@@ -38,7 +38,7 @@ struct TServiceOptions {
   // Bounds on each connection, so that slow or hostile peers cannot hold the service.
   int64_t MaxHead = 32 << 10;  // memory of one connection for its request head and read buffer
   int MaxConnections = 256;    // connections at once
-  // Connections at once from one peer (an IPv4 address or an IPv6 network); 0: a sixteenth of
+  // Connections at once from one peer (an IPv4 address or an IPv6 network); 0: a tenth of
   // MaxConnections, so that a few peers cannot take every slot.
   int PerAddress = 0;
   int Ipv6Prefix = 64;  // bits of an IPv6 address that make one peer

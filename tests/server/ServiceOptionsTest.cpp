@@ -102,8 +102,8 @@ TEST(ServicePeers, IPv6NetworksAndForwardedClientsAreOnePeer) {
   EXPECT_EQ(options.TrustedProxies,
             (std::vector<std::string>{"127.0.0.1", "10.0.0.0/8", "fd00::/8"}));
   EXPECT_EQ(options.Ipv6Prefix, 56);
-  EXPECT_EQ(PerPeerConnections(options), 4);
-  EXPECT_EQ(PerPeerConnections(ParseServiceOptions({})), 16);
+  EXPECT_EQ(PerPeerConnections(options), 6);
+  EXPECT_EQ(PerPeerConnections(ParseServiceOptions({})), 25);
   EXPECT_EQ(PerPeerConnections(ParseServiceOptions({"--per-address", "3"})), 3);
   for (const char* bad : {"10.0.0.0/33", "example.org", "1.2.3.4/", ""}) {
     EXPECT_THROW(ParseServiceOptions({"--trusted-proxy", bad}), EServiceUsage) << bad;
