@@ -1,6 +1,7 @@
 #include "server/SpooledBody.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,12 @@ void TSpooledBody::Clear() {
 void TSpooledBody::MoveToFile() {
   // Unnamed: nothing is left behind whatever happens to the process.
   FFile = open(FFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (FFile < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string path = FFolder + "/.body-XXXXXX";
+    FFile = mkostemp(path.data(), O_CLOEXEC);
+    if (FFile >= 0) unlink(path.c_str());
+  }
   if (FFile < 0) {
     throw EStreamError(Format("Cannot hold the request body in %s: %s", FFolder.c_str(),
                               std::strerror(errno)));
