@@ -1,5 +1,6 @@
 #include "server/ConnectionWatch.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "runtime/Format.h"
@@ -20,9 +21,10 @@ long long Seconds(std::chrono::milliseconds span) {
 }  // namespace
 
 TConnectionWatch::TConnectionWatch(
-    TConnectionDeadlines deadlines, std::function<void(int)> closeSocket,
+    TConnectionDeadlines deadlines, int perPeer, std::function<void(int)> closeSocket,
     std::function<void(const std::string&, const std::string&)> onClosed)
     : FDeadlines(deadlines),
+      FPerPeer(perPeer),
       FCloseSocket(std::move(closeSocket)),
       FOnClosed(std::move(onClosed)),
       FThread([this] { Sweep(); }) {}
@@ -38,13 +40,20 @@ void TConnectionWatch::Stop() {
   if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
 }
 
-void TConnectionWatch::Opened(const void* key, int socket, const std::string& peer) {
+void TConnectionWatch::Opened(const void* key, int socket, const std::string& peer,
+                              const std::string& group) {
   std::lock_guard<std::mutex> guard(FLock);
   TEntry& entry = FEntries[key];
   entry.Socket = socket;
   entry.Peer = peer;
+  entry.Group = group;
   entry.Phase = cpHead;
   entry.Since = TClock::now();
+  if (group.empty() || ++FPerGroup[group] <= FPerPeer) return;
+  // Over the peer's share: closed before it can hold a slot; counted until the server notices.
+  if (FOnClosed) FOnClosed(peer, Format("more than %d connections from %s", FPerPeer, group.c_str()));
+  FCloseSocket(socket);
+  entry.Phase = cpClosing;
 }
 
 void TConnectionWatch::Enter(const void* key, TPhase phase) {
@@ -53,8 +62,28 @@ void TConnectionWatch::Enter(const void* key, TPhase phase) {
   if (found == FEntries.end() || found->second.Phase == cpClosing) return;
   found->second.Phase = phase;
   found->second.Since = TClock::now();
-  found->second.Bytes = 0;
+  // One slot more than the window's seconds: the current second is only partly over.
+  const int64_t slots = std::clamp<int64_t>(FDeadlines.RateWindow.count(), 1, 60) + 1;
+  found->second.Slots.assign(static_cast<size_t>(slots), 0);
+  found->second.Second = 0;
 }
+
+void TConnectionWatch::Advance(TEntry& entry, int64_t second) {
+  const auto size = static_cast<int64_t>(entry.Slots.size());
+  if (size == 0 || second <= entry.Second) return;
+  for (int64_t s = std::max(entry.Second + 1, second - size + 1); s <= second; ++s) {
+    entry.Slots[static_cast<size_t>(s % size)] = 0;
+  }
+  entry.Second = second;
+}
+
+namespace {
+
+int64_t SecondOf(TClock::time_point since, TClock::time_point now) {
+  return std::chrono::duration_cast<std::chrono::seconds>(now - since).count();
+}
+
+}  // namespace
 
 void TConnectionWatch::HeadReceived(const void* key) { Enter(key, cpBody); }
 void TConnectionWatch::Answering(const void* key) { Enter(key, cpBusy); }
@@ -63,15 +92,24 @@ void TConnectionWatch::Answered(const void* key) { Enter(key, cpIdle); }
 void TConnectionWatch::BodyReceived(const void* key, int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
   const auto found = FEntries.find(key);
-  if (found != FEntries.end()) found->second.Bytes += bytes;
+  if (found == FEntries.end() || found->second.Slots.empty()) return;
+  TEntry& entry = found->second;
+  Advance(entry, SecondOf(entry.Since, TClock::now()));
+  entry.Slots[static_cast<size_t>(entry.Second % static_cast<int64_t>(entry.Slots.size()))] += bytes;
 }
 
 void TConnectionWatch::Closed(const void* key) {
   std::lock_guard<std::mutex> guard(FLock);
-  FEntries.erase(key);
+  const auto found = FEntries.find(key);
+  if (found == FEntries.end()) return;
+  if (!found->second.Group.empty()) {
+    const auto count = FPerGroup.find(found->second.Group);
+    if (count != FPerGroup.end() && --count->second <= 0) FPerGroup.erase(count);
+  }
+  FEntries.erase(found);
 }
 
-std::string TConnectionWatch::Overdue(const TEntry& entry, TClock::time_point now) const {
+std::string TConnectionWatch::Overdue(TEntry& entry, TClock::time_point now) const {
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - entry.Since);
   switch (entry.Phase) {
     case cpHead:
@@ -81,10 +119,15 @@ std::string TConnectionWatch::Overdue(const TEntry& entry, TClock::time_point no
       if (elapsed <= FDeadlines.KeepAlive) return {};
       return Format("idle for %lld s", Seconds(FDeadlines.KeepAlive));
     case cpBody: {
-      const auto paced = elapsed - FDeadlines.Head;
-      if (paced.count() <= 0 || entry.Bytes * 1000 >= FDeadlines.MinBodyRate * paced.count()) {
-        return {};
-      }
+      // Judged over the recent window, not from the start: a burst early on does not buy
+      // hours of trickling.
+      Advance(entry, SecondOf(entry.Since, now));
+      const auto window = static_cast<int64_t>(entry.Slots.size());
+      const int64_t paced =
+          std::min<int64_t>((elapsed - FDeadlines.Head).count(), (window - 1) * 1000);
+      int64_t recent = 0;
+      for (int64_t bytes : entry.Slots) recent += bytes;
+      if (paced <= 0 || recent * 1000 >= FDeadlines.MinBodyRate * paced) return {};
       return Format("request body slower than %lld bytes/s",
                     static_cast<long long>(FDeadlines.MinBodyRate));
     }
@@ -98,20 +141,16 @@ void TConnectionWatch::Sweep() {
   while (!FStopping) {
     FWake.wait_for(lock, kSweepInterval);
     const auto now = TClock::now();
-    std::vector<std::pair<std::string, std::string>> closed;
     for (auto& [key, entry] : FEntries) {
-      std::string why = Overdue(entry, now);
+      const std::string why = Overdue(entry, now);
       if (why.empty()) continue;
+      // Told before the close, so that whoever sees the close finds the reason already given.
+      // An idle kept-alive connection closing is routine, not worth a log line.
+      if (entry.Phase != cpIdle && FOnClosed) FOnClosed(entry.Peer, why);
       // Under the lock: the server cannot close (and reuse) the socket meanwhile.
       FCloseSocket(entry.Socket);
-      // An idle kept-alive connection closing is routine, not worth a log line.
-      if (entry.Phase != cpIdle) closed.emplace_back(entry.Peer, std::move(why));
       entry.Phase = cpClosing;
     }
-    if (closed.empty() || !FOnClosed) continue;
-    lock.unlock();
-    for (const auto& [peer, why] : closed) FOnClosed(peer, why);
-    lock.lock();
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 #include <netdb.h>
+#include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -9,10 +10,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "platform/Paths.h"
 #include "runtime/Format.h"
+#include "server/SpooledBody.h"
 #include "server/Wsdl.h"
 
 namespace vorlen {
@@ -77,15 +80,50 @@ int64_t AnnouncedLength(const std::string& text) {
   return length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
 }
 
+// True for the one transfer coding read: "chunked" alone (letter case and surrounding blanks
+// aside). Lists such as "gzip, chunked" and unknown codings are refused rather than guessed at.
+bool IsPlainChunked(const std::string& value) {
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  const size_t last = value.find_last_not_of(" \t");
+  return strcasecmp(value.substr(first, last - first + 1).c_str(), "chunked") == 0;
+}
+
+std::vector<TAddressRange> TrustedRanges(const TServiceOptions& options) {
+  std::vector<TAddressRange> ranges;
+  for (const std::string& text : options.TrustedProxies) {
+    if (const std::optional<TAddressRange> range = ParseAddressRange(text)) {
+      ranges.push_back(*range);
+    } else {
+      throw Exception(Format("Not an address or address range: %s", text.c_str()));
+    }
+  }
+  return ranges;
+}
+
 }  // namespace
 
 // What one request carries from its head to its answer.
 struct THttpService::TRequest {
   TRoute Route = rtNotFound;
   std::string Peer;     // address and port, for the log
-  std::string Address;  // address alone, for per-peer limits
+  std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
-  TMemoryStream Body;
+  TRequest(std::string spoolFolder, std::atomic<int64_t>& heldPool)
+      : Body(std::move(spoolFolder)), HeldPool(heldPool) {}
+  TRequest(const TRequest&) = delete;
+  TRequest& operator=(const TRequest&) = delete;
+  ~TRequest() { Release(); }
+  // Gives the body's bytes back to the service's budget of held bodies.
+  void Release() {
+    Body.Clear();
+    HeldPool -= Held;
+    Held = 0;
+  }
+
+  TSpooledBody Body;
+  std::atomic<int64_t>& HeldPool;
+  int64_t Held = 0;  // bytes of Body counted in HeldPool
   int64_t Limit = 0;      // most body bytes held
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
   int64_t Dropped = 0;
@@ -144,20 +182,26 @@ struct THttpCallbacks {
     }
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const sockaddr* address = ClientAddress(connection);
+    // A trusted proxy carries everybody's connections: only the global bound applies to it.
     self.FWatch->Opened(connection, info == nullptr ? -1 : info->connect_fd,
-                        AddressText(ClientAddress(connection), true));
+                        AddressText(address, true),
+                        self.FPeers.IsTrustedProxy(address) ? std::string()
+                                                            : self.FPeers.PeerOf(address));
   }
 };
 
 THttpService::THttpService(const TServiceOptions& options,
                            std::function<void(const std::string&)> logSink)
     : FOptions(options),
+      FPeers(options.Ipv6Prefix, TrustedRanges(options)),
       FLog(std::move(logSink)),
       FSenderServer(FsPathFromUtf8(options.Root), ServiceLimitsOf(options)),
-      FEndpoint(FSenderServer) {
+      FEndpoint(FSenderServer),
+      FSpoolFolder(Utf8FromFsPath(FSenderServer.IncomingDir())) {
   FSenderServer.OnRefusal = [this](const std::string& session, const std::string& operation,
                                    const std::string& reason) {
-    FLog.Write("-", session, operation, "false: " + TRequestLog::Field(reason));
+    FLog.Write("-", session, operation, "false: " + reason);
   };
 }
 
@@ -166,11 +210,22 @@ THttpService::~THttpService() { Stop(); }
 bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, const char* method,
                                 void** context) {
   FWatch->HeadReceived(connection);
-  auto request = std::make_unique<TRequest>();
+  auto request = std::make_unique<TRequest>(FSpoolFolder, FHeldBytes);
   const sockaddr* address = ClientAddress(connection);
   request->Peer = AddressText(address, true);
-  request->Address = AddressText(address, false);
-  request->Line = TRequestLog::Field(std::string(method) + " " + url, 120);
+  request->Address = FPeers.PeerOf(address);
+  std::optional<std::string> forwarded;
+  bool badForwarding = false;
+  if (FPeers.IsTrustedProxy(address)) {
+    const std::vector<std::string> hops = HeaderValues(connection, "X-Forwarded-For");
+    forwarded = FPeers.ForwardedPeer(hops);
+    badForwarding = !hops.empty() && !forwarded;
+    if (forwarded) {
+      request->Address = *forwarded;
+      request->Peer = *forwarded + "," + request->Peer;  // client, then the proxy as in the header
+    }
+  }
+  request->Line = std::string(method) + " " + url;  // escaped as it is written
   const bool post = strcmp(method, MHD_HTTP_METHOD_POST) == 0;
   const bool get = strcmp(method, MHD_HTTP_METHOD_GET) == 0;
   if (post && strcmp(url, kSoapPath) == 0) request->Route = rtSoap;
@@ -178,15 +233,31 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   TRequest& current = *request;
   *context = request.release();
 
+  if (badForwarding) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST, "Malformed X-Forwarded-For\n");
+  }
   if (current.Route == rtNotFound) {
     current.Answered = true;
     FWatch->Answering(connection);
     FLog.Write(current.Peer, "", current.Line, "HTTP 404");
     return Answer(connection, MHD_HTTP_NOT_FOUND, kTextContentType, "HTTP 404\n", false);
   }
-  // Two lengths let a proxy in front and this service frame the body differently: a request
-  // could hide inside another.
+  // Two lengths, or a length beside a transfer coding, let a proxy in front and this service
+  // frame the body differently: a request could hide inside another. Only plain chunked framing
+  // is read; the connection closes after the refusal, so nothing behind it is taken for a request.
   const std::vector<std::string> lengths = HeaderValues(connection, "Content-Length");
+  const std::vector<std::string> codings = HeaderValues(connection, "Transfer-Encoding");
+  if (!codings.empty() && !lengths.empty()) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  "Transfer-Encoding together with Content-Length\n");
+  }
+  if (codings.size() > 1 || (codings.size() == 1 && !IsPlainChunked(codings.front()))) {
+    current.Answered = true;
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  "Unsupported Transfer-Encoding\n");
+  }
   for (const std::string& other : lengths) {
     if (other != lengths.front()) {
       current.Answered = true;
@@ -222,15 +293,33 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
-    request.Body.Clear();
+    request.Release();
     request.Dropped += static_cast<int64_t>(size);
     if (request.Dropped <= FOptions.MaxBody) return true;
     FLog.Write(request.Peer, "", "", "closed: " + TooLargeText());
     request.Answered = true;
     return false;
   }
-  // The buffer grows with what arrives, never with what was announced.
-  request.Body.WriteBuffer(data, static_cast<int64_t>(size));
+  // One budget for the bodies of every connection: beyond it a sender that holds its body open
+  // cannot crowd out the service, and the connection is closed (a body is answered only once
+  // it is complete).
+  const auto bytes = static_cast<int64_t>(size);
+  if ((FHeldBytes += bytes) > FOptions.MaxHeld) {
+    FHeldBytes -= bytes;
+    FLog.Write(request.Peer, "", "", Format("closed: request bodies held over %lld bytes",
+                                            static_cast<long long>(FOptions.MaxHeld)));
+    request.Answered = true;
+    return false;
+  }
+  request.Held += bytes;
+  // The body grows with what arrives, never with what was announced.
+  try {
+    request.Body.WriteBuffer(data, bytes);
+  } catch (const EStreamError& e) {
+    FLog.Write(request.Peer, "", "", std::string("closed: ") + e.what());
+    request.Answered = true;
+    return false;
+  }
   return true;
 }
 
@@ -253,7 +342,7 @@ bool THttpService::ServeSoap(MHD_Connection* connection, TRequest& request) {
   const TSoapReply reply =
       FEndpoint.Handle(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE),
                        HeaderValue(connection, "SOAPAction"), request.Body, request.Address);
-  request.Body.Clear();
+  request.Release();
   FLog.Write(request.Peer, reply.Session, reply.Operation, reply.Outcome);
   return Answer(connection, reply.Status, reply.ContentType, reply.Body, false);
 }
@@ -312,7 +401,9 @@ int THttpService::Bind() {
 
   FWatch = std::make_unique<TConnectionWatch>(
       TConnectionDeadlines{std::chrono::seconds(FOptions.HeadSeconds),
-                           std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate},
+                           std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate,
+                           std::chrono::seconds(FOptions.RateWindowSeconds)},
+      PerPeerConnections(FOptions),
       [](int socket) {
         if (socket >= 0) shutdown(socket, SHUT_RDWR);
       },
@@ -336,8 +427,7 @@ int THttpService::Bind() {
       MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(FOptions.Threads), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       static_cast<size_t>(FOptions.MaxHead), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      static_cast<unsigned>(FOptions.PerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
       &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &THttpCallbacks::Connection,
       this, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);

@@ -4,6 +4,7 @@
 // are bounded (see TServiceOptions).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "server/ConnectionWatch.h"
+#include "server/PeerAddress.h"
 #include "server/RequestLog.h"
 #include "server/SenderServer.h"
 #include "server/ServiceOptions.h"
@@ -80,9 +82,12 @@ class THttpService {
 
   TServiceOptions FOptions;
   std::string FTlsCert, FTlsKey;  // PEM texts of an https service
+  TPeerRules FPeers;
   TRequestLog FLog;
   TSenderServer FSenderServer;
   TSoapEndpoint FEndpoint;
+  std::string FSpoolFolder;            // where bodies beyond a small size are held
+  std::atomic<int64_t> FHeldBytes{0};  // body bytes held by every request at once
   std::unique_ptr<TConnectionWatch> FWatch;
   MHD_Daemon* FDaemon = nullptr;
   int FPort = -1;

@@ -1,8 +1,15 @@
 #include "server/RequestLog.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <iostream>
+
+#include <unicode/utf8.h>
+
+#include "runtime/Format.h"
+#include "server/InvisibleCharacter.h"
 
 namespace vorlen {
 
@@ -10,12 +17,27 @@ TRequestLog::TRequestLog(std::function<void(const std::string&)> sink) : FSink(s
 
 std::string TRequestLog::Field(const std::string& text, size_t maxLength) {
   if (text.empty()) return "-";
-  std::string field = text.substr(0, maxLength);
-  for (char& c : field) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
+  std::string field;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  int32_t at = 0;
+  while (at < length && field.size() < maxLength) {
+    const int32_t start = at;
+    UChar32 c;
+    U8_NEXT(bytes, at, length, c);
+    if (c < 0) {
+      // Not UTF-8: each byte of the broken sequence as its value.
+      for (int32_t i = start; i < at; ++i) field += Format("\\x%02X", bytes[i]);
+    } else if (c == '\\') {
+      field += "\\\\";  // so that an escape in the input cannot pass for one of ours
+    } else if (IsInvisibleCharacter(static_cast<char32_t>(c))) {
+      field += c <= 0xFF ? Format("\\x%02X", static_cast<unsigned>(c))
+                         : Format("\\u%04X", static_cast<unsigned>(c));
+    } else {
+      field.append(text, static_cast<size_t>(start), static_cast<size_t>(at - start));
+    }
   }
-  if (text.size() > maxLength) field += "...";
+  if (at < length) field += "...";
   return field;
 }
 

@@ -15,8 +15,9 @@ class TRequestLog {
   void Write(const std::string& peer, const std::string& session, const std::string& operation,
              const std::string& outcome);
 
-  // A field as written: control characters become "?" (a request must not forge log lines),
-  // cut to maxLength bytes, "-" when empty.
+  // A field as written, so that a request can neither forge log lines nor hide text from the
+  // reader: control, format and separator characters become \xHH or \uHHHH, bytes that are not
+  // UTF-8 \xHH, a backslash \\; cut after about maxLength bytes with "...", "-" when empty.
   static std::string Field(const std::string& text, size_t maxLength = 200);
 
  private:

@@ -89,14 +89,6 @@ int64_t DeliveredBytes(const TDirFd& delivered, const std::set<std::string>& lea
   return total;
 }
 
-std::string FoldCase(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
 // The bounds of one unpacking, checked on the archive's entry list before anything is written:
 // how many files it makes, and how far it expands.
 // The reader refuses, before it writes or holds anything, an archive with more members or more
@@ -360,20 +352,21 @@ bool TSenderServer::UnZip(const std::string& sess) {
     // A delivered file is never replaced; the archive itself is, as it moves away.
     std::set<std::string> taken;
     for (const TDirEntry& entry : delivered.List()) {
-      if (entry.Name != archiveName) taken.insert(FoldCase(entry.Name));
+      if (entry.Name != archiveName) taken.insert(FileNameKey(entry.Name));
     }
-    std::set<std::string> seen;
+    std::map<std::string, size_t> seen;
     std::vector<std::string> names;
     int64_t total = 0;
     for (size_t i = 0; i < reader.Entries().size(); ++i) {
       std::string name = reader.RelativePath(i);
-      if (!IsBareFileName(name)) {
-        throw EArchiveError(Format("Member %s is no plain file name", name.c_str()));
+      if (const std::string fault = FileNameFault(name); !fault.empty()) {
+        throw EArchiveError(Format("Member %s %s", name.c_str(), fault.c_str()));
       }
-      // Names are compared without case: on Windows two of them would be one file.
-      const std::string folded = FoldCase(name);
-      if (!seen.insert(folded).second) {
-        throw EArchiveError(Format("Member %s is there twice", name.c_str()));
+      // Where the inbox is shared to Windows or macOS, names that fold to one are one file.
+      const std::string folded = FileNameKey(name);
+      if (const auto [other, fresh] = seen.emplace(folded, i); !fresh) {
+        throw EArchiveError(Format("Members %s and %s would be one file on Windows or macOS",
+                                   reader.RelativePath(other->second).c_str(), name.c_str()));
       }
       if (taken.count(folded) != 0) {
         throw EArchiveError(Format("Member %s would replace a delivered file", name.c_str()));

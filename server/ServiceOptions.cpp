@@ -1,10 +1,12 @@
 #include "server/ServiceOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <utility>
 
 #include "runtime/Format.h"
+#include "server/PeerAddress.h"
 
 namespace vorlen {
 
@@ -79,6 +81,10 @@ int64_t ParseDuration(const std::string& option, const std::string& text) {
 
 }  // namespace
 
+int PerPeerConnections(const TServiceOptions& options) {
+  return options.PerAddress > 0 ? options.PerAddress : std::max(1, options.MaxConnections / 10);
+}
+
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   TServiceLimits limits;
   limits.MaxParts = options.MaxParts;
@@ -120,7 +126,9 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout",
-                                          "--tls-cert", "--tls-key",
+                                          "--rate-window", "--max-held", "--tls-cert", "--tls-key",
+                                          // peers
+                                          "--ipv6-prefix", "--trusted-proxy",
                                           // storage bounds of sessions with nothing delivered
                                           "--empty-session-idle", "--session-rate"};
     bool known = false;
@@ -172,6 +180,20 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.MaxConnections = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
     } else if (name == "--per-address") {
       options.PerAddress = static_cast<int>(ParseNumber(name, value, false, 1, 100000));
+    } else if (name == "--ipv6-prefix") {
+      options.Ipv6Prefix = static_cast<int>(ParseNumber(name, value, false, 1, 128));
+    } else if (name == "--trusted-proxy") {
+      // A comma-separated list; the option may also come more than once.
+      for (size_t at = 0; at <= value.size();) {
+        const size_t comma = std::min(value.find(',', at), value.size());
+        const std::string range = value.substr(at, comma - at);
+        if (!ParseAddressRange(range)) {
+          throw EServiceUsage(
+              Format("--trusted-proxy: '%s' is no address or address range", range.c_str()));
+        }
+        options.TrustedProxies.push_back(range);
+        at = comma + 1;
+      }
     } else if (name == "--head-timeout") {
       options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     } else if (name == "--min-rate") {
@@ -179,6 +201,10 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
     } else if (name == "--tls-cert" || name == "--tls-key") {
       if (value.empty()) throw EServiceUsage(Format("%s: empty file name", name.c_str()));
       (name == "--tls-cert" ? options.TlsCert : options.TlsKey) = value;
+    } else if (name == "--rate-window") {
+      options.RateWindowSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 60));
+    } else if (name == "--max-held") {
+      options.MaxHeld = ParseNumber(name, value, true, 1 << 20, int64_t{1} << 40);
     } else if (name == "--stop-timeout") {
       options.StopSeconds = static_cast<int>(ParseNumber(name, value, false, 0, 3600));
     } else {
@@ -217,9 +243,17 @@ std::string ServiceUsage() {
          "  --max-unzip-ratio N  most unpacked bytes per archive byte, beyond 1M (default 200)\n"
          "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
          "  --max-connections N  connections at once (default 256)\n"
-         "  --per-address N      connections at once from one address (default 32)\n"
+         "  --per-address N      connections at once from one peer: an IPv4 address or an\n"
+         "                       IPv6 network (default: max-connections / 10)\n"
+         "  --ipv6-prefix BITS   leading bits of an IPv6 address that make one peer\n"
+         "                       (default 64)\n"
+         "  --trusted-proxy LIST reverse proxies (addresses or CIDR ranges, comma-separated)\n"
+         "                       whose X-Forwarded-For names the peer\n"
          "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
-         "  --min-rate SIZE      bytes per second a request body must keep up (default 1K)\n"
+         "  --min-rate SIZE      bytes per second a request body must keep up over any\n"
+         "                       --rate-window SECONDS (defaults 1K and 10)\n"
+         "  --max-held SIZE      request body bytes held at once by all connections; bodies\n"
+         "                       beyond 64K wait in temporary files (default 512M)\n"
          "  --stop-timeout SECONDS  longest wait for busy requests at a stop (default 10)\n"
          "  --tls-cert FILE      serve https with this PEM certificate (chain first)\n"
          "  --tls-key FILE       and this PEM private key (http without both)\n"

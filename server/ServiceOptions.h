@@ -42,15 +42,29 @@ struct TServiceOptions {
   // Bounds on each connection, so that slow or hostile peers cannot hold the service.
   int64_t MaxHead = 32 << 10;  // memory of one connection for its request head and read buffer
   int MaxConnections = 256;    // connections at once
-  int PerAddress = 32;         // connections at once from one peer address
+  // Connections at once from one peer (an IPv4 address or an IPv6 network); 0: a tenth of
+  // MaxConnections, so that a few peers cannot take every slot.
+  int PerAddress = 0;
+  int Ipv6Prefix = 64;  // bits of an IPv6 address that make one peer
+  // Reverse proxies (addresses or CIDR ranges) whose X-Forwarded-For names the peer; their own
+  // connections count only against MaxConnections.
+  std::vector<std::string> TrustedProxies;
   int HeadSeconds = 10;        // a request head must be complete within this time
-  int64_t MinRate = 1024;      // bytes per second a body must keep up after HeadSeconds
+  // Bytes per second a body must keep up after HeadSeconds, over any RateWindowSeconds.
+  int64_t MinRate = 1024;
+  int RateWindowSeconds = 10;
+  // Request body bytes held at once by every connection together (beyond 64 KiB in temporary
+  // files); a body that would pass it is cut off.
+  int64_t MaxHeld = int64_t{512} << 20;
   int StopSeconds = 10;        // longest wait for busy requests at a stop
   // https with this certificate (chain) and key, PEM files; both or neither.
   std::string TlsCert;
   std::string TlsKey;
   bool Help = false;
 };
+
+// Connections at once from one peer: PerAddress, or its default.
+int PerPeerConnections(const TServiceOptions& options);
 
 // The bounds the options give the service's operations.
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options);

@@ -1,9 +1,12 @@
-// vorlen-service under load and attack. 16 honest clients send files of 1 to 50 MiB with
+// vorlen-service under load and attack. 16 honest clients send files of 16 KiB to 1 MiB with
 // vorlen-send, first alone, then while hostile connections run slowloris, header floods, huge
-// announced bodies and XML bombs from other loopback addresses, and the service is stopped and
-// started again once. Prints the files delivered byte-identical out of those sent, the honest
-// throughput of both runs, the service's peak memory and its most open descriptors. Then packed
-// sends while the service is killed 20 times during merges and unpacks (KillBench.h).
+// announced bodies and XML bombs, hold bodies open from 8 addresses, trickle heads from 8 more,
+// churn sessions (GetSession and DelTempFiles in loops) and repeat UnZip on a merged archive, and
+// the service is stopped and started again once. Prints the files delivered byte-identical out of
+// those sent, the honest throughput, the honest sends' median and 99th-percentile time, the
+// service's peak and final memory, its most open descriptors and the bytes it wrote to storage
+// against the bytes honest sends delivered. Then packed sends while the service is killed 20 times
+// during merges and unpacks (KillBench.h).
 //
 // Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
 //        bench_service_faults --kills-only
@@ -20,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <string>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "KillBench.h"
+#include "archive/ZLIBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
 #include "support/Process.h"
@@ -46,6 +51,7 @@ struct TTally {
   std::atomic<int64_t> Attacks{0};
   std::mutex Lock;
   std::vector<std::string> Reasons;  // of the failed sends
+  std::vector<double> SendSeconds;   // of every honest send
 };
 
 uint32_t FileCrc(const fs::path& path) {
@@ -96,12 +102,12 @@ fs::path FindDelivered(const fs::path& root, const std::string& name) {
   return {};
 }
 
-// One honest client: files of 1 to 50 MiB until the deadline, each checked and then removed.
+// One honest client: files of 16 KiB to 1 MiB until the deadline, each checked and then removed.
 void HonestClient(int index, const std::string& url, const fs::path& root, const fs::path& work,
                   TClock::time_point deadline, TTally& tally) {
   std::mt19937_64 random(static_cast<uint64_t>(index) * 7919 + 1);
   for (int n = 0; TClock::now() < deadline; ++n) {
-    const int64_t size = (1 + static_cast<int64_t>(random() % 50)) << 20;
+    const int64_t size = (1 + static_cast<int64_t>(random() % 64)) << 14;
     const std::string name = Format("c%02d-%04d-%d.bin", index, n, static_cast<int>(getpid()));
     const fs::path file = work / name;
     WritePattern(file, size - static_cast<int64_t>(random() % 4096), random());
@@ -109,7 +115,12 @@ void HonestClient(int index, const std::string& url, const fs::path& root, const
     ++tally.Sent;
     const fs::path output = work / (name + ".out");
     std::error_code error;
+    const auto sendStart = TClock::now();
     const int status = RunSend(url, file, output);
+    {
+      std::lock_guard<std::mutex> guard(tally.Lock);
+      tally.SendSeconds.push_back(std::chrono::duration<double>(TClock::now() - sendStart).count());
+    }
     const fs::path delivered = FindDelivered(root, name);
     // A send that fails after its merge (a clean-up call during the restart, say) has still
     // delivered its file; the count is of files, the sender's errors are listed apart.
@@ -177,6 +188,18 @@ void Fire(int port, int source, const std::string& request) {
   close(sock);
 }
 
+// A second later, bytes more on every held connection; the ones the service closed are dropped.
+void Trickle(std::vector<int>& sockets, const std::string& bytes) {
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  for (int& sock : sockets) {
+    if (!SendAll(sock, bytes)) {
+      close(sock);
+      sock = -1;
+    }
+  }
+  std::erase(sockets, -1);
+}
+
 void Slowloris(int port, const std::atomic<bool>& stop, TTally& tally) {
   std::vector<int> sockets;
   while (!stop) {
@@ -187,14 +210,7 @@ void Slowloris(int port, const std::atomic<bool>& stop, TTally& tally) {
       sockets.push_back(sock);
       ++tally.Attacks;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    for (int& sock : sockets) {
-      if (!SendAll(sock, "x")) {
-        close(sock);
-        sock = -1;
-      }
-    }
-    std::erase(sockets, -1);
+    Trickle(sockets, "x");
   }
   for (int sock : sockets) close(sock);
 }
@@ -251,18 +267,186 @@ void XmlBombs(int port, const std::atomic<bool>& stop, TTally& tally) {
   }
 }
 
+// A whole request from a loopback address and its answer (empty when none came).
+std::string Exchange(int port, int source, const std::string& request) {
+  const int sock = Connect(port, source);
+  if (sock < 0) return {};
+  std::string answer;
+  if (SendAll(sock, request)) {
+    char block[4096];
+    for (ssize_t n; (n = recv(sock, block, sizeof block, 0)) > 0;) answer.append(block, n);
+  }
+  close(sock);
+  return answer;
+}
+
+std::string Envelope(const std::string& operation, const std::string& params) {
+  return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
+         "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><NS1:" +
+         operation + " xmlns:NS1=\"urn:SenderServiceIntf-ISenderService\">" + params + "</NS1:" +
+         operation + "></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+}
+
+std::string Param(const char* name, const std::string& value) {
+  return Format("<%s>%s</%s>", name, value.c_str(), name);
+}
+
+std::string Call(int port, int source, const std::string& operation, const std::string& params) {
+  const std::string body = Envelope(operation, params);
+  return Exchange(port, source,
+                  std::string("POST ") + kSoapPath +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                      "Content-Type: text/xml\r\nSOAPAction: \"urn:SenderServiceIntf-"
+                      "ISenderService#" +
+                      operation + "\"\r\nContent-Length: " + std::to_string(body.size()) +
+                      "\r\n\r\n" + body);
+}
+
+std::string NewSession(int port, int source) {
+  const std::string answer = Call(port, source, "GetSession", "");
+  const size_t at = answer.find("<return");
+  const size_t start = answer.find('>', at);
+  const size_t end = answer.find("</return>", start);
+  if (at == std::string::npos || end == std::string::npos) return {};
+  return answer.substr(start + 1, end - start - 1);
+}
+
+// Bodies announced at 8 MiB, 1 MiB of each sent at once and then just enough to keep the
+// minimum rate, from 8 addresses with as many connections as each is let have.
+void HeldBodies(int port, const std::atomic<bool>& stop, TTally& tally) {
+  const std::string head = std::string("POST ") + kSoapPath +
+                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/related; "
+                           "boundary=B\r\nContent-Length: 8388608\r\n\r\n";
+  const std::string burst(1 << 20, 'h');
+  std::vector<int> sockets;
+  while (!stop) {
+    for (int address = 0; address < 8 && !stop; ++address) {
+      for (int i = 0; i < 4; ++i) {
+        const int sock = Connect(port, 20 + address);
+        if (sock < 0) break;
+        if (SendAll(sock, head) && SendAll(sock, burst)) {
+          sockets.push_back(sock);
+          ++tally.Attacks;
+        } else {
+          close(sock);
+        }
+      }
+    }
+    Trickle(sockets, std::string(2048, 'h'));
+  }
+  for (int sock : sockets) close(sock);
+}
+
+// Request heads a byte a second from 8 addresses.
+void SlowHeads(int port, const std::atomic<bool>& stop, TTally& tally) {
+  std::vector<int> sockets;
+  while (!stop) {
+    for (int address = 0; address < 8; ++address) {
+      for (int i = 0; i < 4; ++i) {
+        const int sock = Connect(port, 30 + address);
+        if (sock < 0) break;
+        SendAll(sock, "P");
+        sockets.push_back(sock);
+        ++tally.Attacks;
+      }
+    }
+    Trickle(sockets, "O");
+  }
+  for (int sock : sockets) close(sock);
+}
+
+// GetSession and DelTempFiles as fast as the service answers.
+void SessionChurn(int port, int source, const std::atomic<bool>& stop, TTally& tally) {
+  while (!stop) {
+    const std::string sess = NewSession(port, source);
+    ++tally.Attacks;
+    if (!sess.empty()) Call(port, source, "DelTempFiles", Param("Sess", sess));
+  }
+}
+
+// An archive of about 1.5 MB, merged once and unpacked again and again.
+void RepeatedUnZip(int port, int source, const std::string& archive, const std::atomic<bool>& stop,
+                   TTally& tally) {
+  const std::string sess = NewSession(port, source);
+  if (sess.empty()) return;
+  uint32_t crc = 0xFFFFFFFF;
+  UpdateCrc32(archive.data(), static_cast<uint32_t>(archive.size()), crc);
+  const std::string root =
+      Envelope("UploadFilePart", Param("Sess", sess) + Param("PartName", "a._000") +
+                                     Param("Hash", Format("%08X", ~crc)) +
+                                     "<FilePart href=\"cid:part\"/>");
+  const std::string body = "\r\n--B\r\nContent-Type: text/xml\r\nContent-ID: <root>\r\n\r\n" +
+                           root + "\r\n--B\r\nContent-ID: <part>\r\n\r\n" + archive +
+                           "\r\n--B--\r\n";
+  Exchange(port, source,
+           std::string("POST ") + kSoapPath +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: "
+               "multipart/related; boundary=B\r\nSOAPAction: "
+               "\"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body);
+  Call(port, source, "MergeFile",
+       "<Parts>0</Parts>" + Param("FileName", "a.rar") + Param("Sess", sess));
+  while (!stop) {
+    Call(port, source, "UnZip", Param("Sess", sess));
+    ++tally.Attacks;
+  }
+}
+
+std::string BenchArchive(const fs::path& dir) {
+  fs::create_directories(dir);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 4; ++i) {
+    const fs::path member = dir / Format("m%d.bin", i);
+    std::ofstream out(member, std::ios::binary);
+    std::mt19937 random(static_cast<unsigned>(i));
+    for (int j = 0; j < 400000; ++j) out.put(static_cast<char>('a' + random() % 4));
+    paths.push_back(member.string());
+  }
+  TZLBArchive archive;
+  archive.CreateArchive((dir / "a.rar").string());
+  archive.AddFiles(paths);
+  archive.CloseArchive();
+  std::ifstream in(dir / "a.rar", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Bytes a process had written to storage (less what was dropped unwritten), and its resident
+// memory now.
+int64_t StorageBytes(pid_t pid) {
+  std::ifstream in(Format("/proc/%d/io", static_cast<int>(pid)));
+  int64_t written = 0, cancelled = 0;
+  for (std::string key; in >> key;) {
+    int64_t value = 0;
+    in >> value;
+    if (key == "write_bytes:") written = value;
+    if (key == "cancelled_write_bytes:") cancelled = value;
+  }
+  return written - cancelled;
+}
+
+long ResidentKiB(pid_t pid) {
+  std::ifstream in(Format("/proc/%d/status", static_cast<int>(pid)));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
 struct TRunResult {
   double Seconds = 0;
   int Sent = 0, Identical = 0, Failed = 0;
   int64_t Bytes = 0, Attacks = 0;
-  long PeakKiB = 0;
+  long PeakKiB = 0, FinalKiB = 0;
   int PeakDescriptors = 0;
+  int64_t StorageBytes = 0;
+  double MedianSeconds = 0, P99Seconds = 0;
   double StopSeconds = -1, RestartSeconds = -1;
   int StopStatus = -1;
   std::vector<std::string> Reasons;
 };
 
-TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool attack) {
+TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool attack,
+               const std::string& archive) {
   fs::create_directories(root);
   // The request log would cost terminal time, not service time.
   auto startService = [&](int port) {
@@ -293,6 +477,15 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
     attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
     attackers.emplace_back(HugeBodies, port, std::cref(stop), std::ref(tally));
     attackers.emplace_back(XmlBombs, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(HeldBodies, port, std::cref(stop), std::ref(tally));
+    attackers.emplace_back(SlowHeads, port, std::cref(stop), std::ref(tally));
+    for (int i = 0; i < 4; ++i) {
+      attackers.emplace_back(SessionChurn, port, 40 + i, std::cref(stop), std::ref(tally));
+    }
+    for (int i = 0; i < 8; ++i) {
+      attackers.emplace_back(RepeatedUnZip, port, 50 + i, std::cref(archive), std::cref(stop),
+                             std::ref(tally));
+    }
   }
   // Memory and descriptors sampled throughout; one stop and start half way when attacked.
   bool restarted = !attack;
@@ -303,8 +496,10 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
         std::lock_guard<std::mutex> guard(serviceLock);
         result.PeakKiB = std::max(result.PeakKiB, service->PeakResidentKiB());
         result.PeakDescriptors = std::max(result.PeakDescriptors, service->OpenDescriptors());
+        result.PeakKiB = std::max(result.PeakKiB, ResidentKiB(service->Pid()));
         if (!restarted && TClock::now() > start + std::chrono::seconds(seconds) / 2) {
           const auto stopAt = TClock::now();
+          result.StorageBytes += StorageBytes(service->Pid());
           service->Signal(SIGTERM);
           result.StopStatus = service->Wait();
           const auto startAt = TClock::now();
@@ -326,6 +521,17 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
   stop = true;
   for (std::thread& thread : attackers) thread.join();
   sampler.join();
+  // Back to rest: the memory once the last attacker is gone and a second has passed.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  result.FinalKiB = ResidentKiB(service->Pid());
+  result.PeakKiB = std::max(result.PeakKiB, service->PeakResidentKiB());
+  result.StorageBytes += StorageBytes(service->Pid());
+  std::vector<double> times = tally.SendSeconds;
+  std::sort(times.begin(), times.end());
+  if (!times.empty()) {
+    result.MedianSeconds = times[times.size() / 2];
+    result.P99Seconds = times[std::min(times.size() - 1, times.size() * 99 / 100)];
+  }
   result.Sent = tally.Sent;
   result.Identical = tally.Identical;
   result.Failed = tally.Failed;
@@ -340,11 +546,14 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
 void Print(const char* what, const TRunResult& r) {
   std::printf(
       "%-17s %3d of %3d files delivered byte-identical (sender errors: %d), %7.1f MB in "
-      "%5.1f s "
-      "= %6.1f MB/s; service peak RSS %5.1f MiB, most open descriptors %d\n",
+      "%5.1f s = %6.1f MB/s\n"
+      "  honest sends: median %.2f s, 99th percentile %.2f s; service RSS peak %.1f MiB, at the "
+      "end %.1f MiB; most open descriptors %d; written to storage %.1f MB = %.2f x delivered\n",
       what, r.Identical, r.Sent, r.Failed, static_cast<double>(r.Bytes) / 1e6, r.Seconds,
-      static_cast<double>(r.Bytes) / 1e6 / r.Seconds, static_cast<double>(r.PeakKiB) / 1024,
-      r.PeakDescriptors);
+      static_cast<double>(r.Bytes) / 1e6 / r.Seconds, r.MedianSeconds, r.P99Seconds,
+      static_cast<double>(r.PeakKiB) / 1024, static_cast<double>(r.FinalKiB) / 1024,
+      r.PeakDescriptors, static_cast<double>(r.StorageBytes) / 1e6,
+      r.Bytes > 0 ? static_cast<double>(r.StorageBytes) / static_cast<double>(r.Bytes) : 0.0);
   for (const std::string& reason : r.Reasons) std::printf("  sender error: %s\n", reason.c_str());
 }
 
@@ -367,14 +576,15 @@ int main(int argc, char** argv) {
       return lost == 0 ? 0 : 1;
     }
     std::printf(
-        "%d honest clients (vorlen-send, files of 1-50 MiB); %d s alone, then %d s with "
+        "%d honest clients (vorlen-send, files of 16 KiB-1 MiB); %d s alone, then %d s with "
         "attackers and one restart\n",
         kClients, total / 3, total - total / 3);
     std::fflush(stdout);
-    const TRunResult alone = Run(dir / "alone", dir / "work", total / 3, false);
+    const std::string archive = BenchArchive(dir / "archive");
+    const TRunResult alone = Run(dir / "alone", dir / "work", total / 3, false, archive);
     Print("without attackers", alone);
     std::fflush(stdout);
-    const TRunResult attacked = Run(dir / "attacked", dir / "work", total - total / 3, true);
+    const TRunResult attacked = Run(dir / "attacked", dir / "work", total - total / 3, true, archive);
     Print("with attackers", attacked);
     std::printf(
         "attack connections/requests: %lld; stop took %.2f s (exit status %d), start "

@@ -38,6 +38,14 @@ void InitLibXml() {
   std::call_once(once, [] { xmlInitParser(); });
 }
 
+void IgnoreGenericError(void*, const char*, ...) {}
+
+// Errors libxml2 raises outside the parser context (an encoding that fails to convert) go to its
+// generic handler, which writes to standard error: the service's log, a line for each, for any
+// peer who sends such bytes. The parse's own handler already keeps the reason. The handler is
+// per thread, so every parse sets it.
+void SilenceGenericErrors() { xmlSetGenericErrorFunc(nullptr, IgnoreGenericError); }
+
 // What one parse builds and what it met on the way. The model is built straight from libxml2's
 // SAX2 events: a libxml2 tree made and freed for every answer would cost more than reading it.
 struct TParseGuard {
@@ -258,6 +266,7 @@ TXmlDocument ParseXml(std::string_view bytes) { return TXmlParser().Parse(bytes)
 
 TXmlDocument TXmlParser::Parse(std::string_view bytes) {
   InitLibXml();
+  SilenceGenericErrors();
   if (bytes.size() > static_cast<size_t>(INT_MAX)) {
     throw EDOMParseError(Format("XML document of %zu bytes is too large", bytes.size()));
   }

@@ -19,7 +19,9 @@
 #include <unistd.h>
 #endif
 
+#include "runtime/Format.h"
 #include "server/ServerTestSupport.h"
+#include "server/SpooledBody.h"
 
 namespace vorlen {
 namespace {
@@ -43,6 +45,24 @@ TServiceOptions OneWorker(const TScratchDir& root) {
   options.Threads = 1;
   return options;
 }
+
+// A started service whose log lines are kept.
+struct TLoggedService {
+  explicit TLoggedService(const TServiceOptions& options)
+      : Service(options, [this](const std::string& line) {
+          std::lock_guard<std::mutex> guard(Lock);
+          Lines += line + "\n";
+        }) {
+    Service.Start();
+  }
+  std::string Log() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Lines;
+  }
+  std::mutex Lock;
+  std::string Lines;
+  THttpService Service;
+};
 
 class HttpServiceTest : public ::testing::Test {
  protected:
@@ -174,8 +194,15 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
 // A raw loopback connection, for requests no well-behaved client would send.
 class TRawConnection {
  public:
-  explicit TRawConnection(int port, int timeoutSeconds = 10) {
+  // from: the loopback address to connect from (127.0.0.0/8 is all this host's).
+  explicit TRawConnection(int port, int timeoutSeconds = 10, const char* from = nullptr) {
     FSocket = socket(AF_INET, SOCK_STREAM, 0);
+    if (from != nullptr) {
+      sockaddr_in source{};
+      source.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &source.sin_addr);
+      bind(FSocket, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -311,6 +338,158 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
       << form->body;
 }
 
+// A body framed two ways (or in a coding the service does not read) is how a request hides
+// behind another: refused, the connection closed, and the hidden request never handled.
+TEST_F(HttpServiceTest, AmbiguousFramingIsRefusedAndNothingBehindItIsHandled) {
+  const std::string hidden = SoapHead("Content-Length: " +
+                                      std::to_string(std::string(kGetSession).size()) + "\r\n") +
+                             kGetSession;
+  const std::string framings[] = {
+      "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+      "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n",
+      "Transfer-Encoding: gzip\r\n",
+      "Transfer-Encoding: gzip, chunked\r\n",
+      "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n",
+  };
+  for (const std::string& framing : framings) {
+    TRawConnection connection(FService->Port());
+    ASSERT_TRUE(connection.Send(SoapHead(framing) + "0\r\n\r\n" + hidden));
+    const std::string answer = connection.ReceiveAll();  // returns at the service's close
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400 ", 0), 0u) << framing << answer;
+    EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << framing << answer;
+  }
+  for (const std::string& line : Log()) {
+    EXPECT_EQ(line.find(" GetSession "), std::string::npos) << line;
+  }
+  // Plain chunked framing is still read.
+  TRawConnection chunked(FService->Port());
+  const std::string body = kGetSession;
+  ASSERT_TRUE(chunked.Send(SoapHead("Transfer-Encoding: Chunked\r\nConnection: close\r\n") +
+                           Format("%zx\r\n", body.size()) + body + "\r\n0\r\n\r\n"));
+  EXPECT_EQ(chunked.ReceiveAll().rfind("HTTP/1.1 200 ", 0), 0u);
+}
+
+// Whatever a request carries, its log line stays one line, and what a viewer would hide or
+// reorder is written as an escape.
+TEST_F(HttpServiceTest, LogFieldsEscapeWhatWouldForgeOrHideText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\r\nb\tc\x7F", "a\\x0D\\x0Ab\\x09c\\x7F"},
+      {"nel\xC2\x85" "csi\xC2\x9B" "2J", "nel\\x85csi\\x9B2J"},
+      {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u2028ps\\u2029"},
+      {"rlo\xE2\x80\xAE" "fdp.exe\xE2\x81\xA9\xD8\x9C", "rlo\\u202Efdp.exe\\u2069\\u061C"},
+      {"zw\xE2\x80\x8B\xEF\xBB\xBF", "zw\\u200B\\uFEFF"},
+      {"bad\xFF\xC2 \xE2\x80", "bad\\xFF\\xC2 \\xE2\\x80"},
+      {"\\x0A stays apart", "\\\\x0A stays apart"},
+      {"\xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82", "\xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82"},
+      {"", "-"},
+  };
+  for (const auto& [input, written] : cases) EXPECT_EQ(TRequestLog::Field(input), written);
+  EXPECT_EQ(TRequestLog::Field("\xD0\x9E\xD1\x82\xD1\x87", 3), "\xD0\x9E\xD1\x82...");
+
+  // A path with NEL and a line separator: one log line, escaped.
+  TRawConnection connection(FService->Port());
+  ASSERT_TRUE(connection.Send("GET /x\xC2\x85y\xE2\x80\xA8z HTTP/1.1\r\nHost: a\r\n"
+                              "Connection: close\r\n\r\n"));
+  EXPECT_EQ(connection.ReceiveAll().rfind("HTTP/1.1 404 ", 0), 0u);
+  const auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(" GET /x\\x85y\\u2028z HTTP 404"), std::string::npos) << log[0];
+}
+
+// A peer gets its share of the connections and no more, while other addresses are served; behind
+// a trusted proxy, X-Forwarded-For names the peer whose sessions are counted.
+TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
+  TScratchDir root;
+  TServiceOptions options = OneWorker(root);
+  options.PerAddress = 2;
+  options.TrustedProxies = {"127.0.0.3"};
+  options.MaxPeerSessions = 1;
+  TLoggedService logged(options);
+  THttpService& service = logged.Service;
+  const auto getSession = [&](const char* from, const std::string& extra) {
+    TRawConnection connection(service.Port(), 10, from);
+    connection.Send(SoapHead(Format("Content-Length: %zu\r\nConnection: close\r\n",
+                                    std::string(kGetSession).size()) +
+                             extra) +
+                    kGetSession);
+    const std::string answer = connection.ReceiveAll();
+    return answer.substr(0, answer.find("\r\n"));
+  };
+  TRawConnection first(service.Port(), 10, "127.0.0.1"), second(service.Port(), 10, "127.0.0.1");
+  ASSERT_TRUE(first.Send("POST "));
+  ASSERT_TRUE(second.Send("POST "));
+  TRawConnection third(service.Port(), 10, "127.0.0.1");
+  third.Send("POST ");
+  EXPECT_EQ(third.Receive(), "");  // closed, not answered
+  EXPECT_TRUE(third.ClosedByService());
+  EXPECT_EQ(getSession("127.0.0.2", ""), "HTTP/1.1 200 OK");
+
+  // The proxy's own connections are not capped; the forwarded client's sessions are.
+  TRawConnection held1(service.Port(), 10, "127.0.0.3"), held2(service.Port(), 10, "127.0.0.3");
+  ASSERT_TRUE(held1.Send("POST "));
+  ASSERT_TRUE(held2.Send("POST "));
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.1\r\n"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 203.0.113.9, 198.51.100.1\r\n"),
+            "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.2\r\n"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.3, junk\r\n"),
+            "HTTP/1.1 400 Bad Request");
+  // An untrusted peer cannot name another.
+  EXPECT_EQ(getSession("127.0.0.2", "X-Forwarded-For: 198.51.100.4\r\n"),
+            "HTTP/1.1 500 Internal Server Error");
+  const std::string all = logged.Log();
+  EXPECT_NE(all.find(" closed: more than 2 connections from 127.0.0.1\n"), std::string::npos)
+      << all;
+  EXPECT_NE(all.find(" 198.51.100.2,127.0.0.3:"), std::string::npos) << all;
+}
+
+// Bodies beyond 64 KiB wait in an unnamed file, never under a name in the folder; all held
+// bodies together have one budget, and a burst buys no more than the rate window.
+TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
+  TScratchDir root;
+  {
+    TSpooledBody body(root.Path().string());
+    std::string bytes;
+    for (int i = 0; bytes.size() < 100000; ++i) bytes += std::to_string(i) + ",";
+    body.WriteBuffer(bytes.data(), 30000);
+    EXPECT_FALSE(body.Spooled());
+    body.WriteBuffer(bytes.data() + 30000, static_cast<int64_t>(bytes.size()) - 30000);
+    EXPECT_TRUE(body.Spooled());
+    EXPECT_TRUE(std::filesystem::is_empty(root.Path()));
+    std::string back(bytes.size(), '\0');
+    body.SetPosition(0);
+    body.ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
+    EXPECT_EQ(back, bytes);
+    EXPECT_EQ(body.Read(back.data(), 1), 0);
+  }
+  TServiceOptions options = OneWorker(root);
+  options.HeadSeconds = 1;
+  options.MinRate = 1000;
+  options.RateWindowSeconds = 2;
+  options.MaxHeld = 1 << 20;
+  TLoggedService logged(options);
+  std::string head = SoapHead("Content-Length: 900000\r\n");
+  head.replace(head.find("text/xml"), 8, "multipart/related; boundary=B");
+  // 600,000 bytes at once would have bought ten minutes at 1,000 bytes/s; the window closes
+  // the connection within seconds of the burst.
+  TRawConnection burst(logged.Service.Port(), 30);
+  ASSERT_TRUE(burst.Send(head + std::string(600000, '<')));
+  // A second held body would pass the budget: cut off.
+  TRawConnection over(logged.Service.Port(), 30);
+  ASSERT_TRUE(over.Send(head));
+  over.Send(std::string(600000, '<'));
+  EXPECT_EQ(over.Receive(), "");
+  EXPECT_TRUE(over.ClosedByService());
+  EXPECT_EQ(burst.Receive(), "");  // returns when the window closes it, long before 30 s
+  EXPECT_TRUE(burst.ClosedByService());
+  const std::string log = logged.Log();
+  EXPECT_NE(log.find(" closed: request bodies held over 1048576 bytes\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" closed: request body slower than 1000 bytes/s\n"), std::string::npos)
+      << log;
+}
+
 // Slow peers are closed after their deadlines, and while they trickle a sound request is
 // answered at once even by a single worker.
 TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
@@ -318,13 +497,8 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   TServiceOptions options = OneWorker(root);
   options.HeadSeconds = 1;
   options.MinRate = 100;
-  std::mutex logLock;
-  std::vector<std::string> log;
-  THttpService service(options, [&](const std::string& line) {
-    std::lock_guard<std::mutex> guard(logLock);
-    log.push_back(line);
-  });
-  service.Start();
+  TLoggedService logged(options);
+  THttpService& service = logged.Service;
   // A plain envelope announced beyond its own limit is answered before any of it is read.
   TRawConnection bigEnvelope(service.Port());
   ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
@@ -347,9 +521,7 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   }
   EXPECT_TRUE(slowHead.ClosedByService());
   EXPECT_TRUE(slowBody.ClosedByService());
-  std::lock_guard<std::mutex> guard(logLock);
-  std::string all;
-  for (const std::string& line : log) all += line + "\n";
+  const std::string all = logged.Log();
   EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
   EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos) << all;
 }

@@ -276,6 +276,35 @@ TEST(SenderServerUnZip, OnlyBareNamesWithinTheSizeLimitAreUnpacked) {
   EXPECT_FALSE(server.UnZip(bomb));
   EXPECT_EQ(ListTree(temp.Path() / "inbox" / bomb / "delivered"), std::set<std::string>{"a.rar"});
 
+  // Names that are one file, or pass for one, on a shared Windows or macOS folder, and names
+  // Windows opens as devices: refused with the reason, nothing delivered.
+  std::vector<std::string> reasons;
+  server.OnRefusal = [&](const std::string&, const std::string&, const std::string& reason) {
+    reasons.push_back(reason);
+  };
+  const std::vector<std::pair<std::string, std::string>> misleading[] = {
+      {{"\xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82.txt", "1"},
+       {"\xD0\x9E\xD0\xA2\xD0\xA7\xD0\x95\xD0\xA2.txt", "2"}},  // Отчет / ОТЧЕТ
+      {{"a.txt", "1"}, {"a.txt\xC2\xA0", "2"}},                  // trailing no-break space
+      {{"CON .txt", "1"}},
+      {{"soft\xC2\xADhyphen.txt", "1"}},
+  };
+  const char* const expected[] = {
+      "Members \xD0\x9E\xD1\x82\xD1\x87\xD0\xB5\xD1\x82.txt and "
+      "\xD0\x9E\xD0\xA2\xD0\xA7\xD0\x95\xD0\xA2.txt would be one file on Windows or macOS",
+      "Members a.txt and a.txt\xC2\xA0 would be one file on Windows or macOS",
+      "Member CON .txt is a Windows device name",
+      "Member soft\xC2\xADhyphen.txt holds the control or format character U+00AD",
+  };
+  for (size_t i = 0; i < std::size(misleading); ++i) {
+    TScratchDir src;
+    const std::string sess = send(PackFiles(src.Path(), misleading[i], false));
+    EXPECT_FALSE(server.UnZip(sess)) << expected[i];
+    EXPECT_EQ(ListTree(temp.Path() / "inbox" / sess / "delivered"), std::set<std::string>{"a.rar"});
+    ASSERT_EQ(reasons.size(), i + 1);
+    EXPECT_EQ(reasons[i], expected[i]);
+  }
+
   // Within the limits it is delivered, and the archive leaves the delivery.
   const std::string good =
       send(PackFiles(temp.Path() / "src", {{"a.rar", "member named like the archive"}}, false));

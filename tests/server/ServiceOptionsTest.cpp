@@ -1,6 +1,11 @@
 #include "server/ServiceOptions.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#include <optional>
+
+#include "server/PeerAddress.h"
 
 namespace vorlen {
 namespace {
@@ -87,6 +92,59 @@ TEST(ServiceOptions, BadUsageNamesTheOption) {
   EXPECT_EQ(message({"--session-idle", "h"}), "--session-idle: 'h' is not a duration");
   EXPECT_EQ(message({"--session-idle", "367d"}),
             "--session-idle: 367d is out of range (1s to 366d)");
+}
+
+}  // namespace
+}  // namespace vorlen
+
+namespace vorlen {
+namespace {
+
+TEST(ServicePeers, IPv6NetworksAndForwardedClientsAreOnePeer) {
+  const TServiceOptions options = ParseServiceOptions(
+      {"--trusted-proxy", "127.0.0.1,10.0.0.0/8", "--trusted-proxy=fd00::/8", "--ipv6-prefix",
+       "56", "--max-connections", "64"});
+  EXPECT_EQ(options.TrustedProxies,
+            (std::vector<std::string>{"127.0.0.1", "10.0.0.0/8", "fd00::/8"}));
+  EXPECT_EQ(options.Ipv6Prefix, 56);
+  EXPECT_EQ(PerPeerConnections(options), 6);
+  EXPECT_EQ(PerPeerConnections(ParseServiceOptions({})), 25);
+  EXPECT_EQ(PerPeerConnections(ParseServiceOptions({"--per-address", "3"})), 3);
+  for (const char* bad : {"10.0.0.0/33", "example.org", "1.2.3.4/", ""}) {
+    EXPECT_THROW(ParseServiceOptions({"--trusted-proxy", bad}), EServiceUsage) << bad;
+  }
+  EXPECT_THROW(ParseServiceOptions({"--ipv6-prefix", "129"}), EServiceUsage);
+
+  std::vector<TAddressRange> trusted;
+  for (const std::string& text : options.TrustedProxies) trusted.push_back(*ParseAddressRange(text));
+  const TPeerRules rules(64, trusted);
+  const auto peerOf = [&](const char* text) {
+    sockaddr_in6 v6{};
+    sockaddr_in v4{};
+    if (inet_pton(AF_INET, text, &v4.sin_addr) == 1) {
+      v4.sin_family = AF_INET;
+      return rules.PeerOf(reinterpret_cast<sockaddr*>(&v4));
+    }
+    v6.sin6_family = AF_INET6;
+    EXPECT_EQ(inet_pton(AF_INET6, text, &v6.sin6_addr), 1) << text;
+    return rules.PeerOf(reinterpret_cast<sockaddr*>(&v6));
+  };
+  EXPECT_EQ(peerOf("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(peerOf("::ffff:192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(peerOf("2001:db8:1:2:aaaa::1"), "2001:db8:1:2::/64");
+  EXPECT_EQ(peerOf("2001:db8:1:2:ffff:1:2:3"), "2001:db8:1:2::/64");
+  EXPECT_EQ(peerOf("2001:db8:1:3::1"), "2001:db8:1:3::/64");
+
+  using TFound = std::optional<std::string>;
+  // The rightmost hop that is not a trusted proxy; what a client wrote to its left is ignored.
+  EXPECT_EQ(rules.ForwardedPeer({"203.0.113.7"}), TFound("203.0.113.7"));
+  EXPECT_EQ(rules.ForwardedPeer({"1.1.1.1, 203.0.113.7 , 10.1.2.3"}), TFound("203.0.113.7"));
+  EXPECT_EQ(rules.ForwardedPeer({"1.1.1.1", "203.0.113.7:5000"}), TFound("203.0.113.7"));
+  EXPECT_EQ(rules.ForwardedPeer({"rubbish, [2001:db8::5]:443"}), TFound("2001:db8::/64"));
+  EXPECT_EQ(rules.ForwardedPeer({"10.9.9.9, 127.0.0.1"}), TFound("10.9.9.9"));
+  EXPECT_EQ(rules.ForwardedPeer({"203.0.113.7, rubbish"}), std::nullopt);
+  EXPECT_EQ(rules.ForwardedPeer({"203.0.113.7,"}), std::nullopt);
+  EXPECT_EQ(rules.ForwardedPeer({}), std::nullopt);
 }
 
 }  // namespace

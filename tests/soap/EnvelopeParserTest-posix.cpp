@@ -22,6 +22,11 @@ TEST(EnvelopeParserLibxml2Test, MalformedXmlIsRefusedWithTheParserReason) {
       "Entity 'nbsp' not defined (line 1)");
   ExpectParseReason("<a>\n\n\xFF</a>", "Input is not proper UTF-8");
   ExpectParseReason("<a>\n\n\xFF</a>", "(line 3)");
+  // A lone surrogate in UTF-16 fails libxml2's conversion, which it reports outside the parse:
+  // nothing of it may reach standard error (the service's log).
+  testing::internal::CaptureStderr();
+  EXPECT_NE(ParseError(std::string("\xFF\xFE<\0a\0\0\xD8/\0>\0", 12)), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 // Answers are read from the parser's events; text arriving in pieces makes one node, and a

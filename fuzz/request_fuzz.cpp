@@ -1,0 +1,67 @@
+// Any bytes as one request to the SOAP address: the first line is the Content-Type, the second
+// the SOAPAction, the rest the body; "@S@" in the body stands for a session that exists, so
+// that inputs reach the operations. The endpoint must answer every input, never throw.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "runtime/Stream.h"
+#include "server/SenderServer.h"
+#include "server/SoapEndpoint.h"
+
+namespace {
+
+struct TFixture {
+  std::filesystem::path Root;
+  std::unique_ptr<vorlen::TSenderServer> Server;
+  std::unique_ptr<vorlen::TSoapEndpoint> Endpoint;
+  std::string Session;
+};
+
+TFixture& Fixture() {
+  static TFixture fixture = [] {
+    char pattern[] = "/tmp/vorlen-fuzz-request-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) std::abort();
+    TFixture f;
+    f.Root = made;
+    vorlen::TServiceLimits limits;
+    limits.MaxDelivered = 1 << 20;
+    limits.MaxRootBytes = 64 << 20;
+    limits.MinFreeBytes = 0;
+    f.Server = std::make_unique<vorlen::TSenderServer>(f.Root / "inbox", limits);
+    f.Endpoint = std::make_unique<vorlen::TSoapEndpoint>(*f.Server);
+    f.Session = f.Server->GetSession();
+    return f;
+  }();
+  return fixture;
+}
+
+std::string Line(std::string_view& input) {
+  const size_t newline = input.find('\n');
+  const std::string line(input.substr(0, newline));
+  input = newline == std::string_view::npos ? std::string_view() : input.substr(newline + 1);
+  return line;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vorlen;
+  TFixture& fixture = Fixture();
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::string contentType = Line(input);
+  const std::string action = Line(input);
+  std::string body(input);
+  for (size_t at; (at = body.find("@S@")) != std::string::npos;) {
+    body.replace(at, 3, fixture.Session);
+  }
+  TMemoryStream stream(body);
+  const TSoapReply reply = fixture.Endpoint->Handle(contentType, action, stream, "127.0.0.1");
+  if (reply.Body.empty() || reply.ContentType.empty()) std::abort();
+  return 0;
+}

@@ -1,0 +1,92 @@
+#include "server/SpooledBody.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+namespace vorlen {
+
+TSpooledBody::TSpooledBody(std::string folder) : FFolder(std::move(folder)) {}
+
+TSpooledBody::~TSpooledBody() { Clear(); }
+
+void TSpooledBody::Clear() {
+  if (FFile >= 0) close(FFile);
+  FFile = -1;
+  FMemory.Clear();
+  FSize = FPosition = 0;
+}
+
+void TSpooledBody::MoveToFile() {
+  // Unnamed: nothing is left behind whatever happens to the process.
+  FFile = open(FFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (FFile < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string path = FFolder + "/.body-XXXXXX";
+    FFile = mkostemp(path.data(), O_CLOEXEC);
+    if (FFile >= 0) unlink(path.c_str());
+  }
+  if (FFile < 0) {
+    throw EStreamError(Format("Cannot hold the request body in %s: %s", FFolder.c_str(),
+                              std::strerror(errno)));
+  }
+  const std::string held = FMemory.ToString();
+  FMemory.Clear();
+  for (size_t done = 0; done < held.size();) {
+    const ssize_t n = pwrite(FFile, held.data() + done, held.size() - done,
+                             static_cast<off_t>(done));
+    if (n <= 0) throw EStreamError(Format("Cannot hold the request body: %s", std::strerror(errno)));
+    done += static_cast<size_t>(n);
+  }
+}
+
+int64_t TSpooledBody::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  if (FFile < 0 && FPosition + count > kInMemory) MoveToFile();
+  if (FFile < 0) {
+    FMemory.SetPosition(FPosition);
+    FMemory.WriteBuffer(buffer, count);
+  } else {
+    const auto* bytes = static_cast<const char*>(buffer);
+    for (int64_t done = 0; done < count;) {
+      const ssize_t n = pwrite(FFile, bytes + done, static_cast<size_t>(count - done),
+                               static_cast<off_t>(FPosition + done));
+      if (n <= 0) {
+        throw EStreamError(Format("Cannot hold the request body: %s", std::strerror(errno)));
+      }
+      done += n;
+    }
+  }
+  FPosition += count;
+  FSize = std::max(FSize, FPosition);
+  return count;
+}
+
+int64_t TSpooledBody::Read(void* buffer, int64_t count) {
+  count = std::min(count, FSize - FPosition);
+  if (count <= 0) return 0;
+  int64_t n;
+  if (FFile < 0) {
+    FMemory.SetPosition(FPosition);
+    n = FMemory.Read(buffer, count);
+  } else {
+    n = pread(FFile, buffer, static_cast<size_t>(count), static_cast<off_t>(FPosition));
+    if (n < 0) throw EStreamError(Format("Cannot read the request body: %s", std::strerror(errno)));
+  }
+  FPosition += n;
+  return n;
+}
+
+int64_t TSpooledBody::Seek(int64_t offset, TSeekOrigin origin) {
+  FPosition = SeekTarget(offset, origin, FPosition);
+  return FPosition;
+}
+
+}  // namespace vorlen

@@ -1,0 +1,40 @@
+// A request body as it arrives: in memory while small (every envelope is), in an unnamed
+// temporary file beyond that, so that bodies held open by slow senders cost disk, not memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/Stream.h"
+
+namespace vorlen {
+
+class TSpooledBody : public TStream {
+ public:
+  // Bytes held in memory before the body moves to a file in folder (which must exist).
+  static constexpr int64_t kInMemory = 64 * 1024;
+
+  explicit TSpooledBody(std::string folder);
+  ~TSpooledBody() override;
+
+  int64_t Read(void* buffer, int64_t count) override;
+  // Appends at the position; raises EStreamError when the temporary file cannot be written.
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return FSize; }
+
+  bool Spooled() const { return FFile >= 0; }
+  // Drops the content (and the file).
+  void Clear();
+
+ private:
+  void MoveToFile();
+
+  std::string FFolder;
+  TMemoryStream FMemory;
+  int FFile = -1;  // the unnamed file once spooled
+  int64_t FSize = 0;
+  int64_t FPosition = 0;
+};
+
+}  // namespace vorlen
