@@ -89,6 +89,9 @@ class TNoRegistry : public vorlen::IRegistryStore {
   std::unique_ptr<vorlen::IRegistryKey> OpenKey(const std::string&) override {
     return std::make_unique<TKey>();
   }
+  std::unique_ptr<vorlen::IRegistryKey> OpenKeyForReading(const std::string&) override {
+    return nullptr;
+  }
 };
 
 // The window's send of file with parallel=N in its sendcfg.ini; MB/s of the whole send, from
