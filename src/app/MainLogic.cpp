@@ -4,10 +4,12 @@
 
 #include "app/CompatibilityLayer.h"
 #include "app/ErrorHandler.h"
+#include "app/MarshalledView.h"
 #include "proxy/HTTPRIO.h"
 #include "proxy/SenderHooks.h"
 #include "upload/SendCommand.h"
 #include "upload/SettingsFile.h"
+#include "upload/ShownText.h"
 
 namespace vorlen {
 
@@ -22,7 +24,17 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
   };
 }
 
-TMainLogic::~TMainLogic() = default;
+TMainLogic::~TMainLogic() {
+  // The window is going: the worker's questions are answered No from here on, a packing stops
+  // at its next block, an upload after its current call; the session is dropped on the way out.
+  FSender.FClosing = true;
+  if (FWorkerView) FWorkerView->Cancel();
+  if (FWorker.joinable()) FWorker.join();
+}
+
+ISenderServicePtr TMainLogic::Bind(const std::string& url) {
+  return Binder ? Binder(url) : BindSenderService(false, url, FHTTPRIO);
+}
 
 std::string TMainLogic::SettingsPath() const { return FExeDir + SettingsFileName; }
 
@@ -33,8 +45,23 @@ void TMainLogic::FormCreate() {
   ApplyCompatibilityLayer();
   LoadSettings();
   if (FSender.FSettingsChanged) SaveSettings();
-  FSender.ServiceIntf =
-      Binder ? Binder(FSender.FUrl) : BindSenderService(false, FSender.FUrl, FHTTPRIO);
+  FSender.ServiceIntf = Bind(FSender.FUrl);
+}
+
+void TMainLogic::EditSettings() {
+  if (FSending) {
+    FView.Inform(SettingsDuringSend);
+    return;
+  }
+  std::string url = FSender.FUrl;
+  if (!FView.InputQuery(UrlPromptCaption, UrlPrompt, url) || IsBlankSetting(url)) return;
+  std::string org = FSender.FOrg;
+  if (!FView.InputQuery(OrgPromptCaption, OrgPrompt, org) || IsBlankSetting(org)) return;
+  FSender.FUrl = url;
+  FSender.FOrg = org;
+  SaveSettings();
+  FSender.ServiceIntf.reset();  // a failed binding leaves none, as at start-up
+  FSender.ServiceIntf = Bind(FSender.FUrl);
 }
 
 void TMainLogic::ApplyCompatibilityLayer() { vorlen::ApplyCompatibilityLayer(FRegistry, FExePath); }
@@ -66,6 +93,9 @@ bool TMainLogic::FormCloseQuery() {
     case spUploading: {
       if (!FView.Confirm(StopSendingQuestion)) return false;
       FSender.FClosing = true;
+      // A running send drops its session itself once its current call is over: the service
+      // reference is not shared between two threads.
+      if (FSending) return true;
       // The operator has decided to stop: a failing clean-up request is shown but does not keep
       // a window open whose upload has already been told to end.
       ISenderServicePtr service = FSender.ServiceIntf;
@@ -83,19 +113,61 @@ bool TMainLogic::FormCloseQuery() {
 void TMainLogic::FormClose() {
   FSender.FClosing = true;
   if (OnTerminate) OnTerminate();
-  FSender.ServiceIntf.reset();
+  // A running send still needs it to drop its session; it goes with the send.
+  if (!FSending) FSender.ServiceIntf.reset();
 }
 
 void TMainLogic::btSendClick() {
-  if (FSending) return;
+  if (FSending || FSender.FClosing) return;
   FSending = true;
-  struct TReset {
-    bool& flag;
-    ~TReset() { flag = false; }
-  } reset{FSending};
-  TSendCommand command(FSender, FView);
+  if (!PostToWindow) {
+    RunSend(FView);
+    SendEnded();
+    return;
+  }
+  FView.SetSendEnabled(false);  // at once: no second press before the worker gets going
+  FWorkerView = std::make_unique<TMarshalledView>(FView, PostToWindow);
+  FWorker = std::thread([this] {
+    RunSend(*FWorkerView);
+    FWorkerView->Post([this] { SendEnded(); });
+  });
+}
+
+void TMainLogic::RunSend(IOperatorView& view) {
+  TSendCommand command(FSender, view);
   command.DetailsDir = FExeDir;
-  command.btSendClick();
+  command.SettingsPath = SettingsPath();
+  bool failed = false;
+  try {
+    command.btSendClick();
+  } catch (...) {
+    failed = true;
+    ShowException(view, std::current_exception());
+  }
+  // A session that an error or a close left open: the service drops its parts.
+  if (command.SessionOpen()) {
+    if (const ISenderServicePtr service = FSender.ServiceIntf) {
+      RunGuarded(view, [&] { service->DelTempFiles(FSender.Session); });
+    }
+  }
+  if (failed && !FSender.FClosing) {
+    view.SetCaption(FSender.Session.empty()
+                        ? std::string(MainCaption) + FailedCaptionEnd
+                        : SessionCaption + ShownText(FSender.Session) + FailedCaptionEnd);
+  }
+  FSender.FState = spIdle;
+}
+
+void TMainLogic::SendEnded() {
+  if (FWorker.joinable()) FWorker.join();
+  FWorkerView.reset();
+  FSending = false;
+  if (FSender.FClosing) {
+    FSender.ServiceIntf.reset();  // FormClose left it to the send
+    return;
+  }
+  FView.SetSendEnabled(true);
+  if (OnSendEnded) OnSendEnded();
 }
 
 }  // namespace vorlen
