@@ -19,8 +19,21 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
   FHTTPRIO = NewSenderRIO();
   FHTTPRIO->HTTPWebNode().OnCredentials = [this](THTTPReqResp&, THTTPRequest&, int Status,
                                                  std::string& UserName, std::string& Password) {
-    // Unanswered, the call ends silently, as if the operator had cancelled.
-    return OnCredentials && OnCredentials(Status == 407, UserName, Password);
+    // Unanswered, the call ends silently, as if the operator had cancelled; so it does once
+    // the window is closing.
+    if (!OnCredentials || FSender.FClosing) return false;
+    const bool proxy = Status == 407;
+    if (!FWorkerView || std::this_thread::get_id() != FWorkerId)
+      return OnCredentials(proxy, UserName, Password);
+    // From the worker: asked on the window's thread, into strings that outlive a cancelled wait.
+    auto answer = std::make_shared<std::pair<std::string, std::string>>(UserName, Password);
+    const bool given = FWorkerView->Ask([this, proxy, answer](IOperatorView&) {
+      return OnCredentials(proxy, answer->first, answer->second);
+    });
+    if (!given || FSender.FClosing) return false;
+    UserName = answer->first;
+    Password = answer->second;
+    return true;
   };
 }
 
@@ -128,6 +141,7 @@ void TMainLogic::btSendClick() {
   FView.SetSendEnabled(false);  // at once: no second press before the worker gets going
   FWorkerView = std::make_unique<TMarshalledView>(FView, PostToWindow);
   FWorker = std::thread([this] {
+    FWorkerId = std::this_thread::get_id();
     RunSend(*FWorkerView);
     FWorkerView->Post([this] { SendEnded(); });
   });

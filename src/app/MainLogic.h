@@ -93,6 +93,7 @@ class TMainLogic {
   // a worker never waits on a window that has gone.
   std::unique_ptr<TMarshalledView> FWorkerView;
   std::thread FWorker;
+  std::thread::id FWorkerId;  // set by the worker itself before it asks anything
 };
 
 }  // namespace vorlen

@@ -80,6 +80,10 @@ std::optional<R> TMarshalledView::Call(std::function<R(IOperatorView&)> action) 
   return call->Result;
 }
 
+bool TMarshalledView::Ask(std::function<bool(IOperatorView&)> question) {
+  return Call<bool>(std::move(question)).value_or(false);
+}
+
 // A call whose result nobody needs still waits: captions and progress keep their order with the
 // questions, and the window shows what the worker has reached.
 void TMarshalledView::SetCaption(const std::string& caption) {

@@ -32,6 +32,11 @@ class TMarshalledView : public IOperatorView {
   // time it would run.
   void Post(std::function<void()> action);
 
+  // Runs question on the window's thread and waits for its answer; false when cancelled. For
+  // what the window asks beyond this interface (the credentials of a 401, say); question must
+  // keep what it writes alive itself, as the worker may stop waiting.
+  bool Ask(std::function<bool(IOperatorView&)> question);
+
   void SetCaption(const std::string& caption) override;
   std::string Caption() const override;
   void SetProgress(int position) override;

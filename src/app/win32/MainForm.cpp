@@ -194,9 +194,40 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      // Controls on the button-face background, the check box too where it covers the button.
+      if (reinterpret_cast<HWND>(lParam) == chb) {
+        // The check box lies on the button: it fills nothing, and its text goes over whatever
+        // the button drew there (the classic look; themed, the background comes from below).
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+      }
       SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ERASEBKGND:
+    case WM_PRINTCLIENT: {
+      // A themed check box asks for its parent's background (DrawThemeParentBackground): under
+      // it lies the button, so the button is drawn after the face colour. In the window's own
+      // painting the button's area is clipped out and this draws nothing.
+      const LRESULT result = DefWindowProcW(Handle(), message, wParam, lParam);
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      // The themed button asks for its corners the same way: not itself again.
+      if (FPrintingButton || WindowFromDC(dc) == btSend)
+        return message == WM_ERASEBKGND ? TRUE : result;
+      FPrintingButton = true;
+      if (message == WM_PRINTCLIENT) {
+        RECT client{};
+        GetClientRect(Handle(), &client);
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+      }
+      RECT button{};
+      GetWindowRect(btSend, &button);
+      MapWindowPoints(HWND_DESKTOP, Handle(), reinterpret_cast<POINT*>(&button), 2);
+      POINT origin{};
+      OffsetViewportOrgEx(dc, button.left, button.top, &origin);
+      SendMessageW(btSend, WM_PRINTCLIENT, wParam, PRF_CLIENT | PRF_ERASEBKGND);
+      SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
+      FPrintingButton = false;
+      return message == WM_ERASEBKGND ? TRUE : result;
+    }
     case WM_RUNPOSTED:
       if (OnPosted) OnPosted();
       return 0;

@@ -81,6 +81,7 @@ class TMainForm {
   std::unique_ptr<std::remove_pointer_t<HWND>, TDestroyWindow> FHandle;
   int FDpi = 96;
   bool FShownOnce = false;
+  bool FPrintingButton = false;  // drawing the button under the check box
 };
 
 }  // namespace vorlen::win32

@@ -7,6 +7,7 @@
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
 #include "platform/SettingsDir.h"
+#include "proxy/HTTPRIO.h"
 
 namespace vorlen {
 
@@ -43,6 +44,8 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
     PostToWindow(std::move(action));
   };
   FLogic->OnSendEnded = [this] { FForm.FocusSend(); };
+  // WinINet's credentials dialog is modal to the window, not to the desktop.
+  FLogic->HTTPRIO()->HTTPWebNode().DialogOwner = reinterpret_cast<uintptr_t>(FForm.Handle());
 
   FForm.SetCaption(MainCaption);
   FForm.OnSendClick = [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); };
