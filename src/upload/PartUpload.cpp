@@ -159,11 +159,6 @@ void TPartUpload::SendDetails(TSOAPAttachment& attachment) {
     FView.Inform(DetailsFailed);
     return;
   }
-  // A closing window has told the service, or is about to, to drop the session.
-  if (FSt.FClosing) {
-    FDetails = dsNotSent;
-    return;
-  }
   // Whatever the file is called here, the service knows it by this name. A failure is not the
   // window operator's concern; vorlen-send's exit status tells it.
   FDetails = UploadPart(FSt.Session, kSenderDetailsName, "", attachment) ? dsSent : dsNotSent;

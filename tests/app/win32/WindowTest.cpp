@@ -135,7 +135,9 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
     f.WaitForSend();
     EXPECT_EQ(f.Service->Log(),
               (std::vector<std::string>{"GetSession", "UploadFilePart:S-1:big._000",
-                                        "UploadFilePart:S-1:big._001", "DelTempFiles:S-1"}));
+                                        "UploadFilePart:S-1:big._001",
+                                        "UploadFilePart:S-1:sendDetails.txt",
+                                        "DelTempFiles:S-1"}));
     EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion, StopQuestion}));
     EXPECT_FALSE(w.Form().Visible());
     EXPECT_TRUE(f.Terminated);
