@@ -483,3 +483,30 @@ TEST(MainLogicSend, WorkerReachesTheWindowOnlyThroughItsThread) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("vorarch.rar")));
   EXPECT_TRUE(service->Calls.empty());
 }
+
+TEST(MainLogicSettings, SettingsEntryAsksWithCurrentValuesSavesKeptLinesAndBindsAgain) {
+  TLogicFixture f;
+  f.Dir.Write("sendcfg.ini", "url=http://old/s\r\norg=O\r\nparallel=4\r\n");
+  f.Logic.FormCreate();
+  f.View.InputAnswers = {std::string("http://new/s"), std::string("Org 2")};
+  f.Logic.EditSettings();
+  EXPECT_EQ(f.View.Shown, (std::vector<std::string>{Input(UrlBox, "url", "http://old/s"),
+                                                    Input(OrgBox, "Организация", "O")}));
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"), "url=http://new/s\r\norg=Org 2\r\nparallel=4\r\n");
+  EXPECT_EQ(f.BoundUrls, (std::vector<std::string>{"http://old/s", "http://new/s"}));
+
+  // Cancelled: nothing changes.
+  f.View.InputAnswers = {std::nullopt};
+  f.Logic.EditSettings();
+  EXPECT_EQ(f.Logic.State().FUrl, "http://new/s");
+  EXPECT_EQ(f.BoundUrls.size(), 2u);
+
+  // During a send: refused with a message, no box.
+  f.Dir.Write("a.zip", "x");
+  f.View.Shown.clear();
+  f.View.OpenFileAnswers = {f.Dir.File("a.zip")};
+  f.View.OnProcessMessages = [&] { f.Logic.EditSettings(); };
+  f.Logic.btSendClick();
+  EXPECT_EQ(f.View.Shown[1], "inform:Настройките може да се променят, когато няма изпращане.");
+  EXPECT_EQ(f.BoundUrls.size(), 2u);
+}
