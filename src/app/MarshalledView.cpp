@@ -84,16 +84,18 @@ bool TMarshalledView::Ask(std::function<bool(IOperatorView&)> question) {
   return Call<bool>(std::move(question)).value_or(false);
 }
 
-// A call whose result nobody needs still waits: captions and progress keep their order with the
-// questions, and the window shows what the worker has reached.
+// What only shows is posted without waiting: the window's thread runs it in turn with the
+// questions (one queue), and the worker does not stop for every part's progress.
 void TMarshalledView::SetCaption(const std::string& caption) {
-  Call<bool>([caption](IOperatorView& v) { return v.SetCaption(caption), true; });
+  IOperatorView* target = &FTarget;
+  Post([target, caption] { target->SetCaption(caption); });
 }
 std::string TMarshalledView::Caption() const {
   return Call<std::string>([](IOperatorView& v) { return v.Caption(); }).value_or(std::string());
 }
 void TMarshalledView::SetProgress(int position) {
-  Call<bool>([position](IOperatorView& v) { return v.SetProgress(position), true; });
+  IOperatorView* target = &FTarget;
+  Post([target, position] { target->SetProgress(position); });
 }
 int TMarshalledView::Progress() const {
   return Call<int>([](IOperatorView& v) { return v.Progress(); }).value_or(0);
@@ -102,19 +104,28 @@ bool TMarshalledView::Checked() const {
   return Call<bool>([](IOperatorView& v) { return v.Checked(); }).value_or(true);
 }
 void TMarshalledView::SetChecked(bool checked) {
-  Call<bool>([checked](IOperatorView& v) { return v.SetChecked(checked), true; });
+  IOperatorView* target = &FTarget;
+  Post([target, checked] { target->SetChecked(checked); });
 }
 void TMarshalledView::SetSendEnabled(bool enabled) {
-  Call<bool>([enabled](IOperatorView& v) { return v.SetSendEnabled(enabled), true; });
+  IOperatorView* target = &FTarget;
+  Post([target, enabled] { target->SetSendEnabled(enabled); });
 }
 bool TMarshalledView::Confirm(const std::string& text) {
   return Call<bool>([text](IOperatorView& v) { return v.Confirm(text); }).value_or(false);
 }
+// The boxes wait for OK: what follows comes after the operator has read them.
 void TMarshalledView::Inform(const std::string& text) {
-  Call<bool>([text](IOperatorView& v) { return v.Inform(text), true; });
+  Call<bool>([text](IOperatorView& v) {
+    v.Inform(text);
+    return true;
+  });
 }
 void TMarshalledView::ShowError(const std::string& text) {
-  Call<bool>([text](IOperatorView& v) { return v.ShowError(text), true; });
+  Call<bool>([text](IOperatorView& v) {
+    v.ShowError(text);
+    return true;
+  });
 }
 
 bool TMarshalledView::InputQuery(const std::string& caption, const std::string& prompt,
