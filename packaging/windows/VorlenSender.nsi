@@ -75,6 +75,8 @@ Section "Uninstall"
   Delete "$INSTDIR\vorlen-archive.exe"
   ; The last send's details file goes with the program; sendcfg.ini stays for a later install.
   Delete "$INSTDIR\sendDetails.txt"
+  ; The temporary archive: a compressed copy of the last file packed, should a send have left it.
+  Delete "$TEMP\vorarch.rar"
   Delete "$INSTDIR\uninstall.exe"
   Delete "${SHORTCUT}"
   Delete "${SENDTO_SHORTCUT}"

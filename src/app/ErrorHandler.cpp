@@ -1,9 +1,41 @@
 #include "app/ErrorHandler.h"
 
 #include "runtime/Exception.h"
+#include "soap/SOAPExceptions.h"
+#include "transport/SOAPHTTPException.h"
+#include "upload/OperatorTexts.h"
 #include "upload/ShownText.h"
 
 namespace vorlen {
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// What a failed service call means to the operator; nothing for other errors, whose own text
+// says it already.
+const char* LeadSentence(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ESOAPHTTPException& e) {
+    const int status = e.HTTPStatus;
+    if (status == 404 || status == 405 || status == 410) return NotFoundLead;
+    if (status != 0) return ServiceErrorLead;
+    if (StartsWith(e.Message(), "Received content of invalid Content-Type")) return ForeignAnswerLead;
+    if (StartsWith(e.Message(), "Invalid url")) return BadAddressLead;
+    return UnreachableLead;
+  } catch (const ERemotableException&) {
+    return ServiceErrorLead;
+  } catch (const ESOAPDomConvertError&) {
+    return ForeignAnswerLead;
+  } catch (const EDOMParseError&) {
+    return ForeignAnswerLead;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace
 
 std::optional<std::string> ErrorBoxText(std::exception_ptr error) {
   try {
@@ -14,6 +46,7 @@ std::optional<std::string> ErrorBoxText(std::exception_ptr error) {
   // Transport and fault texts carry what the peer sent.
   std::string text = ShownErrorText(error);
   if (text.empty() || text.back() != '.') text += '.';
+  if (const char* lead = LeadSentence(error)) return std::string(lead) + "\n" + text;
   return text;
 }
 

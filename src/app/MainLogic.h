@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -17,6 +18,7 @@
 namespace vorlen {
 
 class THTTPRIO;
+class TMarshalledView;
 
 class TMainLogic {
  public:
@@ -58,8 +60,20 @@ class TMainLogic {
   void SendFiles(const std::vector<std::string>& files);
   bool Sending() const { return FSending; }
 
+  // The settings again, from the window's menu: the two input boxes filled with the current
+  // values, then saved and the service bound again. Refused while a send runs; a binding that
+  // fails raises (the caller shows it) and leaves no service bound.
+  void EditSettings();
+
   // Unassigned: BindSenderService(false, url, HTTPRIO()).
   TBinder Binder;
+  // Runs a function on the window's thread from its message loop; called from any thread. When
+  // assigned, a send runs on a worker thread of its own and reaches the window only through it,
+  // so the window repaints and answers in every phase. Unassigned, the send runs in
+  // btSendClick.
+  std::function<void(std::function<void()>)> PostToWindow;
+  // Runs on the window's thread when a send has ended (the window gives the button the focus).
+  std::function<void()> OnSendEnded;
   // Asks the application to end once control is back in its message loop.
   std::function<void()> OnTerminate;
   // Asked when the service (or, with proxy set, a proxy) demands credentials: fill them in and
@@ -84,9 +98,26 @@ class TMainLogic {
   std::string FOwnOrg;
   TSettingEntries FOwnMore;     // the written file's kept settings as read
   TSettingEntries FLoadedMore;  // FMoreSettings as read, to tell what the run changed
+  // The send with its error handling: an error is shown, the session it opened is dropped,
+  // and the window is idle again. Runs on the worker when there is one.
+  void RunSend(IOperatorView& view, const std::vector<std::string>& files);
+  // On the window's thread once the worker has finished.
+  void SendEnded();
+  // Binds the service and takes the certificate remembered for its address.
+  ISenderServicePtr Bind(const std::string& url);
+  // The view to ask from the calling thread: the worker's marshalled one, or the window.
+  IOperatorView& ThisThreadsView();
+  // SaveSettings reporting a failure through view.
+  void SaveSettings(IOperatorView& view);
+
   TSenderState FSender;
   std::shared_ptr<THTTPRIO> FHTTPRIO;
-  bool FSending = false;
+  bool FSending = false;  // the window's thread's own
+  // The running send's view and thread; the view is cancelled before the thread is joined, so
+  // a worker never waits on a window that has gone.
+  std::unique_ptr<TMarshalledView> FWorkerView;
+  std::thread FWorker;
+  std::thread::id FWorkerId;  // set by the worker itself before it asks anything
 };
 
 }  // namespace vorlen

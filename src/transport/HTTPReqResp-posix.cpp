@@ -217,14 +217,16 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
       body.Data = buffer.data();
       body.Size = size;
       body.BlockSize = std::max(SinglePostLimit, 1);
-      // Each round is decided by the error-resolution step: proceed, send again, or cancel.
-      for (;;) {
+      // Each round is decided by the error-resolution step: proceed, send again, or cancel;
+      // after kMaxCredentialRounds the answer stands as it came.
+      for (int round = 1;; ++round) {
         FBackend->ApplyConnectionOptions(*this);
         const CURLcode code = data->Perform(body, received);
         data->RethrowPending();
         if (code != CURLE_OK && !data->StoppedAtHeaders()) FBackend->RaiseFailure(*this, *data, code);
         const uint32_t lastError =
             IsAuthStatus(data->StatusCode()) ? kErrorIncorrectPassword : kErrorProceed;
+        if (lastError != kErrorProceed && round > kMaxCredentialRounds) break;
         const uint32_t decision = ResolveTransportError(lastError, *data);
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();

@@ -210,8 +210,9 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
     const int64_t size = request.Size();
     if (size <= SinglePostLimit && !guarded) {
       std::vector<char> buffer = SinglePostBody(request, size);
-      // Each round is decided by the error-resolution step: proceed, send again, or cancel.
-      for (;;) {
+      // Each round is decided by the error-resolution step: proceed, send again, or cancel;
+      // after kMaxCredentialRounds the answer stands as it came.
+      for (int round = 1;; ++round) {
         const BOOL sent =
             HttpSendRequestW(handle, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (!sent && checkCerts) {
@@ -226,6 +227,7 @@ std::unique_ptr<THTTPRequest> THTTPReqResp::SendRequest(TStream& request, TStrea
           SetLastError(error);
         }
         const DWORD code = TBackend::Checked(*this, !sent);
+        if (round > kMaxCredentialRounds && code == ERROR_SUCCESS) break;
         const uint32_t decision = ResolveTransportError(code, *data);
         if (decision == kErrorProceed) break;
         if (decision == kErrorCancelled) throw EAbort();
@@ -313,7 +315,8 @@ void THTTPReqResp::ReceiveResponse(THTTPRequest& request, TStream& response, boo
 uint32_t THTTPReqResp::ResolveWithoutHandler(uint32_t code, THTTPRequest& request) {
   // The platform's dialog: a demand for credentials brings up its password prompt.
   void* dialogData = nullptr;
-  return InternetErrorDlg(GetDesktopWindow(), static_cast<TWinInetRequest&>(request).Handle(), code,
+  HWND owner = DialogOwner ? reinterpret_cast<HWND>(DialogOwner) : GetDesktopWindow();
+  return InternetErrorDlg(owner, static_cast<TWinInetRequest&>(request).Handle(), code,
                           kErrorDialogFlags, &dialogData);
 }
 

@@ -40,6 +40,10 @@ constexpr uint32_t kErrorIncorrectPassword = 12014;  // the server or proxy asks
 constexpr uint32_t kErrorForceRetry = 12032;         // send the request again
 constexpr uint32_t kErrorInvalidCA = 12045;          // unknown certificate authority
 
+// Times one request is sent again on a demand for credentials (or another send-again decision)
+// before the answer stands: a dialog that keeps saying OK cannot loop for ever.
+constexpr int kMaxCredentialRounds = 3;
+
 enum class TBodyKind { bkPlain, bkMultipart };
 
 class THTTPReqResp : public IWebNode {
@@ -126,6 +130,8 @@ class THTTPReqResp : public IWebNode {
   TWinInetErrorEvent OnWinInetError;
   TCredentialsEvent OnCredentials;
   TUntrustedCertificateEvent OnUntrustedCertificate;
+  // The window that owns the platform's credentials dialog (a HWND on Windows); 0: the desktop.
+  uintptr_t DialogOwner = 0;
 
   // The transport's published interface has them; nothing here reads or calls them.
   void Exchange(const std::string& request, TStream& response) override;

@@ -23,6 +23,10 @@ inline constexpr const char* UrlPrompt = "url";
 inline constexpr const char* OrgPromptCaption = "Въведете име на организация";
 inline constexpr const char* OrgPrompt = "Организация";
 inline constexpr const char* SaveSettingsError = "Грешка при запис на настройки";
+// The window's menu entry that asks for the settings again, and its refusal during a send.
+inline constexpr const char* SettingsMenuText = "Настройки…";
+inline constexpr const char* SettingsDuringSend =
+    "Настройките може да се променят, когато няма изпращане.";
 
 // Credentials asked for by the service (401) or a proxy (407).
 inline constexpr const char* ServerCredentialsCaption = "Удостоверяване пред уеб сървиса";
@@ -39,6 +43,20 @@ inline constexpr const char* RetryQuestion =
 inline constexpr const char* DetailsFailed = "Грешка при изпращане на информация за подателя.";
 inline constexpr const char* NoService =
     "Няма връзка с уеб сървиса. Проверете адреса в sendcfg.ini.";
+// The first line of an error box for a failed service call: what happened and what to do; the
+// technical text follows on the next line.
+inline constexpr const char* UnreachableLead =
+    "Уеб сървисът не може да бъде достигнат: проверете връзката с мрежата и адреса в настройките.";
+inline constexpr const char* BadAddressLead =
+    "Адресът на уеб сървиса в настройките е неверен: въведете адрес, започващ с http:// или https://.";
+inline constexpr const char* NotFoundLead =
+    "Адресът не води до уеб сървиса (404): проверете адреса в настройките.";
+inline constexpr const char* ServiceErrorLead =
+    "Уеб сървисът отговори с грешка: опитайте отново по-късно или се обърнете към администратора му.";
+inline constexpr const char* ForeignAnswerLead =
+    "Отговорът не е от уеб сървиса: проверете адреса в настройките и настройките на мрежата.";
+inline constexpr const char* NoServiceAt =
+    "Няма връзка с уеб сървиса. Проверете адреса в ";  // + the full path of sendcfg.ini + "."
 inline constexpr const char* PackFailed = "Грешка при архивиране на файл: ";  // + path
 inline constexpr const char* MergeFailed = "Сървърът не успя да обедини частите на файла.";
 

@@ -25,8 +25,12 @@ constexpr int kAttempts = 4;
 TPartUpload::TPartUpload(TSenderState& state, IOperatorView& view)
     : DetailsDir(ExecutableDir()), Today(LocalShortDate), FSt(state), FView(view) {}
 
+std::string TPartUpload::NoServiceText() const {
+  return SettingsPath.empty() ? std::string(NoService) : NoServiceAt + SettingsPath + ".";
+}
+
 ISenderService& TPartUpload::Service() {
-  if (!FSt.ServiceIntf) throw Exception(NoService);
+  if (!FSt.ServiceIntf) throw Exception(NoServiceText());
   return *FSt.ServiceIntf;
 }
 
@@ -62,7 +66,10 @@ std::unique_ptr<TStream> TPartUpload::OpenSourceFile(const std::string& path) {
 
 bool TPartUpload::UploadFile(const std::string& Path) {
   const auto attachment = std::make_unique<TSOAPAttachment>();
+  FSessionOpen = false;
+  FSt.Session.clear();  // a failed GetSession leaves no earlier send's session behind
   FSt.Session = Service().GetSession();
+  FSessionOpen = true;
   FView.SetCaption(SendingCaption + ShownText(FSt.Session));
 
   const std::unique_ptr<TStream> source = OpenSourceFile(Path);

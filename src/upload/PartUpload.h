@@ -26,6 +26,8 @@ class TPartUpload {
                   TSOAPAttachment& Attachment);
 
   std::string DetailsDir;              // directory of sendDetails.txt (default: ExecutableDir())
+  // Full path of sendcfg.ini, named in the "no service" error when set.
+  std::string SettingsPath;
   std::string DetailsPath;             // when set, the details file's own path instead
   std::function<std::string()> Today;  // short date text in the locale's pattern (tests replace)
   // Called when a part has been read, before its attempts, with its index, the number of parts
@@ -44,6 +46,10 @@ class TPartUpload {
   // What became of the details file in the last upload.
   enum TDetailsOutcome { dsNone, dsNotWritten, dsNotSent, dsSent };
   TDetailsOutcome Details() const { return FDetails; }
+  // A session was opened by the last upload and the service not yet asked to drop its files.
+  bool SessionOpen() const { return FSessionOpen; }
+  // The "no service" error's text, naming SettingsPath when it is set.
+  std::string NoServiceText() const;
 
  protected:
   // The file to upload, open for reading while other programs may still read and write it.
@@ -54,6 +60,7 @@ class TPartUpload {
   TSenderState& FSt;
   IOperatorView& FView;
   TDetailsOutcome FDetails = dsNone;
+  bool FSessionOpen = false;
 
  private:
   // Reads part index of the file into part and returns its hash; raises when the file became

@@ -25,6 +25,18 @@ class TSendButtonLock {
   IOperatorView& FView;
 };
 
+// The temporary archive is a compressed copy of the operator's file: it goes when the send ends,
+// whichever way.
+class TRemoveOnExit {
+ public:
+  ~TRemoveOnExit() {
+    if (Path.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove(FsPathFromUtf8(Path), ignored);
+  }
+  std::string Path;
+};
+
 }  // namespace
 
 TSendCommand::TSendCommand(TSenderState& state, IOperatorView& view) : TPartUpload(state, view) {}
@@ -33,8 +45,9 @@ void TSendCommand::btSendClick() {
   FOutcome = ocNone;
   FDetails = dsNone;
   FPacked = true;
+  FSessionOpen = false;
   if (!FSt.ServiceIntf) {
-    FView.ShowError(NoService);
+    FView.ShowError(NoServiceText());
     FOutcome = ocFailed;
     return;
   }
@@ -57,6 +70,7 @@ void TSendCommand::btSendClick() {
 
   std::string path;
   const std::string chosen = files.front();
+  TRemoveOnExit archive;
   if (files.size() == 1 &&
       (IsArchiveExtension(ExtractFileExt(ExtractFileName(chosen))) || FView.Checked())) {
     FView.SetChecked(true);
@@ -66,6 +80,7 @@ void TSendCommand::btSendClick() {
     FView.SetCaption(PackingCaption);
     try {
       path = PackFiles(files);
+      archive.Path = path;
     } catch (const EPackError& e) {
       // Sending an archive without the file would look like success on the service side.
       FView.ShowError(e.Message());
@@ -94,6 +109,7 @@ void TSendCommand::btSendClick() {
     if (merged && FPacked) Service().UnZip(FSt.Session);
     if (!merged) FView.ShowError(MergeFailed);
   }
+  FSessionOpen = false;  // asked once, whatever the answer
   Service().DelTempFiles(FSt.Session);
   if (merged) {
     FView.SetProgress(100);
@@ -122,15 +138,25 @@ std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
 
   const std::vector<std::string> chosen = Files;
   std::string skipped;
+  TRemoveOnExit partial;  // no archive stays behind when packing fails or is stopped
+  partial.Path = path;
   {
     TZLBArchive archive;
     archive.OnErrorLogged = [&](const std::string&) {
       if (skipped.empty()) skipped = chosen.empty() ? std::string() : chosen.front();
     };
+    // The bar shows the packing, only ever forward (the archive's closing and reading back
+    // report phases of their own); a closing window stops it at the next block written.
+    int shown = -1;
+    archive.OnProgress = [&](const std::string&, int32_t percentage) {
+      if (FSt.FClosing) throw EAbort();
+      if (percentage > shown) FView.SetProgress(shown = percentage);
+    };
     archive.CreateArchive(path);
     archive.AddFiles(Files);
     archive.CloseArchive();
   }
+  if (FSt.FClosing) throw EAbort();
   if (!skipped.empty()) throw EPackError(PackFailed + skipped);
   const std::string named = chosen.empty() ? std::string() : chosen.front();
   if (!std::filesystem::exists(FsPathFromUtf8(path), ignored)) throw EPackError(PackFailed + named);
@@ -146,6 +172,7 @@ std::string TSendCommand::PackFiles(std::vector<std::string>& Files) {
     if (written.IndexOfFile(ExtractFileName(file)) < 0) throw EPackError(PackFailed + file);
   if (written.EntryCount() != static_cast<int32_t>(chosen.size()))
     throw EPackError(PackFailed + named);
+  partial.Path.clear();
   return path;
 }
 

@@ -1,6 +1,7 @@
 // The state that the window, its closing rules and the send share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,9 +19,11 @@ enum TSendPhase : uint8_t {
 
 static_assert(sizeof(TSendPhase) == 1);
 
+// FClosing and FState are read by the window's thread while a send's worker thread changes them;
+// the other fields belong to whichever thread runs the send while one runs.
 struct TSenderState {
-  bool FClosing = false;  // set once the window agreed to close; never reset
-  TSendPhase FState = spIdle;
+  std::atomic<bool> FClosing{false};  // set once the window agreed to close; never reset
+  std::atomic<TSendPhase> FState{spIdle};
   std::string FUrl;
   std::string FOrg;
   TSettingEntries FMoreSettings;  // sendcfg.ini's settings beside url and org, kept on rewrite

@@ -2,18 +2,24 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Fakes.h"
 #include "app/CompatibilityLayer.h"
 #include "app/MainLogic.h"
 #include "runtime/Exception.h"
+#include "soap/SOAPExceptions.h"
 #include "support/Pattern.h"
+#include "support/ScopedEnv.h"
 #include "support/ScriptedView.h"
+#include "transport/SOAPHTTPException.h"
 
 using namespace vorlen;
 using namespace vorlen::test;
@@ -408,4 +414,241 @@ TEST(MainLogicSend, ParallelSettingIsKeptOnRewriteAndSendsPartsInFlight) {
   EXPECT_EQ(order[3], "clean-up");  // after parts 0, 1 and 2, and nothing started after them
   EXPECT_EQ(std::set<std::string>(order.begin(), order.begin() + 3),
             (std::set<std::string>{"big._000", "big._001", "big._002"}));
+}
+
+namespace {
+
+// The window's thread of a test: what the send's worker posts waits here until the test runs
+// it, so every view call can be checked to come on this thread.
+class TPostQueue {
+ public:
+  void Post(std::function<void()> action) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FActions.push_back(std::move(action));
+    FChanged.notify_all();
+  }
+  // Runs posted actions until done() holds after one of them.
+  void RunUntil(const std::function<bool()>& done) {
+    while (!done()) {
+      std::function<void()> action;
+      {
+        std::unique_lock<std::mutex> wait(FLock);
+        FChanged.wait(wait, [&] { return !FActions.empty(); });
+        action = std::move(FActions.front());
+        FActions.pop_front();
+      }
+      action();
+    }
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<std::function<void()>> FActions;
+};
+
+// Notes the thread of every call that reaches the window, and lets a test act on progress.
+class TThreadCheckingView : public TScriptedView {
+ public:
+  std::thread::id WindowThread = std::this_thread::get_id();
+  int OffThread = 0;
+  std::function<void(int)> OnProgress;
+  void SetCaption(const std::string& caption) override {
+    Check();
+    TScriptedView::SetCaption(caption);
+  }
+  void SetProgress(int position) override {
+    Check();
+    TScriptedView::SetProgress(position);
+    if (OnProgress) OnProgress(position);
+  }
+  bool Confirm(const std::string& text) override {
+    Check();
+    return TScriptedView::Confirm(text);
+  }
+  void ShowError(const std::string& text) override {
+    Check();
+    TScriptedView::ShowError(text);
+  }
+  bool OpenFile(std::string& path) override {
+    Check();
+    return TScriptedView::OpenFile(path);
+  }
+
+ private:
+  void Check() {
+    if (std::this_thread::get_id() != WindowThread) ++OffThread;
+  }
+};
+
+const std::string Settings = "url=http://127.0.0.1:9/s\r\norg=O\r\n";
+
+}  // namespace
+
+TEST(MainLogicSend, ErrorsEndIdleDropTheSessionOnceAndCloseWithoutAQuestion) {
+  // The merge fails (a fault); the clean-up fails too: both shown, the window idle again.
+  TLogicFixture f;
+  f.Dir.Write("sendcfg.ini", Settings);
+  f.Logic.FormCreate();
+  f.Dir.Write("data.zip", "abc");
+  f.Service->OnCall = [](const std::string& op) {
+    if (op == "MergeFile") throw ERemotableException("Merge failed");
+  };
+  f.Service->FailDelTempFiles = true;
+  f.View.OpenFileAnswers = {f.Dir.File("data.zip")};
+  f.Logic.btSendClick();
+  EXPECT_EQ(f.View.Shown,
+            (std::vector<std::string>{
+                "open",
+                "error:Уеб сървисът отговори с грешка: опитайте отново по-късно или се обърнете "
+                "към администратора му.\nMerge failed.",
+                "error:Service unavailable."}));
+  // (A call that raises in OnCall is not recorded: the merge's fault is in the box above.)
+  EXPECT_EQ(f.Service->Trace(),
+            (std::vector<std::string>{"GetSession", "UploadFilePart data._000",
+                                      "UploadFilePart sendDetails.txt", "DelTempFiles"}));
+  EXPECT_EQ(f.View.CaptionText, "Сесия S42 - Неуспешно");
+  EXPECT_EQ(f.Logic.State().FState, spIdle);
+  EXPECT_TRUE(f.View.SendEnabled);
+  EXPECT_TRUE(f.Logic.FormCloseQuery());
+  EXPECT_EQ(f.View.Shown.size(), 3u);
+
+  // The service cannot be reached: no session, nothing to drop, idle, closes at once.
+  TLogicFixture down;
+  down.Dir.Write("sendcfg.ini", Settings);
+  down.Logic.FormCreate();
+  down.Dir.Write("data.zip", "abc");
+  down.Service->OnCall = [](const std::string& op) {
+    if (op == "GetSession")
+      throw ESOAPHTTPException("Couldn't connect to server - URL:http://127.0.0.1:9/s", 0);
+  };
+  down.View.OpenFileAnswers = {down.Dir.File("data.zip")};
+  down.Logic.btSendClick();
+  EXPECT_EQ(down.View.Shown,
+            (std::vector<std::string>{
+                "open",
+                "error:Уеб сървисът не може да бъде достигнат: проверете връзката с мрежата и "
+                "адреса в настройките.\nCouldn't connect to server - URL:http://127.0.0.1:9/s."}));
+  EXPECT_TRUE(down.Service->Trace().empty());  // GetSession raised; nothing followed
+  EXPECT_EQ(down.View.CaptionText, "Изпращане на файлове до Ворлен - Неуспешно");
+  EXPECT_EQ(down.Logic.State().FState, spIdle);
+  EXPECT_TRUE(down.Logic.FormCloseQuery());
+  EXPECT_EQ(down.View.Shown.size(), 2u);
+
+  // Never bound: the box names the settings file's full path.
+  TLogicFixture unbound;
+  unbound.Logic.btSendClick();
+  EXPECT_EQ(unbound.View.Shown,
+            std::vector<std::string>{"error:Няма връзка с уеб сървиса. Проверете адреса в " +
+                                     unbound.Dir.File("sendcfg.ini") + "."});
+}
+
+TEST(MainLogicSend, WorkerReachesTheWindowOnlyThroughItsThread) {
+  TThreadCheckingView view;
+  TMemoryRegistry registry;
+  TScratchDir dir;
+  auto service = std::make_shared<TFakeService>();
+  TPostQueue window;
+  auto logic = std::make_unique<TMainLogic>(view, registry, ExePath, dir.PathWithSeparator());
+  logic->Binder = [&](const std::string&) -> ISenderServicePtr { return service; };
+  logic->PostToWindow = [&](std::function<void()> action) { window.Post(std::move(action)); };
+  int ended = 0;
+  logic->OnSendEnded = [&] { ++ended; };
+  dir.Write("sendcfg.ini", Settings);
+  logic->FormCreate();
+
+  // Three parts; the second fails its four attempts once, and the operator tries again. While
+  // part 0 is on its way the window's thread is free: it runs a close request, answered No.
+  dir.Write("data.zip", std::string(2 * 204800 + 5, 'x'));
+  std::mutex lock;
+  std::condition_variable changed;
+  bool inCall = false, release = false;
+  service->OnCall = [&](const std::string& op) {
+    if (op != "UploadFilePart" || service->Calls.size() != 1) return;
+    std::unique_lock<std::mutex> wait(lock);
+    inCall = true;
+    window.Post([] {});  // wakes the window's thread to see it
+    changed.wait(wait, [&] { return release; });
+  };
+  service->FailPart = [](const std::string& name, int attempt) -> std::optional<bool> {
+    if (name == "data._001" && attempt <= 4) return true;
+    return std::nullopt;
+  };
+  view.OpenFileAnswers = {dir.File("data.zip")};
+  view.ConfirmAnswers = {false, true};
+  logic->btSendClick();
+  EXPECT_FALSE(view.SendEnabled);  // at once, before the worker gets going
+  window.RunUntil([&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return inCall;
+  });
+  EXPECT_EQ(logic->State().FState, spUploading);
+  EXPECT_FALSE(logic->FormCloseQuery());  // the stop question, answered No, on this thread
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+    changed.notify_all();
+  }
+  window.RunUntil([&] { return !logic->Sending(); });
+
+  EXPECT_EQ(view.OffThread, 0);
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(view.Captions, (std::vector<std::string>{"Изпращане на файлове - Сесия S42",
+                                                     "Разпакетиране. Моля, изчакайте......",
+                                                     "Сесия S42 - Готово"}));
+  EXPECT_EQ(view.Positions, (std::vector<int>{33, 67, 100, 100}));
+  EXPECT_EQ(view.Shown,
+            (std::vector<std::string>{
+                "open", "confirm:Наистина ли желаете да прекратите изпращането на файла?",
+                "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?"}));
+  EXPECT_EQ(view.Enabled, (std::vector<bool>{false, false, true, true}));
+  EXPECT_EQ(logic->State().FState, spIdle);
+
+  // Closing while packing: no question, the packing stops at its next block, no archive stays,
+  // and the window's end waits for the worker.
+  view.Ticked = false;
+  dir.Write("big.bin", std::string(8 << 20, 'y'));
+  TScopedEnv tmp("Tmp", dir.PathWithSeparator());
+  view.OpenFileAnswers = {dir.File("big.bin")};
+  bool closed = false;
+  view.OnProgress = [&](int) {
+    if (closed || logic->State().FState != spIdle) return;
+    closed = true;
+    EXPECT_TRUE(logic->FormCloseQuery());
+    logic->FormClose();
+  };
+  service->Calls.clear();
+  logic->btSendClick();
+  window.RunUntil([&] { return closed; });
+  logic.reset();
+  EXPECT_EQ(view.Captions.back(), "Архивиране на файл. Моля изчакайте.....");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("vorarch.rar")));
+  EXPECT_TRUE(service->Calls.empty());
+}
+
+TEST(MainLogicSettings, SettingsEntryAsksWithCurrentValuesSavesKeptLinesAndBindsAgain) {
+  TLogicFixture f;
+  f.Dir.Write("sendcfg.ini", "url=http://old/s\r\norg=O\r\nparallel=4\r\n");
+  f.Logic.FormCreate();
+  f.View.InputAnswers = {std::string("http://new/s"), std::string("Org 2")};
+  f.Logic.EditSettings();
+  EXPECT_EQ(f.View.Shown, (std::vector<std::string>{Input(UrlBox, "url", "http://old/s"),
+                                                    Input(OrgBox, "Организация", "O")}));
+  EXPECT_EQ(f.Dir.Read("sendcfg.ini"), "url=http://new/s\r\norg=Org 2\r\nparallel=4\r\n");
+  EXPECT_EQ(f.BoundUrls, (std::vector<std::string>{"http://old/s", "http://new/s"}));
+
+  // Cancelled: nothing changes.
+  f.View.InputAnswers = {std::nullopt};
+  f.Logic.EditSettings();
+  EXPECT_EQ(f.Logic.State().FUrl, "http://new/s");
+  EXPECT_EQ(f.BoundUrls.size(), 2u);
+
+  // During a send: refused with a message, no box.
+  f.Dir.Write("a.zip", "x");
+  f.View.Shown.clear();
+  f.View.OpenFileAnswers = {f.Dir.File("a.zip")};
+  f.View.OnProcessMessages = [&] { f.Logic.EditSettings(); };
+  f.Logic.btSendClick();
+  EXPECT_EQ(f.View.Shown[1], "inform:Настройките може да се променят, когато няма изпращане.");
+  EXPECT_EQ(f.BoundUrls.size(), 2u);
 }

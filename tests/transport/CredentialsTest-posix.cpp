@@ -78,6 +78,27 @@ TEST(TransportBody, CredentialsDemandIsResolvedByResendOrCancel) {
   for (const TRawRequest& r : requests)
     if (!r.Header("Authorization").empty()) authorised.push_back(r.Body);
   EXPECT_EQ(authorised, (std::vector<std::string>{"<body/>", "<again/>"}));
+
+  // Wrong credentials, given again and again: three rounds, then the 401 stands.
+  THTTPReqResp wrong;
+  wrong.SetEndpointURL(server.URL("/soap"));
+  asked = 0;
+  wrong.OnCredentials = [&asked](THTTPReqResp&, THTTPRequest&, int, std::string& userName,
+                                 std::string& password) {
+    ++asked;
+    userName = "user";
+    password = "wrong";
+    return true;
+  };
+  const size_t before = server.Requests().size();
+  try {
+    wrong.Exchange(std::string("<x/>"), response);
+    ADD_FAILURE() << "401 passed";
+  } catch (const ESOAPHTTPException& e) {
+    EXPECT_EQ(e.HTTPStatus, 401);
+  }
+  EXPECT_EQ(asked, 3);
+  EXPECT_LE(server.Requests().size() - before, 8u);  // libcurl may probe once per round
 }
 
 TEST(TransportBody, ProxyCredentialsDemandAndCertificateFlags) {

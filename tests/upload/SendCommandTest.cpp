@@ -117,11 +117,11 @@ TEST_F(SendCommandTest, PlainFileIsPackedMergedAndUnpacked) {
       EXPECT_EQ("S42", c.Sess) << c.Op;
     }
   }
-  // The part is the temporary archive, which stays in place after the send.
-  const std::string archive = ReadFile(Dir.PathWithSeparator() + "tmp/vorarch.rar");
+  // The part is the temporary archive, which goes once the send has ended.
+  EXPECT_FALSE(std::filesystem::exists(Dir.PathWithSeparator() + "tmp/vorarch.rar"));
+  const std::string archive = Service->Calls[1].Bytes;
   ASSERT_FALSE(archive.empty());
   EXPECT_EQ(std::string::npos, archive.find("previous send"));
-  EXPECT_EQ(archive, Service->Calls[1].Bytes);
   EXPECT_EQ(ZlibHash(archive), Service->Calls[1].Hash);
   EXPECT_EQ(0, Service->Find("MergeFile", "vorarch.rar")->Parts);
   EXPECT_FALSE(View.Ticked);
@@ -203,6 +203,11 @@ TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
   std::filesystem::create_directory(Dir.PathWithSeparator() + "envtmp");
   View.Ticked = false;
   View.OpenFileAnswers.push_back(Dir.Write("t.doc", "doc"));
+  std::string packed;  // what the temporary archive held while its part was on its way
+  Service->OnCall = [&](const std::string& op) {
+    if (op == "UploadFilePart" && packed.empty())
+      packed = ReadFile(Dir.PathWithSeparator() + "envtmp/vorarch.rar");
+  };
   TSendCommand command(State, View);  // default directory: from the environment
   command.DetailsDir = Dir.PathWithSeparator();
   {
@@ -211,7 +216,8 @@ TEST_F(SendCommandTest, TemporaryArchiveGoesWhereTmpSays) {
     command.btSendClick();
   }
   EXPECT_EQ(TSendCommand::ocDone, command.Outcome());
-  EXPECT_EQ(ReadFile(Dir.PathWithSeparator() + "envtmp/vorarch.rar"), Service->Calls[1].Bytes);
+  EXPECT_EQ(packed, Service->Calls[1].Bytes);
+  EXPECT_FALSE(std::filesystem::exists(Dir.PathWithSeparator() + "envtmp/vorarch.rar"));
 }
 
 TEST_F(SendCommandTest, NameWithoutExtensionIsPacked) {
@@ -673,10 +679,16 @@ TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBefore
   View.Ticked = false;  // packed, so that UnZip follows
   const std::string content = Pattern(3000000, 5);
   Parallel = 4;
+  // The temporary archive as it was while its parts were on their way; it goes after the send.
+  std::string archive;
+  Service->OnCall = [&, counted = Service->OnCall](const std::string& op) {
+    if (archive.empty()) archive = ReadFile(Dir.PathWithSeparator() + "tmp/vorarch.rar");
+    counted(op);
+  };
   Send(Dir.Write("report.pdf", content));
 
   ASSERT_EQ(TSendCommand::ocDone, Outcome);
-  const std::string archive = ReadFile(Dir.PathWithSeparator() + "tmp/vorarch.rar");
+  EXPECT_FALSE(std::filesystem::exists(Dir.PathWithSeparator() + "tmp/vorarch.rar"));
   const int parts = static_cast<int>(archive.size() / 204800) + 1;
   ASSERT_GT(parts, 8);
   EXPECT_EQ(4, Connections);
@@ -703,10 +715,12 @@ TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBefore
   EXPECT_EQ(std::make_pair(parts, 0), counter.AtCall["MergeFile"]);  // accepted, running
   EXPECT_GT(counter.MostRunning, 1);
   EXPECT_LE(counter.MostRunning, 4);
-  // The progress counts the accepted parts.
-  ASSERT_EQ(static_cast<size_t>(parts) + 1, View.Positions.size());
+  // The packing's progress first, ending at 100; then the progress counts the accepted parts.
+  ASSERT_GT(View.Positions.size(), static_cast<size_t>(parts) + 1);
+  const size_t packing = View.Positions.size() - static_cast<size_t>(parts) - 1;
+  EXPECT_EQ(100, View.Positions[packing - 1]);
   for (int i = 1; i <= parts; ++i)
-    EXPECT_EQ(PartProgress(parts - 1, i), View.Positions[static_cast<size_t>(i) - 1]);
+    EXPECT_EQ(PartProgress(parts - 1, i), View.Positions[packing + static_cast<size_t>(i) - 1]);
 }
 
 TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOnce) {

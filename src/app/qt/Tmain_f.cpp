@@ -1,5 +1,6 @@
 #include "app/qt/Tmain_f.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -83,6 +84,11 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
   FLogic->OnCredentials = [this](bool proxy, std::string& userName, std::string& password) {
     return CredentialsQuery(proxy, userName, password);
   };
+  // The send runs on a worker; what it shows and asks comes here through the event loop.
+  FLogic->PostToWindow = [this](std::function<void()> action) {
+    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+  };
+  FLogic->OnSendEnded = [this] { btSend->setFocus(Qt::OtherFocusReason); };
 
   LayOut();
   // Runs before the window is shown, so the settings prompts come first.
@@ -102,6 +108,9 @@ void Tmain_f::LayOut() {
 
   btSend = new QPushButton(Q(SendButtonText), this);
   btSend->setGeometry(-3, 25, ClientWidth + 3, 28);
+  // Enter presses it as the window's default button; Space does as on any push button.
+  btSend->setAutoDefault(true);
+  btSend->setDefault(true);
   connect(btSend, &QPushButton::clicked, this,
           [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); });
 
@@ -123,6 +132,13 @@ void Tmain_f::LayOut() {
 
   setTabOrder(btSend, ProgressBar1);
   setTabOrder(ProgressBar1, chb);
+
+  // The settings again, from the window's context menu (the Windows window's system menu).
+  auto* settings = new QAction(Q(SettingsMenuText), this);
+  connect(settings, &QAction::triggered, this,
+          [this] { RunGuarded(*this, [this] { FLogic->EditSettings(); }); });
+  addAction(settings);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void Tmain_f::resizeEvent(QResizeEvent* event) {
@@ -136,6 +152,7 @@ void Tmain_f::showEvent(QShowEvent* event) {
   if (!FShownOnce) {
     FShownOnce = true;
     if (QScreen* desktop = screen()) move(desktop->availableGeometry().center() - rect().center());
+    btSend->setFocus(Qt::ActiveWindowFocusReason);
   }
   QWidget::showEvent(event);
 }

@@ -33,6 +33,7 @@ class Tmain_f : public QWidget, public IOperatorView {
   // Lays the window out and runs the creation steps; their failure is shown and the window is
   // created all the same. The caller shows it.
   explicit Tmain_f(TMainWindowOptions options = {});
+  // Lets a running send end first: its questions are answered No, its session is dropped.
   ~Tmain_f() override;
 
   TMainLogic& Logic() { return *FLogic; }

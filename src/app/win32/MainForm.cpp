@@ -18,6 +18,9 @@ constexpr int ClientHeight = 54;
 constexpr DWORD WindowStyle =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 enum : int { idSend = 101, idProgress = 102, idCheck = 103 };
+// A system-menu command below the system's own (0xF000 on); the low four bits are Windows'.
+constexpr UINT idSettingsCommand = 0x0110;
+constexpr UINT WM_RUNPOSTED = WM_APP + 1;
 
 void RegisterWindowClass(HINSTANCE instance) {
   WNDCLASSEXW existing{};
@@ -78,7 +81,16 @@ TMainForm::TMainForm() : FDpi(SystemDpi()) {
   SendMessageW(chb, BM_SETCHECK, BST_CHECKED, 0);
   // In front of the button it lies on.
   SetWindowPos(chb, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+  if (HMENU menu = GetSystemMenu(Handle(), FALSE)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, idSettingsCommand, L"Настройки…");
+  }
 }
+
+void TMainForm::PostRun() { PostMessageW(Handle(), WM_RUNPOSTED, 0, 0); }
+
+void TMainForm::FocusSend() { SetFocus(btSend); }
 
 TMainForm::~TMainForm() {
   // Messages of the window's destruction find no object any more.
@@ -111,6 +123,7 @@ void TMainForm::Show() {
   }
   ShowWindow(Handle(), SW_SHOW);
   UpdateWindow(Handle());
+  FocusSend();
 }
 
 void TMainForm::Hide() { ShowWindow(Handle(), SW_HIDE); }
@@ -135,8 +148,13 @@ void TMainForm::SetChecked(bool checked) {
 void TMainForm::SetSendEnabled(bool enabled) { EnableWindow(btSend, enabled); }
 
 bool TMainForm::DialogKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+  if (message.message != WM_KEYDOWN) return false;
+  if (message.wParam != VK_TAB && message.wParam != VK_RETURN) return false;
   if (message.hwnd != Handle() && GetParent(message.hwnd) != Handle()) return false;
+  if (message.wParam == VK_RETURN) {
+    if (IsWindowEnabled(btSend)) SendMessageW(btSend, BM_CLICK, 0, 0);
+    return true;
+  }
   const std::vector<HWND> order = TabOrder();
   const int count = static_cast<int>(order.size());
   const int step = GetKeyState(VK_SHIFT) < 0 ? count - 1 : 1;
@@ -176,9 +194,49 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      // Controls on the button-face background, the check box too where it covers the button.
+      if (reinterpret_cast<HWND>(lParam) == chb) {
+        // The check box lies on the button: it fills nothing, and its text goes over whatever
+        // the button drew there (the classic look; themed, the background comes from below).
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+      }
       SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ERASEBKGND:
+    case WM_PRINTCLIENT: {
+      // A themed check box asks for its parent's background (DrawThemeParentBackground): under
+      // it lies the button, so the button is drawn after the face colour. In the window's own
+      // painting the button's area is clipped out and this draws nothing.
+      const LRESULT result = DefWindowProcW(Handle(), message, wParam, lParam);
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      // The themed button asks for its corners the same way: not itself again.
+      if (FPrintingButton || WindowFromDC(dc) == btSend)
+        return message == WM_ERASEBKGND ? TRUE : result;
+      FPrintingButton = true;
+      if (message == WM_PRINTCLIENT) {
+        RECT client{};
+        GetClientRect(Handle(), &client);
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+      }
+      RECT button{};
+      GetWindowRect(btSend, &button);
+      MapWindowPoints(HWND_DESKTOP, Handle(), reinterpret_cast<POINT*>(&button), 2);
+      POINT origin{};
+      OffsetViewportOrgEx(dc, button.left, button.top, &origin);
+      SendMessageW(btSend, WM_PRINTCLIENT, wParam, PRF_CLIENT | PRF_ERASEBKGND);
+      SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
+      FPrintingButton = false;
+      return message == WM_ERASEBKGND ? TRUE : result;
+    }
+    case WM_RUNPOSTED:
+      if (OnPosted) OnPosted();
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == idSettingsCommand) {
+        if (OnSettings) OnSettings();
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       if (!OnCloseQuery || OnCloseQuery()) {
         if (OnClose) OnClose();

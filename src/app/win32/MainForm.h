@@ -43,13 +43,22 @@ class TMainForm {
   // The controls that Tab visits, in order; those that cannot take the focus are passed over.
   std::vector<HWND> TabOrder() const { return {btSend, ProgressBar1, chb}; }
   // Tab and Shift+Tab on one of the window's controls: moves the focus along TabOrder and
-  // returns true. Anything else is left alone.
+  // returns true; Enter presses the send button (the window's default button) when it is
+  // enabled and returns true. Anything else is left alone (Space presses the focused button).
   bool DialogKey(const MSG& message);
+  // Gives the send button the keyboard focus.
+  void FocusSend();
 
   // A length in pixels at 96 DPI, in pixels at the system's DPI.
   int Scale(int pixels) const { return MulDiv(pixels, FDpi, 96); }
 
   std::function<void()> OnSendClick;
+  // The system menu's "Настройки…".
+  std::function<void()> OnSettings;
+  // Runs on the window's thread for every PostRun, from its message loop (and modal loops).
+  std::function<void()> OnPosted;
+  // From any thread: asks the window's thread to run OnPosted.
+  void PostRun();
   // Asked on every close request; unassigned, the window may close.
   std::function<bool()> OnCloseQuery;
   // Runs when the window has agreed to close, before it is hidden.
@@ -72,6 +81,7 @@ class TMainForm {
   std::unique_ptr<std::remove_pointer_t<HWND>, TDestroyWindow> FHandle;
   int FDpi = 96;
   bool FShownOnce = false;
+  bool FPrintingButton = false;  // drawing the button under the check box
 };
 
 }  // namespace vorlen::win32

@@ -7,6 +7,7 @@
 #include "platform/ExePath.h"
 #include "platform/Paths.h"
 #include "platform/SettingsDir.h"
+#include "proxy/HTTPRIO.h"
 
 namespace vorlen {
 
@@ -37,8 +38,18 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
     return CredentialsQuery(proxy, userName, password);
   };
 
+  // The send runs on a worker; what it shows and asks comes here through the message loop.
+  FForm.OnPosted = [this] { RunPosted(); };
+  FLogic->PostToWindow = [this](std::function<void()> action) {
+    PostToWindow(std::move(action));
+  };
+  FLogic->OnSendEnded = [this] { FForm.FocusSend(); };
+  // WinINet's credentials dialog is modal to the window, not to the desktop.
+  FLogic->HTTPRIO()->HTTPWebNode().DialogOwner = reinterpret_cast<uintptr_t>(FForm.Handle());
+
   FForm.SetCaption(MainCaption);
   FForm.OnSendClick = [this] { RunGuarded(*this, [this] { FLogic->btSendClick(); }); };
+  FForm.OnSettings = [this] { RunGuarded(*this, [this] { FLogic->EditSettings(); }); };
   FForm.OnCloseQuery = [this] { return FormCloseQuery(); };
   // Runs before the window is shown, so the settings prompts come first.
   RunGuarded(*this, [this] { FLogic->FormCreate(); });
@@ -48,6 +59,25 @@ Tmain_f::~Tmain_f() = default;
 
 void Tmain_f::SendFiles(const std::vector<std::string>& files) {
   RunGuarded(*this, [&] { FLogic->SendFiles(files); });
+}
+
+void Tmain_f::PostToWindow(std::function<void()> action) {
+  {
+    std::lock_guard<std::mutex> guard(FPostedLock);
+    FPosted.push_back(std::move(action));
+  }
+  FForm.PostRun();
+}
+
+void Tmain_f::RunPosted() {
+  std::deque<std::function<void()>> due;
+  {
+    // Taken out first: an action may open a modal box whose loop runs the next ones, and the
+    // worker posts while holding its own lock.
+    std::lock_guard<std::mutex> guard(FPostedLock);
+    due.swap(FPosted);
+  }
+  for (std::function<void()>& action : due) action();
 }
 
 bool Tmain_f::FormCloseQuery() {

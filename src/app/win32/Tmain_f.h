@@ -3,7 +3,10 @@
 // IOperatorView given in the options).
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,7 @@ class Tmain_f : public IOperatorView {
   // Lays the window out (hidden) and runs the creation steps; their failure is shown and the
   // window is created all the same. The caller shows it.
   explicit Tmain_f(TMainWindowOptions options = {});
+  // Lets a running send end first: its questions are answered No, its session is dropped.
   ~Tmain_f() override;
 
   TMainLogic& Logic() { return *FLogic; }
@@ -62,11 +66,17 @@ class Tmain_f : public IOperatorView {
 
  private:
   bool FormCloseQuery();
+  // From any thread: runs action on the window's thread.
+  void PostToWindow(std::function<void()> action);
+  void RunPosted();
 
   std::string FExePath;
   std::string FTitle;
   std::unique_ptr<IRegistryStore> FRegistry;
   IOperatorView* FDialogs;
+  // What the send's worker asked the window's thread to run; guarded by FPostedLock.
+  std::mutex FPostedLock;
+  std::deque<std::function<void()>> FPosted;
   win32::TMainForm FForm;
   win32::TBoxes FBoxes;
   std::unique_ptr<TMainLogic> FLogic;

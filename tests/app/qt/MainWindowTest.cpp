@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QProgressBar>
@@ -10,7 +11,13 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "../Fakes.h"
 #include "QtApp.h"
@@ -18,6 +25,7 @@
 #include "app/qt/Tmain_f.h"
 #include "proxy/HTTPRIO.h"
 #include "runtime/Exception.h"
+#include "support/Pattern.h"
 #include "support/ScriptedView.h"
 #include "transport/CurlRequest.h"
 
@@ -234,8 +242,9 @@ TEST(MainWindow, BindsThroughItsOwnProxyWithTheLongReceiveTimeout) {
     Tmain_f& w = f.Create({}, true);
     EXPECT_EQ(f.Dialogs.Shown,
               std::vector<std::string>{
-                  "error:Invalid url 'ftp://127.0.0.1/s' - only supports 'http' and 'https' "
-                  "schemes."});
+                  "error:Адресът на уеб сървиса в настройките е неверен: въведете адрес, "
+                  "започващ с http:// или https://.\nInvalid url 'ftp://127.0.0.1/s' - only "
+                  "supports 'http' and 'https' schemes."});
     EXPECT_EQ(w.Logic().State().ServiceIntf, nullptr);
     EXPECT_EQ(f.Dir.Read("sendcfg.ini"), "url=ftp://127.0.0.1/s\r\norg=O\r\n");
   }
@@ -276,9 +285,13 @@ TEST(MainWindow, BindsThroughItsOwnProxyWithTheLongReceiveTimeout) {
 TEST(MainWindow, SendButtonRunsTheSendCommand) {
   TWindowFixture f;
   Tmain_f& w = f.Create();
-  // Cancelled dialog: nothing else happens.
+  w.show();
+  // Enter on the focused button presses it; a cancelled dialog: nothing else happens.
+  EXPECT_EQ(w.focusWidget(), w.btSend);
   f.Dialogs.OpenFileAnswers = {std::nullopt};
-  w.btSend->click();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(w.btSend, &enter);
+  WaitForSend(w);
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   EXPECT_TRUE(f.Service->Log().empty());
   EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Изпращане на файлове до Ворлен"));
@@ -297,6 +310,7 @@ TEST(MainWindow, SendButtonRunsTheSendCommand) {
     }
   });
   w.btSend->click();
+  WaitForSend(w);
   EXPECT_TRUE(nestedPress);
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   EXPECT_EQ(f.Service->Log(),
@@ -327,8 +341,91 @@ TEST(MainWindow, CloseWhileTheDialogRepaintsEndsTheSendQuietly) {
   f.Dialogs.OpenFileAnswers = {f.Dir.File("a.zip")};
   QTimer::singleShot(0, &w, [&] { w.close(); });
   w.btSend->click();
+  WaitForSend(w);
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(w.Logic().State().FClosing);
   EXPECT_TRUE(f.Service->Log().empty());
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+}
+
+TEST(MainWindow, AnswersWithinHalfASecondInEveryPhaseAndClosesByTheRules) {
+  TWindowFixture f;
+  Tmain_f& w = f.Create();
+  w.show();
+  using namespace std::chrono_literals;
+  // From another thread: an event posted to the window, answered with the caption it shows, or
+  // nothing when it was not handled within 500 ms.
+  auto probe = [&w]() -> std::optional<std::string> {
+    auto answer = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> answered = answer->get_future();
+    QMetaObject::invokeMethod(
+        &w, [&w, answer] { answer->set_value(w.windowTitle().toStdString()); },
+        Qt::QueuedConnection);
+    if (answered.wait_for(500ms) != std::future_status::ready) return std::nullopt;
+    return answered.get();
+  };
+  std::mutex lock;
+  std::vector<std::optional<std::string>> seen;  // guarded by lock
+  auto note = [&](std::optional<std::string> caption) {
+    std::lock_guard<std::mutex> guard(lock);
+    seen.push_back(std::move(caption));
+  };
+  // During a part and during the merge the call itself asks; the merge also brings a close
+  // request, which the window refuses.
+  f.Service->KeepBytes = false;
+  f.Service->OnCall = [&](const std::string& op) {
+    if (op == "UploadFilePart" || op == "MergeFile") note(probe());
+    if (op != "MergeFile") return;
+    auto closed = std::make_shared<std::promise<void>>();
+    QMetaObject::invokeMethod(
+        &w,
+        [&w, closed] {
+          w.close();
+          closed->set_value();
+        },
+        Qt::QueuedConnection);
+    closed->get_future().wait();
+  };
+  // Packing a large file: probed from a thread of its own until one answer shows the packing.
+  f.Dir.Write("big.bin", Pattern(8 << 20));
+  qputenv("Tmp", QByteArray::fromStdString(f.Dir.PathWithSeparator()));
+  w.chb->setChecked(false);
+  f.Dialogs.OpenFileAnswers = {f.Dir.File("big.bin")};
+  w.chb->setFocus();
+  w.btSend->click();
+  // Probes until the caption has left the start caption; the packing is the next one.
+  std::atomic<bool> packingSeen{false};
+  std::atomic<bool> probing{true};
+  std::thread packing([&] {
+    for (;;) {
+      std::optional<std::string> caption = probe();
+      if (!caption) note(caption);
+      if (caption == "Архивиране на файл. Моля изчакайте.....") packingSeen = true;
+      if (!caption || *caption != "Изпращане на файлове до Ворлен") break;
+    }
+    probing = false;
+    QMetaObject::invokeMethod(&w, [] {}, Qt::QueuedConnection);  // wakes the loop below
+  });
+  WaitForSend(w);
+  while (probing) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  packing.join();
+
+  EXPECT_TRUE(packingSeen);
+  const auto uploads = std::count_if(f.Service->Calls.begin(), f.Service->Calls.end(),
+                                     [](const TCall& c) { return c.Op == "UploadFilePart"; });
+  EXPECT_GE(uploads, 2);  // the archive's parts and the details file
+  std::vector<std::optional<std::string>> expected(
+      static_cast<size_t>(uploads), std::string("Изпращане на файлове - Сесия S-1"));
+  expected.push_back(std::string("Разпакетиране. Моля, изчакайте......"));
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{
+                                 "open", "inform:В момента не може да прекратите програмата!"}));
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Сесия S-1 - Готово"));
+  EXPECT_FALSE(f.Dir.Exists("vorarch.rar"));  // the temporary archive went with the send
+  EXPECT_EQ(w.focusWidget(), w.btSend);  // given back after the send
+  // Idle again: closes without a question.
+  w.close();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(f.Dialogs.Shown.size(), 2u);
 }

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include "app/qt/TApplication.h"
+#include "app/qt/Tmain_f.h"
 
 namespace vorlen::test {
 
@@ -16,6 +18,11 @@ inline TApplication& App() {
     return new TApplication(argc, argv);  // never destroyed: Qt outlives every static
   }();
   return *app;
+}
+
+// The send runs on a worker: handles the window's events until it has ended.
+inline void WaitForSend(Tmain_f& window) {
+  while (window.Logic().Sending()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 }  // namespace vorlen::test

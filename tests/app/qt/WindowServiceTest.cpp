@@ -74,6 +74,7 @@ TEST(WindowService, PackedFileArrivesWhole) {
   w.chb->setChecked(false);
   f.Dialogs.OpenFileAnswers = {f.Dir.File("report.pdf")};
   w.btSend->click();
+  WaitForSend(w);
 
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   const std::string session = w.Logic().State().Session;
@@ -105,6 +106,7 @@ TEST(WindowService, ConfirmedCloseDuringUploadStopsItAndDropsTheParts) {
   });
   closer.start();
   w.btSend->click();
+  WaitForSend(w);
 
   EXPECT_FALSE(w.isVisible());
   EXPECT_TRUE(w.Logic().State().FClosing);

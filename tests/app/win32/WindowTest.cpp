@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include "app/Fakes.h"
 #include "app/win32/Tmain_f.h"
+#include "app/win32/WideText.h"
+#include "runtime/Exception.h"
 #include "support/DialogWatcher.h"
 #include "support/FakeService.h"
 #include "support/Pattern.h"
+#include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
 
@@ -52,6 +57,20 @@ struct TWindowFixture {
   }
   void Close() { SendMessageW(Window->Form().Handle(), WM_CLOSE, 0, 0); }
   void PressSend() { SendMessageW(Window->Form().btSend, BM_CLICK, 0, 0); }
+  // The send runs on a worker: handles the window's messages until it has ended.
+  void WaitForSend() {
+    MSG message;
+    while (Window->Logic().Sending() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  // From the worker: true when the window answered a message within 500 ms.
+  bool Answers() {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(Window->Form().Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 500,
+                               &result) != 0;
+  }
 };
 
 bool MainWindowVisible() {
@@ -109,13 +128,17 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
     f.Dir.Write("big.zip", Pattern(3 * 204800));
     f.Dialogs.OpenFileAnswers = {f.Dir.File("big.zip")};
     f.Dialogs.ConfirmAnswers = {false, true};
-    f.Service->AfterPart = [&](const std::string&) {
-      PostMessageW(w.Form().Handle(), WM_CLOSE, 0, 0);
+    // Sent from the worker, so each close request is answered before the next part.
+    f.Service->AfterPart = [&](const std::string& name) {
+      if (name != "sendDetails.txt") SendMessageW(w.Form().Handle(), WM_CLOSE, 0, 0);
     };
     f.PressSend();
+    f.WaitForSend();
     EXPECT_EQ(f.Service->Log(),
               (std::vector<std::string>{"GetSession", "UploadFilePart:S-1:big._000",
-                                        "UploadFilePart:S-1:big._001", "DelTempFiles:S-1"}));
+                                        "UploadFilePart:S-1:big._001",
+                                        "UploadFilePart:S-1:sendDetails.txt",
+                                        "DelTempFiles:S-1"}));
     EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion, StopQuestion}));
     EXPECT_FALSE(w.Form().Visible());
     EXPECT_TRUE(f.Terminated);
@@ -131,6 +154,7 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
       if (op == "MergeFile") f.Close();
     };
     f.PressSend();
+    f.WaitForSend();
     EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{
                                    "open", "inform:В момента не може да прекратите програмата!"}));
     EXPECT_TRUE(w.Form().Visible());
@@ -153,6 +177,7 @@ TEST(Win32Window, SendsAFileWithACyrillicNameToTheService) {
   ASSERT_TRUE(w.Checked());  // sent as it is
   f.Dialogs.OpenFileAnswers = {f.Dir.File(name)};
   f.PressSend();
+  f.WaitForSend();
 
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   const std::string session = w.Logic().State().Session;
@@ -179,4 +204,66 @@ TEST(Win32Window, SendsAFileWithACyrillicNameToTheService) {
                          std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(secondIn), std::istreambuf_iterator<char>()),
             "второ");
+}
+
+TEST(Win32Window, AnswersWithinHalfASecondInEveryPhaseAndEndsIdleAfterAnError) {
+  TWindowFixture f;
+  Tmain_f& w = f.Create();
+  // Focus on the button at start; Enter presses it (a cancelled dialog: nothing else).
+  EXPECT_EQ(GetFocus(), w.Form().btSend);
+  f.Dialogs.OpenFileAnswers = {std::nullopt};
+  MSG enter{w.Form().btSend, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+  EXPECT_TRUE(w.Form().DialogKey(enter));
+  f.WaitForSend();
+  EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+
+  // A packed send whose merge fails: the window answers during the packing (probed from a
+  // thread of its own until the packing caption shows), during a part and during the merge.
+  std::vector<std::string> answered;  // worker only
+  f.Service->KeepBytes = false;
+  f.Service->OnCall = [&](const std::string& op) {
+    if (op == "UploadFilePart" || op == "MergeFile") answered.push_back(op + (f.Answers() ? "" : " hung"));
+    if (op == "MergeFile") throw Exception("Internal Server Error");
+  };
+  f.Dir.Write("big.bin", Pattern(6 << 20));
+  TScopedEnv tmp("Tmp", f.Dir.PathWithSeparator());  // also TMP: restored for the suites after
+  SendMessageW(w.Form().chb, BM_SETCHECK, BST_UNCHECKED, 0);
+  f.Dialogs.OpenFileAnswers = {f.Dir.File("big.bin")};
+  SetFocus(w.Form().chb);
+  f.Dialogs.Shown.clear();
+  f.PressSend();
+  std::atomic<bool> packingSeen{false}, probeHung{false};
+  std::thread packing([&] {
+    for (;;) {
+      wchar_t caption[128] = L"";
+      DWORD_PTR length = 0;
+      if (!SendMessageTimeoutW(w.Form().Handle(), WM_GETTEXT, 128,
+                               reinterpret_cast<LPARAM>(caption), SMTO_NORMAL, 500, &length)) {
+        probeHung = true;
+        break;
+      }
+      const std::wstring text(caption);
+      if (text == L"Архивиране на файл. Моля изчакайте.....") packingSeen = true;
+      if (text != L"Изпращане на файлове до Ворлен") break;
+    }
+  });
+  f.WaitForSend();
+  packing.join();
+  EXPECT_TRUE(packingSeen);
+  EXPECT_FALSE(probeHung);
+  ASSERT_GE(answered.size(), 3u);
+  for (const std::string& op : answered) EXPECT_EQ(op.find("hung"), std::string::npos) << op;
+  EXPECT_EQ(answered.back(), "MergeFile");
+  EXPECT_EQ(f.Dialogs.Shown,
+            (std::vector<std::string>{"open", "error:Internal Server Error."}));
+  EXPECT_EQ(f.Service->Trace().back(), "DelTempFiles");
+  EXPECT_EQ(w.Caption(), "Сесия S-1 - Неуспешно");
+  EXPECT_EQ(w.Logic().State().FState, 0);
+  EXPECT_FALSE(std::filesystem::exists(f.Dir.File("vorarch.rar")));
+  EXPECT_EQ(GetFocus(), w.Form().btSend);  // given back after the send
+  EXPECT_TRUE(IsWindowEnabled(w.Form().btSend));
+  // Idle: closes without a question.
+  f.Close();
+  EXPECT_FALSE(w.Form().Visible());
+  EXPECT_EQ(f.Dialogs.Shown.size(), 2u);
 }
