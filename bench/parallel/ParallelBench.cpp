@@ -20,6 +20,7 @@
 #include "app/MainLogic.h"
 #include "parallel/DelayRelay.h"
 #include "platform/Registry.h"
+#include "support/NoRegistry.h"
 #include "support/Pattern.h"
 #include "support/Process.h"
 #include "support/ScriptedView.h"
@@ -77,23 +78,6 @@ TFigures Send(const fs::path& dir, const fs::path& root, const std::string& url,
   return figures;
 }
 
-// The window's start-up writes a compatibility flag; here it goes nowhere.
-class TNoRegistry : public vorlen::IRegistryStore {
-  class TKey : public vorlen::IRegistryKey {
-   public:
-    std::string ReadString(const std::string&) override { return {}; }
-    void WriteString(const std::string&, const std::string&) override {}
-  };
-
- public:
-  std::unique_ptr<vorlen::IRegistryKey> OpenKey(const std::string&) override {
-    return std::make_unique<TKey>();
-  }
-  std::unique_ptr<vorlen::IRegistryKey> OpenKeyForReading(const std::string&) override {
-    return nullptr;
-  }
-};
-
 // The window's send of file with parallel=N in its sendcfg.ini; MB/s of the whole send, from
 // the window's start-up steps to the end of the send command.
 double WindowSend(const fs::path& dir, const fs::path& root, const std::string& url,
@@ -102,7 +86,7 @@ double WindowSend(const fs::path& dir, const fs::path& root, const std::string& 
   fs::create_directories(exeDir);
   std::ofstream(exeDir / "sendcfg.ini", std::ios::binary)
       << "url=" << url << "\r\norg=bench\r\nparallel=" << parallel << "\r\n";
-  TNoRegistry registry;
+  vorlen::test::TNoRegistry registry;
   vorlen::test::TScriptedView view;
   view.OpenFileAnswers = {file.string()};
   view.Ticked = true;  // sent as it is, as vorlen-send does without --pack

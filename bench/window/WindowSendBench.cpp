@@ -18,6 +18,7 @@
 #include "app/MainLogic.h"
 #include "platform/Registry.h"
 #include "server/HttpService.h"
+#include "support/NoRegistry.h"
 #include "support/Pattern.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
@@ -87,13 +88,6 @@ class TLoop {
   std::deque<std::function<void()>> FActions;
 };
 
-class TNoRegistry : public IRegistryStore {
- public:
-  std::unique_ptr<IRegistryKey> OpenKey(const std::string&) override {
-    throw ERegistryException("no registry here");
-  }
-};
-
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -119,7 +113,7 @@ int main(int argc, char** argv) {
   auto send = [&](bool worker) {
     TBenchView view;
     view.File = dir.File("big.bin");
-    TNoRegistry registry;
+    vorlen::test::TNoRegistry registry;
     TMainLogic logic(view, registry, dir.PathWithSeparator() + "vorlen-sender",
                      dir.PathWithSeparator());
     TLoop loop;
