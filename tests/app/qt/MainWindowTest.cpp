@@ -327,6 +327,7 @@ TEST(MainWindow, SendButtonRunsTheSendCommand) {
   f.Dialogs.Shown.clear();
   const size_t calls = f.Service->Log().size();
   w.SendFiles({f.Dir.File("DATA.ZIP")});
+  WaitForSend(w);
   EXPECT_TRUE(f.Dialogs.Shown.empty());
   ASSERT_EQ(f.Service->Log().size(), calls + 5);
   EXPECT_EQ(f.Service->Log()[calls + 3], "MergeFile:0:DATA.ZIP:S-1");

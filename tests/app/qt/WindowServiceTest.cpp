@@ -139,6 +139,7 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
     f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
     f.Dialogs.ConfirmAnswers = {true};
     f.Window->btSend->click();
+    WaitForSend(*f.Window);
     ASSERT_EQ(f.Dialogs.Shown.size(), 2u);
     EXPECT_EQ(f.Dialogs.Shown[1].find("certificate:Сертификатът на уеб сървиса не може да бъде "
                                       "проверен.\n\nАдрес: " + address +
@@ -166,6 +167,7 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
     f.Dialogs.Shown.clear();
     f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
     f.Window->btSend->click();
+    WaitForSend(*f.Window);
     EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
     EXPECT_EQ(f.Window->windowTitle().toStdString(),
               "Сесия " + f.Window->Logic().State().Session + " - Готово");
@@ -190,6 +192,7 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
     f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
     f.Dialogs.ConfirmAnswers = {false};
     f.Window->btSend->click();
+    WaitForSend(*f.Window);
     ASSERT_EQ(f.Dialogs.Shown.size(), 3u);
     const std::string asked = replaced ? "certificate default no:Уеб сървисът представя "
                                          "сертификат, различен от този, на който сте се "
