@@ -19,8 +19,6 @@ const char* const kPendingPrefix = "pending-";
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
 // What an empty session costs on disk (its four folders of a block each): sessions that hold
 // next to nothing still count against the quota.
 constexpr int64_t kSessionOverhead = 16 * 1024;
@@ -60,7 +58,7 @@ TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)),
 
 TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     : FRoot(std::move(root)), FLimits(limits), FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))) {
-  const auto now = TClock::now();
+  const auto now = Now();
   const std::time_t wallNow = std::time(nullptr);
   int64_t used = 0;
   for (const TDirEntry& entry : FRootDir.List()) {
@@ -133,7 +131,7 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
     }
     session->Open = true;
     session->Peer = peer;
-    session->LastUse = TClock::now();
+    session->LastUse = Now();
     Register(session);
     charge.Keep();
     return session;
@@ -144,7 +142,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!IsSessionId(id)) throw EUnknownSession(Format("Unknown session '%.64s'", id.c_str()));
   std::lock_guard<std::mutex> guard(FLock);
   if (auto it = FSessions.find(id); it != FSessions.end()) {
-    it->second->LastUse = TClock::now();
+    it->second->LastUse = Now();
     return it->second;
   }
   // A link planted under the root is no session.
@@ -153,7 +151,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   auto session = std::make_shared<TSession>(id, FRoot / id);
   for (const char* sub : kSessionFolders) folder->Sub(sub, true);
   CountParts(*folder, *session);
-  session->LastUse = TClock::now();
+  session->LastUse = Now();
   Register(session);
   return session;
 }
@@ -190,7 +188,7 @@ void TSessionStore::ReclaimIdle(bool force) {
   std::vector<TIdle> idle;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    const auto now = TClock::now();
+    const auto now = Now();
     const auto interval =
         std::min<std::chrono::steady_clock::duration>(kReclaimInterval, FLimits.SessionIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;

@@ -11,19 +11,13 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 #include "server/ServerTestSupport.h"
+#include "support/LoopbackClient.h"
 
 namespace vorlen {
 namespace {
 
+using test::TLoopbackClient;
 using test::TScratchDir;
 
 const char* const kGetSession =
@@ -170,50 +164,6 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
   EXPECT_EQ(refused, 2);
 }
 
-#ifndef _WIN32
-// A raw loopback connection, for requests no well-behaved client would send.
-class TRawConnection {
- public:
-  explicit TRawConnection(int port, int timeoutSeconds = 10) {
-    FSocket = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{timeoutSeconds, 0};
-    setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    FConnected = connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~TRawConnection() { close(FSocket); }
-  bool Send(const std::string& bytes) {
-    return FConnected && send(FSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-                             static_cast<ssize_t>(bytes.size());
-  }
-  void EndSending() { shutdown(FSocket, SHUT_WR); }
-  // The first block of the answer; empty when none came within the time-out.
-  std::string Receive() {
-    char block[512];
-    const ssize_t n = FConnected ? recv(FSocket, block, sizeof block, 0) : -1;
-    return n > 0 ? std::string(block, static_cast<size_t>(n)) : std::string();
-  }
-  // Everything up to the service's close.
-  std::string ReceiveAll() {
-    std::string all;
-    for (std::string block; !(block = Receive()).empty();) all += block;
-    return all;
-  }
-  // True once the service has closed the connection (not merely stayed silent).
-  bool ClosedByService() {
-    char byte;
-    const ssize_t n = recv(FSocket, &byte, 1, MSG_DONTWAIT);
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-  }
-
- private:
-  int FSocket = -1;
-  bool FConnected = false;
-};
-
 std::string SoapHead(const std::string& extra) {
   return std::string("POST ") + kSoapPath +
          " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -225,7 +175,7 @@ std::string SoapHead(const std::string& extra) {
 // Sends only the head of a request that announces a huge body, and returns what comes back
 // within ten seconds.
 std::string AnnounceHugeBody(int port) {
-  TRawConnection connection(port);
+  TLoopbackClient connection(port);
   if (!connection.Send(SoapHead("Content-Length: 1073741824\r\n"))) return {};
   return connection.Receive();
 }
@@ -233,7 +183,7 @@ std::string AnnounceHugeBody(int port) {
 // Sends a request whose body stops before its announced length, closes the sending side, and
 // returns the answer.
 std::string SendShortBody(int port, const std::string& body, size_t announced) {
-  TRawConnection connection(port);
+  TLoopbackClient connection(port);
   if (!connection.Send(SoapHead("Content-Length: " + std::to_string(announced) + "\r\n") + body)) {
     return {};
   }
@@ -287,13 +237,13 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
        "HTTP/1.1 400 "},
   };
   for (const TCase& c : cases) {
-    TRawConnection connection(FService->Port());
+    TLoopbackClient connection(FService->Port());
     ASSERT_TRUE(connection.Send(c.Head)) << c.What;
     const std::string answer = connection.Receive();
     EXPECT_EQ(answer.rfind(c.Answer, 0), 0u) << c.What << ": " << answer;
     ExpectStillServing();
   }
-  TRawConnection twice(FService->Port());
+  TLoopbackClient twice(FService->Port());
   ASSERT_TRUE(twice.Send(SoapHead("Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd"));
   EXPECT_NE(twice.Receive().find("\r\n\r\nConflicting Content-Length headers\n"),
             std::string::npos);
@@ -326,11 +276,11 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   });
   service.Start();
   // A plain envelope announced beyond its own limit is answered before any of it is read.
-  TRawConnection bigEnvelope(service.Port());
+  TLoopbackClient bigEnvelope(service.Port());
   ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
   EXPECT_NE(bigEnvelope.ReceiveAll().find("<faultstring>Envelope larger than 65536 bytes"),
             std::string::npos);
-  TRawConnection slowHead(service.Port()), slowBody(service.Port());
+  TLoopbackClient slowHead(service.Port()), slowBody(service.Port());
   ASSERT_TRUE(slowHead.Send("POST "));
   ASSERT_TRUE(slowBody.Send(SoapHead("Content-Length: 1000\r\n") + "<"));
   for (int second = 0; second < 3; ++second) {
@@ -345,15 +295,14 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
     slowBody.Send("x");
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  EXPECT_TRUE(slowHead.ClosedByService());
-  EXPECT_TRUE(slowBody.ClosedByService());
+  EXPECT_TRUE(slowHead.ClosedByPeer());
+  EXPECT_TRUE(slowBody.ClosedByPeer());
   std::lock_guard<std::mutex> guard(logLock);
   std::string all;
   for (const std::string& line : log) all += line + "\n";
   EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
   EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos) << all;
 }
-#endif
 
 TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
   const std::string root = std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +
