@@ -192,7 +192,8 @@ TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
     connections.push_back(
         OpenRequest(port,
                     "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
-                    "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n",
+                    "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
+                    "Content-Length: 1073741824\r\n",
                     std::string(4096, ' ')));
     ASSERT_TRUE(connections.back());
   }
