@@ -360,7 +360,7 @@ bool THttpService::WaitStopped(std::chrono::milliseconds timeout) {
 
 std::string THttpService::BaseUrl() const {
   const bool ipv6 = FOptions.Host.find(':') != std::string::npos;
-  return Format(ipv6 ? "http://[%s]:%d" : "http://%s:%d", FOptions.Host.c_str(), FPort);
+  return Format(ipv6 ? "http://[%s]:%d" : "http://%s:%d", FOptions.Host.c_str(), FPort.load());
 }
 
 std::string THttpService::Url() const { return BaseUrl() + kSoapPath; }

@@ -4,6 +4,7 @@
 // are bounded (see TServiceOptions).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -84,7 +85,8 @@ class THttpService {
   TSoapEndpoint FEndpoint;
   std::unique_ptr<TConnectionWatch> FWatch;
   MHD_Daemon* FDaemon = nullptr;
-  int FPort = -1;
+  // Known only once the daemon, whose workers read it, has started.
+  std::atomic<int> FPort{-1};
 
   std::mutex FStopLock;  // held while the daemon stops
   std::mutex FStateLock;
