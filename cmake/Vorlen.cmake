@@ -1,11 +1,18 @@
-# A platform's variant of a piece lives in a file of its own beside the others' (Registry-posix.cpp,
-# Registry-win32.cpp); vorlen_platform_sources(VAR files...) keeps those of the platform built for.
+# The one rule for platform files: a platform's variant of a piece lives in a file of its own whose
+# name ends in the platform's suffix or in that of the system library it is written on
+# (Registry-posix.cpp / Registry-win32.cpp, XmlParser-libxml2.cpp / XmlParser-xmllite.cpp,
+# Crc32-isal.cpp / Crc32-win32.cpp). vorlen_platform_sources(VAR files...) keeps the files of the
+# platform built for and those without such a suffix.
+set(VORLEN_POSIX_SUFFIXES posix libxml2 curl isal)
+set(VORLEN_WIN32_SUFFIXES win32 xmllite wininet)
 function(vorlen_platform_sources out)
   if(WIN32)
-    list(FILTER ARGN EXCLUDE REGEX "-posix\\.cpp$")
+    set(others ${VORLEN_POSIX_SUFFIXES})
   else()
-    list(FILTER ARGN EXCLUDE REGEX "-win32\\.cpp$")
+    set(others ${VORLEN_WIN32_SUFFIXES})
   endif()
+  list(JOIN others "|" others)
+  list(FILTER ARGN EXCLUDE REGEX "-(${others})\\.cpp$")
   set(${out} ${ARGN} PARENT_SCOPE)
 endfunction()
 
@@ -70,7 +77,8 @@ function(vorlen_test name)
       ENVIRONMENT "LOCPATH=${VORLEN_LOCALE_DIR};LC_ALL=bg_BG.UTF-8")
   else()
     include(GoogleTest)
+    # Labelled by suite, so that ctest -L picks suites (scripts/test-sanitizers does).
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS ${name})
   endif()
 endfunction()

@@ -475,7 +475,8 @@ bool THttpService::WaitStopped(std::chrono::milliseconds timeout) {
 std::string THttpService::BaseUrl() const {
   const bool ipv6 = FOptions.Host.find(':') != std::string::npos;
   const char* scheme = FOptions.TlsCert.empty() ? "http" : "https";
-  return Format(ipv6 ? "%s://[%s]:%d" : "%s://%s:%d", scheme, FOptions.Host.c_str(), FPort);
+  return Format(ipv6 ? "%s://[%s]:%d" : "%s://%s:%d", scheme, FOptions.Host.c_str(),
+                FPort.load());
 }
 
 std::string THttpService::Url() const { return BaseUrl() + kSoapPath; }

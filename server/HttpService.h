@@ -90,7 +90,8 @@ class THttpService {
   std::atomic<int64_t> FHeldBytes{0};  // body bytes held by every request at once
   std::unique_ptr<TConnectionWatch> FWatch;
   MHD_Daemon* FDaemon = nullptr;
-  int FPort = -1;
+  // Known only once the daemon, whose workers read it, has started.
+  std::atomic<int> FPort{-1};
 
   std::mutex FStopLock;  // held while the daemon stops
   std::mutex FStateLock;

@@ -45,11 +45,7 @@ void TRequestLog::Write(const std::string& peer, const std::string& session,
                         const std::string& operation, const std::string& outcome) {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
   gmtime_r(&now, &utc);
-#endif
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
   const std::string line = std::string(stamp) + " " + Field(peer, 64) + " " + Field(session, 64) +

@@ -66,6 +66,11 @@ class TSenderServer {
   // Why an operation answered false, where the answer cannot say it: session, operation, text.
   std::function<void(const std::string&, const std::string&, const std::string&)> OnRefusal;
 
+  // The clock that session idleness is measured on (see TSessionStore::Now).
+  void SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
+    FStore.Now = std::move(now);
+  }
+
  private:
   // A session locked for one operation, with its folder open: alone, or shared with the other
   // part uploads.

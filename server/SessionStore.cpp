@@ -19,8 +19,6 @@ const char* const kPendingPrefix = "pending-";
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
 // What an empty session costs on disk (its four folders of a block each): sessions that hold
 // next to nothing still count against the quota.
 constexpr int64_t kSessionOverhead = 16 * 1024;
@@ -63,7 +61,7 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
       FLimits(limits),
       FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
       FPeerRate(limits.PeerSessionsPerMinute) {
-  const auto now = TClock::now();
+  const auto now = Now();
   const std::time_t wallNow = std::time(nullptr);
   int64_t used = 0;
   for (const TDirEntry& entry : FRootDir.List()) {
@@ -131,7 +129,7 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
             Format("The service keeps no more than %lld open sessions for one address",
                    static_cast<long long>(FLimits.MaxPeerSessions)));
       }
-      if (!FPeerRate.Take(peer, TClock::now())) {
+      if (!FPeerRate.Take(peer, Now())) {
         throw ETooManySessions(
             Format("The service hands out no more than %lld sessions a minute to one address",
                    static_cast<long long>(FLimits.PeerSessionsPerMinute)));
@@ -150,7 +148,7 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
     }
     session->Open = true;
     session->Peer = peer;
-    session->LastUse = TClock::now();
+    session->LastUse = Now();
     Register(session);
     charge.Keep();
     return session;
@@ -161,7 +159,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!IsSessionId(id)) throw EUnknownSession(Format("Unknown session '%.64s'", id.c_str()));
   std::lock_guard<std::mutex> guard(FLock);
   if (auto it = FSessions.find(id); it != FSessions.end()) {
-    it->second->LastUse = TClock::now();
+    it->second->LastUse = Now();
     return it->second;
   }
   // A link planted under the root is no session.
@@ -171,7 +169,7 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   for (const char* sub : kSessionFolders) folder->Sub(sub, true);
   session->State = TSessionState::Read(*folder);
   CountParts(*folder, *session);
-  session->LastUse = TClock::now();
+  session->LastUse = Now();
   Register(session);
   return session;
 }
@@ -228,7 +226,7 @@ void TSessionStore::ReclaimIdle(bool force) {
   std::vector<TIdle> idle;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    const auto now = TClock::now();
+    const auto now = Now();
     const auto interval =
         std::min<std::chrono::steady_clock::duration>(kReclaimInterval, emptyIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -119,6 +120,9 @@ class TSessionStore {
   // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
   // some time has passed since the last look or the open sessions are at the limit.
   void ReclaimIdle(bool force = false);
+
+  // The clock idleness is measured on; a test sets one of its own before the first session.
+  std::function<std::chrono::steady_clock::time_point()> Now = std::chrono::steady_clock::now;
 
  private:
   void Register(const std::shared_ptr<TSession>& session);

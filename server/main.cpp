@@ -14,7 +14,10 @@
 
 namespace {
 
-volatile std::sig_atomic_t gStopSignal = 0;
+// Set by the handler and read by the watcher thread: a lock-free atomic, which (unlike a volatile
+// flag) is safe across threads and still safe in a signal handler.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnStopSignal(int) { gStopSignal = 1; }
 

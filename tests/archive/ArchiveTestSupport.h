@@ -17,6 +17,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "support/Files.h"
+#include "support/Pattern.h"
 #include "support/ScratchDir.h"
 
 #include "platform/Paths.h"
@@ -126,14 +127,6 @@ inline std::string Inflate(const std::string& stream, size_t expectedSize) {
                  reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size()));
   if (rc != Z_OK || outSize != expectedSize) return "<inflate failed>";
   return out;
-}
-
-// Incompressible bytes from a fixed seed.
-inline std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
 }
 
 // Mixed, partly compressible bytes from a fixed seed.

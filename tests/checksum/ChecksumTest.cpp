@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checksum/Checksum.h"
+#include "support/Pattern.h"
 
 using namespace vorlen;
 
@@ -23,10 +24,8 @@ uint32_t Finished(const std::string& text) {
 }
 
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) b = static_cast<uint8_t>(random());
-  return bytes;
+  const std::string bytes = test::RandomBytes(size, seed);
+  return {bytes.begin(), bytes.end()};
 }
 
 }  // namespace

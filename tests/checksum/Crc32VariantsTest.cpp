@@ -5,6 +5,7 @@
 
 #include "checksum/Checksum.h"
 #include "checksum/Crc32Variants.h"
+#include "support/Pattern.h"
 
 using namespace vorlen;
 
@@ -43,10 +44,8 @@ uint64_t Quotient64() {
 }
 
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) b = static_cast<uint8_t>(random());
-  return bytes;
+  const std::string bytes = test::RandomBytes(size, seed);
+  return {bytes.begin(), bytes.end()};
 }
 
 // The routine against the table routine from arbitrary running values: every length up to a few

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <iostream>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "archive/ZLIBArchive.h"
@@ -18,6 +17,7 @@
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
 #include "soap/SOAPExceptions.h"
+#include "support/Pattern.h"
 
 namespace fs = std::filesystem;
 
@@ -25,6 +25,7 @@ namespace vorlen {
 namespace {
 
 using test::ListTree;
+using test::RandomBytes;
 using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
@@ -33,13 +34,6 @@ std::string Hash(const std::string& bytes) {
   uint32_t crc = 0xFFFFFFFF;
   UpdateCrc32(bytes.data(), static_cast<uint32_t>(bytes.size()), crc);
   return Format("%.8X", ~crc);
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
 }
 
 // Sends bytes as the client does: numbered parts with their CRC texts, 0 to size / partSize.

@@ -11,21 +11,21 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 #include "runtime/Format.h"
 #include "server/ServerTestSupport.h"
 #include "server/SpooledBody.h"
+#include "support/LoopbackClient.h"
 
 namespace vorlen {
 namespace {
 
+using test::TLoopbackClient;
 using test::TScratchDir;
 
 const char* const kGetSession =
@@ -190,7 +190,6 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
   EXPECT_EQ(refused, 2);
 }
 
-#ifndef _WIN32
 // A raw loopback connection, for requests no well-behaved client would send.
 class TRawConnection {
  public:
@@ -252,7 +251,7 @@ std::string SoapHead(const std::string& extra) {
 // Sends only the head of a request that announces a huge body, and returns what comes back
 // within ten seconds.
 std::string AnnounceHugeBody(int port) {
-  TRawConnection connection(port);
+  TLoopbackClient connection(port);
   if (!connection.Send(SoapHead("Content-Length: 1073741824\r\n"))) return {};
   return connection.Receive();
 }
@@ -260,7 +259,7 @@ std::string AnnounceHugeBody(int port) {
 // Sends a request whose body stops before its announced length, closes the sending side, and
 // returns the answer.
 std::string SendShortBody(int port, const std::string& body, size_t announced) {
-  TRawConnection connection(port);
+  TLoopbackClient connection(port);
   if (!connection.Send(SoapHead("Content-Length: " + std::to_string(announced) + "\r\n") + body)) {
     return {};
   }
@@ -314,13 +313,13 @@ TEST_F(HttpServiceTest, HostileHeadsAreRefusedAndTheServiceGoesOn) {
        "HTTP/1.1 400 "},
   };
   for (const TCase& c : cases) {
-    TRawConnection connection(FService->Port());
+    TLoopbackClient connection(FService->Port());
     ASSERT_TRUE(connection.Send(c.Head)) << c.What;
     const std::string answer = connection.Receive();
     EXPECT_EQ(answer.rfind(c.Answer, 0), 0u) << c.What << ": " << answer;
     ExpectStillServing();
   }
-  TRawConnection twice(FService->Port());
+  TLoopbackClient twice(FService->Port());
   ASSERT_TRUE(twice.Send(SoapHead("Content-Length: 3\r\nContent-Length: 4\r\n") + "abcd"));
   EXPECT_NE(twice.Receive().find("\r\n\r\nConflicting Content-Length headers\n"),
             std::string::npos);
@@ -500,11 +499,11 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
   TLoggedService logged(options);
   THttpService& service = logged.Service;
   // A plain envelope announced beyond its own limit is answered before any of it is read.
-  TRawConnection bigEnvelope(service.Port());
+  TLoopbackClient bigEnvelope(service.Port());
   ASSERT_TRUE(bigEnvelope.Send(SoapHead("Content-Length: 1048576\r\n")));
   EXPECT_NE(bigEnvelope.ReceiveAll().find("<faultstring>Envelope larger than 65536 bytes"),
             std::string::npos);
-  TRawConnection slowHead(service.Port()), slowBody(service.Port());
+  TLoopbackClient slowHead(service.Port()), slowBody(service.Port());
   ASSERT_TRUE(slowHead.Send("POST "));
   ASSERT_TRUE(slowBody.Send(SoapHead("Content-Length: 1000\r\n") + "<"));
   for (int second = 0; second < 3; ++second) {
@@ -519,13 +518,12 @@ TEST(HttpServiceDeadlines, SlowPeersAreClosedAndHoldNobodyUp) {
     slowBody.Send("x");
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  EXPECT_TRUE(slowHead.ClosedByService());
-  EXPECT_TRUE(slowBody.ClosedByService());
+  EXPECT_TRUE(slowHead.ClosedByPeer());
+  EXPECT_TRUE(slowBody.ClosedByPeer());
   const std::string all = logged.Log();
   EXPECT_NE(all.find(" closed: request head not complete within 1 s\n"), std::string::npos) << all;
   EXPECT_NE(all.find(" closed: request body slower than 100 bytes/s\n"), std::string::npos) << all;
 }
-#endif
 
 TEST_F(HttpServiceTest, GarbageGetsFaultsAndTheServiceGoesOn) {
   const std::string root = std::string("\r\n--B\r\nContent-Type: text/xml\r\nContent-Length: ") +

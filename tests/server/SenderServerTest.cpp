@@ -20,50 +20,27 @@ using test::ReadFile;
 using test::TScratchDir;
 using test::WriteFile;
 
-class SenderServerTest : public ::testing::Test {
- protected:
-  SenderServerTest() : FServer(FRoot.Path() / "inbox", TServiceLimits{}) {}
-
-  // A received attachment as the HTTP side leaves it in the incoming folder.
-  fs::path Received(const std::string& bytes) {
-    const fs::path path = FServer.IncomingDir() / ("att-" + std::to_string(FCounter++));
-    WriteFile(path, bytes);
-    return path;
-  }
-  bool Upload(const std::string& sess, const std::string& name, const std::string& hash,
-              const std::string& bytes) {
-    return FServer.UploadFilePart(sess, name, hash, Received(bytes));
-  }
-  // A part with its right hash.
-  bool Put(const std::string& sess, const std::string& name, const std::string& bytes) {
-    return Upload(sess, name, Crc(bytes), bytes);
-  }
-  fs::path Folder(const std::string& sess) { return FRoot.Path() / "inbox" / sess; }
-
-  TScratchDir FRoot;
-  TSenderServer FServer;
-  int FCounter = 0;
-};
+class SenderServerTest : public ::testing::Test, protected test::TScratchServer {};
 
 TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
-  const std::string first = FServer.GetSession();
-  const std::string second = FServer.GetSession();
+  const std::string first = Server.GetSession();
+  const std::string second = Server.GetSession();
   EXPECT_NE(first, second);
   EXPECT_TRUE(IsSessionId(first));
   EXPECT_TRUE(fs::is_directory(Folder(first) / "parts"));
   EXPECT_TRUE(fs::is_directory(Folder(first) / "delivered"));
 
-  const auto before = ListTree(FRoot.Path());
+  const auto before = ListTree(Dir.Path());
   const std::string unknown[] = {"",   "00000000000000000000000000000000",    "../../etc",
                                  "..", std::string(first).replace(0, 1, "G"), first + "/.."};
   for (const std::string& bad : unknown) {
-    EXPECT_THROW(FServer.UnZip(bad), EUnknownSession) << bad;
+    EXPECT_THROW(Server.UnZip(bad), EUnknownSession) << bad;
     EXPECT_THROW(Put(bad, "x._000", "abc"), EUnknownSession) << bad;
-    EXPECT_THROW(FServer.MergeFile(0, "x", bad), EUnknownSession) << bad;
-    EXPECT_THROW(FServer.DelTempFiles(bad), EUnknownSession) << bad;
+    EXPECT_THROW(Server.MergeFile(0, "x", bad), EUnknownSession) << bad;
+    EXPECT_THROW(Server.DelTempFiles(bad), EUnknownSession) << bad;
   }
   // The refused uploads left their received files in the incoming folder, nothing else.
-  for (const std::string& name : ListTree(FRoot.Path())) {
+  for (const std::string& name : ListTree(Dir.Path())) {
     if (before.count(name) == 0) {
       EXPECT_EQ(name.rfind("inbox/.incoming/", 0), 0u) << name;
     }
@@ -71,7 +48,7 @@ TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
 }
 
 TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
-  const std::string sess = FServer.GetSession();
+  const std::string sess = Server.GetSession();
   EXPECT_TRUE(Upload(sess, "f._000", "352441C2", "abc"));
   EXPECT_TRUE(Upload(sess, "f._001", "352441c2", "abc"));  // case is ignored
   EXPECT_TRUE(Upload(sess, "f._002", "00000000", ""));
@@ -101,67 +78,67 @@ TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
 }
 
 TEST_F(SenderServerTest, NamesFromRequestsNeverReachOutsideTheSession) {
-  const std::string sess = FServer.GetSession();
+  const std::string sess = Server.GetSession();
   EXPECT_TRUE(Put(sess, "x._000", "data"));
-  const auto before = ListTree(FRoot.Path());
+  const auto before = ListTree(Dir.Path());
   for (const char* name : {"..\\x", "../x", "/etc/x", "C:x", "", "..",
                            "a\x01"
                            "b",
                            "x/../../y"}) {
     EXPECT_FALSE(Put(sess, name, "evil")) << name;
-    EXPECT_FALSE(FServer.MergeFile(0, name, sess)) << name;
+    EXPECT_FALSE(Server.MergeFile(0, name, sess)) << name;
   }
   std::set<std::string> added;
-  for (const std::string& name : ListTree(FRoot.Path())) {
+  for (const std::string& name : ListTree(Dir.Path())) {
     if (before.count(name) == 0 && name.rfind("inbox/.incoming/", 0) != 0) added.insert(name);
   }
   EXPECT_TRUE(added.empty()) << *added.begin();
-  EXPECT_FALSE(fs::exists(FRoot.Path() / "x"));
-  EXPECT_FALSE(fs::exists(FRoot.Path() / "inbox" / "x"));
+  EXPECT_FALSE(fs::exists(Dir.Path() / "x"));
+  EXPECT_FALSE(fs::exists(Dir.Path() / "inbox" / "x"));
 }
 
 TEST_F(SenderServerTest, MergeJoinsEveryPartOrNothing) {
-  const std::string sess = FServer.GetSession();
+  const std::string sess = Server.GetSession();
   EXPECT_TRUE(Put(sess, "report._000", "Hello, "));
   EXPECT_TRUE(Put(sess, "report._002", "!"));
-  EXPECT_FALSE(FServer.MergeFile(2, "report.pdf", sess));  // part 1 is missing
+  EXPECT_FALSE(Server.MergeFile(2, "report.pdf", sess));  // part 1 is missing
   EXPECT_FALSE(fs::exists(Folder(sess) / "delivered" / "report.pdf"));
-  EXPECT_FALSE(FServer.MergeFile(-1, "report.pdf", sess));
+  EXPECT_FALSE(Server.MergeFile(-1, "report.pdf", sess));
 
   EXPECT_TRUE(Put(sess, "report._001", "world"));
-  EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
+  EXPECT_TRUE(Server.MergeFile(2, "report.pdf", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
   // A delivered name is never replaced; the same merge asked again is answered from what is
   // there, without writing.
-  EXPECT_FALSE(FServer.MergeFile(1, "report.pdf", sess));
+  EXPECT_FALSE(Server.MergeFile(1, "report.pdf", sess));
   const auto written = fs::last_write_time(Folder(sess) / "delivered" / "report.pdf");
-  EXPECT_TRUE(FServer.MergeFile(2, "report.pdf", sess));
+  EXPECT_TRUE(Server.MergeFile(2, "report.pdf", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "report.pdf"), "Hello, world!");
   EXPECT_EQ(fs::last_write_time(Folder(sess) / "delivered" / "report.pdf"), written);
 
   // Names without extension and with several dots.
   EXPECT_TRUE(Put(sess, "README._000", "readme"));
-  EXPECT_TRUE(FServer.MergeFile(0, "README", sess));
+  EXPECT_TRUE(Server.MergeFile(0, "README", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "README"), "readme");
   EXPECT_TRUE(Put(sess, "a.b._000", "ab"));
-  EXPECT_TRUE(FServer.MergeFile(0, "a.b.c", sess));
+  EXPECT_TRUE(Server.MergeFile(0, "a.b.c", sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "a.b.c"), "ab");
   // Nothing left over from the merges.
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "work"));
 }
 
 TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
-  const std::string sess = FServer.GetSession();
-  EXPECT_FALSE(FServer.UnZip(sess));  // nothing merged yet
+  const std::string sess = Server.GetSession();
+  EXPECT_FALSE(Server.UnZip(sess));  // nothing merged yet
   const std::string garbage(4000, 'x');
   EXPECT_TRUE(Put(sess, "vorarch._000", garbage));
-  EXPECT_TRUE(FServer.MergeFile(0, "vorarch.rar", sess));
-  EXPECT_FALSE(FServer.UnZip(sess));
+  EXPECT_TRUE(Server.MergeFile(0, "vorarch.rar", sess));
+  EXPECT_FALSE(Server.UnZip(sess));
   EXPECT_EQ(ListTree(Folder(sess) / "delivered"), std::set<std::string>{"vorarch.rar"});
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "work"));
 
   // The archive was not unpacked, so it is the delivery and stays.
-  EXPECT_TRUE(FServer.DelTempFiles(sess));
+  EXPECT_TRUE(Server.DelTempFiles(sess));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "vorarch.rar"), garbage);
   EXPECT_TRUE(fs::is_empty(Folder(sess) / "parts"));
 }
@@ -171,27 +148,27 @@ TEST_F(SenderServerTest, UnZipOfWhatIsNoArchiveDeliversNothing) {
 // after a restart.
 TEST_F(SenderServerTest, DelTempFilesKeepsDeliveryAndDetailsAndSealsTheSession) {
   std::vector<std::string> refusals;
-  FServer.OnRefusal = [&](const std::string&, const std::string& operation,
+  Server.OnRefusal = [&](const std::string&, const std::string& operation,
                           const std::string& reason) {
     refusals.push_back(operation + ": " + reason);
   };
-  const std::string sess = FServer.GetSession();
+  const std::string sess = Server.GetSession();
   EXPECT_TRUE(Put(sess, "doc._000", "one"));
   EXPECT_TRUE(Put(sess, "doc._001", "two"));
   EXPECT_TRUE(Upload(sess, "sendDetails.txt", "", "details"));
-  EXPECT_TRUE(FServer.MergeFile(1, "doc.txt", sess));
+  EXPECT_TRUE(Server.MergeFile(1, "doc.txt", sess));
   EXPECT_FALSE(Upload(sess, "sendDetails.txt", "", "other sender"));
-  EXPECT_TRUE(FServer.DelTempFiles(sess));
-  EXPECT_TRUE(FServer.DelTempFiles(sess));  // twice is harmless
+  EXPECT_TRUE(Server.DelTempFiles(sess));
+  EXPECT_TRUE(Server.DelTempFiles(sess));  // twice is harmless
   EXPECT_EQ(ListTree(Folder(sess)),
             (std::set<std::string>{".session", "delivered", "delivered/doc.txt", "parts",
                                    "sendDetails.txt", "work"}));
   EXPECT_EQ(ReadFile(Folder(sess) / "delivered" / "doc.txt"), "onetwo");
   EXPECT_EQ(ReadFile(Folder(sess) / "sendDetails.txt"), "details");
 
-  TSenderServer again(FRoot.Path() / "inbox", TServiceLimits{});
-  again.OnRefusal = FServer.OnRefusal;
-  for (TSenderServer* server : {&FServer, &again}) {
+  TSenderServer again(Dir.Path() / "inbox", TServiceLimits{});
+  again.OnRefusal = Server.OnRefusal;
+  for (TSenderServer* server : {&Server, &again}) {
     WriteFile(server->IncomingDir() / "att", "ONE");
     EXPECT_FALSE(
         server->UploadFilePart(sess, "doc._000", Crc("ONE"), server->IncomingDir() / "att"));
@@ -394,7 +371,6 @@ TEST(SenderServerLimits, DeliveredBytesAreBoundedAcrossMergesAndUnpacking) {
   EXPECT_EQ(ReadFile(temp.Path() / "big" / fits / "delivered" / "m.bin"), std::string(50000, 'm'));
 }
 
-#ifndef _WIN32
 TEST(SenderServerLinks, LinksUnderTheRootAreNotFollowed) {
   TScratchDir temp;
   const fs::path inbox = temp.Path() / "inbox";
@@ -425,7 +401,6 @@ TEST(SenderServerLinks, LinksUnderTheRootAreNotFollowed) {
   EXPECT_EQ(ListTree(temp.Path() / "outside"), std::set<std::string>{"parts"});
   EXPECT_EQ(ReadFile(temp.Path() / "secret.txt"), "secret");
 }
-#endif
 
 }  // namespace
 }  // namespace vorlen

@@ -1,5 +1,7 @@
-// Helpers of the service tests: a listing of the files below a folder (to prove that nothing
-// was written where it must not be), beside the shared file helpers.
+// Helpers of the service tests: a service on a scratch folder, a listing of the files below a
+// folder (to prove that nothing was written where it must not be), beside the shared file
+// helpers. They stay with the service's suite: tests/support serves the benchmarks and the
+// Windows suites, which have no service.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +13,8 @@
 #include "archive/ZLIBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
+#include "server/FileNames.h"
+#include "server/SenderServer.h"
 #include "support/Files.h"
 #include "support/ScratchDir.h"
 
@@ -23,6 +27,42 @@ inline std::string Crc(const std::string& bytes) {
               crc);
   return Format("%08X", ~crc);
 }
+
+// The service's operations on an inbox in a scratch folder (Dir/inbox), with attachments put
+// where the HTTP side leaves them.
+class TScratchServer {
+ public:
+  explicit TScratchServer(const TServiceLimits& limits = {})
+      : Server(Dir.Path() / "inbox", limits) {}
+
+  // A received attachment as the HTTP side leaves it in the incoming folder.
+  std::filesystem::path Received(const std::string& bytes) {
+    const std::filesystem::path path = Server.IncomingDir() / ("att-" + std::to_string(FCount++));
+    WriteFile(path, bytes);
+    return path;
+  }
+  bool Upload(const std::string& sess, const std::string& name, const std::string& hash,
+              const std::string& bytes) {
+    return Server.UploadFilePart(sess, name, hash, Received(bytes));
+  }
+  // A part with its right hash; the details file comes without one, as the client sends it.
+  bool Put(const std::string& sess, const std::string& name, const std::string& bytes) {
+    return Upload(sess, name, name == "sendDetails.txt" ? "" : Crc(bytes), bytes);
+  }
+  // A merged file of one part.
+  bool Deliver(const std::string& sess, const std::string& name, const std::string& bytes) {
+    return Put(sess, PartFileName(name, 0), bytes) && Server.MergeFile(0, name, sess);
+  }
+  std::filesystem::path Folder(const std::string& sess) const {
+    return Dir.Path() / "inbox" / sess;
+  }
+
+  TScratchDir Dir;
+  TSenderServer Server;
+
+ private:
+  int FCount = 0;
+};
 
 // The files (not folders) below root: what received attachments left behind.
 inline std::set<std::string> FilesBelow(const std::filesystem::path& root) {

@@ -2,12 +2,9 @@
 // output, SIGTERM to stop.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -17,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <random>
 #include <regex>
 #include <thread>
@@ -27,6 +25,8 @@
 #include "server/ServerTestSupport.h"
 #include "soap/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
+#include "support/LoopbackClient.h"
+#include "support/Pattern.h"
 #include "support/Process.h"
 #include "support/ScopedEnv.h"
 
@@ -38,6 +38,7 @@ namespace fs = std::filesystem;
 using test::ListTree;
 using test::PackFiles;
 using test::ReadFile;
+using test::TLoopbackClient;
 using test::TProcess;
 using test::TScopedEnv;
 using test::TScratchDir;
@@ -112,12 +113,10 @@ TEST(ServiceBinary, KilledDuringMergesLeavesWholeFilesOnly) {
   for (const char* sub : {"parts", "delivered", "work"}) {
     std::filesystem::create_directories(folder / sub);
   }
-  std::mt19937 random(7);
   std::string whole;
   const int lastPart = 15;
   for (int i = 0; i <= lastPart; ++i) {
-    std::string part(256 * 1024, '\0');
-    for (char& c : part) c = static_cast<char>(random());
+    const std::string part = test::RandomBytes(256 * 1024, 7 + i);
     test::WriteFile(folder / "parts" / PartFileName("big.bin", i), part);
     whole += part;
   }
@@ -424,42 +423,43 @@ int PortOf(TProcess& service) {
   return std::regex_search(line, match, std::regex(":([0-9]+)/")) ? std::stoi(match[1]) : 0;
 }
 
-// A connection that sends the start of a request and then nothing.
-int OpenRequest(int port, const std::string& start) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      send(sock, start.data(), start.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(start.size())) {
-    close(sock);
-    return -1;
+// A connection whose request head the service has taken in: it asks the service to confirm the
+// head (Expect: 100-continue), which the service does once its handler has seen it, and then
+// sends the start of the body and nothing more.
+std::unique_ptr<TLoopbackClient> OpenRequest(int port, const std::string& head,
+                                             const std::string& bodyStart) {
+  auto connection = std::make_unique<TLoopbackClient>(port);
+  if (!connection->Send(head + "Expect: 100-continue\r\n\r\n") ||
+      !connection->ReceiveUntil("HTTP/1.1 100 Continue\r\n\r\n") || !connection->Send(bodyStart)) {
+    return nullptr;
   }
-  return sock;
+  return connection;
 }
 
 // Bodies are held as they arrive: announcing the largest allowed body on several connections
 // reserves nothing, so a service that may not take 4 GiB of memory goes on serving.
 TEST(ServiceBinary, AnnouncedBodiesReserveNoMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under the address-space limit";
+#endif
   TScratchDir root;
   TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string(),
                     "--max-body", "1G"},
                    {.AddressSpace = uint64_t{2} << 30});
   const int port = PortOf(service);
   ASSERT_GT(port, 0);
-  std::vector<int> sockets;
+  std::vector<std::unique_ptr<TLoopbackClient>> connections;
   for (int i = 0; i < 4; ++i) {
-    sockets.push_back(OpenRequest(
-        port,
-        "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
-        "Host: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: 1073741824\r\n\r\n" +
-            std::string(4096, ' ')));
-    ASSERT_GE(sockets.back(), 0);
+    connections.push_back(
+        OpenRequest(port,
+                    "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
+                    "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
+                    "Content-Length: 1073741824\r\n",
+                    std::string(4096, ' ')));
+    ASSERT_TRUE(connections.back());
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(NewSession(port).size(), 32u);
-  for (int sock : sockets) close(sock);
+  connections.clear();
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(kEndMs), 0);
 }
@@ -485,20 +485,20 @@ TEST(ServiceBinary, StopsWithinItsDeadlineWhileAnUploadTrickles) {
                             "\r\n\r\n--B\r\nContent-ID: <p1>\r\n"
                             "Content-Length: 204800\r\n\r\n" +
                             std::string(100000, 'p');
-  const int sock =
+  auto upload =
       OpenRequest(port,
                   "POST /FileUploader/Sender_Server.dll/soap/ISenderService HTTP/1.1\r\n"
                   "Host: 127.0.0.1\r\nContent-Type: multipart/related; boundary=B\r\n"
                   "SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"\r\n"
                   "Content-Length: " +
-                      std::to_string(start.size() + 104806) + "\r\n\r\n" + start);
-  ASSERT_GE(sock, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                      std::to_string(start.size() + 104806) + "\r\n",
+                  start);
+  ASSERT_TRUE(upload);
   const auto signalled = std::chrono::steady_clock::now();
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(kEndMs), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
-  close(sock);
+  upload.reset();
   EXPECT_NE(service.Err().find("vorlen-service: stopped"), std::string::npos);
   EXPECT_EQ(test::FilesBelow(root.Path() / "in" / sess), std::set<std::string>{});
 }
@@ -515,18 +515,13 @@ TEST(ServiceBinary, HelpAndBadUsage) {
   EXPECT_EQ(error.rfind("vorlen-service: --port: 'http' is not a number\n", 0), 0u) << error;
 
   // A port that is taken is reported, not ignored.
-  httplib::Server blocker;
-  const int taken = blocker.bind_to_any_port("127.0.0.1");
-  ASSERT_GT(taken, 0);
-  std::thread listener([&] { blocker.listen_after_bind(); });
-  for (int i = 0; i < 5000 && !blocker.is_running(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  int taken = 0;
+  const test::TRawSocket blocker = test::LoopbackSocket(taken, 1);
   TScratchDir root;
   TProcess clash({VORLEN_SERVICE_BINARY, "--port", std::to_string(taken), "--root",
                   (root.Path() / "in").string()});
   EXPECT_EQ(clash.Wait(kEndMs), 1);
-  blocker.stop();
-  listener.join();
+  test::CloseSocket(blocker);
   const std::string clashError = clash.Err();
   EXPECT_EQ(clashError,
             "vorlen-service: Cannot listen on 127.0.0.1 port " + std::to_string(taken) + "\n");
@@ -534,5 +529,3 @@ TEST(ServiceBinary, HelpAndBadUsage) {
 
 }  // namespace
 }  // namespace vorlen
-
-#endif

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "archive/ArchiveReader.h"
 #include "archive/ZLIBArchive.h"
@@ -21,6 +20,7 @@ using test::ListTree;
 using test::PackFiles;
 using test::ReadFile;
 using test::TScratchDir;
+using test::TScratchServer;
 using test::WriteFile;
 
 TServiceLimits Limits(int64_t maxSessions) {
@@ -28,26 +28,6 @@ TServiceLimits Limits(int64_t maxSessions) {
   limits.MaxSessions = maxSessions;
   return limits;
 }
-
-class TStore {
- public:
-  explicit TStore(const TServiceLimits& limits) : Server(Dir.Path() / "inbox", limits) {}
-
-  bool Put(const std::string& sess, const std::string& name, const std::string& bytes) {
-    WriteFile(Server.IncomingDir() / "att", bytes);
-    const std::string hash = name == "sendDetails.txt" ? "" : Crc(bytes);
-    return Server.UploadFilePart(sess, name, hash, Server.IncomingDir() / "att");
-  }
-  // A merged file of one part.
-  void Deliver(const std::string& sess, const std::string& name, const std::string& bytes) {
-    ASSERT_TRUE(Put(sess, PartFileName(name, 0), bytes));
-    ASSERT_TRUE(Server.MergeFile(0, name, sess));
-  }
-  fs::path Folder(const std::string& sess) { return Dir.Path() / "inbox" / sess; }
-
-  TScratchDir Dir;
-  TSenderServer Server;
-};
 
 TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
   TScratchDir dir;
@@ -87,21 +67,23 @@ TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
 // delivered files stay.
 TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   TServiceLimits limits;
-  limits.EmptySessionIdle = std::chrono::milliseconds(50);
-  TStore store(limits);
+  limits.SessionIdle = std::chrono::hours(1);
+  TScratchServer store(limits);
   TSenderServer& server = store.Server;
+  auto now = std::chrono::steady_clock::now();
+  server.SetClock([&now] { return now; });
   const std::string idle = server.GetSession();
   ASSERT_TRUE(store.Put(idle, "x._000", "part"));
   const std::string withDetails = server.GetSession();
   ASSERT_TRUE(store.Put(withDetails, "x._000", "part"));
   ASSERT_TRUE(store.Put(withDetails, "sendDetails.txt", "from X\r\n"));
   const std::string delivered = server.GetSession();
-  store.Deliver(delivered, "d.bin", "data");
+  ASSERT_TRUE(store.Deliver(delivered, "d.bin", "data"));
   const std::string cleaned = server.GetSession();
   ASSERT_TRUE(store.Put(cleaned, "x._000", "part"));
   ASSERT_TRUE(server.DelTempFiles(cleaned));
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  now += std::chrono::minutes(61);
   server.GetSession();  // looks for idle sessions
   EXPECT_FALSE(fs::exists(store.Folder(idle)));
   EXPECT_FALSE(fs::exists(store.Folder(cleaned)));
@@ -131,7 +113,7 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
 TEST(SessionBounds, OnePeerHoldsALimitedShare) {
   TServiceLimits limits;
   limits.MaxPeerSessions = 2;
-  TStore store(limits);
+  TScratchServer store(limits);
   TSenderServer& server = store.Server;
   const std::string first = server.GetSession("192.0.2.1");
   server.GetSession("192.0.2.1");
@@ -142,13 +124,13 @@ TEST(SessionBounds, OnePeerHoldsALimitedShare) {
     EXPECT_EQ(e.Message(), "The service keeps no more than 2 open sessions for one address");
   }
   EXPECT_NE(server.GetSession("192.0.2.2"), "");
-  store.Deliver(first, "f.bin", "x");
+  ASSERT_TRUE(store.Deliver(first, "f.bin", "x"));
   EXPECT_NE(server.GetSession("192.0.2.1"), "");
 
   // Delivering at once does not buy more sessions than the address's rate.
   limits.MaxPeerSessions = 100;
   limits.PeerSessionsPerMinute = 3;
-  TStore rated(limits);
+  TScratchServer rated(limits);
   for (int i = 0; i < 3; ++i) rated.Deliver(rated.Server.GetSession("192.0.2.1"), "f.bin", "x");
   try {
     rated.Server.GetSession("192.0.2.1");
@@ -162,10 +144,10 @@ TEST(SessionBounds, OnePeerHoldsALimitedShare) {
 TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
   TServiceLimits limits;
   limits.MaxRootBytes = 16 * 1024 + 100;  // one empty session and 100 bytes
-  TStore store(limits);
+  TScratchServer store(limits);
   TSenderServer& server = store.Server;
   const std::string sess = server.GetSession();
-  store.Deliver(sess, "a.txt", std::string(30, 'a'));  // 60 bytes: part and delivery
+  ASSERT_TRUE(store.Deliver(sess, "a.txt", std::string(30, 'a')));  // 60 bytes: part and delivery
   ASSERT_TRUE(store.Put(sess, "b._000", std::string(30, 'b')));
   try {
     server.MergeFile(0, "b.txt", sess);
@@ -185,7 +167,7 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
 
   TServiceLimits full;
   full.MinFreeBytes = int64_t{1} << 60;
-  TStore disk(full);
+  TScratchServer disk(full);
   try {
     disk.Server.GetSession();
     ADD_FAILURE() << "a session on a full disk";
@@ -198,7 +180,7 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
 TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
   TServiceLimits limits;
   limits.MaxUnzipFiles = 2;
-  TStore store(limits);
+  TScratchServer store(limits);
   TSenderServer& server = store.Server;
   std::vector<std::string> refusals;
   server.OnRefusal = [&](const std::string& sess, const std::string& operation,
@@ -208,7 +190,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
   TScratchDir src;
   auto unzip = [&](const std::string& archive) {
     const std::string sess = server.GetSession();
-    store.Deliver(sess, "a.rar", archive);
+    EXPECT_TRUE(store.Deliver(sess, "a.rar", archive));
     return sess;
   };
 
@@ -243,7 +225,7 @@ TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
 }
 
 TEST(SessionLinks, FoldersSwappedForLinksAreNotFollowed) {
-  TStore store(TServiceLimits{});
+  TScratchServer store(TServiceLimits{});
   TSenderServer& server = store.Server;
   const fs::path outside = store.Dir.Path() / "outside";
   fs::create_directories(outside);

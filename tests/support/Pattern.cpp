@@ -1,5 +1,7 @@
 #include "support/Pattern.h"
 
+#include <random>
+
 namespace vorlen::test {
 
 std::string Pattern(size_t size, uint32_t seed) {
@@ -9,6 +11,13 @@ std::string Pattern(size_t size, uint32_t seed) {
     x = x * 1103515245u + 12345u;
     c = static_cast<char>(x >> 24);
   }
+  return bytes;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
   return bytes;
 }
 

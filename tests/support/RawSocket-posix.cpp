@@ -48,6 +48,20 @@ TRawSocket LoopbackSocket(int& port, int backlog) {
   return fd;
 }
 
+TRawSocket ConnectLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return kNoSocket;
+  }
+  return fd;
+}
+
 TRawSocket AcceptConnection(TRawSocket listener, int waitMs) {
   pollfd entry{static_cast<int>(listener), POLLIN, 0};
   if (::poll(&entry, 1, waitMs) <= 0) return kNoSocket;
@@ -78,6 +92,14 @@ bool SendAll(TRawSocket socket, const std::string& bytes) {
 }
 
 void ShutdownSocket(TRawSocket socket) { ::shutdown(static_cast<int>(socket), SHUT_RDWR); }
+
+void EndSending(TRawSocket socket) { ::shutdown(static_cast<int>(socket), SHUT_WR); }
+
+bool PeerClosed(TRawSocket socket) {
+  char byte;
+  const ssize_t n = ::recv(static_cast<int>(socket), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
 
 void CloseSocket(TRawSocket socket) { ::close(static_cast<int>(socket)); }
 

@@ -44,6 +44,21 @@ TRawSocket LoopbackSocket(int& port, int backlog) {
   return static_cast<TRawSocket>(fd);
 }
 
+TRawSocket ConnectLoopback(int port) {
+  StartWinsock();
+  const SOCKET fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (fd == INVALID_SOCKET) return kNoSocket;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::closesocket(fd);
+    return kNoSocket;
+  }
+  return static_cast<TRawSocket>(fd);
+}
+
 TRawSocket AcceptConnection(TRawSocket listener, int waitMs) {
   WSAPOLLFD entry{Native(listener), POLLRDNORM, 0};
   if (::WSAPoll(&entry, 1, waitMs) <= 0) return kNoSocket;
@@ -75,6 +90,17 @@ bool SendAll(TRawSocket socket, const std::string& bytes) {
 }
 
 void ShutdownSocket(TRawSocket socket) { ::shutdown(Native(socket), SD_BOTH); }
+
+void EndSending(TRawSocket socket) { ::shutdown(Native(socket), SD_SEND); }
+
+bool PeerClosed(TRawSocket socket) {
+  WSAPOLLFD entry{Native(socket), POLLRDNORM, 0};
+  const int ready = ::WSAPoll(&entry, 1, 0);
+  if (ready < 0) return true;
+  if (ready == 0) return false;
+  char byte;
+  return ::recv(Native(socket), &byte, 1, MSG_PEEK) <= 0;
+}
 
 void CloseSocket(TRawSocket socket) { ::closesocket(Native(socket)); }
 

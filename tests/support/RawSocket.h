@@ -1,4 +1,5 @@
-// The few socket calls the raw test server needs, on POSIX sockets or on Winsock.
+// The few socket calls the raw test server and the loopback client need, on POSIX sockets or on
+// Winsock.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,8 @@ TRawSocket LoopbackSocket(int& port, int backlog);
 constexpr int kWaitSliceMs = 100;
 constexpr int64_t kWaitOver = -2;
 
+// A connection to 127.0.0.1:port, or kNoSocket when none could be made.
+TRawSocket ConnectLoopback(int port);
 // A new connection, or kNoSocket when none came within waitMs or the listener failed.
 TRawSocket AcceptConnection(TRawSocket listener, int waitMs);
 // Makes ReceiveSome on socket give up after waitMs without data.
@@ -27,6 +30,11 @@ void SetReceiveWait(TRawSocket socket, int waitMs);
 int64_t ReceiveSome(TRawSocket socket, char* buffer, size_t size);
 bool SendAll(TRawSocket socket, const std::string& bytes);
 void ShutdownSocket(TRawSocket socket);
+// Ends the sending side only: the peer reads the end of the data and may still answer.
+void EndSending(TRawSocket socket);
+// True once the peer has closed the connection (not merely stayed silent); does not wait and
+// leaves data that arrived unread.
+bool PeerClosed(TRawSocket socket);
 void CloseSocket(TRawSocket socket);
 
 }  // namespace vorlen::test

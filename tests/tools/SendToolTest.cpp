@@ -1,9 +1,4 @@
 // vorlen-send against the reference service, both run as the programs they are.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,6 +18,7 @@
 #include "support/Pattern.h"
 #include "support/Process.h"
 #include "support/RawHttpServer.h"
+#include "support/RawSocket.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "support/TestCertificates.h"
@@ -36,22 +32,6 @@ using test::Pattern;
 using test::ReadFile;
 using test::TProcess;
 using test::TScratchDir;
-
-// A TCP socket bound to a free loopback port; -1 when that fails.
-int BindLoopback(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
 
 // Waits until process pid has a handler for sig (its caught-signal mask in /proc says so).
 bool AwaitSignalCaught(pid_t pid, int sig) {
@@ -198,9 +178,7 @@ TEST_F(SendToolTest, SettingsComeFromTheFileBesideTheProgram) {
 TEST_F(SendToolTest, FailuresAndBadUsage) {
   // A closed port: the transport's text, exit 1.
   int port = 0;
-  const int probe = BindLoopback(port);
-  ASSERT_GE(probe, 0);
-  close(probe);
+  test::CloseSocket(test::LoopbackSocket(port, 0));
   const std::string file = Dir.Write("f.bin", "x");
   const std::string closedUrl = "http://127.0.0.1:" + std::to_string(port) +
                                 "/FileUploader/Sender_Server.dll/soap/ISenderService";
@@ -350,17 +328,14 @@ TEST_F(SendToolTest, PartsInFlightArriveWholeAndStopCleanly) {
 TEST_F(SendToolTest, SecondInterruptEndsTheProgramAtOnce) {
   // A service that takes the connection and never answers: the session request hangs.
   int port = 0;
-  const int listener = BindLoopback(port);
-  ASSERT_GE(listener, 0);
-  ASSERT_EQ(0, listen(listener, 4));
+  const test::TRawSocket listener = test::LoopbackSocket(port, 4);
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/s";
   const std::string file = Dir.Write("f.bin", "x");
 
   TProcess sender({Sender(), "--url", url, "--org", "O", file});
-  pollfd waiting{listener, POLLIN, 0};
-  ASSERT_EQ(1, poll(&waiting, 1, 10000)) << "the request never came";
-  const int connection = accept(listener, nullptr, nullptr);  // the send is under way now
-  ASSERT_GE(connection, 0);
+  // The send is under way once the connection came.
+  const test::TRawSocket connection = test::AcceptConnection(listener, 10000);
+  ASSERT_NE(test::kNoSocket, connection) << "the request never came";
 
   // The first press waits for the next pumping point, and says how to end at once.
   sender.Signal(SIGINT);
@@ -370,8 +345,8 @@ TEST_F(SendToolTest, SecondInterruptEndsTheProgramAtOnce) {
   sender.Signal(SIGINT);
   ASSERT_TRUE(sender.EndsWithin(10000)) << "the second Ctrl-C did not end the program";
   EXPECT_EQ(128 + SIGINT, sender.Wait());
-  close(connection);
-  close(listener);
+  test::CloseSocket(connection);
+  test::CloseSocket(listener);
 }
 
 TEST_F(SendToolTest, FlagsSpareTheSettingsFile) {

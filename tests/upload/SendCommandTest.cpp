@@ -674,8 +674,13 @@ struct TPartCounter {
 TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBeforeEveryPart) {
   TPartCounter counter;
   counter.Attach(*Service);
-  Service->FailPart = [](const std::string&, int) -> std::optional<bool> {
-    std::this_thread::sleep_for(5ms);  // long enough for the parts to overlap
+  // The first part waits for a second one, so that they overlap.
+  std::mutex lock;
+  std::condition_variable arrived;
+  Service->FailPart = [&](const std::string&, int) -> std::optional<bool> {
+    std::unique_lock<std::mutex> guard(lock);
+    arrived.notify_all();
+    arrived.wait_for(guard, 10s, [&] { return counter.MostRunning > 1; });
     return std::nullopt;
   };
   View.Ticked = false;  // packed, so that UnZip follows
@@ -781,14 +786,24 @@ TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOn
 TEST_F(SendCommandTest, PartsInFlightACloseWithPartsInFlightCleansUpOnceTheyHaveFinished) {
   TPartCounter counter;
   counter.Attach(*Service);
-  Service->FailPart = [](const std::string& name, int) -> std::optional<bool> {
-    if (name != "f._000") std::this_thread::sleep_for(100ms);  // still on their way
+  // The other three parts stay on their way until the close has come.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool closed = false;
+  Service->FailPart = [&](const std::string& name, int) -> std::optional<bool> {
+    std::unique_lock<std::mutex> guard(lock);
+    if (name != "f._000") changed.wait_for(guard, 10s, [&] { return closed; });
     return std::nullopt;
   };
   // The close handlers after the first accepted part: a confirmed close drops the parts.
   View.OnProcessMessages = [&] {
     if (State.FClosing || counter.Accepted == 0) return;
     State.FClosing = true;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      closed = true;
+    }
+    changed.notify_all();
     State.ServiceIntf->DelTempFiles(State.Session);
     State.ServiceIntf.reset();
   };

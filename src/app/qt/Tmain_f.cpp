@@ -71,11 +71,7 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
   std::string exePath = options.ExePath.empty() ? ExecutablePath() : options.ExePath;
   std::string exeDir = options.ExeDir.empty() ? ExtractFileDir(exePath) : options.ExeDir;
   // No application title is set, so boxes carry the executable's name.
-#ifdef _WIN32
-  FTitle = QFileInfo(Q(exePath)).completeBaseName().toStdString();
-#else
   FTitle = QFileInfo(Q(exePath)).fileName().toStdString();
-#endif
   if (!FRegistry) FRegistry = LocalMachineRegistry();
   FLogic = std::make_unique<TMainLogic>(*this, *FRegistry, exePath, exeDir);
   if (options.ExeDir.empty()) FLogic->SetSettingsPlaces(SettingsPlaces(exeDir));
