@@ -126,6 +126,7 @@ struct THttpService::TRequest {
   int64_t Held = 0;  // bytes of Body counted in HeldPool
   int64_t Limit = 0;      // most body bytes held
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
+  std::string DiskFull;   // the body could not be held for a full disk; the rest is dropped
   int64_t Dropped = 0;
   bool Answered = false;
 };
@@ -150,7 +151,7 @@ struct THttpCallbacks {
     }
     request.Answered = true;
     bool ok;
-    if (request.TooLarge) {
+    if (request.TooLarge || !request.DiskFull.empty()) {
       ok = self.RefuseBody(connection, request);
     } else {
       self.FWatch->Answering(connection);
@@ -291,14 +292,11 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   FWatch->BodyReceived(connection, static_cast<int64_t>(size));
   // Without an announced length (chunked) the limit holds as the data comes. The answer can
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
+  if (!request.DiskFull.empty()) return Drop(request, static_cast<int64_t>(size));
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
     request.Release();
-    request.Dropped += static_cast<int64_t>(size);
-    if (request.Dropped <= FOptions.MaxBody) return true;
-    FLog.Write(request.Peer, "", "", "closed: " + TooLargeText());
-    request.Answered = true;
-    return false;
+    return Drop(request, static_cast<int64_t>(size));
   }
   // One budget for the bodies of every connection: beyond it a sender that holds its body open
   // cannot crowd out the service, and the connection is closed (a body is answered only once
@@ -315,6 +313,11 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // The body grows with what arrives, never with what was announced.
   try {
     request.Body.WriteBuffer(data, bytes);
+  } catch (const EDiskFull& e) {
+    // Answered once the rest has arrived, as a fault of the service's, never as the sender's.
+    request.DiskFull = e.Detail();
+    request.Release();
+    return Drop(request, 0);
   } catch (const EStreamError& e) {
     FLog.Write(request.Peer, "", "", std::string("closed: ") + e.what());
     request.Answered = true;
@@ -323,11 +326,25 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   return true;
 }
 
+bool THttpService::Drop(TRequest& request, int64_t bytes) {
+  request.Dropped += bytes;
+  if (request.Dropped <= FOptions.MaxBody) return true;
+  FLog.Write(request.Peer, "", "", "closed: " + TooLargeText());
+  request.Answered = true;
+  return false;
+}
+
 std::string THttpService::TooLargeText() const {
   return Format("Request body larger than %lld bytes\n", static_cast<long long>(FOptions.MaxBody));
 }
 
 bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
+  if (!request.DiskFull.empty()) {
+    FWatch->Answering(connection);
+    const TSoapReply reply = TSoapEndpoint::DiskFull(request.DiskFull);
+    FLog.Write(request.Peer, "", "", reply.Outcome);
+    return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
+  }
   if (request.Limit == FOptions.MaxBody) {
     return Refuse(connection, request.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
   }

@@ -78,6 +78,9 @@ class THttpService {
               const std::string& text);
 
   std::string TooLargeText() const;
+  // Reads and drops bytes of a body that is answered with a refusal once it has ended; false
+  // (the connection closed) once more than a body's limit was dropped.
+  bool Drop(TRequest& request, int64_t bytes);
   std::string BaseUrl() const;
 
   TServiceOptions FOptions;

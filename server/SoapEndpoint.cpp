@@ -205,6 +205,13 @@ int64_t TSoapEndpoint::BodyLimit(const std::string& contentType) {
   return MediaType(contentType) == "text/xml" ? kMaxEnvelope : -1;
 }
 
+TSoapReply TSoapEndpoint::DiskFull(const std::string& detail) {
+  TSoapReply reply;
+  reply.ContentType = kSoapContentType;
+  SetFault(reply, std::make_exception_ptr(EDiskFull(detail)));
+  return reply;
+}
+
 TSoapReply TSoapEndpoint::EnvelopeTooLarge() {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;

@@ -38,6 +38,8 @@ class TSoapEndpoint {
   static int64_t BodyLimit(const std::string& contentType);
   // The fault answer to an envelope over kMaxEnvelope, for a body left unread.
   static TSoapReply EnvelopeTooLarge();
+  // The fault for a request whose body could not be held for a full disk.
+  static TSoapReply DiskFull(const std::string& detail);
 
  private:
   // The envelope of the body, its attachments going to received.

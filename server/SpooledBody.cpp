@@ -10,6 +10,7 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
+#include "server/Descriptors.h"
 
 namespace vorlen {
 
@@ -24,6 +25,14 @@ void TSpooledBody::Clear() {
   FSize = FPosition = 0;
 }
 
+void TSpooledBody::Fail(const std::string& what) {
+  const int error = errno;
+  const std::string text = what + ": " + std::strerror(error);
+  // A full disk is the service's trouble, not the sender's: it is answered as such.
+  if (IsDiskFullError(error)) throw EDiskFull(text);
+  throw EStreamError(text);
+}
+
 void TSpooledBody::MoveToFile() {
   // Unnamed: nothing is left behind whatever happens to the process.
   FFile = open(FFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -33,16 +42,13 @@ void TSpooledBody::MoveToFile() {
     FFile = mkostemp(path.data(), O_CLOEXEC);
     if (FFile >= 0) unlink(path.c_str());
   }
-  if (FFile < 0) {
-    throw EStreamError(Format("Cannot hold the request body in %s: %s", FFolder.c_str(),
-                              std::strerror(errno)));
-  }
+  if (FFile < 0) Fail(Format("Cannot hold the request body in %s", FFolder.c_str()));
   const std::string held = FMemory.ToString();
   FMemory.Clear();
   for (size_t done = 0; done < held.size();) {
     const ssize_t n = pwrite(FFile, held.data() + done, held.size() - done,
                              static_cast<off_t>(done));
-    if (n <= 0) throw EStreamError(Format("Cannot hold the request body: %s", std::strerror(errno)));
+    if (n <= 0) Fail("Cannot hold the request body");
     done += static_cast<size_t>(n);
   }
 }
@@ -58,9 +64,7 @@ int64_t TSpooledBody::Write(const void* buffer, int64_t count) {
     for (int64_t done = 0; done < count;) {
       const ssize_t n = pwrite(FFile, bytes + done, static_cast<size_t>(count - done),
                                static_cast<off_t>(FPosition + done));
-      if (n <= 0) {
-        throw EStreamError(Format("Cannot hold the request body: %s", std::strerror(errno)));
-      }
+      if (n <= 0) Fail("Cannot hold the request body");
       done += n;
     }
   }

@@ -28,6 +28,8 @@ class TSpooledBody : public TStream {
   void Clear();
 
  private:
+  // Raises for the failed call that set errno: EDiskFull for a full disk, else EStreamError.
+  [[noreturn]] static void Fail(const std::string& what);
   void MoveToFile();
 
   std::string FFolder;

@@ -646,7 +646,8 @@ TEST(MainLogicSettings, SettingsEntryAsksWithCurrentValuesSavesKeptLinesAndBinds
   EXPECT_EQ(f.Logic.State().FUrl, "http://new/s");
   EXPECT_EQ(f.BoundUrls.size(), 2u);
 
-  // During a send: refused with a message, no box.
+  // During a send: refused with a message, no box. One part at a time, so that no part binds.
+  SetEntryValue(f.Logic.State().FMoreSettings, "parallel", "");
   f.Dir.Write("a.zip", "x");
   f.View.Shown.clear();
   f.View.OpenFileAnswers = {f.Dir.File("a.zip")};

@@ -386,9 +386,9 @@ TEST(ServiceBinary, FullDiskIsAServerFaultThatSaysSo) {
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(kEndMs), 0);
   const std::string log = service.Err();
-  // The attachment is stored before the request is read, so its line names no operation.
+  // The body is held on disk before the request is read, so its line names no operation.
   EXPECT_NE(log.find(" - - fault SOAP-ENV:Server: no space left on the service's disk (Cannot "
-                     "store an attachment: "),
+                     "hold the request body: "),
             std::string::npos)
       << log;
   EXPECT_NE(log.find(" " + sess +
