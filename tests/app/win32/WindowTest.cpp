@@ -195,6 +195,7 @@ TEST(Win32Window, SendsAFileWithACyrillicNameToTheService) {
   const std::string second = "Приложение.txt";
   f.Dir.Write(second, "второ");
   w.SendFiles({f.Dir.File(second)});
+  f.WaitForSend();
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   const std::string secondSession = w.Logic().State().Session;
   EXPECT_NE(secondSession, session);
