@@ -5,13 +5,10 @@
 // there. Rounds alternate (default 3 each); prints each time and the medians' ratio.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +17,7 @@
 #include "server/HttpService.h"
 #include "support/NoRegistry.h"
 #include "support/Pattern.h"
+#include "support/PostQueue.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "upload/IOperatorView.h"
@@ -61,33 +59,6 @@ class TBenchView : public IOperatorView {
   }
 };
 
-// The window's message loop: what the worker posts runs here.
-class TLoop {
- public:
-  void Post(std::function<void()> action) {
-    std::lock_guard<std::mutex> guard(FLock);
-    FActions.push_back(std::move(action));
-    FChanged.notify_all();
-  }
-  void RunWhile(const std::function<bool()>& busy) {
-    while (busy()) {
-      std::function<void()> action;
-      {
-        std::unique_lock<std::mutex> wait(FLock);
-        FChanged.wait(wait, [&] { return !FActions.empty(); });
-        action = std::move(FActions.front());
-        FActions.pop_front();
-      }
-      action();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  std::deque<std::function<void()>> FActions;
-};
-
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -116,12 +87,12 @@ int main(int argc, char** argv) {
     vorlen::test::TNoRegistry registry;
     TMainLogic logic(view, registry, dir.PathWithSeparator() + "vorlen-sender",
                      dir.PathWithSeparator());
-    TLoop loop;
+    vorlen::test::TPostQueue loop;
     if (worker) logic.PostToWindow = [&](std::function<void()> a) { loop.Post(std::move(a)); };
     logic.FormCreate();
     const Clock::time_point start = Clock::now();
     logic.btSendClick();
-    loop.RunWhile([&] { return logic.Sending(); });
+    loop.RunUntil([&] { return !logic.Sending(); });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (view.Title.find(" - Готово") == std::string::npos) {
       std::fprintf(stderr, "bench_window_send: the send did not get through: %s\n",

@@ -17,6 +17,7 @@
 #include "runtime/Exception.h"
 #include "soap/SOAPExceptions.h"
 #include "support/Pattern.h"
+#include "support/PostQueue.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedView.h"
 #include "transport/SOAPHTTPException.h"
@@ -420,35 +421,6 @@ TEST(MainLogicSend, ParallelSettingIsKeptOnRewriteAndSendsPartsInFlight) {
 }
 
 namespace {
-
-// The window's thread of a test: what the send's worker posts waits here until the test runs
-// it, so every view call can be checked to come on this thread.
-class TPostQueue {
- public:
-  void Post(std::function<void()> action) {
-    std::lock_guard<std::mutex> guard(FLock);
-    FActions.push_back(std::move(action));
-    FChanged.notify_all();
-  }
-  // Runs posted actions until done() holds after one of them.
-  void RunUntil(const std::function<bool()>& done) {
-    while (!done()) {
-      std::function<void()> action;
-      {
-        std::unique_lock<std::mutex> wait(FLock);
-        FChanged.wait(wait, [&] { return !FActions.empty(); });
-        action = std::move(FActions.front());
-        FActions.pop_front();
-      }
-      action();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  std::deque<std::function<void()>> FActions;
-};
 
 // Notes the thread of every call that reaches the window, and lets a test act on progress.
 class TThreadCheckingView : public TScriptedView {
