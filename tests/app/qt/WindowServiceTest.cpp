@@ -50,7 +50,12 @@ struct TLiveFixture {
     Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n" + moreSettings);
     qputenv("Tmp",
             QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
+    Restart();
+  }
 
+  // A new start of the window, reading sendcfg.ini as it now is.
+  void Restart() {
+    Window.reset();
     TMainWindowOptions window;
     window.ExePath = Dir.PathWithSeparator() + "vorlen-sender";
     window.Registry = std::make_unique<TMemoryRegistry>();
@@ -158,12 +163,7 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
                                              fingerprint + "\r\n");
 
     // The next start trusts it without a question.
-    f.Window.reset();
-    TMainWindowOptions window;
-    window.ExePath = f.Dir.PathWithSeparator() + "vorlen-sender";
-    window.Registry = std::make_unique<TMemoryRegistry>();
-    window.Dialogs = &f.Dialogs;
-    f.Window = std::make_unique<Tmain_f>(std::move(window));
+    f.Restart();
     f.Dialogs.Shown.clear();
     f.Dialogs.OpenFileAnswers = {f.Dir.File("data.zip")};
     f.Window->btSend->click();
@@ -180,12 +180,7 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
       const std::string url = f.Service->Url();
       f.Dir.Write("sendcfg.ini", "url=" + url + "\r\norg=Test\r\ncert=" +
                                      url.substr(8, url.find('/', 8) - 8) + " " + other + "\r\n");
-      f.Window.reset();
-      TMainWindowOptions window;
-      window.ExePath = f.Dir.PathWithSeparator() + "vorlen-sender";
-      window.Registry = std::make_unique<TMemoryRegistry>();
-      window.Dialogs = &f.Dialogs;
-      f.Window = std::make_unique<Tmain_f>(std::move(window));
+      f.Restart();
     }
     const std::string settings = f.Dir.Read("sendcfg.ini");
     f.Dir.Write("data.zip", bytes);
