@@ -6,7 +6,7 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"
 

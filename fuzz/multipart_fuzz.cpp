@@ -8,7 +8,7 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
-#include "soap/MimeSplit.h"
+#include "mime/MimeSplit.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "runtime/Exception.h"
-#include "upload/SettingsFile.h"
+#include "send/SettingsFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vorlen;

@@ -302,7 +302,7 @@ int64_t TFdWriteStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFdWriteStream::Seek(int64_t offset, TSeekOrigin origin) {
-  if (offset == 0 && origin != TSeekOrigin::soBeginning) return FWritten;
+  if (offset == 0 && origin != TSeekOrigin::skBeginning) return FWritten;
   throw EStreamError("Invalid stream position");
 }
 

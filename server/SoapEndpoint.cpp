@@ -8,9 +8,9 @@
 
 #include "platform/Paths.h"
 #include "runtime/Format.h"
-#include "soap/InvRegistry.h"
-#include "soap/MimeAttachmentHandler.h"
-#include "soap/SOAPAttachment.h"
+#include "soap/InvokableClassRegistry.h"
+#include "mime/MimeAttachmentHandler.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"

@@ -6,7 +6,7 @@
 
 #include "runtime/Stream.h"
 #include "server/SenderServer.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SoapServerMessages.h"
 
 namespace vorlen {

@@ -1,7 +1,7 @@
 #include "server/Wsdl.h"
 
 #include "runtime/Exception.h"
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 #include "soap/SenderServiceIntf.h"
 
 namespace vorlen {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "archive/ParallelCompressionStream.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "platform/TempFiles.h"
 #include "runtime/Stream.h"
 #include "support/Process.h"

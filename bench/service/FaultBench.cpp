@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "KillBench.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
 #include "support/Process.h"

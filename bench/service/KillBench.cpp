@@ -14,13 +14,13 @@
 #include <utility>
 #include <vector>
 
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
 #include "proxy/HTTPRIO.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "server/FileNames.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "support/Files.h"
 #include "support/Process.h"
 
@@ -138,7 +138,7 @@ void Client(int index, const std::string& url, const fs::path& root, const fs::p
                [&] {
                  TMemoryStream stream{std::string_view(part)};
                  TSOAPAttachment attachment;
-                 attachment.SetSourceStream(&stream, TStreamOwnership::soReference);
+                 attachment.SetSourceStream(&stream, TStreamOwnership::owReference);
                  const bool result = proxy->UploadFilePart(sess, PartFileName("vorarch.rar", i),
                                                            Crc(part), &attachment);
                  attachment.ReleaseSourceStream();

@@ -23,7 +23,7 @@
 #include "proxy/HTTPRIO.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "support/Process.h"
 
 namespace fs = std::filesystem;
@@ -63,7 +63,7 @@ int64_t UploadParts(const std::string& url, const std::string& sess, int64_t siz
   for (int64_t i = first; i <= last; i += step) {
     FillPart(part, i, std::min(kPartSize, size - i * kPartSize));
     TMemoryStream stream(part);
-    attachment.SetSourceStream(&stream, TStreamOwnership::soReference);
+    attachment.SetSourceStream(&stream, TStreamOwnership::owReference);
     if (!proxy->UploadFilePart(sess, Format("bench._%.3d", static_cast<int>(i)), Hash(part),
                                &attachment)) {
       throw Exception(Format("part %d was refused", static_cast<int>(i)));

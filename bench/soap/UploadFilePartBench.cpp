@@ -16,11 +16,11 @@
 #include <variant>
 #include <vector>
 
-#include "soap/ContentId.h"
-#include "soap/MimeAttachmentHandler.h"
-#include "soap/OPToSoapDomConv.h"
+#include "mime/ContentId.h"
+#include "mime/MimeAttachmentHandler.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SenderServiceIntf.h"
-#include "soap/XmlDocument.h"
+#include "xml/XmlWriter.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ void BM_UploadFilePartRequest(benchmark::State& state) {
     gBytes = 0;
     gLargest = 0;
     gCounting = true;
-    attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+    attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
     std::unique_ptr<TMemoryStream> envelope =
         conv.InvContextToMsg(intf, smUploadFilePart,
                              {std::string("S-1234567890"), std::string("vorarch.rar.17"),

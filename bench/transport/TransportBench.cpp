@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "proxy/HTTPRIO.h"
-#include "soap/MimeAttachmentHandler.h"
-#include "soap/OPToSoapDomConv.h"
+#include "mime/MimeAttachmentHandler.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SenderServiceIntf.h"
 #include "support/RawHttpServer.h"
 
@@ -92,7 +92,7 @@ std::string PrebuiltBody(const std::string& part) {
   TOPToSoapDomConvert converter;
   TSOAPAttachment attachment;
   TMemoryStream source(part);
-  attachment.SetSourceStream(&source, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&source, TStreamOwnership::owReference);
   std::unique_ptr<TMemoryStream> envelope = converter.InvContextToMsg(
       intf, smUploadFilePart,
       {std::string("S"), std::string("part0"), std::string("CAFEBABE"), &attachment});
@@ -188,7 +188,7 @@ int main() {
   ISenderServicePtr service = BindSenderService(false, url, rio);
   TMemoryStream partStream(partBytes);
   TSOAPAttachment part;
-  part.SetSourceStream(&partStream, TStreamOwnership::soReference);
+  part.SetSourceStream(&partStream, TStreamOwnership::owReference);
 
   THTTPReqResp node;
   node.SetEndpointURL(url);

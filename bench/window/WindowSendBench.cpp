@@ -20,7 +20,7 @@
 #include "support/PostQueue.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 namespace {
 

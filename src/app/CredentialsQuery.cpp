@@ -1,6 +1,6 @@
 #include "app/CredentialsQuery.h"
 
-#include "upload/OperatorTexts.h"
+#include "send/OperatorTexts.h"
 
 namespace vorlen {
 

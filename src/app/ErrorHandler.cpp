@@ -3,8 +3,8 @@
 #include "runtime/Exception.h"
 #include "soap/SOAPExceptions.h"
 #include "transport/SOAPHTTPException.h"
-#include "upload/OperatorTexts.h"
-#include "upload/ShownText.h"
+#include "send/OperatorTexts.h"
+#include "send/ShownText.h"
 
 namespace vorlen {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 namespace vorlen {
 

@@ -7,12 +7,12 @@
 #include "app/MarshalledView.h"
 #include "proxy/HTTPRIO.h"
 #include "proxy/SenderHooks.h"
-#include "upload/CertificateTrust.h"
-#include "upload/SendCommand.h"
-#include "upload/SettingsFile.h"
-#include "upload/SettingsSources.h"
-#include "upload/ShownText.h"
-#include "upload/UploadRules.h"
+#include "send/CertificateTrust.h"
+#include "send/SendCommand.h"
+#include "send/SettingsFile.h"
+#include "send/SettingsSources.h"
+#include "send/ShownText.h"
+#include "send/UploadRules.h"
 
 namespace vorlen {
 

@@ -11,9 +11,9 @@
 
 #include "platform/Registry.h"
 #include "platform/SettingsDir.h"
-#include "upload/IOperatorView.h"
-#include "upload/OperatorTexts.h"
-#include "upload/SenderState.h"
+#include "send/IOperatorView.h"
+#include "send/OperatorTexts.h"
+#include "send/SenderState.h"
 
 namespace vorlen {
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 namespace vorlen {
 

@@ -107,7 +107,7 @@ int64_t TParallelCompressionStream::Read(void*, int64_t) {
 }
 
 int64_t TParallelCompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
-  if (offset != 0 || origin == TSeekOrigin::soBeginning)
+  if (offset != 0 || origin == TSeekOrigin::skBeginning)
     throw EStreamError("Invalid stream operation");
   return FHandedOn;
 }

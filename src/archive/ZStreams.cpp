@@ -75,7 +75,7 @@ void TZCompressionStream::Finish() {
 }
 
 int64_t TZCompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
-  if (offset != 0 || origin == TSeekOrigin::soBeginning)
+  if (offset != 0 || origin == TSeekOrigin::skBeginning)
     throw EStreamError("Invalid stream operation");
   return static_cast<int64_t>(FZ.total_in);
 }
@@ -117,7 +117,7 @@ int64_t TZDecompressionStream::Write(const void*, int64_t) {
 }
 
 int64_t TZDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
-  if (offset != 0 || origin == TSeekOrigin::soBeginning)
+  if (offset != 0 || origin == TSeekOrigin::skBeginning)
     throw EStreamError("Invalid stream operation");
   return static_cast<int64_t>(FZ.total_out);
 }

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "runtime/Format.h"
-#include "soap/InvRegistry.h"
-#include "soap/MimeAttachmentHandler.h"
+#include "soap/InvokableClassRegistry.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 

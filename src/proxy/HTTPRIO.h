@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "soap/OPToSoapDomConv.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SenderService.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/WSDLView.h"

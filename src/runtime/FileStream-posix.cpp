@@ -80,8 +80,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   int whence = SEEK_SET;
-  if (origin == TSeekOrigin::soCurrent) whence = SEEK_CUR;
-  if (origin == TSeekOrigin::soEnd) whence = SEEK_END;
+  if (origin == TSeekOrigin::skCurrent) whence = SEEK_CUR;
+  if (origin == TSeekOrigin::skEnd) whence = SEEK_END;
   const auto position = ::lseek(Fd(FHandle), offset, whence);
   if (position < 0) throw EStreamError("Invalid stream position");
   return position;

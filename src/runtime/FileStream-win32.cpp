@@ -75,8 +75,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   DWORD method = FILE_BEGIN;
-  if (origin == TSeekOrigin::soCurrent) method = FILE_CURRENT;
-  if (origin == TSeekOrigin::soEnd) method = FILE_END;
+  if (origin == TSeekOrigin::skCurrent) method = FILE_CURRENT;
+  if (origin == TSeekOrigin::skEnd) method = FILE_END;
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER position;

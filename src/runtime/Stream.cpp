@@ -10,7 +10,7 @@ namespace vorlen {
 
 int64_t TStream::Size() {
   const int64_t position = Position();
-  const int64_t size = Seek(0, TSeekOrigin::soEnd);
+  const int64_t size = Seek(0, TSeekOrigin::skEnd);
   SetPosition(position);
   return size;
 }
@@ -19,8 +19,8 @@ void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be chang
 
 int64_t TStream::SeekTarget(int64_t offset, TSeekOrigin origin, int64_t current) {
   int64_t base = 0;
-  if (origin == TSeekOrigin::soCurrent) base = current;
-  if (origin == TSeekOrigin::soEnd) base = Size();
+  if (origin == TSeekOrigin::skCurrent) base = current;
+  if (origin == TSeekOrigin::skEnd) base = Size();
   const int64_t position = base + offset;
   if (position < 0) throw EStreamError("Invalid stream position");
   return position;

@@ -9,7 +9,7 @@
 
 namespace vorlen {
 
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+enum class TSeekOrigin { skBeginning, skCurrent, skEnd };
 
 class TStream {
  public:
@@ -28,8 +28,8 @@ class TStream {
   // Sets the size; streams that cannot be resized raise EStreamError.
   virtual void SetSize(int64_t size);
 
-  int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
-  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+  int64_t Position() { return Seek(0, TSeekOrigin::skCurrent); }
+  void SetPosition(int64_t position) { Seek(position, TSeekOrigin::skBeginning); }
 
   // Exactly count bytes or EStreamError "Stream read error" / "Stream write error".
   void ReadBuffer(void* buffer, int64_t count);

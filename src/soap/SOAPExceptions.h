@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/Exception.h"
+#include "xml/DOMParseError.h"  // what the XML layer raises
 
 namespace vorlen {
 
@@ -28,13 +29,6 @@ class ERemotableException : public Exception {
 
 // Well-formed XML that is not the expected SOAP message.
 class ESOAPDomConvertError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// Bytes that are not acceptable XML (malformed, or carrying a document type declaration);
-// the message is the parser's reason.
-class EDOMParseError : public Exception {
  public:
   using Exception::Exception;
 };

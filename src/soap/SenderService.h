@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 
 namespace vorlen {
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 
 namespace vorlen {
 

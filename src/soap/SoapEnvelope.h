@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "soap/XmlDocument.h"
-#include "soap/XmlNode.h"
+#include "xml/XmlWriter.h"
+#include "xml/XmlNode.h"
 
 namespace vorlen {
 

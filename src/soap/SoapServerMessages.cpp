@@ -5,8 +5,8 @@
 #include "runtime/Format.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SoapEnvelope.h"
-#include "soap/XmlDocument.h"
-#include "soap/XmlParser.h"
+#include "xml/XmlWriter.h"
+#include "xml/XmlParser.h"
 
 namespace vorlen {
 

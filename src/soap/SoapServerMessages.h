@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "runtime/Stream.h"
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 
 namespace vorlen {
 

@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "runtime/Stream.h"
-#include "soap/InvRegistry.h"
-#include "soap/MimeAttachmentHandler.h"
+#include "soap/InvokableClassRegistry.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "transport/Endpoint.h"
 #include "transport/HTTPRequest.h"
-#include "transport/InvokeOptions.h"
+#include "transport/SOAPInvokeOptions.h"
 #include "transport/ServerCertificate.h"
 #include "transport/WSDLView.h"
-#include "transport/WebNode.h"
+#include "transport/IWebNode.h"
 
 namespace vorlen {
 

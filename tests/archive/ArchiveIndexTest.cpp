@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "ZLIBArchiveTestUtil.h"
+#include "ZLBArchiveTestUtil.h"
 #include "archive/ArchiveReader.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 
 namespace vorlen {
 namespace {

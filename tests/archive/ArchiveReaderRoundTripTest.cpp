@@ -8,7 +8,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveTestSupport.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "runtime/Stream.h"
 
 namespace vorlen {

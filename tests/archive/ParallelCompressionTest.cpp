@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ZLIBArchiveTestUtil.h"
+#include "ZLBArchiveTestUtil.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ParallelCompressionStream.h"
 #include "archive/ZStreams.h"

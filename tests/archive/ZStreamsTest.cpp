@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "ZLIBArchiveTestUtil.h"
+#include "ZLBArchiveTestUtil.h"
 #include "archive/ZStreams.h"
 
 using namespace vorlen;

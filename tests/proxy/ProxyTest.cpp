@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "proxy/HTTPRIO.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "support/RawHttpServer.h"
@@ -78,7 +78,7 @@ TEST(TransportProxy, AllFiveOperationsEndToEnd) {
 
   TSOAPAttachment part;
   TMemoryStream bytes(std::string("PART-BYTES\x01\x02", 12));
-  part.SetSourceStream(&bytes, TStreamOwnership::soReference);
+  part.SetSourceStream(&bytes, TStreamOwnership::owReference);
   EXPECT_TRUE(service->UploadFilePart("sess&1", "part0", "CAFEBABE", &part));
   EXPECT_FALSE(service->UploadFilePart("sess&1", "part0", "DEADBEEF", &part));
   EXPECT_FALSE(service->UploadFilePart("sess&1", "empty", "CAFEBABE", nullptr));

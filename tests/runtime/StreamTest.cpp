@@ -15,13 +15,13 @@ TEST(MemoryStream, WriteSeekReadAndGrow) {
   stream.SetPosition(7);  // writing past the end fills the gap with zeros
   stream.WriteBuffer("!", 1);
   EXPECT_EQ(stream.ToString(), std::string("hello\0\0!", 8));
-  stream.Seek(-3, TSeekOrigin::soEnd);
+  stream.Seek(-3, TSeekOrigin::skEnd);
   char buffer[8] = {};
   EXPECT_EQ(stream.Read(buffer, 8), 3);
   EXPECT_EQ(std::string(buffer, 3), std::string("\0\0!", 3));
   EXPECT_EQ(stream.Read(buffer, 8), 0);
   EXPECT_THROW(stream.ReadBuffer(buffer, 1), EStreamError);
-  EXPECT_THROW(stream.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+  EXPECT_THROW(stream.Seek(-1, TSeekOrigin::skBeginning), EStreamError);
 }
 
 TEST(MemoryStream, CopyFromWholeSourceAndPart) {
@@ -52,7 +52,7 @@ TEST(FileStream, CreateReadResizeAndErrorsNameTheFile) {
   {  // closed before the folder goes: Windows keeps a file's folder while the file is open
     TFileStream file(path, TFileStream::fmOpenRead);
     char buffer[4];
-    file.Seek(1, TSeekOrigin::soBeginning);
+    file.Seek(1, TSeekOrigin::skBeginning);
     file.ReadBuffer(buffer, 3);
     EXPECT_EQ(std::string(buffer, 3), "bcd");
     EXPECT_THROW(file.WriteBuffer("x", 1), EStreamError);

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
 #include "platform/Paths.h"
 #include "proxy/HTTPRIO.h"
@@ -44,7 +44,7 @@ int32_t UploadParts(ISenderService& service, const std::string& sess, const std:
   TSOAPAttachment attachment;
   for (int32_t i = 0; i <= last; ++i) {
     TMemoryStream part(std::string_view(bytes).substr(i * partSize, partSize));
-    attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+    attachment.SetSourceStream(&part, TStreamOwnership::owReference);
     const std::string text = part.ToString();
     EXPECT_TRUE(service.UploadFilePart(sess, PartFileName(fileName, i), Hash(text), &attachment))
         << fileName << " part " << i;
@@ -147,7 +147,7 @@ TEST_F(EndToEndTest, WrongHashesMissingPartsAndUnsafeNamesGiveFalse) {
   const std::string sess = FProxy->GetSession();
   TMemoryStream bytes(std::string_view("abc"));
   TSOAPAttachment part;
-  part.SetSourceStream(&bytes, TStreamOwnership::soReference);
+  part.SetSourceStream(&bytes, TStreamOwnership::owReference);
   EXPECT_FALSE(FProxy->UploadFilePart(sess, "f._000", "352441C3", &part));
   EXPECT_FALSE(fs::exists(Inbox() / sess / "parts" / "f._000"));
   EXPECT_TRUE(FProxy->UploadFilePart(sess, "f._000", "352441c2", &part));
@@ -240,7 +240,7 @@ TEST_F(EndToEndTest, ConcurrentSessionsStayApart) {
       TSOAPAttachment attachment;
       for (int i = w; i < 40; i += 4) {
         TMemoryStream part(std::string_view(bytes).substr(i * kPartSize, kPartSize));
-        attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+        attachment.SetSourceStream(&part, TStreamOwnership::owReference);
         if (!proxy->UploadFilePart(shared, PartFileName("s.bin", i), Hash(part.ToString()),
                                    &attachment)) {
           ++failures;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"

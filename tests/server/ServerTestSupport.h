@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
 #include "server/FileNames.h"

@@ -23,7 +23,7 @@
 #include "runtime/Stream.h"
 #include "server/FileNames.h"
 #include "server/ServerTestSupport.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "support/LoopbackClient.h"
 #include "support/Pattern.h"
@@ -361,7 +361,7 @@ TEST(ServiceBinary, FullDiskIsAServerFaultThatSaysSo) {
   const std::string bytes = RandomBytes(100000, 3);
   TMemoryStream stream{std::string_view(bytes)};
   TSOAPAttachment part;
-  part.SetSourceStream(&stream, TStreamOwnership::soReference);
+  part.SetSourceStream(&stream, TStreamOwnership::owReference);
   auto expectDiskFull = [&](const std::function<void()>& call) {
     try {
       call();

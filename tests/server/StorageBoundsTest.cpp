@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "server/FileNames.h"
 #include "server/SenderServer.h"
 #include "server/ServerTestSupport.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/Exception.h"
-#include "soap/AggregatedStream.h"
+#include "mime/AggregatedStream.h"
 #include "soap/SoapTestSupport.h"
 
 namespace vorlen {
@@ -44,8 +44,8 @@ TEST(AggregatedStream, ReadsMembersInOrderAcrossBoundariesFromTheirStarts) {
     TAggregatedStream stream;
     stream.AddStream(std::make_unique<TMemoryStream>(std::string("<head>")));
     stream.AddStream(std::make_unique<TMemoryStream>(std::string()));
-    stream.AddStream(&referenced, TStreamOwnership::soReference);
-    stream.AddStream(new TTrackedStream("</tail>", deletions), TStreamOwnership::soOwned);
+    stream.AddStream(&referenced, TStreamOwnership::owReference);
+    stream.AddStream(new TTrackedStream("</tail>", deletions), TStreamOwnership::owOwned);
     EXPECT_EQ(stream.Count(), 4);
     EXPECT_EQ(stream.Size(), 23);
 
@@ -53,16 +53,16 @@ TEST(AggregatedStream, ReadsMembersInOrderAcrossBoundariesFromTheirStarts) {
       stream.SetPosition(0);
       EXPECT_EQ(ReadRest(stream, chunk), "<head>0123456789</tail>") << "chunk " << chunk;
     }
-    EXPECT_EQ(stream.Seek(-9, TSeekOrigin::soEnd), 14);
+    EXPECT_EQ(stream.Seek(-9, TSeekOrigin::skEnd), 14);
     EXPECT_EQ(ReadRest(stream), "89</tail>");
     stream.SetPosition(3);
-    EXPECT_EQ(stream.Seek(5, TSeekOrigin::soCurrent), 8);
+    EXPECT_EQ(stream.Seek(5, TSeekOrigin::skCurrent), 8);
     char bytes[4] = {};
     EXPECT_EQ(stream.Read(bytes, 4), 4);
     EXPECT_EQ(std::string(bytes, 4), "2345");
     stream.SetPosition(40);
     EXPECT_EQ(stream.Read(bytes, 4), 0);
-    EXPECT_THROW(stream.Seek(-1, TSeekOrigin::soBeginning), EStreamError);
+    EXPECT_THROW(stream.Seek(-1, TSeekOrigin::skBeginning), EStreamError);
 
     // The owner changes its buffer between two reads: the next read sends the new bytes.
     referenced.SetPosition(0);
@@ -79,8 +79,8 @@ TEST(AggregatedStream, ClearFreesOwnedMembersAndEmptiesTheStream) {
   int deletions = 0;
   TTrackedStream referenced("ref", deletions);
   TAggregatedStream stream;
-  stream.AddStream(new TTrackedStream("own", deletions), TStreamOwnership::soOwned);
-  stream.AddStream(&referenced, TStreamOwnership::soReference);
+  stream.AddStream(new TTrackedStream("own", deletions), TStreamOwnership::owOwned);
+  stream.AddStream(&referenced, TStreamOwnership::owReference);
   stream.Clear();
   EXPECT_EQ(deletions, 1);
   EXPECT_EQ(stream.Count(), 0);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "runtime/Exception.h"
-#include "soap/AttachmentQueue.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/AttachmentQueue.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SoapTestSupport.h"
 
 namespace vorlen {
@@ -16,7 +16,7 @@ TEST(AttachmentFields, InitialValuesAndStreamSourceSideEffects) {
   TSOAPAttachment attachment;
   EXPECT_EQ(attachment.ContentType, "application/binary");
   EXPECT_EQ(attachment.Encoding, "binary");
-  EXPECT_EQ(attachment.StreamOwnership(), TStreamOwnership::soReference);
+  EXPECT_EQ(attachment.StreamOwnership(), TStreamOwnership::owReference);
   EXPECT_FALSE(attachment.CacheFilePersist);
   EXPECT_EQ(attachment.GetSourceStream(), nullptr);
 
@@ -25,7 +25,7 @@ TEST(AttachmentFields, InitialValuesAndStreamSourceSideEffects) {
   attachment.ContentType = "image/png";
   attachment.CacheFile = "/nonexistent/cache";
   attachment.SetSourceFile("/nonexistent/source");
-  attachment.SetSourceStream(&buffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&buffer, TStreamOwnership::owReference);
   EXPECT_EQ(attachment.ContentType, "application/binary");
   EXPECT_EQ(attachment.Encoding, "");
   EXPECT_EQ(attachment.SourceFile(), "");
@@ -37,26 +37,26 @@ TEST(AttachmentFields, InitialValuesAndStreamSourceSideEffects) {
   attachment.ContentType = "text/x-kept";
   attachment.Encoding = "kept";
   buffer.SetPosition(5);
-  attachment.SetSourceStream(&buffer, TStreamOwnership::soOwned);
-  EXPECT_EQ(attachment.StreamOwnership(), TStreamOwnership::soOwned);
+  attachment.SetSourceStream(&buffer, TStreamOwnership::owOwned);
+  EXPECT_EQ(attachment.StreamOwnership(), TStreamOwnership::owOwned);
   EXPECT_EQ(attachment.ContentType, "text/x-kept");
   EXPECT_EQ(attachment.Encoding, "kept");
   EXPECT_EQ(buffer.Position(), 5);
-  attachment.SetStreamOwnership(TStreamOwnership::soReference);  // buffer lives on the stack
+  attachment.SetStreamOwnership(TStreamOwnership::owReference);  // buffer lives on the stack
 }
 
 TEST(AttachmentFields, ReplacingAnOwnedSourceFreesItExactlyOnce) {
   int deletions = 0;
   {
     TSOAPAttachment attachment;
-    attachment.SetSourceStream(new TTrackedStream("one", deletions), TStreamOwnership::soOwned);
-    attachment.SetSourceStream(new TTrackedStream("two", deletions), TStreamOwnership::soOwned);
+    attachment.SetSourceStream(new TTrackedStream("one", deletions), TStreamOwnership::owOwned);
+    attachment.SetSourceStream(new TTrackedStream("two", deletions), TStreamOwnership::owOwned);
     EXPECT_EQ(deletions, 1);
     int kept = 0;
     TTrackedStream referenced("three", kept);
-    attachment.SetSourceStream(&referenced, TStreamOwnership::soReference);
+    attachment.SetSourceStream(&referenced, TStreamOwnership::owReference);
     EXPECT_EQ(deletions, 2);
-    attachment.SetSourceStream(nullptr, TStreamOwnership::soReference);
+    attachment.SetSourceStream(nullptr, TStreamOwnership::owReference);
     EXPECT_EQ(kept, 0);
   }
   EXPECT_EQ(deletions, 2);
@@ -66,7 +66,7 @@ TEST(AttachmentFields, SourceFileAndSourceTextSideEffects) {
   int deletions = 0;
   TSOAPAttachment attachment;
   // A fresh attachment keeps its "binary" encoding: only empty values are filled in.
-  attachment.SetSourceStream(new TTrackedStream("x", deletions), TStreamOwnership::soOwned);
+  attachment.SetSourceStream(new TTrackedStream("x", deletions), TStreamOwnership::owOwned);
   attachment.ContentType = "";
   attachment.SetSourceFile("details.txt");
   EXPECT_EQ(deletions, 1);
@@ -82,7 +82,7 @@ TEST(AttachmentFields, SourceFileAndSourceTextSideEffects) {
 
   // An empty path only clears the path.
   TMemoryStream buffer(std::string("kept"));
-  fresh.SetSourceStream(&buffer, TStreamOwnership::soReference);
+  fresh.SetSourceStream(&buffer, TStreamOwnership::owReference);
   fresh.SetSourceFile("");
   EXPECT_EQ(fresh.GetSourceStream(), &buffer);
   EXPECT_EQ(fresh.Encoding, "");
@@ -98,7 +98,7 @@ TEST(AttachmentFields, SourceFileAndSourceTextSideEffects) {
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->Position(), 0);
   EXPECT_EQ(ReadRest(*stream), "\xD0\x97\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB2\xD0\xB5\xD0\xB9");
-  EXPECT_EQ(text.StreamOwnership(), TStreamOwnership::soOwned);
+  EXPECT_EQ(text.StreamOwnership(), TStreamOwnership::owOwned);
 }
 
 TEST(AttachmentFields, FileSourcesOpenLazilyAndCacheFilesFollowPersistence) {
@@ -136,7 +136,7 @@ TEST(AttachmentFields, FileSourcesOpenLazilyAndCacheFilesFollowPersistence) {
 TEST(AttachmentQueue, CopyCarriesIdHeaderTypeAndEncoding) {
   TMemoryStream buffer(std::string("part"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&buffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&buffer, TStreamOwnership::owReference);
   attachment.ContentType = "image/png";
   attachment.Encoding = "base64";
   attachment.Headers.push_back("X-Extra: not copied");
@@ -151,7 +151,7 @@ TEST(AttachmentQueue, CopyCarriesIdHeaderTypeAndEncoding) {
   EXPECT_EQ(copy.ContentType, "image/png");
   EXPECT_EQ(copy.Encoding, "base64");
   EXPECT_EQ(list[0]->GetSourceStream(), &buffer);
-  EXPECT_EQ(list[0]->StreamOwnership(), TStreamOwnership::soReference);
+  EXPECT_EQ(list[0]->StreamOwnership(), TStreamOwnership::owReference);
   // The attachment still supplies the same buffer for the next call.
   EXPECT_EQ(attachment.GetSourceStream(), &buffer);
 
@@ -183,7 +183,7 @@ TEST(AttachmentQueue, CallerOwnedStreamSurvivesTheCallForTheNextOne) {
   int deletions = 0;
   {
     TSOAPAttachment attachment;
-    attachment.SetSourceStream(new TTrackedStream("owned", deletions), TStreamOwnership::soOwned);
+    attachment.SetSourceStream(new TTrackedStream("owned", deletions), TStreamOwnership::owOwned);
     for (int call = 0; call < 2; ++call) {
       TSoapDataList list;
       AddAttachment(list, attachment, "id");

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "runtime/Exception.h"
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapTestSupport.h"
 

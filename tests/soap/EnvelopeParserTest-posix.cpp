@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "soap/ParseErrorSupport.h"
-#include "soap/XmlDocument.h"
-#include "soap/XmlParser.h"
+#include "xml/XmlWriter.h"
+#include "xml/XmlParser.h"
 
 namespace vorlen {
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "soap/OPToSoapDomConv.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/ParseErrorSupport.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"

@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "soap/ContentId.h"
-#include "soap/OPToSoapDomConv.h"
+#include "mime/ContentId.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapEnvelope.h"
 #include "soap/SoapTestSupport.h"
-#include "soap/XmlDocument.h"
+#include "xml/XmlWriter.h"
 
 namespace vorlen {
 namespace {
@@ -69,7 +69,7 @@ TEST(EnvelopeRequestTest, FiveOperationsByteForByte) {
   TFixedContentIds ids({"0F8E6A2C-1B3D-4E5F-8A7B-9C0D1E2F3A4B"});
   TMemoryStream part(std::string_view("PART"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&part, TStreamOwnership::owReference);
   EXPECT_EQ(Request(conv, smUploadFilePart,
                     {std::string("S1"), std::string("vorarch.rar.0"), std::string("1A2B3C4D"),
                      &attachment}),
@@ -131,7 +131,7 @@ TEST(EnvelopeRequestTest, AttachmentParameterForms) {
   // Every call names its attachment anew, and the previous call's queue is gone.
   TMemoryStream part(std::string_view("abc"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&part, TStreamOwnership::owReference);
   std::set<std::string> hrefs;
   for (int i = 0; i < 2; ++i) {
     const std::string xml =
@@ -184,7 +184,7 @@ TEST(EnvelopeRequestTest, BadArgumentsAreRefusedAndQueueNothing) {
   TOPToSoapDomConvert conv;
   TMemoryStream part(std::string_view("abc"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&part, TStreamOwnership::owReference);
   const auto expectRefused = [&](int method, const std::vector<TParamValue>& args,
                                  const std::string& message) {
     try {
@@ -297,7 +297,7 @@ TEST(EnvelopeRequestTest, WrittenTextEqualsTheSerialisedTree) {
   const std::string id = "0F1E2D3C-4B5A-4968-8776-655443322110";
   TSOAPAttachment part;
   TMemoryStream bytes("abc");
-  part.SetSourceStream(&bytes, TStreamOwnership::soReference);
+  part.SetSourceStream(&bytes, TStreamOwnership::owReference);
   for (const bool typed : {true, false}) {
     TOPToSoapDomConvert conv;
     if (!typed) conv.Options |= ToOptions(TSOAPConvertOption::soSendUntyped);

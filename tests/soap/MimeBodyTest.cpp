@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "runtime/Exception.h"
-#include "soap/AttachmentQueue.h"
-#include "soap/MimeAttachmentHandler.h"
+#include "mime/AttachmentQueue.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "soap/SoapTestSupport.h"
 
 namespace vorlen {
@@ -62,7 +62,7 @@ std::string BuildBody(TMimeAttachmentHandler& handler, const std::string& envelo
 TEST(MimeBody, UploadFilePartWithAThreeBytePartByteForByte) {
   TMemoryStream partBuffer(std::string("\x00\xFFz", 3));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
   TSoapDataList list;
   AddAttachment(list, attachment, "9F0C1E2A-7B3D-4C5E-8F60-112233445566");
 
@@ -100,7 +100,7 @@ TEST(MimeBody, UploadFilePartWithAThreeBytePartByteForByte) {
 TEST(MimeBody, EmptyPartAndNullFilePart) {
   TMemoryStream partBuffer;
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
   TSoapDataList list;
   AddAttachment(list, attachment, "00000000-0000-4000-8000-000000000000");
   TMimeAttachmentHandler handler;
@@ -126,7 +126,7 @@ TEST(MimeBody, DetailsFileCarriesTheEightBitLineAndIsReopenedForTheNextCall) {
   TMemoryStream partBuffer(std::string("p"));
   TSOAPAttachment attachment;
   // As the upload does: parts first (empties Encoding), then the details file.
-  attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
   attachment.SetSourceFile(dir.File("sendDetails.txt"));
 #ifdef __linux__
   const size_t filesBefore = OpenFileCount();
@@ -173,7 +173,7 @@ TEST(MimeBody, RetryOfTheSamePartSendsIdenticalBytesUnderANewId) {
   TMemoryStream partBuffer(std::string("PART-BYTES"));
   TSOAPAttachment attachment;
   const auto bodyFor = [&](const std::string& id) {
-    attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+    attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
     TSoapDataList list;
     AddAttachment(list, attachment, id);
     TMimeAttachmentHandler handler;
@@ -209,7 +209,7 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
   fromCache.CacheFile = dir.File("cache.bin");
   fromCache.CacheFilePersist = true;
   TSOAPAttachment fromBuffer;
-  fromBuffer.SetSourceStream(&referenced, TStreamOwnership::soReference);
+  fromBuffer.SetSourceStream(&referenced, TStreamOwnership::owReference);
 
   TSoapDataList list;
   AddAttachment(list, fromText, "t");
@@ -249,7 +249,7 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
                   "\r\n"
                   "REF"
                   "\r\n--MIME_boundaryB0R9532143182121--");
-    for (const auto& copy : list) EXPECT_EQ(copy->StreamOwnership(), TStreamOwnership::soReference);
+    for (const auto& copy : list) EXPECT_EQ(copy->StreamOwnership(), TStreamOwnership::owReference);
     list.clear();
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"t=3", "c=6", "r=3"}));
@@ -295,7 +295,7 @@ TEST(MimeBody, FailedBuildKeepsTheStreamsTheCopiesStillReferTo) {
   int deletions = 0;
   TSoapDataList list;
   auto copy = std::make_unique<TSOAPAttachmentData>();
-  copy->SetSourceStream(new TTrackedStream("OWNED", deletions), TStreamOwnership::soOwned);
+  copy->SetSourceStream(new TTrackedStream("OWNED", deletions), TStreamOwnership::owOwned);
   copy->Headers.push_back("Content-ID: <o>");
   list.push_back(std::move(copy));
   TMemoryStream envelope(std::string("<E/>"));
@@ -307,7 +307,7 @@ TEST(MimeBody, FailedBuildKeepsTheStreamsTheCopiesStillReferTo) {
     EXPECT_THROW(handler.CreateMimeStream(envelope, list), Exception);
     // The copy now only refers to the stream; freeing it here would leave the copy dangling.
     ASSERT_EQ(deletions, 0);
-    ASSERT_EQ(list[0]->StreamOwnership(), TStreamOwnership::soReference);
+    ASSERT_EQ(list[0]->StreamOwnership(), TStreamOwnership::owReference);
 
     handler.OnSendAttachment = nullptr;
     handler.CreateMimeStream(envelope, list);
@@ -331,7 +331,7 @@ TEST(MimeBody, LineBreaksInHeaderTextsAreRefused) {
   TMemoryStream envelope(std::string("<E/>"));
   TMemoryStream buffer(std::string("p"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&buffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&buffer, TStreamOwnership::owReference);
   attachment.ContentType = "a/b\r\nX-Injected: 1";
   TSoapDataList list;
   AddAttachment(list, attachment, "id");

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "runtime/Exception.h"
-#include "soap/MimeFiles.h"
+#include "mime/MimeFiles.h"
 #include "soap/SoapTestSupport.h"
 
 namespace vorlen {

@@ -3,8 +3,8 @@
 #include <random>
 
 #include "runtime/Exception.h"
-#include "soap/AttachmentQueue.h"
-#include "soap/MimeAttachmentHandler.h"
+#include "mime/AttachmentQueue.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "soap/SoapTestSupport.h"
 
 namespace vorlen {
@@ -83,7 +83,7 @@ TEST(MimeSplit, ReadsBackWhatTheHandlerBuilds) {
   const std::string partBytes("\r\n--MIME_boundaryB0R9532143182121--\r\n\x00tail", 42);
   TMemoryStream buffer(partBytes);
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&buffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&buffer, TStreamOwnership::owReference);
   TSoapDataList queued;
   AddAttachment(queued, attachment, "ROUND-TRIP");
   TMimeAttachmentHandler builder;

@@ -1,9 +1,9 @@
 // The UploadFilePart request body as the converter and the handler make it together.
 #include <gtest/gtest.h>
 
-#include "soap/ContentId.h"
-#include "soap/MimeAttachmentHandler.h"
-#include "soap/OPToSoapDomConv.h"
+#include "mime/ContentId.h"
+#include "mime/MimeAttachmentHandler.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapTestSupport.h"
 
@@ -70,12 +70,12 @@ TEST(MimeUploadFilePart, ThreeBytePartAndItsRetryByteForByte) {
       {"6B29FC40-CA47-4C3B-9A8E-0123456789AB", "6B29FC40-CA47-4C3B-9A8E-0123456789AC"});
   TMemoryStream partBuffer(std::string("abc"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
   TOPToSoapDomConvert conv;
   EXPECT_EQ(UploadFilePartBody(conv, &attachment),
             ExpectedBody("6B29FC40-CA47-4C3B-9A8E-0123456789AB"));
   // The retry: same buffer, same bytes, a new content id in the href and the part header.
-  attachment.SetSourceStream(&partBuffer, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&partBuffer, TStreamOwnership::owReference);
   EXPECT_EQ(UploadFilePartBody(conv, &attachment),
             ExpectedBody("6B29FC40-CA47-4C3B-9A8E-0123456789AC"));
   EXPECT_EQ(attachment.GetSourceStream(), &partBuffer);  // still the caller's, unchanged

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "soap/OPToSoapDomConv.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"

@@ -1,7 +1,7 @@
 // Reading responses into results, faults and errors.
 #include <gtest/gtest.h>
 
-#include "soap/OPToSoapDomConv.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapTestSupport.h"

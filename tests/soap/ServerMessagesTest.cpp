@@ -1,8 +1,8 @@
 // The service side: requests read, responses and faults written, and both ends agreeing.
 #include <gtest/gtest.h>
 
-#include "soap/ContentId.h"
-#include "soap/OPToSoapDomConv.h"
+#include "mime/ContentId.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapServerMessages.h"
@@ -106,7 +106,7 @@ TEST(ServerMessagesTest, ClientRequestsReadByTheService) {
 
   TMemoryStream part(std::string_view("bytes"));
   TSOAPAttachment attachment;
-  attachment.SetSourceStream(&part, TStreamOwnership::soReference);
+  attachment.SetSourceStream(&part, TStreamOwnership::owReference);
   std::unique_ptr<TMemoryStream> upload;
   {
     TFixedContentIds ids({"11111111-2222-4333-8444-555555555555"});

@@ -10,8 +10,8 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
-#include "soap/ContentId.h"
-#include "soap/InvRegistry.h"
+#include "mime/ContentId.h"
+#include "soap/InvokableClassRegistry.h"
 #include "soap/SenderServiceIntf.h"
 #include "support/Contract.h"
 #include "support/Files.h"

@@ -2,12 +2,12 @@
 // and built documents written with the escaping readers need.
 #include <gtest/gtest.h>
 
-#include "soap/OPToSoapDomConv.h"
+#include "soap/OPToSoapDomConvert.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
 #include "soap/SoapTestSupport.h"
-#include "soap/XmlDocument.h"
-#include "soap/XmlParser.h"
+#include "xml/XmlWriter.h"
+#include "xml/XmlParser.h"
 
 namespace vorlen {
 namespace {

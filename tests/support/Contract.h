@@ -3,7 +3,7 @@
 #pragma once
 
 #include "runtime/Exception.h"
-#include "soap/InvRegistry.h"
+#include "soap/InvokableClassRegistry.h"
 #include "soap/SenderServiceIntf.h"
 
 namespace vorlen::test {

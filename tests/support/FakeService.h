@@ -12,7 +12,7 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
-#include "soap/SOAPAttachment.h"
+#include "mime/SOAPAttachment.h"
 #include "soap/SenderService.h"
 
 namespace vorlen::test {

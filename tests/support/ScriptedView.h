@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 namespace vorlen::test {
 

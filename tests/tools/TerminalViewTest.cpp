@@ -18,7 +18,7 @@
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "transport/CurlRequest.h"
-#include "upload/UploadRules.h"
+#include "send/UploadRules.h"
 
 namespace vorlen {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "soap/InvRegistry.h"
-#include "soap/MimeAttachmentHandler.h"
+#include "soap/InvokableClassRegistry.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "soap/SenderServiceIntf.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"

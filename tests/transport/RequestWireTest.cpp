@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "soap/MimeAttachmentHandler.h"
+#include "mime/MimeAttachmentHandler.h"
 #include "support/RawHttpServer.h"
 #include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"

@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ZLIBArchive.h"
+#include "archive/ZLBArchive.h"
 #include "platform/Paths.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "runtime/Exception.h"
-#include "upload/UploadRules.h"
+#include "send/UploadRules.h"
 
 namespace vorlen {
 

@@ -16,12 +16,12 @@
 #include "proxy/SenderHooks.h"
 #include "transport/Endpoint.h"
 #include "transport/ServerCertificate.h"
-#include "upload/CertificateTrust.h"
-#include "upload/OperatorTexts.h"
-#include "upload/SendCommand.h"
-#include "upload/SettingsFile.h"
-#include "upload/SettingsSources.h"
-#include "upload/ShownText.h"
+#include "send/CertificateTrust.h"
+#include "send/OperatorTexts.h"
+#include "send/SendCommand.h"
+#include "send/SettingsFile.h"
+#include "send/SettingsSources.h"
+#include "send/ShownText.h"
 
 namespace vorlen {
 

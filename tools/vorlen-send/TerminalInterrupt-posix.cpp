@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "TerminalInterrupt.h"
-#include "upload/OperatorTexts.h"
+#include "send/OperatorTexts.h"
 
 namespace vorlen {
 

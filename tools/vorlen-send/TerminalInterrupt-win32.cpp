@@ -6,7 +6,7 @@
 
 #include "TerminalInterrupt.h"
 #include "runtime/WindowsText.h"
-#include "upload/OperatorTexts.h"
+#include "send/OperatorTexts.h"
 
 namespace vorlen {
 

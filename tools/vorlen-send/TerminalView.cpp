@@ -7,8 +7,8 @@
 
 #include "TerminalInterrupt.h"
 #include "runtime/Format.h"
-#include "upload/OperatorTexts.h"
-#include "upload/ShownText.h"
+#include "send/OperatorTexts.h"
+#include "send/ShownText.h"
 
 namespace vorlen {
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "upload/IOperatorView.h"
-#include "upload/SenderState.h"
+#include "send/IOperatorView.h"
+#include "send/SenderState.h"
 
 namespace vorlen {
 

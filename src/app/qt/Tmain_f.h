@@ -9,7 +9,7 @@
 
 #include "app/MainLogic.h"
 #include "platform/Registry.h"
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 class QCheckBox;
 class QFileDialog;

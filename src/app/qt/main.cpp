@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/ErrorHandler.h"
-#include "app/qt/TApplication.h"
+#include "app/qt/Application.h"
 #include "app/qt/Tmain_f.h"
 
 int main(int argc, char** argv) {

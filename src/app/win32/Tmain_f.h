@@ -14,7 +14,7 @@
 #include "app/win32/Boxes.h"
 #include "app/win32/MainForm.h"
 #include "platform/Registry.h"
-#include "upload/IOperatorView.h"
+#include "send/IOperatorView.h"
 
 namespace vorlen {
 

@@ -21,7 +21,7 @@
 
 #include "../Fakes.h"
 #include "QtApp.h"
-#include "app/qt/TApplication.h"
+#include "app/qt/Application.h"
 #include "app/qt/Tmain_f.h"
 #include "proxy/HTTPRIO.h"
 #include "runtime/Exception.h"

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include "app/qt/TApplication.h"
+#include "app/qt/Application.h"
 #include "app/qt/Tmain_f.h"
 
 namespace vorlen::test {

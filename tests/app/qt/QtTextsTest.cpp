@@ -7,7 +7,7 @@
 #include <QTranslator>
 
 #include "QtApp.h"
-#include "app/qt/TApplication.h"
+#include "app/qt/Application.h"
 #include "support/ScratchDir.h"
 
 using namespace vorlen;

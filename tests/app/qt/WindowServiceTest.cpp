@@ -12,7 +12,7 @@
 
 #include "../Fakes.h"
 #include "QtApp.h"
-#include "app/qt/TApplication.h"
+#include "app/qt/Application.h"
 #include "app/qt/Tmain_f.h"
 #include "server/HttpService.h"
 #include "support/Files.h"
