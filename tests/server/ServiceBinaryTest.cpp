@@ -235,7 +235,9 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
 
     TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
     ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
-    // Back, it has finished an unpacking that had begun, before any call.
+    // Back, it has finished an unpacking that had begun, before any call, once it has looked at
+    // the sessions of its earlier run (while it listens already).
+    EXPECT_EQ(service.OutLine(), "earlier sessions taken up");
     const std::set<std::string> atStart = Names(folder / "delivered");
     const std::string step = point;
     if (step == "merge-written" || step == "merge-recorded") {
