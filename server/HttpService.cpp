@@ -218,8 +218,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   std::optional<std::string> forwarded;
   bool badForwarding = false;
   if (FPeers.IsTrustedProxy(address)) {
-    const std::vector<std::string> hops = HeaderValues(connection, "X-Forwarded-For");
-    forwarded = FPeers.ForwardedPeer(hops);
+    const std::vector<std::string> hops = HeaderValues(connection, ForwardedHeader());
+    forwarded = FPeers.ForwardedPeer(hops, FOptions.StandardForwarded);
     badForwarding = !hops.empty() && !forwarded;
     if (forwarded) {
       request->Address = *forwarded;
@@ -236,7 +236,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
 
   if (badForwarding) {
     current.Answered = true;
-    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST, "Malformed X-Forwarded-For\n");
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  std::string("Malformed ") + ForwardedHeader() + "\n");
   }
   if (current.Route == rtNotFound) {
     current.Answered = true;

@@ -1,5 +1,7 @@
 #include "server/ServiceOptions.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <charconv>
 #include <limits>
@@ -130,7 +132,7 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           "--head-timeout", "--min-rate", "--stop-timeout",
                                           "--rate-window", "--max-held", "--tls-cert", "--tls-key",
                                           // peers
-                                          "--ipv6-prefix", "--trusted-proxy",
+                                          "--ipv6-prefix", "--trusted-proxy", "--forwarded-header",
                                           // storage bounds of sessions with nothing delivered
                                           "--empty-session-idle", "--session-rate"};
     bool known = false;
@@ -198,6 +200,14 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
         options.TrustedProxies.push_back(range);
         at = comma + 1;
       }
+    } else if (name == "--forwarded-header") {
+      if (strcasecmp(value.c_str(), "Forwarded") == 0) {
+        options.StandardForwarded = true;
+      } else if (strcasecmp(value.c_str(), "X-Forwarded-For") == 0) {
+        options.StandardForwarded = false;
+      } else {
+        throw EServiceUsage("--forwarded-header: X-Forwarded-For or Forwarded");
+      }
     } else if (name == "--head-timeout") {
       options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
     } else if (name == "--min-rate") {
@@ -254,6 +264,8 @@ std::string ServiceUsage() {
          "                       (default 64)\n"
          "  --trusted-proxy LIST reverse proxies (addresses or CIDR ranges, comma-separated)\n"
          "                       whose X-Forwarded-For names the peer\n"
+         "  --forwarded-header NAME  the header those proxies write: X-Forwarded-For\n"
+         "                       (default) or Forwarded (its for=)\n"
          "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
          "  --min-rate SIZE      bytes per second a request body must keep up over any\n"
          "                       --rate-window SECONDS (defaults 1K and 10)\n"

@@ -50,6 +50,10 @@ struct TServiceOptions {
   // Reverse proxies (addresses or CIDR ranges) whose X-Forwarded-For names the peer; their own
   // connections count only against MaxConnections.
   std::vector<std::string> TrustedProxies;
+  // The header those proxies write: X-Forwarded-For, or the standard Forwarded. Only the one the
+  // proxies write can be read: a client may send either, and a proxy passes on what it does not
+  // write, so reading the other would let the client choose its own peer.
+  bool StandardForwarded = false;
   int HeadSeconds = 10;        // a request head must be complete within this time
   // Bytes per second a body must keep up after HeadSeconds, over any RateWindowSeconds.
   int64_t MinRate = 1024;
