@@ -87,6 +87,10 @@ int PerPeerConnections(const TServiceOptions& options) {
   return options.PerAddress > 0 ? options.PerAddress : std::max(1, options.MaxConnections / 10);
 }
 
+int AcceptedConnections(const TServiceOptions& options) {
+  return options.MaxConnections + std::max(4, options.MaxConnections / 32);
+}
+
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   TServiceLimits limits;
   limits.MaxParts = options.MaxParts;

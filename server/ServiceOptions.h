@@ -70,6 +70,9 @@ struct TServiceOptions {
 
 // Connections at once from one peer: PerAddress, or its default.
 int PerPeerConnections(const TServiceOptions& options);
+// Connections the server accepts at once: a few beyond MaxConnections, so that when every slot
+// is taken a new one can still be seen and room made for it.
+int AcceptedConnections(const TServiceOptions& options);
 
 // The bounds the options give the service's operations.
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options);
