@@ -214,8 +214,10 @@ std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
 // A session in memory, or its folder taken up (by a request, or by the scan of earlier runs'
 // folders); nothing for the scan when there is nothing for it to do.
 std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan) {
-  std::shared_ptr<TSession> session;
-  std::unique_lock<std::shared_mutex> busy;
+  // Made and locked before the store's lock, the order every other path takes them in; given up
+  // when the session is in memory already.
+  auto session = std::make_shared<TSession>(id, FRoot / id);
+  std::unique_lock<std::shared_mutex> busy(session->Lock);
   std::optional<TDirFd> folder;
   bool account = false;
   {
@@ -239,8 +241,6 @@ std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan
     } else {
       account = FScanning && id > FScanPosition && FAccounted.insert(id).second;
     }
-    session = std::make_shared<TSession>(id, FRoot / id);
-    busy = std::unique_lock<std::shared_mutex>(session->Lock);
     session->Counted = !scan;
     session->LastUse = Now();
     Register(session);
