@@ -306,7 +306,7 @@ TEST(ServiceBinary, MergesAndUnpacksAnyCountWithin256Descriptors) {
   EXPECT_TRUE(proxy->DelTempFiles(sess));
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(kEndMs), 0);
-  EXPECT_NE(service.Err().find("vorlen-service: needs 384 open files for --max-connections 256 "
+  EXPECT_NE(service.Err().find("vorlen-service: needs 392 open files for --max-connections 256 "
                                "and --threads 8, but may open only 256;"),
             std::string::npos)
       << service.Err();
