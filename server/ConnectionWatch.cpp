@@ -21,10 +21,12 @@ long long Seconds(std::chrono::milliseconds span) {
 }  // namespace
 
 TConnectionWatch::TConnectionWatch(
-    TConnectionDeadlines deadlines, int perPeer, std::function<void(int)> closeSocket,
+    TConnectionDeadlines deadlines, int perPeer, int maxConnections,
+    std::function<void(int)> closeSocket,
     std::function<void(const std::string&, const std::string&)> onClosed)
     : FDeadlines(deadlines),
       FPerPeer(perPeer),
+      FMaxConnections(maxConnections),
       FCloseSocket(std::move(closeSocket)),
       FOnClosed(std::move(onClosed)),
       FThread([this] { Sweep(); }) {}
@@ -49,11 +51,47 @@ void TConnectionWatch::Opened(const void* key, int socket, const std::string& pe
   entry.Group = group;
   entry.Phase = cpHead;
   entry.Since = TClock::now();
-  if (group.empty() || ++FPerGroup[group] <= FPerPeer) return;
-  // Over the peer's share: closed before it can hold a slot; counted until the server notices.
-  if (FOnClosed) FOnClosed(peer, Format("more than %d connections from %s", FPerPeer, group.c_str()));
-  FCloseSocket(socket);
+  if (!group.empty() && ++FPerGroup[group] > FPerPeer) {
+    // Over the peer's share: closed before it can hold a slot; counted until the server notices.
+    CloseEntry(entry, Format("more than %d connections from %s", FPerPeer, group.c_str()));
+    return;
+  }
+  MakeRoom();
+}
+
+// With FLock held.
+void TConnectionWatch::CloseEntry(TEntry& entry, const std::string& why) {
+  if (FOnClosed) FOnClosed(entry.Peer, why);
+  FCloseSocket(entry.Socket);
   entry.Phase = cpClosing;
+}
+
+// With FLock held, every slot taken: the peer group holding the most connections gives up the
+// one that has waited longest without being served (for its head, or for its next request), so
+// that a few groups cannot keep everyone else out.
+void TConnectionWatch::MakeRoom() {
+  if (FMaxConnections <= 0) return;
+  int open = 0;
+  for (const auto& item : FEntries) open += item.second.Phase != cpClosing;
+  if (open <= FMaxConnections) return;
+  const std::string* largest = nullptr;
+  int most = 0;
+  for (const auto& [group, count] : FPerGroup) {
+    if (count > most) {
+      most = count;
+      largest = &group;
+    }
+  }
+  TEntry* oldest = nullptr;
+  for (auto& item : FEntries) {
+    TEntry& entry = item.second;
+    if (largest == nullptr || entry.Group != *largest) continue;
+    if (entry.Phase != cpHead && entry.Phase != cpIdle) continue;
+    if (oldest == nullptr || entry.Since < oldest->Since) oldest = &entry;
+  }
+  if (oldest == nullptr) return;  // all being served: the server's own bound holds
+  CloseEntry(*oldest, Format("all %d connections taken: the longest waiting of %d from %s",
+                             FMaxConnections, most, largest->c_str()));
 }
 
 void TConnectionWatch::Enter(const void* key, TPhase phase) {

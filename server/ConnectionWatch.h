@@ -28,8 +28,8 @@ class TConnectionWatch {
   // closeSocket ends a connection from outside its worker (the server notices and cleans up);
   // onClosed is told which peer is being closed and why (under the watch's lock, just before the
   // close: it must not call back into the watch). perPeer bounds the connections of one peer
-  // group at once.
-  TConnectionWatch(TConnectionDeadlines deadlines, int perPeer,
+  // group at once; beyond maxConnections in all, the group holding the most gives one up.
+  TConnectionWatch(TConnectionDeadlines deadlines, int perPeer, int maxConnections,
                    std::function<void(int socket)> closeSocket,
                    std::function<void(const std::string& peer, const std::string& why)> onClosed);
   TConnectionWatch(const TConnectionWatch&) = delete;
@@ -68,9 +68,12 @@ class TConnectionWatch {
   // Why the connection is overdue at now, or empty.
   std::string Overdue(TEntry& entry, std::chrono::steady_clock::time_point now) const;
   void Sweep();
+  void MakeRoom();
+  void CloseEntry(TEntry& entry, const std::string& why);
 
   TConnectionDeadlines FDeadlines;
   int FPerPeer;
+  int FMaxConnections;
   std::function<void(int)> FCloseSocket;
   std::function<void(const std::string&, const std::string&)> FOnClosed;
   std::mutex FLock;

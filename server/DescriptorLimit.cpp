@@ -12,7 +12,7 @@ constexpr int64_t kProcessOwn = 32;
 }  // namespace
 
 int64_t DescriptorsNeeded(const TServiceOptions& options) {
-  return int64_t{options.MaxConnections} + kPerWorker * options.Threads + kProcessOwn;
+  return int64_t{AcceptedConnections(options)} + kPerWorker * options.Threads + kProcessOwn;
 }
 
 int64_t RaiseDescriptorLimit(int64_t needed) {

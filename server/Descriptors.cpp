@@ -148,12 +148,13 @@ std::vector<TDirEntry> TDirFd::List() const {
   return entries;
 }
 
-int64_t TDirFd::TreeBytes() const {
+int64_t TDirFd::TreeBytes(int64_t* entries) const {
   int64_t total = 0;
   for (const TDirEntry& entry : List()) {
+    if (entries) ++*entries;
     if (entry.IsFile) total += entry.Size;
     if (entry.IsFolder) {
-      if (auto sub = TrySub(entry.Name)) total += sub->TreeBytes();
+      if (auto sub = TrySub(entry.Name)) total += sub->TreeBytes(entries);
     }
   }
   return total;

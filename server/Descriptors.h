@@ -90,8 +90,9 @@ class TDirFd {
   // What is there under name, without following a link; nothing when it is missing.
   std::optional<TDirEntry> Stat(const std::string& name) const;
   std::vector<TDirEntry> List() const;
-  // Bytes of every plain file below this folder.
-  int64_t TreeBytes() const;
+  // Bytes of every plain file below this folder; entries, when given, gets the number of names
+  // below it (files, folders and anything else: each takes an inode).
+  int64_t TreeBytes(int64_t* entries = nullptr) const;
   // Bytes the file system can still give to the service.
   int64_t FreeBytes() const;
 

@@ -25,6 +25,11 @@ void TDiskBudget::Give(int64_t bytes) {
   FUsed = FUsed > bytes ? FUsed - bytes : 0;
 }
 
+void TDiskBudget::Count(int64_t bytes) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FUsed += bytes;
+}
+
 int64_t TDiskBudget::Used() {
   std::lock_guard<std::mutex> guard(FLock);
   return FUsed;

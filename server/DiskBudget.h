@@ -24,6 +24,8 @@ class TDiskBudget {
   // Raises EStorageLimit when bytes more would pass the quota or eat into the reserve.
   void Take(int64_t bytes);
   void Give(int64_t bytes);
+  // Bytes found on disk (a folder of an earlier run): counted without a check.
+  void Count(int64_t bytes);
   int64_t Used();
 
  private:

@@ -218,8 +218,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
   std::optional<std::string> forwarded;
   bool badForwarding = false;
   if (FPeers.IsTrustedProxy(address)) {
-    const std::vector<std::string> hops = HeaderValues(connection, "X-Forwarded-For");
-    forwarded = FPeers.ForwardedPeer(hops);
+    const std::vector<std::string> hops = HeaderValues(connection, ForwardedHeader());
+    forwarded = FPeers.ForwardedPeer(hops, FOptions.StandardForwarded);
     badForwarding = !hops.empty() && !forwarded;
     if (forwarded) {
       request->Address = *forwarded;
@@ -236,7 +236,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
 
   if (badForwarding) {
     current.Answered = true;
-    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST, "Malformed X-Forwarded-For\n");
+    return Refuse(connection, current.Peer, MHD_HTTP_BAD_REQUEST,
+                  std::string("Malformed ") + ForwardedHeader() + "\n");
   }
   if (current.Route == rtNotFound) {
     current.Answered = true;
@@ -420,7 +421,7 @@ int THttpService::Bind() {
       TConnectionDeadlines{std::chrono::seconds(FOptions.HeadSeconds),
                            std::chrono::seconds(FOptions.KeepAliveSeconds), FOptions.MinRate,
                            std::chrono::seconds(FOptions.RateWindowSeconds)},
-      PerPeerConnections(FOptions),
+      PerPeerConnections(FOptions), FOptions.MaxConnections,
       [](int socket) {
         if (socket >= 0) shutdown(socket, SHUT_RDWR);
       },
@@ -444,7 +445,7 @@ int THttpService::Bind() {
       MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_THREAD_POOL_SIZE,
       static_cast<unsigned>(FOptions.Threads), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       static_cast<size_t>(FOptions.MaxHead), MHD_OPTION_CONNECTION_LIMIT,
-      static_cast<unsigned>(FOptions.MaxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(AcceptedConnections(FOptions)), MHD_OPTION_CONNECTION_TIMEOUT,
       static_cast<unsigned>(FOptions.TimeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
       &THttpCallbacks::Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &THttpCallbacks::Connection,
       this, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);

@@ -74,6 +74,10 @@ class THttpService {
   bool Answer(MHD_Connection* connection, int status, const std::string& contentType,
               const std::string& body, bool close);
   // A plain-text refusal that ends the connection, logged.
+  // The header trusted proxies name the client in.
+  const char* ForwardedHeader() const {
+    return FOptions.StandardForwarded ? "Forwarded" : "X-Forwarded-For";
+  }
   bool Refuse(MHD_Connection* connection, const std::string& peer, int status,
               const std::string& text);
 

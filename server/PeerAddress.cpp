@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cstring>
 
 namespace vorlen {
@@ -67,6 +69,72 @@ std::optional<TAddress> ParseForwarded(std::string_view entry) {
   }
   if (std::count(entry.begin(), entry.end(), ':') == 1) entry = entry.substr(0, entry.find(':'));
   return ParseAddress(entry);
+}
+
+// Splits text at separator outside quoted strings; nullopt when a quote is left open.
+std::optional<std::vector<std::string_view>> SplitOutsideQuotes(std::string_view text,
+                                                                char separator) {
+  std::vector<std::string_view> pieces;
+  bool quoted = false;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && text[i] == separator) {
+      pieces.push_back(Trimmed(text.substr(start, i - start)));
+      start = i + 1;
+    }
+  }
+  if (quoted) return std::nullopt;
+  pieces.push_back(Trimmed(text.substr(start)));
+  return pieces;
+}
+
+// The for= node of each element of Forwarded values, unquoted; nullopt when an element has none
+// (or two) or a value is malformed.
+std::optional<std::vector<std::string>> ForwardedNodes(const std::vector<std::string>& values) {
+  std::vector<std::string> nodes;
+  for (const std::string& value : values) {
+    const auto elements = SplitOutsideQuotes(value, ',');
+    if (!elements) return std::nullopt;
+    for (std::string_view element : *elements) {
+      const auto pairs = SplitOutsideQuotes(element, ';');
+      if (!pairs) return std::nullopt;
+      std::optional<std::string> node;
+      for (std::string_view pair : *pairs) {
+        const size_t equals = pair.find('=');
+        if (equals == std::string_view::npos) return std::nullopt;
+        if (strncasecmp(pair.data(), "for", 3) != 0 || equals != 3) continue;
+        if (node) return std::nullopt;
+        std::string_view raw = pair.substr(equals + 1);
+        std::string text;
+        if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+          raw = raw.substr(1, raw.size() - 2);
+          for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\\' && i + 1 < raw.size()) ++i;
+            text += raw[i];
+          }
+        } else {
+          text = raw;
+        }
+        node = std::move(text);
+      }
+      if (!node) return std::nullopt;
+      nodes.push_back(std::move(*node));
+    }
+  }
+  return nodes;
+}
+
+// A node a proxy names without an address: "unknown", or an obfuscated "_name".
+bool IsNodeName(std::string_view node) {
+  if (node == "unknown") return true;
+  if (node.size() < 2 || node.size() > 64 || node.front() != '_') return false;
+  return std::all_of(node.begin(), node.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-';
+  });
 }
 
 }  // namespace
@@ -135,22 +203,32 @@ bool TPeerRules::IsTrustedProxy(const sockaddr* address) const {
   return bytes && IsTrusted(*bytes);
 }
 
-std::optional<std::string> TPeerRules::ForwardedPeer(const std::vector<std::string>& values) const {
-  std::vector<std::string_view> entries;
-  for (const std::string& value : values) {
-    std::string_view rest = value;
-    while (true) {
-      const size_t comma = rest.find(',');
-      entries.push_back(Trimmed(rest.substr(0, comma)));
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
+std::optional<std::string> TPeerRules::ForwardedPeer(const std::vector<std::string>& values,
+                                                     bool standard) const {
+  std::vector<std::string> entries;
+  if (standard) {
+    std::optional<std::vector<std::string>> nodes = ForwardedNodes(values);
+    if (!nodes) return std::nullopt;
+    entries = std::move(*nodes);
+  } else {
+    for (const std::string& value : values) {
+      std::string_view rest = value;
+      while (true) {
+        const size_t comma = rest.find(',');
+        entries.emplace_back(Trimmed(rest.substr(0, comma)));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+      }
     }
   }
   // From the right: each hop appends whom it saw; the first one not ours is the client.
   std::optional<TAddress> address;
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     address = ParseForwarded(*entry);
-    if (!address) return std::nullopt;
+    if (!address) {
+      if (standard && IsNodeName(*entry)) return *entry;
+      return std::nullopt;
+    }
     if (!IsTrusted(*address)) break;
   }
   // Every hop ours: the first one is the client.

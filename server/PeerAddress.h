@@ -1,6 +1,6 @@
 // Who a request comes from, as the per-peer bounds count it: an IPv4 address, an IPv6 network of
 // a configurable prefix (one host owns a /64 and picks addresses in it freely), and behind a
-// trusted reverse proxy the client that its X-Forwarded-For names.
+// trusted reverse proxy the client that its X-Forwarded-For or Forwarded header names.
 #pragma once
 
 #include <sys/socket.h>
@@ -35,8 +35,11 @@ class TPeerRules {
   // The peer that X-Forwarded-For values (each a comma-separated list, in header order) name:
   // the rightmost entry that is not a trusted proxy, as the last trusted hop saw it (the first
   // entry when all are trusted). Nullopt when there is none, or when an entry read on the way
-  // is not an address (a proxy wrote rubbish).
-  std::optional<std::string> ForwardedPeer(const std::vector<std::string>& values) const;
+  // is not an address (a proxy wrote rubbish). With standard set the values are Forwarded
+  // headers, read the same way through the for= of each element; there a proxy may name the
+  // client "unknown" or by an obfuscated "_name", which is then the peer.
+  std::optional<std::string> ForwardedPeer(const std::vector<std::string>& values,
+                                           bool standard = false) const;
 
  private:
   std::string PeerOf(std::array<uint8_t, 16> address) const;

@@ -26,6 +26,8 @@ namespace {
 constexpr int64_t kCrcBlock = 256 * 1024;
 // What any archive may unpack to, whatever its size: the unpack ratio matters for large ones.
 constexpr int64_t kUnzipAllowance = int64_t{1} << 20;
+// What the smallest file takes on disk.
+constexpr int64_t kMemberBlock = 4096;
 
 uint32_t FileCrc(const fs::path& path) {
   TFileStream file(Utf8FromFsPath(path), TFileStream::fmOpenRead);
@@ -174,10 +176,12 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   // full until the old one is gone.
   const int64_t oldSize = FileSize(access.Folder, kDetailsFileName);
   TBudgetCharge charge(FStore.Budget(), size);
+  TFileCharge file(FStore.Files(), access.Folder.Stat(kDetailsFileName) ? 0 : 1);
   SyncFile(received);
   MoveInto(received, access.Folder, kDetailsFileName, work);
   FStore.SyncFolder(access.Folder);
   charge.Keep();
+  file.Keep();
   FStore.Budget().Give(oldSize);
   return true;
 }
@@ -220,8 +224,10 @@ bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
     if (OnPartStoring) OnPartStoring(partName);
     // Both files are on disk until the move replaces the old one.
     TBudgetCharge charge(FStore.Budget(), size);
+    TFileCharge file(FStore.Files(), countChange);
     MoveInto(received, parts, partName, work);
     charge.Keep();
+    file.Keep();
     FStore.Budget().Give(oldSize);
   } catch (...) {
     std::lock_guard<std::mutex> guard(session.PartLock);
@@ -272,6 +278,7 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
 
   const TDirFd work = access.Folder.Sub("work", true);
   TBudgetCharge charge(FStore.Budget(), total);
+  TFileCharge file(FStore.Files(), existing ? 0 : 1);
   TPendingFile merged(work, kPendingPrefix);
   const std::string mergedName = Utf8FromFsPath(work.Path() / merged.Name());
   TFileConcat concat(merged.Fd(), mergedName);
@@ -299,8 +306,8 @@ bool TSenderServer::MergeFile(int32_t parts, const std::string& fileName, const 
   delivered.Sync();
   FStore.SyncFolder(access.Folder);
   charge.Keep();
+  file.Keep();
   Point("merge-committed");
-  FStore.Close(session);
   return true;
 }
 
@@ -345,6 +352,7 @@ bool TSenderServer::UnZip(const std::string& sess) {
     }
   } staging{work};
   std::optional<TBudgetCharge> charge;
+  std::optional<TFileCharge> files;
   try {
     const std::unique_ptr<TArchiveReader> opened =
         OpenWithinLimits(archive->ProcPath(), archive->Size(), FLimits);
@@ -357,6 +365,7 @@ bool TSenderServer::UnZip(const std::string& sess) {
     std::map<std::string, size_t> seen;
     std::vector<std::string> names;
     int64_t total = 0;
+    int64_t blocks = 0;
     for (size_t i = 0; i < reader.Entries().size(); ++i) {
       std::string name = reader.RelativePath(i);
       if (const std::string fault = FileNameFault(name); !fault.empty()) {
@@ -372,6 +381,9 @@ bool TSenderServer::UnZip(const std::string& sess) {
         throw EArchiveError(Format("Member %s would replace a delivered file", name.c_str()));
       }
       total += reader.Entries()[i].FileSize;
+      // Each member takes a block and an inode however small it is: empty members are no
+      // cheaper for the disk.
+      blocks += std::max<int64_t>(reader.Entries()[i].FileSize, kMemberBlock);
       names.push_back(std::move(name));
     }
     if (total > FLimits.MaxDelivered ||
@@ -381,7 +393,9 @@ bool TSenderServer::UnZip(const std::string& sess) {
                                  static_cast<long long>(FLimits.MaxDelivered)));
     }
     // The archive stays on disk beside its members.
-    charge.emplace(FStore.Budget(), total);
+    charge.emplace(FStore.Budget(), blocks);
+    // The members, and the folder the archive moves to.
+    files.emplace(FStore.Files(), static_cast<int64_t>(names.size()) + 1);
     // Each member is written, flushed and closed before the next: one descriptor at a time.
     const TDirFd staged = work.Sub("unzip", true);
     for (size_t i = 0; i < names.size(); ++i) {
@@ -407,6 +421,7 @@ bool TSenderServer::UnZip(const std::string& sess) {
   FStore.SetState(session, access.Folder, state);
   staging.Kept = true;
   charge->Keep();
+  files->Keep();
   Point("unzip-packed");
   CompleteUnpack(access.Folder, state, OnPoint);
   session.State = state;
@@ -418,7 +433,10 @@ bool TSenderServer::DelTempFiles(const std::string& sess) {
   TAccess access = Enter(FStore.Find(sess));
   TSession& session = *access.Session;
   // The folder stays; without a delivery or a details file it goes once idle.
-  if (session.State.Ended) return true;
+  if (session.State.Ended) {
+    if (session.State.HoldsDelivery()) FStore.Release(access.Session);
+    return true;
+  }
   TSessionState state = session.State;
   FStore.RemoveTemporary(access.Folder, state);
   for (const char* sub : {"parts", "work"}) access.Folder.Sub(sub, true);
@@ -427,8 +445,8 @@ bool TSenderServer::DelTempFiles(const std::string& sess) {
   state.Ended = true;
   FStore.SetState(session, access.Folder, state);
   // One that delivered nothing counts until it is reclaimed: ending sends must not make
-  // sessions free.
-  if (state.HoldsDelivery()) FStore.Close(session);
+  // sessions free. One that delivered is done, and its place is free at once.
+  if (state.HoldsDelivery()) FStore.Release(access.Session);
   return true;
 }
 

@@ -68,8 +68,11 @@ class TSenderServer {
 
   // The clock that session idleness is measured on (see TSessionStore::Now).
   void SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
-    FStore.Now = std::move(now);
+    FStore.SetClock(std::move(now));
   }
+  // Waits until the folders of earlier runs have all been looked at.
+  void WaitForScan() { FStore.WaitForScan(); }
+  void WhenScanned(std::function<void()> done) { FStore.WhenScanned(std::move(done)); }
 
  private:
   // A session locked for one operation, with its folder open: alone, or shared with the other

@@ -25,6 +25,8 @@ struct TServiceLimits {
   int64_t PeerSessionsPerMinute = 600;
   int64_t MaxRootBytes = int64_t{64} << 30;   // everything under the root
   int64_t MinFreeBytes = int64_t{512} << 20;  // free disk space never written into
+  // Files and folders under the root: each takes an inode, which a quota of bytes misses.
+  int64_t MaxRootFiles = 1000000;
   int64_t MaxUnzipFiles = 1000;               // members of an archive UnZip takes
   // Unpacked bytes per archive byte; every archive may unpack to kUnzipAllowance regardless.
   int64_t MaxUnzipRatio = 200;

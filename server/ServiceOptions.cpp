@@ -1,5 +1,7 @@
 #include "server/ServiceOptions.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <charconv>
 #include <limits>
@@ -85,6 +87,10 @@ int PerPeerConnections(const TServiceOptions& options) {
   return options.PerAddress > 0 ? options.PerAddress : std::max(1, options.MaxConnections / 10);
 }
 
+int AcceptedConnections(const TServiceOptions& options) {
+  return options.MaxConnections + std::max(4, options.MaxConnections / 32);
+}
+
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   TServiceLimits limits;
   limits.MaxParts = options.MaxParts;
@@ -96,6 +102,7 @@ TServiceLimits ServiceLimitsOf(const TServiceOptions& options) {
   limits.PeerSessionsPerMinute = options.PeerSessionRate;
   limits.MaxRootBytes = options.MaxStorage;
   limits.MinFreeBytes = options.MinFree;
+  limits.MaxRootFiles = options.MaxFiles;
   limits.MaxUnzipFiles = options.MaxUnzipFiles;
   limits.MaxUnzipRatio = options.MaxUnzipRatio;
   return limits;
@@ -123,12 +130,13 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
                                           // storage bounds
                                           "--session-idle", "--max-peer-sessions", "--max-storage",
                                           "--min-free", "--max-unzip-files", "--max-unzip-ratio",
+                                          "--max-files",
                                           // connection bounds
                                           "--max-head", "--max-connections", "--per-address",
                                           "--head-timeout", "--min-rate", "--stop-timeout",
                                           "--rate-window", "--max-held", "--tls-cert", "--tls-key",
                                           // peers
-                                          "--ipv6-prefix", "--trusted-proxy",
+                                          "--ipv6-prefix", "--trusted-proxy", "--forwarded-header",
                                           // storage bounds of sessions with nothing delivered
                                           "--empty-session-idle", "--session-rate"};
     bool known = false;
@@ -170,6 +178,8 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
       options.MaxStorage = ParseNumber(name, value, true, 1 << 20, int64_t{1} << 50);
     } else if (name == "--min-free") {
       options.MinFree = ParseNumber(name, value, true, 0, int64_t{1} << 50);
+    } else if (name == "--max-files") {
+      options.MaxFiles = ParseNumber(name, value, false, 100, int64_t{1} << 40);
     } else if (name == "--max-unzip-files") {
       options.MaxUnzipFiles = static_cast<int>(ParseNumber(name, value, false, 1, 1 << 24));
     } else if (name == "--max-unzip-ratio") {
@@ -193,6 +203,14 @@ TServiceOptions ParseServiceOptions(const std::vector<std::string>& args) {
         }
         options.TrustedProxies.push_back(range);
         at = comma + 1;
+      }
+    } else if (name == "--forwarded-header") {
+      if (strcasecmp(value.c_str(), "Forwarded") == 0) {
+        options.StandardForwarded = true;
+      } else if (strcasecmp(value.c_str(), "X-Forwarded-For") == 0) {
+        options.StandardForwarded = false;
+      } else {
+        throw EServiceUsage("--forwarded-header: X-Forwarded-For or Forwarded");
       }
     } else if (name == "--head-timeout") {
       options.HeadSeconds = static_cast<int>(ParseNumber(name, value, false, 1, 3600));
@@ -226,7 +244,7 @@ std::string ServiceUsage() {
          "  --max-body SIZE      largest request body (default 8M)\n"
          "  --max-parts N        most parts in one session (default 16384)\n"
          "  --max-delivered SIZE most bytes delivered to one session (default 2G)\n"
-         "  --max-sessions N     most open sessions, not yet delivered nor cleaned up\n"
+         "  --max-sessions N     most sessions at once, each until it is reclaimed\n"
          "                       (default 10000)\n"
          "  --threads N          worker threads (default 8)\n"
          "  --timeout SECONDS    read and write time-out of a connection (default 60)\n"
@@ -236,9 +254,10 @@ std::string ServiceUsage() {
          "  --empty-session-idle TIME  remove a session with nothing delivered (a details\n"
          "                       file alone is nothing) idle this long (default 15m)\n"
          "  --session-rate N     most sessions a minute for one address (default 600)\n"
-         "  --max-peer-sessions N  most open sessions of one address (default 64)\n"
+         "  --max-peer-sessions N  most sessions of one address at once (default 64)\n"
          "  --max-storage SIZE   most bytes under the root (default 64G)\n"
          "  --min-free SIZE      free disk space the service never writes into (default 512M)\n"
+         "  --max-files N        most files and folders under the root (default 1000000)\n"
          "  --max-unzip-files N  most files UnZip makes of one archive (default 1000)\n"
          "  --max-unzip-ratio N  most unpacked bytes per archive byte, beyond 1M (default 200)\n"
          "  --max-head SIZE      memory of a connection for its request head (default 32K)\n"
@@ -249,6 +268,8 @@ std::string ServiceUsage() {
          "                       (default 64)\n"
          "  --trusted-proxy LIST reverse proxies (addresses or CIDR ranges, comma-separated)\n"
          "                       whose X-Forwarded-For names the peer\n"
+         "  --forwarded-header NAME  the header those proxies write: X-Forwarded-For\n"
+         "                       (default) or Forwarded (its for=)\n"
          "  --head-timeout SECONDS  time for a request head to arrive (default 10)\n"
          "  --min-rate SIZE      bytes per second a request body must keep up over any\n"
          "                       --rate-window SECONDS (defaults 1K and 10)\n"

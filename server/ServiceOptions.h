@@ -23,7 +23,7 @@ struct TServiceOptions {
   int64_t MaxBody = int64_t{8} << 20;       // bytes of one request body
   int MaxParts = 16384;                     // parts per session (2 GiB in 200 KiB parts fit)
   int64_t MaxDelivered = int64_t{2} << 30;  // bytes delivered to one session
-  int MaxSessions = 10000;                  // open sessions (not delivered nor cleaned up)
+  int MaxSessions = 10000;                  // sessions at once, each until it is reclaimed
   int Threads = 8;                          // worker threads of the HTTP server
   int TimeoutSeconds = 60;                  // read and write time-out of one connection
   // An idle kept-alive connection holds a worker thread; it is closed after this many seconds.
@@ -34,9 +34,10 @@ struct TServiceOptions {
   int64_t EmptySessionIdleSeconds = 15 * 60;
   // GetSession calls of one peer address a minute.
   int PeerSessionRate = 600;
-  int MaxPeerSessions = 64;                // open sessions of one peer address
+  int MaxPeerSessions = 64;                // sessions of one peer address at once
   int64_t MaxStorage = int64_t{64} << 30;  // bytes under the root
   int64_t MinFree = int64_t{512} << 20;    // free disk space never written into
+  int64_t MaxFiles = 1000000;              // files and folders under the root
   int MaxUnzipFiles = 1000;                // members of an archive UnZip takes
   int MaxUnzipRatio = 200;                 // unpacked bytes per archive byte
   // Bounds on each connection, so that slow or hostile peers cannot hold the service.
@@ -49,6 +50,10 @@ struct TServiceOptions {
   // Reverse proxies (addresses or CIDR ranges) whose X-Forwarded-For names the peer; their own
   // connections count only against MaxConnections.
   std::vector<std::string> TrustedProxies;
+  // The header those proxies write: X-Forwarded-For, or the standard Forwarded. Only the one the
+  // proxies write can be read: a client may send either, and a proxy passes on what it does not
+  // write, so reading the other would let the client choose its own peer.
+  bool StandardForwarded = false;
   int HeadSeconds = 10;        // a request head must be complete within this time
   // Bytes per second a body must keep up after HeadSeconds, over any RateWindowSeconds.
   int64_t MinRate = 1024;
@@ -65,6 +70,9 @@ struct TServiceOptions {
 
 // Connections at once from one peer: PerAddress, or its default.
 int PerPeerConnections(const TServiceOptions& options);
+// Connections the server accepts at once: a few beyond MaxConnections, so that when every slot
+// is taken a new one can still be seen and room made for it.
+int AcceptedConnections(const TServiceOptions& options);
 
 // The bounds the options give the service's operations.
 TServiceLimits ServiceLimitsOf(const TServiceOptions& options);

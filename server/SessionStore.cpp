@@ -22,8 +22,14 @@ namespace {
 // What an empty session costs on disk (its four folders of a block each): sessions that hold
 // next to nothing still count against the quota.
 constexpr int64_t kSessionOverhead = 16 * 1024;
-// Idle sessions are looked for at most this often, unless the open sessions are at the limit.
+// The names a new session makes: its folder and the three below it (its state file is
+// counted when it is first written).
+constexpr int64_t kSessionFiles = 4;
+// Idle sessions are looked for at most this often, unless the sessions are at the limit.
 constexpr auto kReclaimInterval = std::chrono::seconds(1);
+// Sessions looked at per hold of the store's lock while reclaiming: requests wait for one
+// slice at most, however many sessions there are.
+constexpr size_t kReclaimSlice = 256;
 
 const char* const kSessionFolders[] = {"parts", "delivered", "work"};
 
@@ -46,6 +52,14 @@ void CountParts(const TDirFd& folder, TSession& session) {
   }
 }
 
+// How long ago a folder of an earlier run last changed, by the times of its files.
+std::chrono::seconds IdleOnDisk(const TDirFd& root, const std::string& id, const TDirFd& folder) {
+  std::time_t modified = 0;
+  if (const auto entry = root.Stat(id)) modified = entry->Modified;
+  if (const auto parts = folder.Stat("parts")) modified = std::max(modified, parts->Modified);
+  return std::chrono::seconds(std::max<std::time_t>(0, std::time(nullptr) - modified));
+}
+
 }  // namespace
 
 bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
@@ -60,57 +74,87 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     : FRoot(std::move(root)),
       FLimits(limits),
       FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
-      FPeerRate(limits.PeerSessionsPerMinute) {
-  const auto now = Now();
-  const std::time_t wallNow = std::time(nullptr);
-  int64_t used = 0;
-  for (const TDirEntry& entry : FRootDir.List()) {
-    if (!entry.IsFolder || !IsSessionId(entry.Name)) continue;
-    const std::optional<TDirFd> folder = FRootDir.TrySub(entry.Name);
-    if (!folder) continue;
-    TSessionState state = TSessionState::Read(*folder);
-    if (const std::optional<TDirFd> work = folder->TrySub("work")) {
-      for (const TDirEntry& item : work->List()) {
-        if (item.Name.starts_with(kPendingPrefix)) work->RemoveTree(item.Name);
-      }
-      // Members staged by an unpacking that had not begun to deliver them go; one that had is
-      // finished.
-      if (state.Packed && !state.Unpacked) {
-        CompleteUnpack(*folder, state);
-      } else {
-        work->RemoveTree("unzip");
-      }
+      FBudget(std::make_unique<TDiskBudget>(FRootDir, limits.MaxRootBytes, limits.MinFreeBytes, 0)),
+      FFiles(std::make_unique<TFileBudget>(limits.MaxRootFiles)),
+      FPeerRate(limits.PeerSessionsPerMinute),
+      FScanner([this](const std::stop_token& stop) { Scan(stop); }) {}
+
+void TSessionStore::SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FClock = std::move(now);
+}
+
+void TSessionStore::WaitForScan() {
+  std::unique_lock<std::mutex> lock(FLock);
+  FScanDone.wait(lock, [this] { return !FScanning; });
+}
+
+// The folders of earlier runs, in the order of their names, one at a time: each is locked while
+// it is looked at, and a request for one not reached yet takes it up itself.
+void TSessionStore::Scan(const std::stop_token& stop) {
+  std::vector<std::string> ids;
+  try {
+    for (const TDirEntry& entry : FRootDir.List()) {
+      if (entry.IsFolder && IsSessionId(entry.Name)) ids.push_back(entry.Name);
     }
-    used += folder->TreeBytes() + kSessionOverhead;
-    if (HoldsDelivery(*folder, state)) continue;
-    // Nothing delivered: it counts as no open session (whoever left it may go on with it), and
-    // goes once idle, its idle time running from its last change.
-    auto session = std::make_shared<TSession>(entry.Name, FRoot / entry.Name);
-    std::time_t modified = entry.Modified;
-    if (const auto parts = folder->Stat("parts")) modified = std::max(modified, parts->Modified);
-    session->LastUse = now - std::chrono::seconds(std::max<std::time_t>(0, wallNow - modified));
-    session->State = std::move(state);
-    CountParts(*folder, *session);
-    Register(session);
+  } catch (const std::exception&) {
+    // Unreadable root: every session is taken up when asked for.
   }
-  FBudget =
-      std::make_unique<TDiskBudget>(FRootDir, FLimits.MaxRootBytes, FLimits.MinFreeBytes, used);
-  ReclaimIdle(true);
+  std::sort(ids.begin(), ids.end());
+  for (const std::string& id : ids) {
+    if (stop.stop_requested()) break;
+    try {
+      TakeUp(id, true);
+    } catch (const std::exception&) {
+      // Left as it is until it is asked for.
+    }
+  }
+  std::function<void()> done;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FScanning = false;
+    FAccounted.clear();
+    done = std::move(FOnScanned);
+  }
+  FScanDone.notify_all();
+  if (done && !stop.stop_requested()) done();
+}
+
+void TSessionStore::WhenScanned(std::function<void()> done) {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FScanning) {
+      FOnScanned = std::move(done);
+      return;
+    }
+  }
+  done();
 }
 
 void TSessionStore::Register(const std::shared_ptr<TSession>& session) {
   FSessions.emplace(session->Id(), session);
-  if (!session->Open) return;
+  if (!session->Counted) return;
   ++FOpenCount;
   if (!session->Peer.empty()) ++FPeerOpen[session->Peer];
 }
 
 // With FLock held.
 void TSessionStore::Uncount(TSession& session) {
-  if (!session.Open) return;
-  session.Open = false;
+  if (!session.Counted) return;
+  session.Counted = false;
   --FOpenCount;
   if (!session.Peer.empty() && --FPeerOpen[session.Peer] <= 0) FPeerOpen.erase(session.Peer);
+}
+
+// With FLock and session's lock held: drops it from memory (and from the count) unless someone
+// beyond the holders that the caller counts (the map's own among them) may still use it.
+bool TSessionStore::Forget(const std::shared_ptr<TSession>& session, long holders) {
+  if (!session->Gone && session.use_count() > holders) return false;
+  const auto it = FSessions.find(session->Id());
+  if (it == FSessions.end() || it->second != session) return false;
+  Uncount(*session);
+  FSessions.erase(it);
+  return true;
 }
 
 std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
@@ -136,20 +180,27 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
       }
     }
     TBudgetCharge charge(*FBudget, kSessionOverhead);
+    FFiles->Take(kSessionFiles);
     // MakeFolder is false when the folder exists: never hand out an identifier twice.
-    if (FSessions.count(id) != 0 || !FRootDir.MakeFolder(id)) continue;
+    if (FSessions.count(id) != 0 || !FRootDir.MakeFolder(id)) {
+      FFiles->Give(kSessionFiles);
+      continue;
+    }
     auto session = std::make_shared<TSession>(id, FRoot / id);
     try {
       const TDirFd folder = FRootDir.Sub(id);
       for (const char* sub : kSessionFolders) folder.Sub(sub, true);
     } catch (...) {
+      FFiles->Give(kSessionFiles);
       FRootDir.RemoveTree(id);
       throw;
     }
-    session->Open = true;
+    session->Counted = true;
     session->Peer = peer;
     session->LastUse = Now();
     Register(session);
+    // The scan may list it: it is counted already.
+    if (FScanning && id > FScanPosition) FAccounted.insert(id);
     charge.Keep();
     return session;
   }
@@ -157,21 +208,111 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
 
 std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!IsSessionId(id)) throw EUnknownSession(Format("Unknown session '%.64s'", id.c_str()));
-  std::lock_guard<std::mutex> guard(FLock);
-  if (auto it = FSessions.find(id); it != FSessions.end()) {
-    it->second->LastUse = Now();
-    return it->second;
-  }
-  // A link planted under the root is no session.
-  const std::optional<TDirFd> folder = FRootDir.TrySub(id);
-  if (!folder) throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
+  return TakeUp(id, false);
+}
+
+// A session in memory, or its folder taken up (by a request, or by the scan of earlier runs'
+// folders); nothing for the scan when there is nothing for it to do.
+std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan) {
+  // Made and locked before the store's lock, the order every other path takes them in; given up
+  // when the session is in memory already.
   auto session = std::make_shared<TSession>(id, FRoot / id);
-  for (const char* sub : kSessionFolders) folder->Sub(sub, true);
-  session->State = TSessionState::Read(*folder);
-  CountParts(*folder, *session);
-  session->LastUse = Now();
-  Register(session);
+  std::unique_lock<std::shared_mutex> busy(session->Lock);
+  std::optional<TDirFd> folder;
+  bool account = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (scan) FScanPosition = id;
+    if (const auto it = FSessions.find(id); it != FSessions.end()) {
+      if (scan) return nullptr;  // made or taken up in this run: counted already
+      it->second->LastUse = Now();
+      return it->second;
+    }
+    // A link planted under the root is no session.
+    folder = FRootDir.TrySub(id);
+    if (!folder) {
+      if (scan) return nullptr;
+      throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
+    }
+    if (scan) {
+      // Taken up ahead of the scan and reclaimed since: counted already.
+      if (FAccounted.erase(id) != 0) return nullptr;
+      account = true;
+    } else {
+      account = FScanning && id > FScanPosition && FAccounted.insert(id).second;
+    }
+    session->Counted = !scan;
+    session->LastUse = Now();
+    Register(session);
+  }
+  // Looked at while locked: a request that found it meanwhile waits for this.
+  try {
+    Recover(*session, *folder, account, scan);
+    if (scan) {
+      SettleOld(session, *folder);
+    } else if (session->State.Ended && HoldsDelivery(*folder, session->State)) {
+      // Nothing about it can change: it costs no place among the sessions.
+      std::lock_guard<std::mutex> guard(FLock);
+      Uncount(*session);
+      session->Released = true;
+    }
+  } catch (...) {
+    session->Gone = true;
+    std::lock_guard<std::mutex> guard(FLock);
+    Forget(session, 2);
+    if (scan) return nullptr;
+    throw;
+  }
   return session;
+}
+
+// Finishes what a crash left half done in a session's folder and reads its state; counts its
+// bytes and files when this run has not yet.
+void TSessionStore::Recover(TSession& session, const TDirFd& folder, bool account, bool scan) {
+  if (!scan) {
+    for (const char* sub : kSessionFolders) folder.Sub(sub, true);
+  }
+  TSessionState state = TSessionState::Read(folder);
+  if (const std::optional<TDirFd> work = folder.TrySub("work")) {
+    for (const TDirEntry& item : work->List()) {
+      if (item.Name.starts_with(kPendingPrefix)) work->RemoveTree(item.Name);
+    }
+    // Members staged by an unpacking that had not begun to deliver them go; one that had is
+    // finished.
+    if (state.Packed && !state.Unpacked) {
+      CompleteUnpack(folder, state);
+    } else {
+      work->RemoveTree("unzip");
+    }
+  }
+  if (account) {
+    int64_t entries = 1;  // the folder itself
+    const int64_t bytes = folder.TreeBytes(&entries);
+    FBudget->Count(bytes + kSessionOverhead);
+    FFiles->Count(entries);
+  }
+  CountParts(folder, session);
+  session.State = std::move(state);
+}
+
+// A folder of an earlier run, locked: one with nothing delivered stays (uncounted) until it has
+// been idle long enough, its idle time running from its last change; the inbox loses only the
+// temporary files of a send never cleaned up, and is taken up again when asked for.
+void TSessionStore::SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder) {
+  const std::chrono::seconds idle = IdleOnDisk(FRootDir, session->Id(), folder);
+  if (!HoldsDelivery(folder, session->State)) {
+    if (idle < std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle)) {
+      std::lock_guard<std::mutex> guard(FLock);
+      session->LastUse = Now() - idle;
+      return;
+    }
+    session->Gone = true;
+    Discard(*session, folder);
+  } else if (!session->State.Ended && idle >= FLimits.SessionIdle) {
+    RemoveTemporary(folder, session->State);
+  }
+  std::lock_guard<std::mutex> guard(FLock);
+  Forget(session, 2);
 }
 
 TDirFd TSessionStore::OpenFolder(const TSession& session) const {
@@ -179,7 +320,14 @@ TDirFd TSessionStore::OpenFolder(const TSession& session) const {
 }
 
 void TSessionStore::SetState(TSession& session, const TDirFd& folder, const TSessionState& state) {
-  state.Write(folder);
+  const bool fresh = !folder.Stat(kStateFileName);
+  if (fresh) FFiles->Take(1);
+  try {
+    state.Write(folder);
+  } catch (...) {
+    if (fresh) FFiles->Give(1);
+    throw;
+  }
   session.State = state;
 }
 
@@ -188,9 +336,12 @@ void TSessionStore::RemoveTemporary(const TDirFd& folder, TSessionState& state) 
   if (state.Packed && !state.Unpacked) CompleteUnpack(folder, state);
   for (const char* sub : {"parts", "work"}) {
     if (const std::optional<TDirFd> dir = folder.TrySub(sub)) {
-      const int64_t bytes = dir->TreeBytes();
+      // The folder itself is one of the session's own names, made again when needed.
+      int64_t entries = 0;
+      const int64_t bytes = dir->TreeBytes(&entries);
       folder.RemoveTree(sub);
       FBudget->Give(bytes);
+      FFiles->Give(entries);
     }
   }
 }
@@ -200,18 +351,20 @@ void TSessionStore::SyncFolder(const TDirFd& folder) const {
   FRootDir.Sync();
 }
 
-void TSessionStore::Close(TSession& session) {
+void TSessionStore::Release(const std::shared_ptr<TSession>& session) {
   std::lock_guard<std::mutex> guard(FLock);
-  Uncount(session);
+  session->Released = true;
+  // The caller's and the map's: anyone else who found it is let go by the next look.
+  Forget(session, 2);
 }
 
-// The session's folder and everything in it, given back to the budget.
-void TSessionStore::Discard(TSession& session) {
-  const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
-  if (!folder) return;
-  const int64_t bytes = folder->TreeBytes();
+// The session's folder and everything in it, given back to the budgets.
+void TSessionStore::Discard(TSession& session, const TDirFd& folder) {
+  int64_t entries = 1;
+  const int64_t bytes = folder.TreeBytes(&entries);
   FRootDir.RemoveTree(session.Id());
   FBudget->Give(bytes + kSessionOverhead);
+  FFiles->Give(entries);
 }
 
 void TSessionStore::ReclaimIdle(bool force) {
@@ -219,55 +372,65 @@ void TSessionStore::ReclaimIdle(bool force) {
     std::shared_ptr<TSession> Session;
     std::unique_lock<std::shared_mutex> Lock;
     bool Long;  // idle for SessionIdle, not only for EmptySessionIdle
+    bool Done = false;
   };
   // Sessions with nothing delivered go sooner; those with a delivery lose only their
   // temporary files, and only after the longer wait.
   const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
-  std::vector<TIdle> idle;
+  std::chrono::steady_clock::time_point now;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    const auto now = Now();
+    now = Now();
     const auto interval =
         std::min<std::chrono::steady_clock::duration>(kReclaimInterval, emptyIdle);
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
     FPeerRate.Prune(now);
-    for (const auto& [id, session] : FSessions) {
-      if (now - session->LastUse < emptyIdle) continue;
-      std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
-      if (!lock.owns_lock()) continue;  // busy, so not idle
-      idle.push_back(
-          TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
-    }
   }
-  std::vector<TSession*> closed;
-  for (TIdle& item : idle) {
-    TSession& session = *item.Session;
-    const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
-    if (!folder || !HoldsDelivery(*folder, session.State)) {
-      session.Gone = true;
-      if (folder) Discard(session);
-      closed.push_back(&session);
-      continue;
+  std::string last;  // the last session looked at
+  for (bool first = true, more = true; more; first = false) {
+    std::vector<TIdle> idle;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      auto it = first ? FSessions.begin() : FSessions.upper_bound(last);
+      for (size_t n = 0; it != FSessions.end() && n < kReclaimSlice; ++it, ++n) {
+        const std::shared_ptr<TSession>& session = it->second;
+        last = it->first;
+        if (!session->Released && now - session->LastUse < emptyIdle) continue;
+        std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
+        if (!lock.owns_lock()) continue;  // busy, so not idle
+        idle.push_back(
+            TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
+      }
+      more = it != FSessions.end();
     }
-    if (!session.Open || !item.Long) continue;
-    // Delivered but never cleaned up: only the temporary files go.
-    try {
-      RemoveTemporary(*folder, session.State);
-    } catch (const std::exception&) {
-      // Left for the next look; the session stays whole meanwhile.
+    for (TIdle& item : idle) {
+      TSession& session = *item.Session;
+      if (session.Gone) continue;
+      const std::optional<TDirFd> folder = FRootDir.TrySub(session.Id());
+      if (!folder || !HoldsDelivery(*folder, session.State)) {
+        session.Gone = true;
+        if (folder) Discard(session, *folder);
+        item.Done = true;
+      } else if (session.State.Ended || session.Released) {
+        item.Done = true;
+      } else if (item.Long) {
+        // Delivered but never cleaned up: only the temporary files go.
+        try {
+          RemoveTemporary(*folder, session.State);
+          item.Done = true;
+        } catch (const std::exception&) {
+          // Left for the next look; the session stays whole meanwhile.
+        }
+      }
     }
-    closed.push_back(&session);
-  }
-  // Dropped from memory while still locked, so a request that found one meanwhile waits and
-  // then sees it gone. One that stays on disk is taken up again when asked for, unless a
-  // request is already waiting for it.
-  std::lock_guard<std::mutex> guard(FLock);
-  for (TSession* session : closed) Uncount(*session);
-  for (TIdle& item : idle) {
-    const auto it = FSessions.find(item.Session->Id());
-    if (it == FSessions.end() || it->second != item.Session || item.Session->Open) continue;
-    if (item.Session->Gone || item.Session.use_count() <= 2) FSessions.erase(it);
+    // Dropped from memory while still locked, so a request that found one meanwhile waits and
+    // then sees it gone. One that stays on disk is taken up again when asked for, unless a
+    // request is already waiting for it.
+    std::lock_guard<std::mutex> guard(FLock);
+    for (TIdle& item : idle) {
+      if (item.Done) Forget(item.Session, 2);
+    }
   }
 }
 

@@ -10,13 +10,16 @@
 //   ROOT/.incoming/                 attachments of requests still being handled
 // Files appear in parts/ and delivered/ only by rename, once complete.
 //
-// A session is open from GetSession until its files are delivered or cleaned up; only open
-// sessions count towards the limits. One idle for the empty-session time without a delivery (a
-// details file alone is none) is removed; one holding delivered files or an acknowledged archive
-// is the inbox and is never removed. Sessions of an earlier run count as open no more.
+// Every session in memory counts towards the limits, from GetSession until it is reclaimed: one
+// whose send ended with a delivery at once, one idle for the empty-session time without a
+// delivery (a details file alone is none) with its folder, one delivered but never cleaned up
+// after the session idle time with its temporary files. A folder of the inbox stays on disk and
+// is taken up again when asked for. The folders of earlier runs are looked at in the background,
+// so the service listens at once whatever their number; they count as open sessions no more.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -26,9 +29,11 @@
 #include <set>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 
 #include "server/Descriptors.h"
 #include "server/DiskBudget.h"
+#include "server/FileBudget.h"
 #include "server/RateLimit.h"
 #include "server/ServiceLimits.h"
 #include "server/SessionState.h"
@@ -78,7 +83,8 @@ class TSession {
   std::set<std::string> Storing;
 
   // Guarded by the store's lock.
-  bool Open = false;
+  bool Counted = false;   // counts towards the limits
+  bool Released = false;  // ended with a delivery: reclaimed at the next look
   std::string Peer;
   std::chrono::steady_clock::time_point LastUse;
 
@@ -90,19 +96,27 @@ class TSession {
 class TSessionStore {
  public:
   // Creates the root and its incoming folder, emptying what a previous run left there, and
-  // takes up the sessions of earlier runs (without counting them as open): files a crash left
-  // half-written in work folders go, and unpackings a crash interrupted are finished.
+  // starts looking at the sessions of earlier runs in the background (without counting them as
+  // open): files a crash left half-written in work folders go, unpackings a crash interrupted
+  // are finished, idle ones are reclaimed, and their bytes and files are counted.
   TSessionStore(std::filesystem::path root, const TServiceLimits& limits);
+  TSessionStore(const TSessionStore&) = delete;
+  TSessionStore& operator=(const TSessionStore&) = delete;
 
   const std::filesystem::path& Root() const { return FRoot; }
   std::filesystem::path IncomingDir() const { return FRoot / ".incoming"; }
   TDiskBudget& Budget() { return *FBudget; }
+  TFileBudget& Files() { return *FFiles; }
+  // Waits until the folders of earlier runs have all been looked at (for tests and benchmarks).
+  void WaitForScan();
+  // Calls done once they have (at once if they have; from the scan's thread if not).
+  void WhenScanned(std::function<void()> done);
 
-  // A new open session with its folders, for a peer address (empty: unknown). Raises
+  // A new session with its folders, for a peer address (empty: unknown). Raises
   // ETooManySessions or EStorageLimit.
   std::shared_ptr<TSession> Create(const std::string& peer);
-  // The session with that identifier; a folder of an earlier run is taken up again. Raises
-  // EUnknownSession.
+  // The session with that identifier; a folder of an earlier run (or one reclaimed since) is
+  // taken up again and counts until it is reclaimed. Raises EUnknownSession.
   std::shared_ptr<TSession> Find(const std::string& id);
   // The session's folder, opened for one operation. Raises when it is no plain folder.
   TDirFd OpenFolder(const TSession& session) const;
@@ -115,24 +129,33 @@ class TSessionStore {
   // folder itself) survives a crash.
   void SyncFolder(const TDirFd& folder) const;
 
-  // With session.Lock held alone: the session stops counting as open (delivered or cleaned up).
-  void Close(TSession& session);
+  // With session.Lock held alone, once its send ended with a delivery: nothing about it can
+  // change any more, so it is reclaimed now (its folder stays).
+  void Release(const std::shared_ptr<TSession>& session);
   // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
-  // some time has passed since the last look or the open sessions are at the limit.
+  // some time has passed since the last look or the sessions are at the limit. The store's
+  // lock is held for a bounded slice of the sessions at a time.
   void ReclaimIdle(bool force = false);
 
   // The clock idleness is measured on; a test sets one of its own before the first session.
-  std::function<std::chrono::steady_clock::time_point()> Now = std::chrono::steady_clock::now;
+  void SetClock(std::function<std::chrono::steady_clock::time_point()> now);
 
  private:
+  std::chrono::steady_clock::time_point Now() const { return FClock(); }  // with FLock held
   void Register(const std::shared_ptr<TSession>& session);
   void Uncount(TSession& session);
-  void Discard(TSession& session);
+  bool Forget(const std::shared_ptr<TSession>& session, long holders);
+  void Discard(TSession& session, const TDirFd& folder);
+  std::shared_ptr<TSession> TakeUp(const std::string& id, bool scan);
+  void Recover(TSession& session, const TDirFd& folder, bool account, bool scan);
+  void SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder);
+  void Scan(const std::stop_token& stop);
 
   std::filesystem::path FRoot;
   TServiceLimits FLimits;
   TDirFd FRootDir;
   std::unique_ptr<TDiskBudget> FBudget;
+  std::unique_ptr<TFileBudget> FFiles;
   std::mutex FLock;
   // Guarded by FLock.
   std::map<std::string, std::shared_ptr<TSession>> FSessions;
@@ -140,6 +163,16 @@ class TSessionStore {
   std::map<std::string, int64_t> FPeerOpen;
   TRateLimit FPeerRate;
   std::chrono::steady_clock::time_point FLastReclaim;
+  std::function<std::chrono::steady_clock::time_point()> FClock = std::chrono::steady_clock::now;
+  // While the folders of earlier runs are looked at, in the order of their names: the last
+  // one reached, and those ahead of it whose bytes were counted already (made or taken up).
+  bool FScanning = true;
+  std::string FScanPosition;
+  std::set<std::string> FAccounted;
+  std::condition_variable FScanDone;
+  std::function<void()> FOnScanned;
+  // Last: stopped and joined before anything it uses goes.
+  std::jthread FScanner;
 };
 
 }  // namespace vorlen

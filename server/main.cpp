@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
       service.Stop();
     });
     std::cout << "listening on " << service.Url() << std::endl;
+    // The folders of earlier runs are looked at while requests are served already.
+    service.Server().WhenScanned([] { std::cout << "earlier sessions taken up" << std::endl; });
     service.Run();
     // Requests still being handled get the stop time-out; after it the process ends without
     // them, and says so in its exit status. Delivered files are written under temporary names

@@ -6,10 +6,12 @@
 // those sent, the honest throughput, the honest sends' median and 99th-percentile time, the
 // service's peak and final memory, its most open descriptors and the bytes it wrote to storage
 // against the bytes honest sends delivered. Then packed sends while the service is killed 20 times
-// during merges and unpacks (KillBench.h).
+// during merges and unpacks (KillBench.h). --start-only: how soon the service listens over the
+// session folders of earlier runs (StartBench.h).
 //
 // Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
 //        bench_service_faults --kills-only
+//        bench_service_faults --start-only [FOLDERS]   (default 100000)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "KillBench.h"
+#include "StartBench.h"
 #include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
 #include "runtime/Format.h"
@@ -561,15 +564,24 @@ void Print(const char* what, const TRunResult& r) {
 
 int main(int argc, char** argv) {
   const bool killsOnly = argc > 1 && std::string(argv[1]) == "--kills-only";
-  const int total = argc > 1 && !killsOnly ? std::atoi(argv[1]) : 120;
-  if (total < 6) {
-    std::fprintf(stderr, "usage: bench_service_faults [SECONDS >= 6 | --kills-only]\n");
+  const bool startOnly = argc > 1 && std::string(argv[1]) == "--start-only";
+  const int folders = startOnly && argc > 2 ? std::atoi(argv[2]) : 100000;
+  const int total = argc > 1 && !killsOnly && !startOnly ? std::atoi(argv[1]) : 120;
+  if (total < 6 || folders < 1) {
+    std::fprintf(stderr,
+                 "usage: bench_service_faults [SECONDS >= 6 | --kills-only | --start-only "
+                 "[FOLDERS]]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
   const fs::path dir = fs::temp_directory_path() / Format("vorlen-fault-bench-%d", getpid());
   try {
     fs::create_directories(dir / "work");
+    if (startOnly) {
+      const int failed = bench::RunStartBench(dir / "start", folders);
+      fs::remove_all(dir);
+      return failed;
+    }
     if (killsOnly) {
       const int lost = bench::RunKillBench(dir / "killed", 20);
       fs::remove_all(dir);

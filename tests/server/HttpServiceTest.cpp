@@ -7,6 +7,7 @@
 #include <libxml/parser.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -441,6 +442,32 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
   EXPECT_NE(all.find(" closed: more than 2 connections from 127.0.0.1\n"), std::string::npos)
       << all;
   EXPECT_NE(all.find(" 198.51.100.2,127.0.0.3:"), std::string::npos) << all;
+
+  // Every slot taken: the peer holding the most gives up its longest-waiting connection, and a
+  // newcomer is served.
+  TScratchDir fullRoot;
+  TServiceOptions full = OneWorker(fullRoot);
+  full.MaxConnections = 4;
+  full.PerAddress = 3;
+  TLoggedService house(full);
+  std::vector<std::unique_ptr<TRawConnection>> slow;
+  for (const char* from : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.2"}) {
+    slow.push_back(std::make_unique<TRawConnection>(house.Service.Port(), 10, from));
+    ASSERT_TRUE(slow.back()->Send("POST "));
+  }
+  TRawConnection newcomer(house.Service.Port(), 10, "127.0.0.4");
+  newcomer.Send(SoapHead(Format("Content-Length: %zu\r\nConnection: close\r\n",
+                                std::string(kGetSession).size())) +
+                kGetSession);
+  EXPECT_EQ(newcomer.ReceiveAll().substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(slow[0]->Receive(), "");
+  EXPECT_TRUE(slow[0]->ClosedByService());
+  EXPECT_FALSE(slow[3]->ClosedByService());
+  const std::string houseLog = house.Log();
+  EXPECT_NE(houseLog.find(" closed: all 4 connections taken: the longest waiting of 3 from "
+                          "127.0.0.1\n"),
+            std::string::npos)
+      << houseLog;
 }
 
 // Bodies beyond 64 KiB wait in an unnamed file, never under a name in the folder; all held

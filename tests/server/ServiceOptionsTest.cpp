@@ -145,6 +145,31 @@ TEST(ServicePeers, IPv6NetworksAndForwardedClientsAreOnePeer) {
   EXPECT_EQ(rules.ForwardedPeer({"203.0.113.7, rubbish"}), std::nullopt);
   EXPECT_EQ(rules.ForwardedPeer({"203.0.113.7,"}), std::nullopt);
   EXPECT_EQ(rules.ForwardedPeer({}), std::nullopt);
+
+  // The standard header, through the for= of each element, quoted or not, in any letter case.
+  EXPECT_FALSE(options.StandardForwarded);
+  EXPECT_TRUE(ParseServiceOptions({"--forwarded-header", "forwarded"}).StandardForwarded);
+  EXPECT_THROW(ParseServiceOptions({"--forwarded-header", "X-Real-IP"}), EServiceUsage);
+  const auto standard = [&](std::vector<std::string> values) {
+    return rules.ForwardedPeer(values, true);
+  };
+  EXPECT_EQ(standard({"for=203.0.113.7"}), TFound("203.0.113.7"));
+  EXPECT_EQ(standard({"For=1.1.1.1;proto=https, for=203.0.113.7;by=\"10.1.2.3\", for=10.1.2.3"}),
+            TFound("203.0.113.7"));
+  EXPECT_EQ(standard({"for=1.1.1.1", "by=x;for=\"[2001:db8::5]:4711\";proto=http"}),
+            TFound("2001:db8::/64"));
+  EXPECT_EQ(standard({"for=\"203.0.113.7:80\", for=127.0.0.1"}), TFound("203.0.113.7"));
+  EXPECT_EQ(standard({"for=unknown"}), TFound("unknown"));
+  EXPECT_EQ(standard({"for=1.1.1.1, for=_hidden-7"}), TFound("_hidden-7"));
+  // A comma inside quotes is no element's end; an element without for=, two of them, a quote
+  // left open or an address the header cannot hold are rubbish.
+  EXPECT_EQ(standard({"for=203.0.113.7;ext=\"a, b\""}), TFound("203.0.113.7"));
+  for (const char* bad : {"proto=http", "for=1.1.1.1;for=2.2.2.2", "for=\"1.1.1.1", "for=x y",
+                          "for=203.0.113.7, for=_", "203.0.113.7", "for=1.1.1.1,"}) {
+    EXPECT_EQ(standard({bad}), std::nullopt) << bad;
+  }
+  // X-Forwarded-For's syntax is no Forwarded header.
+  EXPECT_EQ(rules.ForwardedPeer({"for=203.0.113.7"}), std::nullopt);
 }
 
 }  // namespace

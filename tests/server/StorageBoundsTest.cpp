@@ -29,7 +29,7 @@ TServiceLimits Limits(int64_t maxSessions) {
   return limits;
 }
 
-TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
+TEST(SessionBounds, EverySessionCountsUntilReclaimedButNoneOfAnEarlierRun) {
   TScratchDir dir;
   std::string delivered, cleaned, open;
   {
@@ -41,7 +41,14 @@ TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
     ASSERT_TRUE(
         server.UploadFilePart(delivered, "f._000", "352441C2", server.IncomingDir() / "att"));
     ASSERT_TRUE(server.MergeFile(0, "f.txt", delivered));
-    cleaned = server.GetSession();  // the delivered one no longer counts
+    // Delivered, it counts until its send ends; then it is reclaimed at once.
+    EXPECT_THROW(server.GetSession(), ETooManySessions);
+    ASSERT_TRUE(server.DelTempFiles(delivered));
+    cleaned = server.GetSession();
+    EXPECT_THROW(server.GetSession(), ETooManySessions);
+    // Asked for again, an ended delivery costs no place either.
+    EXPECT_TRUE(server.DelTempFiles(delivered));
+    EXPECT_FALSE(server.MergeFile(0, "f.txt", delivered));
     EXPECT_THROW(server.GetSession(), ETooManySessions);
     // Cleaned up without a delivery it still counts until it is reclaimed, and its send has
     // ended: it takes nothing more.
@@ -54,6 +61,7 @@ TEST(SessionBounds, OnlyOpenSessionsCountAndNoneOfAnEarlierRun) {
   // Ten thousand sends later the service still takes sessions: neither the inbox nor what an
   // earlier run left open counts, and those go on working.
   TSenderServer again(dir.Path(), Limits(2));
+  again.WaitForScan();
   const std::string fresh = again.GetSession();
   EXPECT_NE(again.GetSession(), "");
   EXPECT_THROW(again.GetSession(), ETooManySessions);
@@ -90,6 +98,7 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   EXPECT_FALSE(fs::exists(store.Folder(withDetails)));
   EXPECT_THROW(server.MergeFile(0, "x", idle), EUnknownSession);
   EXPECT_EQ(ReadFile(store.Folder(delivered) / "delivered" / "d.bin"), "data");
+  EXPECT_FALSE(fs::exists(store.Folder(delivered) / "parts"));  // never cleaned up
   // What is left still answers.
   EXPECT_TRUE(server.DelTempFiles(delivered));
 
@@ -106,7 +115,7 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   TServiceLimits hour;
   hour.SessionIdle = std::chrono::hours(1);
   TSenderServer second(dir.Path(), hour);
-  second.GetSession();
+  second.WaitForScan();
   EXPECT_FALSE(fs::exists(dir.Path() / old));
 }
 
@@ -125,13 +134,19 @@ TEST(SessionBounds, OnePeerHoldsALimitedShare) {
   }
   EXPECT_NE(server.GetSession("192.0.2.2"), "");
   ASSERT_TRUE(store.Deliver(first, "f.bin", "x"));
+  EXPECT_THROW(server.GetSession("192.0.2.1"), ETooManySessions);
+  ASSERT_TRUE(server.DelTempFiles(first));
   EXPECT_NE(server.GetSession("192.0.2.1"), "");
 
   // Delivering at once does not buy more sessions than the address's rate.
   limits.MaxPeerSessions = 100;
   limits.PeerSessionsPerMinute = 3;
   TScratchServer rated(limits);
-  for (int i = 0; i < 3; ++i) rated.Deliver(rated.Server.GetSession("192.0.2.1"), "f.bin", "x");
+  for (int i = 0; i < 3; ++i) {
+    const std::string sess = rated.Server.GetSession("192.0.2.1");
+    rated.Deliver(sess, "f.bin", "x");
+    rated.Server.DelTempFiles(sess);
+  }
   try {
     rated.Server.GetSession("192.0.2.1");
     ADD_FAILURE() << "a fourth session within the minute";
@@ -164,6 +179,35 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
   // the old one is gone.
   EXPECT_TRUE(store.Put(sess, "b._000", std::string(10, 'b')));
   EXPECT_TRUE(server.MergeFile(0, "b.txt", sess));
+  // Started again, the service counts what is there.
+  TSenderServer again(store.Dir.Path() / "inbox", limits);
+  again.WaitForScan();
+  EXPECT_THROW(again.GetSession(), EStorageLimit);
+
+  // Every name takes an inode, and every member a block however small: an archive of empty
+  // members is not free.
+  TScratchDir src;
+  const std::string empties = PackFiles(src.Path(), {{"1", ""}, {"2", ""}, {"3", ""}});
+  TServiceLimits inodes;
+  inodes.MaxRootFiles = 10;  // a session (4), its part, merge and state (3): one name short
+  TScratchServer few(inodes);
+  const std::string packed = few.Server.GetSession();
+  ASSERT_TRUE(few.Deliver(packed, "e.rar", empties));
+  try {
+    few.Server.UnZip(packed);
+    ADD_FAILURE() << "unpacked beyond the files' quota";
+  } catch (const EStorageLimit& e) {
+    EXPECT_EQ(e.Message(), "The service's quota of 10 files is used up");
+  }
+  EXPECT_EQ(ListTree(few.Folder(packed) / "delivered"), std::set<std::string>{"e.rar"});
+  EXPECT_THROW(few.Server.GetSession(), EStorageLimit);
+  TServiceLimits blocks;
+  blocks.MaxRootBytes = 16 * 1024 + 2 * static_cast<int64_t>(empties.size()) + 2 * 4096;
+  TScratchServer small(blocks);
+  const std::string sized = small.Server.GetSession();
+  ASSERT_TRUE(small.Deliver(sized, "e.rar", empties));
+  EXPECT_THROW(small.Server.UnZip(sized), EStorageLimit);
+  EXPECT_EQ(ListTree(small.Folder(sized) / "delivered"), std::set<std::string>{"e.rar"});
 
   TServiceLimits full;
   full.MinFreeBytes = int64_t{1} << 60;
