@@ -18,6 +18,7 @@
 #include "support/DialogWatcher.h"
 #include "support/FakeService.h"
 #include "support/Pattern.h"
+#include "support/RawHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
@@ -267,4 +268,39 @@ TEST(Win32Window, AnswersWithinHalfASecondInEveryPhaseAndEndsIdleAfterAnError) {
   f.Close();
   EXPECT_FALSE(w.Form().Visible());
   EXPECT_EQ(f.Dialogs.Shown.size(), 2u);
+}
+
+TEST(Win32Window, ClosedDuringTheCredentialsDialogEndsWithoutAnotherRequest) {
+  // A peer that asks every request for credentials; the realm is this test's own, as WinINet
+  // keeps given credentials per realm for the process.
+  TRawHttpServer peer(
+      Always("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+             "realm=\"vorlen-window-close\"\r\nContent-Type: text/html\r\n"
+             "Content-Length: 9\r\n\r\n<p>no</p>"));
+  TWindowFixture f("url=" + peer.URL("/soap") + "\r\norg=O\r\n");
+  Tmain_f& w = f.Create(true, false);
+  f.Dir.Write("a.zip", "PK");
+  f.Dialogs.OpenFileAnswers = {f.Dir.File("a.zip")};
+  f.Dialogs.ConfirmAnswers = {true};
+  HWND form = w.Form().Handle();
+  std::atomic<int> requestsAtTheDialog{-1};
+  std::atomic<bool> ownerDisabled{false};
+  // WinINet's dialog, owned by the window; the window is closed while it is up.
+  TDialogWatcher credentials([form](HWND box) { return GetWindow(box, GW_OWNER) == form; },
+                             [&](HWND) {
+                               requestsAtTheDialog = peer.RequestCount();
+                               ownerDisabled = !IsWindowEnabled(form);
+                               PostMessageW(form, WM_CLOSE, 0, 0);
+                             });
+  f.PressSend();
+  f.WaitForSend();
+  ASSERT_TRUE(credentials.Answered());
+  EXPECT_TRUE(ownerDisabled);  // modal to the window
+  EXPECT_GE(requestsAtTheDialog, 1);
+  EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion}));
+  EXPECT_TRUE(f.Terminated);
+  EXPECT_FALSE(w.Form().Visible());
+  // As at the program's end: the window goes once the send has.
+  f.Window.reset();
+  EXPECT_EQ(peer.RequestCount(), requestsAtTheDialog);
 }
