@@ -4,11 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/Fakes.h"
@@ -144,6 +147,44 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
     EXPECT_FALSE(w.Form().Visible());
     EXPECT_TRUE(f.Terminated);
     EXPECT_LT(w.Progress(), 100);
+  }
+  {
+    // During a slow call: the close is answered at once (the stop question, Yes) and the window
+    // goes; the program's end waits for that call, the send stops after it and drops the session.
+    TWindowFixture f;
+    Tmain_f& w = f.Create();
+    f.Dir.Write("big.zip", Pattern(3 * 204800));
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("big.zip")};
+    f.Dialogs.ConfirmAnswers = {true};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ending = false;
+    int uploads = 0;  // worker only
+    f.Service->OnCall = [&](const std::string& op) {
+      if (op != "UploadFilePart" || ++uploads != 1) return;
+      PostMessageW(w.Form().Handle(), WM_CLOSE, 0, 0);
+      std::unique_lock<std::mutex> wait(lock);
+      changed.wait_for(wait, std::chrono::seconds(20), [&] { return ending; });
+    };
+    f.PressSend();
+    MSG message;
+    while (!f.Terminated && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    EXPECT_FALSE(w.Form().Visible());
+    EXPECT_TRUE(w.Logic().Sending());  // the call is still on its way
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      ending = true;
+      changed.notify_all();
+    }
+    f.Window.reset();
+    EXPECT_EQ(f.Service->Log(),
+              (std::vector<std::string>{"GetSession", "UploadFilePart:S-1:big._000",
+                                        "UploadFilePart:S-1:sendDetails.txt",
+                                        "DelTempFiles:S-1"}));
+    EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion}));
   }
   {
     // While the service merges: refused, and the send ends normally.
