@@ -115,6 +115,24 @@ TEST(Win32Window, FirstStartAsksForBothSettingsBeforeTheWindowAndWritesThemInAns
   EXPECT_TRUE(MainWindowVisible());
 }
 
+TEST(Win32Window, SystemMenuSettingsAskWithTheCurrentValuesAndSave) {
+  TWindowFixture f;
+  Tmain_f& w = f.Create();
+  HMENU menu = GetSystemMenu(w.Form().Handle(), FALSE);
+  UINT command = 0;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[64] = L"";
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    if (std::wstring(text) == L"Настройки…") command = GetMenuItemID(menu, i);
+  }
+  ASSERT_NE(command, 0u);
+  ExpectSettingsEntryAsksAndSaves(f.Dialogs, f.Dir, [&] {
+    SendMessageW(w.Form().Handle(), WM_SYSCOMMAND, command, 0);
+  });
+  EXPECT_EQ(w.Logic().State().FUrl, "http://127.0.0.1:9/new");
+  EXPECT_EQ(w.Logic().State().ServiceIntf, f.Service);
+}
+
 TEST(Win32Window, CloseRulesFollowTheSend) {
   {
     TWindowFixture f;
@@ -259,6 +277,13 @@ TEST(Win32Window, AnswersWithinHalfASecondInEveryPhaseAndEndsIdleAfterAnError) {
   EXPECT_TRUE(w.Form().DialogKey(enter));
   f.WaitForSend();
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+  // Space on the focused button presses it too.
+  ASSERT_EQ(GetFocus(), w.Form().btSend);
+  f.Dialogs.OpenFileAnswers = {std::nullopt};
+  SendMessageW(w.Form().btSend, WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(w.Form().btSend, WM_KEYUP, VK_SPACE, 0xC0000001);
+  f.WaitForSend();
+  EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", "open"}));
 
   // A packed send whose merge fails: the window answers during the packing (probed from a
   // thread of its own until the packing caption shows), during a part and during the merge.
