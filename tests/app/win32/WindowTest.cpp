@@ -126,9 +126,8 @@ TEST(Win32Window, SystemMenuSettingsAskWithTheCurrentValuesAndSave) {
     if (std::wstring(text) == L"Настройки…") command = GetMenuItemID(menu, i);
   }
   ASSERT_NE(command, 0u);
-  ExpectSettingsEntryAsksAndSaves(f.Dialogs, f.Dir, [&] {
-    SendMessageW(w.Form().Handle(), WM_SYSCOMMAND, command, 0);
-  });
+  ExpectSettingsEntryAsksAndSaves(
+      f.Dialogs, f.Dir, [&] { SendMessageW(w.Form().Handle(), WM_SYSCOMMAND, command, 0); });
   EXPECT_EQ(w.Logic().State().FUrl, "http://127.0.0.1:9/new");
   EXPECT_EQ(w.Logic().State().ServiceIntf, f.Service);
 }
@@ -165,6 +164,43 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
     EXPECT_FALSE(w.Form().Visible());
     EXPECT_TRUE(f.Terminated);
     EXPECT_LT(w.Progress(), 100);
+  }
+  {
+    // While packing: closed without a question; the packing stops, no archive stays, and
+    // nothing reaches the service.
+    TWindowFixture f;
+    Tmain_f& w = f.Create();
+    f.Dir.Write("big.bin", Pattern(32 << 20));
+    TScopedEnv tmp("Tmp", f.Dir.PathWithSeparator());
+    SendMessageW(w.Form().chb, BM_SETCHECK, BST_UNCHECKED, 0);
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("big.bin")};
+    HWND form = w.Form().Handle();
+    std::atomic<bool> closedWhilePacking{false};
+    std::thread closer([form, &closedWhilePacking] {
+      for (;;) {
+        wchar_t caption[128] = L"";
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(form, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(caption),
+                                 SMTO_NORMAL, 5000, &length))
+          return;
+        const std::wstring text(caption);
+        if (text == L"Архивиране на файл. Моля изчакайте.....") {
+          closedWhilePacking = true;
+          PostMessageW(form, WM_CLOSE, 0, 0);
+          return;
+        }
+        if (text != L"Изпращане на файлове до Ворлен") return;
+      }
+    });
+    f.PressSend();
+    f.WaitForSend();
+    closer.join();
+    ASSERT_TRUE(closedWhilePacking);
+    EXPECT_TRUE(f.Terminated);
+    EXPECT_FALSE(w.Form().Visible());
+    EXPECT_TRUE(f.Service->Log().empty());
+    EXPECT_FALSE(std::filesystem::exists(f.Dir.File("vorarch.rar")));
+    EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
   }
   {
     // During a slow call: the close is answered at once (the stop question, Yes) and the window
