@@ -42,6 +42,8 @@ TMainLogic::TMainLogic(IOperatorView& view, IRegistryStore& registry, std::strin
     Password = answer->second;
     return true;
   };
+  // A closing window's call asks for no credentials and sends nothing again.
+  FHTTPRIO->HTTPWebNode().Stopping = [this] { return FSender.FClosing.load(); };
   FHTTPRIO->HTTPWebNode().OnUntrustedCertificate = [this](THTTPReqResp&,
                                                           const TServerCertificate& Certificate) {
     // Refused: the refusal has been shown; the call ends without another word.
@@ -58,7 +60,10 @@ TMainLogic::~TMainLogic() {
   // at its next block, an upload after its current call; the session is dropped on the way out.
   FSender.FClosing = true;
   if (FWorkerView) FWorkerView->Cancel();
-  if (FWorker.joinable()) FWorker.join();
+  if (FWorker.joinable()) {
+    if (WaitForWorker) WaitForWorker([this] { return FWorkerDone.load(); });
+    FWorker.join();
+  }
 }
 
 ISenderServicePtr TMainLogic::Bind(const std::string& url) {
@@ -188,10 +193,12 @@ void TMainLogic::SendFiles(const std::vector<std::string>& files) {
   }
   FView.SetSendEnabled(false);  // at once: no second press before the worker gets going
   FWorkerView = std::make_unique<TMarshalledView>(FView, PostToWindow);
+  FWorkerDone = false;
   FWorker = std::thread([this, files] {
     FWorkerId = std::this_thread::get_id();
     RunSend(*FWorkerView, files);
     FWorkerView->Post([this] { SendEnded(); });
+    FWorkerDone = true;
   });
 }
 
@@ -206,8 +213,12 @@ void TMainLogic::RunSend(IOperatorView& view, const std::vector<std::string>& fi
   command.NewPartService = [this] {
     if (Binder) return Binder(FSender.FUrl);
     std::shared_ptr<THTTPRIO> rio = NewSenderRIO();
-    // The certificate trusted on the window's own connection holds for the parts' connections.
-    rio->HTTPWebNode().TrustedCertificate = FHTTPRIO->HTTPWebNode().TrustedCertificate;
+    // The certificate trusted on the window's own connection holds for the parts' connections,
+    // and their credentials dialogs belong to the window as its own do.
+    const THTTPReqResp& own = FHTTPRIO->HTTPWebNode();
+    rio->HTTPWebNode().TrustedCertificate = own.TrustedCertificate;
+    rio->HTTPWebNode().DialogOwner = own.DialogOwner;
+    rio->HTTPWebNode().Stopping = own.Stopping;
     return BindSenderService(false, FSender.FUrl, rio);
   };
   bool failed = false;
@@ -215,7 +226,8 @@ void TMainLogic::RunSend(IOperatorView& view, const std::vector<std::string>& fi
     command.btSendClick();
   } catch (...) {
     failed = true;
-    ShowException(view, std::current_exception());
+    // A window that agreed to close shows nothing more: a box would keep the program running.
+    if (!FSender.FClosing) ShowException(view, std::current_exception());
   }
   // A session that an error or a close left open: the service drops its parts.
   if (command.SessionOpen()) {

@@ -3,6 +3,7 @@
 // IOperatorView, so it can be tested with scripted answers.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -76,6 +77,10 @@ class TMainLogic {
   std::function<void()> OnSendEnded;
   // Asks the application to end once control is back in its message loop.
   std::function<void()> OnTerminate;
+  // Waits on the window's thread, when the window goes during a send, until finished() holds,
+  // taking what other threads send to the window meanwhile (a worker's dialog owned by the
+  // window re-enables it with a message sent to this thread). Unassigned: the worker is joined.
+  std::function<void(const std::function<bool()>& finished)> WaitForWorker;
   // Asked when the service (or, with proxy set, a proxy) demands credentials: fill them in and
   // return true to send the request again; false or unassigned ends the call silently.
   std::function<bool(bool proxy, std::string& userName, std::string& password)> OnCredentials;
@@ -117,7 +122,8 @@ class TMainLogic {
   // a worker never waits on a window that has gone.
   std::unique_ptr<TMarshalledView> FWorkerView;
   std::thread FWorker;
-  std::thread::id FWorkerId;  // set by the worker itself before it asks anything
+  std::thread::id FWorkerId;             // set by the worker itself before it asks anything
+  std::atomic<bool> FWorkerDone{false};  // the worker has nothing left to do
 };
 
 }  // namespace vorlen

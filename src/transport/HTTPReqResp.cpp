@@ -142,8 +142,14 @@ uint32_t THTTPReqResp::ResolveTransportError(uint32_t code, THTTPRequest& reques
     request.SetSecurityFlags(request.SecurityFlags() | kSecurityIgnoreUnknownCA);
     return kErrorForceRetry;
   }
-  if (OnWinInetError) return OnWinInetError(code, request);
-  return ResolveWithoutHandler(code, request);
+  const int status = request.StatusCode();
+  const bool credentials = status == 401 || status == 407 || code == kErrorIncorrectPassword;
+  if (credentials && Stopping && Stopping()) return kErrorCancelled;
+  const uint32_t decision =
+      OnWinInetError ? OnWinInetError(code, request) : ResolveWithoutHandler(code, request);
+  // Whatever the dialog answered: a caller that went meanwhile sends nothing more.
+  if (credentials && Stopping && Stopping()) return kErrorCancelled;
+  return decision;
 }
 
 std::string THTTPReqResp::LookUpAccessPoint() {

@@ -132,6 +132,9 @@ class THTTPReqResp : public IWebNode {
   TUntrustedCertificateEvent OnUntrustedCertificate;
   // The window that owns the platform's credentials dialog (a HWND on Windows); 0: the desktop.
   uintptr_t DialogOwner = 0;
+  // True once the caller is going away: a demand for credentials is then cancelled without a
+  // question, and one that was being asked when it began is not sent again (a silent end).
+  std::function<bool()> Stopping;
 
   // The transport's published interface has them; nothing here reads or calls them.
   void Exchange(const std::string& request, TStream& response) override;

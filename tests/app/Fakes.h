@@ -3,13 +3,18 @@
 // upload tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Registry.h"
 #include "support/FakeService.h"
 #include "support/ScratchDir.h"
+#include "support/ScriptedView.h"
 
 namespace vorlen::test {
 
@@ -60,5 +65,19 @@ class TMemoryRegistry : public IRegistryStore {
     TValues& FValues;
   };
 };
+
+// A window's settings entry (its system menu's or context menu's "Настройки…"), run by open on
+// a window started with url=http://127.0.0.1:9/s and org=O: both boxes ask with those values,
+// and the answers are saved, in the ANSI code page.
+inline void ExpectSettingsEntryAsksAndSaves(TScriptedView& dialogs, TScratchDir& dir,
+                                            const std::function<void()>& open) {
+  dialogs.InputAnswers = {std::string("http://127.0.0.1:9/new"), std::string("Община 2")};
+  open();
+  EXPECT_EQ(dialogs.Shown,
+            (std::vector<std::string>{"input:Въведете URL на уеб сървиса|url|http://127.0.0.1:9/s",
+                                      "input:Въведете име на организация|Организация|O"}));
+  EXPECT_EQ(dir.Read("sendcfg.ini"),
+            "url=http://127.0.0.1:9/new\r\norg=\xCE\xE1\xF9\xE8\xED\xE0 2\r\n");
+}
 
 }  // namespace vorlen::test

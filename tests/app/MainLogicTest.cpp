@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -14,12 +15,15 @@
 #include "Fakes.h"
 #include "app/CompatibilityLayer.h"
 #include "app/MainLogic.h"
+#include "proxy/HTTPRIO.h"
 #include "runtime/Exception.h"
 #include "soap/SOAPExceptions.h"
 #include "support/Pattern.h"
 #include "support/PostQueue.h"
+#include "support/RawHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedView.h"
+#include "transport/HTTPReqResp.h"
 #include "transport/SOAPHTTPException.h"
 
 using namespace vorlen;
@@ -599,6 +603,54 @@ TEST(MainLogicSend, WorkerReachesTheWindowOnlyThroughItsThread) {
   EXPECT_EQ(view.Captions.back(), "Архивиране на файл. Моля изчакайте.....");
   EXPECT_FALSE(std::filesystem::exists(dir.File("vorarch.rar")));
   EXPECT_TRUE(service->Calls.empty());
+}
+
+TEST(MainLogicSend, ClosedDuringTheCredentialsStepSendsNothingMore) {
+  // Every request is asked for credentials. The step stands in for the platform's dialog: the
+  // window is closed while it is up (the stop question answered Yes), then the operator's OK
+  // with credentials comes.
+  TRawHttpServer peer(
+      Always("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+             "realm=\"vorlen-logic-close\"\r\nContent-Type: text/html\r\n"
+             "Content-Length: 9\r\n\r\n<p>no</p>"));
+  TScriptedView view;
+  TMemoryRegistry registry;
+  TScratchDir dir;
+  TPostQueue window;
+  dir.Write("sendcfg.ini", "url=" + peer.URL("/soap") + "\r\norg=O\r\n");
+  auto logic = std::make_unique<TMainLogic>(view, registry, ExePath, dir.PathWithSeparator());
+  logic->PostToWindow = [&](std::function<void()> action) { window.Post(std::move(action)); };
+  bool terminated = false;
+  logic->OnTerminate = [&] { terminated = true; };
+  logic->FormCreate();
+  int asked = 0;
+  int requestsAtTheStep = -1;
+  logic->HTTPRIO()->HTTPWebNode().OnWinInetError = [&](uint32_t, THTTPRequest& request) {
+    if (request.StatusCode() != 401) return kErrorProceed;
+    ++asked;
+    requestsAtTheStep = peer.RequestCount();
+    std::promise<void> closed;
+    window.Post([&] {
+      if (!logic->State().FClosing && logic->FormCloseQuery()) logic->FormClose();
+      closed.set_value();
+    });
+    closed.get_future().wait();
+    request.SetCredentials("user", "pass");
+    return kErrorForceRetry;
+  };
+  dir.Write("a.zip", "PK");
+  view.OpenFileAnswers = {dir.File("a.zip")};
+  view.ConfirmAnswers = {true};
+  logic->btSendClick();
+  window.RunUntil([&] { return !logic->Sending(); });
+  logic.reset();
+  EXPECT_TRUE(terminated);
+  EXPECT_EQ(asked, 1);
+  EXPECT_GE(requestsAtTheStep, 1);
+  EXPECT_EQ(peer.RequestCount(), requestsAtTheStep);
+  EXPECT_EQ(view.Shown,
+            (std::vector<std::string>{
+                "open", "confirm:Наистина ли желаете да прекратите изпращането на файла?"}));
 }
 
 TEST(MainLogicSettings, SettingsEntryAsksWithCurrentValuesSavesKeptLinesAndBindsAgain) {

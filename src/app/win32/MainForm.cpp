@@ -92,6 +92,33 @@ void TMainForm::PostRun() { PostMessageW(Handle(), WM_RUNPOSTED, 0, 0); }
 
 void TMainForm::FocusSend() { SetFocus(btSend); }
 
+void TMainForm::CancelOtherThreadsDialogs() {
+  struct TSearch {
+    HWND Owner;
+    std::vector<HWND> Found;
+  } search{Handle(), {}};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto& search = *reinterpret_cast<TSearch*>(data);
+        if (GetWindow(window, GW_OWNER) == search.Owner &&
+            GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId())
+          search.Found.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  // A dialog takes WM_CLOSE as its Cancel button; posted, as its thread may be busy.
+  for (HWND dialog : search.Found) PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+void TMainForm::WaitTakingSentMessages(const std::function<bool()>& finished) {
+  while (!finished()) {
+    // Woken by a sent message; the short time-out notices the end of a thread that sends none.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
 TMainForm::~TMainForm() {
   // Messages of the window's destruction find no object any more.
   if (FHandle) SetWindowLongPtrW(Handle(), GWLP_USERDATA, 0);
@@ -172,6 +199,21 @@ bool TMainForm::DialogKey(const MSG& message) {
   return true;
 }
 
+void TMainForm::PaintButtonUnder(HWND window, HDC dc) {
+  // The themed button asks this window for its corners while it prints: not itself again.
+  if (FPrintingButton) return;
+  FPrintingButton = true;
+  RECT button{};
+  GetWindowRect(btSend, &button);
+  POINT at{button.left, button.top};
+  ScreenToClient(window, &at);
+  POINT origin{};
+  OffsetViewportOrgEx(dc, at.x, at.y, &origin);
+  SendMessageW(btSend, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
+  FPrintingButton = false;
+}
+
 LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!form) return DefWindowProcW(window, message, wParam, lParam);
@@ -195,9 +237,11 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
       if (reinterpret_cast<HWND>(lParam) == chb) {
-        // The check box lies on the button: it fills nothing, and its text goes over whatever
-        // the button drew there (the classic look; themed, the background comes from below).
-        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        // The check box lies on the button: the button's own image goes under its glyph and
+        // text (a fill of any colour would be a patch on it), and nothing fills over that.
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        PaintButtonUnder(chb, dc);
+        SetBkMode(dc, TRANSPARENT);
         return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
       }
       SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
@@ -212,20 +256,12 @@ LRESULT TMainForm::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       // The themed button asks for its corners the same way: not itself again.
       if (FPrintingButton || WindowFromDC(dc) == btSend)
         return message == WM_ERASEBKGND ? TRUE : result;
-      FPrintingButton = true;
       if (message == WM_PRINTCLIENT) {
         RECT client{};
         GetClientRect(Handle(), &client);
         FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
       }
-      RECT button{};
-      GetWindowRect(btSend, &button);
-      MapWindowPoints(HWND_DESKTOP, Handle(), reinterpret_cast<POINT*>(&button), 2);
-      POINT origin{};
-      OffsetViewportOrgEx(dc, button.left, button.top, &origin);
-      SendMessageW(btSend, WM_PRINTCLIENT, wParam, PRF_CLIENT | PRF_ERASEBKGND);
-      SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
-      FPrintingButton = false;
+      PaintButtonUnder(Handle(), dc);
       return message == WM_ERASEBKGND ? TRUE : result;
     }
     case WM_RUNPOSTED:

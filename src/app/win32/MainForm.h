@@ -48,6 +48,12 @@ class TMainForm {
   bool DialogKey(const MSG& message);
   // Gives the send button the keyboard focus.
   void FocusSend();
+  // Cancels the dialogs that other threads show owned by this window (WinINet's credentials
+  // dialog on a send's worker), as their Cancel button would.
+  void CancelOtherThreadsDialogs();
+  // Until finished() holds: takes the messages that other threads send to this thread's
+  // windows, and nothing else.
+  static void WaitTakingSentMessages(const std::function<bool()>& finished);
 
   // A length in pixels at 96 DPI, in pixels at the system's DPI.
   int Scale(int pixels) const { return MulDiv(pixels, FDpi, 96); }
@@ -67,6 +73,9 @@ class TMainForm {
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  // Prints the send button into dc, a DC in window's client coordinates: what lies under the
+  // check box.
+  void PaintButtonUnder(HWND window, HDC dc);
   HWND CreateChild(const wchar_t* className, const wchar_t* text, DWORD style, int id, int left,
                    int top, int width, int height);
 

@@ -44,6 +44,7 @@ Tmain_f::Tmain_f(TMainWindowOptions options)
     PostToWindow(std::move(action));
   };
   FLogic->OnSendEnded = [this] { FForm.FocusSend(); };
+  FLogic->WaitForWorker = &win32::TMainForm::WaitTakingSentMessages;
   // WinINet's credentials dialog is modal to the window, not to the desktop.
   FLogic->HTTPRIO()->HTTPWebNode().DialogOwner = reinterpret_cast<uintptr_t>(FForm.Handle());
 
@@ -84,7 +85,11 @@ bool Tmain_f::FormCloseQuery() {
   bool canClose = false;
   RunGuarded(*this, [&] {
     canClose = FLogic->FormCloseQuery();
-    if (canClose) FLogic->FormClose();
+    if (!canClose) return;
+    FLogic->FormClose();
+    // A credentials dialog of the send is answered Cancel: the call ends without another
+    // request, and the worker can end with the program.
+    FForm.CancelOtherThreadsDialogs();
   });
   return canClose;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QEvent>
 #include <QKeyEvent>
@@ -280,6 +281,17 @@ TEST(MainWindow, BindsThroughItsOwnProxyWithTheLongReceiveTimeout) {
             (std::vector<std::string>{"input:Удостоверяване пред уеб сървиса|Потребител|old",
                                       "input:Удостоверяване пред уеб сървиса|Парола|",
                                       "input:Удостоверяване пред прокси сървъра|Потребител|keep"}));
+}
+
+TEST(MainWindow, ContextMenuSettingsAskWithTheCurrentValuesAndSave) {
+  TWindowFixture f;
+  Tmain_f& w = f.Create();
+  EXPECT_EQ(w.contextMenuPolicy(), Qt::ActionsContextMenu);
+  ASSERT_EQ(w.actions().size(), 1);
+  QAction* settings = w.actions().front();
+  EXPECT_EQ(settings->text(), QString::fromUtf8("Настройки…"));
+  ExpectSettingsEntryAsksAndSaves(f.Dialogs, f.Dir, [&] { settings->trigger(); });
+  EXPECT_EQ(w.Logic().State().FUrl, "http://127.0.0.1:9/new");
 }
 
 TEST(MainWindow, SendButtonRunsTheSendCommand) {

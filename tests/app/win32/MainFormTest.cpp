@@ -4,10 +4,13 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/win32/Application.h"
 #include "app/win32/MainForm.h"
@@ -51,6 +54,98 @@ void Pump() {
   }
 }
 
+
+// The pixels of area (in window's client coordinates) as the window's surface holds them,
+// 0x00RRGGBB row by row.
+std::vector<uint32_t> Capture(HWND window, const RECT& area) {
+  const int width = area.right - area.left, height = area.bottom - area.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(window);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  GdiFlush();
+  std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                               static_cast<const uint32_t*>(bits) + width * height);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(window, screen);
+  for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
+  return pixels;
+}
+
+void Repaint(HWND window) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+  Pump();
+}
+
+// The check box against the button it lies on: the button is captured with the box hidden; the
+// box's area is then filled with a colour of no control and the box painted again. Outside the
+// glyph and the text's band nothing may differ from the button, and within the band only the
+// letters (well under half of it).
+void ExpectCheckBoxOverTheButton(TMainForm& form, const char* look) {
+  SCOPED_TRACE(look);
+  const RECT box = ClientRectOf(form.chb);
+  const int margin = form.Scale(2);
+  const RECT area{box.left - margin, box.top - margin, box.right + margin, box.bottom + margin};
+  const int width = area.right - area.left;
+  form.FocusSend();
+  ShowWindow(form.chb, SW_HIDE);
+  Repaint(form.Handle());
+  const std::vector<uint32_t> button = Capture(form.Handle(), area);
+  ShowWindow(form.chb, SW_SHOW);
+  HDC dc = GetDC(form.chb);
+  RECT client{};
+  GetClientRect(form.chb, &client);
+  HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
+  FillRect(dc, &client, magenta);
+  DeleteObject(magenta);
+  ReleaseDC(form.chb, dc);
+  Repaint(form.chb);
+  const std::vector<uint32_t> shown = Capture(form.Handle(), area);
+
+  // The text's band: the letters' height, centred, from the glyph on to the text's end.
+  HDC measure = GetDC(form.chb);
+  HGDIOBJ oldFont =
+      SelectObject(measure, reinterpret_cast<HFONT>(SendMessageW(form.chb, WM_GETFONT, 0, 0)));
+  SIZE text{};
+  GetTextExtentPoint32W(measure, L"Не архивирай", 12, &text);
+  SelectObject(measure, oldFont);
+  ReleaseDC(form.chb, measure);
+  const int glyphEnd = box.left + form.Scale(18);
+  const RECT band{glyphEnd, (box.top + box.bottom - text.cy) / 2 - 1,
+                  glyphEnd + text.cx + form.Scale(4), (box.top + box.bottom + text.cy) / 2 + 1};
+  int outside = 0, inBand = 0, bandArea = 0;
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      const size_t at = static_cast<size_t>((y - area.top) * width + (x - area.left));
+      const bool differs = shown[at] != button[at];
+      const bool inBox = x >= box.left && x < box.right && y >= box.top && y < box.bottom;
+      if (inBox && x < glyphEnd) continue;  // the glyph
+      if (x >= band.left && x < band.right && y >= band.top && y < band.bottom) {
+        ++bandArea;
+        inBand += differs;
+      } else if (differs) {
+        if (outside++ == 0)
+          ADD_FAILURE() << "first differing pixel at " << x << "," << y << ": " << std::hex
+                        << shown[at] << " over " << button[at];
+      }
+    }
+  }
+  EXPECT_EQ(outside, 0);
+  EXPECT_GT(inBand, 0);  // the text was drawn
+  EXPECT_LT(inBand * 2, bandArea);
+}
 }  // namespace
 
 TEST(Win32Form, LayoutStylesAndKeyboardOrder) {
@@ -132,6 +227,26 @@ TEST(Win32Form, LayoutStylesAndKeyboardOrder) {
   EXPECT_FALSE(form.Checked());
   form.SetSendEnabled(false);
   EXPECT_FALSE(IsWindowEnabled(form.btSend));
+}
+
+TEST(Win32Form, CheckBoxShowsTheButtonAroundItsGlyphAndText) {
+  TMainForm form;
+  form.Show();
+  ExpectCheckBoxOverTheButton(form, "visual styles");
+  {
+    // Wine's theme paints buttons in the plain button-face colour; with another one set, the
+    // themed button and that colour differ, and a patch of it would show.
+    const int element = COLOR_BTNFACE;
+    const COLORREF face = GetSysColor(element);
+    const COLORREF other = RGB(176, 208, 255);
+    SetSysColors(1, &element, &other);
+    ExpectCheckBoxOverTheButton(form, "visual styles, another button-face colour");
+    SetSysColors(1, &element, &face);
+  }
+  // Without visual styles: the classic button and box.
+  SetWindowTheme(form.btSend, L"", L"");
+  SetWindowTheme(form.chb, L"", L"");
+  ExpectCheckBoxOverTheButton(form, "classic");
 }
 
 TEST(Win32Form, ClicksCloseRequestsAndEscapingErrors) {

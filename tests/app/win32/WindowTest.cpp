@@ -4,11 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/Fakes.h"
@@ -18,6 +21,7 @@
 #include "support/DialogWatcher.h"
 #include "support/FakeService.h"
 #include "support/Pattern.h"
+#include "support/RawHttpServer.h"
 #include "support/ScopedEnv.h"
 #include "support/ScratchDir.h"
 #include "support/ScriptedView.h"
@@ -111,6 +115,23 @@ TEST(Win32Window, FirstStartAsksForBothSettingsBeforeTheWindowAndWritesThemInAns
   EXPECT_TRUE(MainWindowVisible());
 }
 
+TEST(Win32Window, SystemMenuSettingsAskWithTheCurrentValuesAndSave) {
+  TWindowFixture f;
+  Tmain_f& w = f.Create();
+  HMENU menu = GetSystemMenu(w.Form().Handle(), FALSE);
+  UINT command = 0;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[64] = L"";
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    if (std::wstring(text) == L"Настройки…") command = GetMenuItemID(menu, i);
+  }
+  ASSERT_NE(command, 0u);
+  ExpectSettingsEntryAsksAndSaves(
+      f.Dialogs, f.Dir, [&] { SendMessageW(w.Form().Handle(), WM_SYSCOMMAND, command, 0); });
+  EXPECT_EQ(w.Logic().State().FUrl, "http://127.0.0.1:9/new");
+  EXPECT_EQ(w.Logic().State().ServiceIntf, f.Service);
+}
+
 TEST(Win32Window, CloseRulesFollowTheSend) {
   {
     TWindowFixture f;
@@ -143,6 +164,81 @@ TEST(Win32Window, CloseRulesFollowTheSend) {
     EXPECT_FALSE(w.Form().Visible());
     EXPECT_TRUE(f.Terminated);
     EXPECT_LT(w.Progress(), 100);
+  }
+  {
+    // While packing: closed without a question; the packing stops, no archive stays, and
+    // nothing reaches the service.
+    TWindowFixture f;
+    Tmain_f& w = f.Create();
+    f.Dir.Write("big.bin", Pattern(32 << 20));
+    TScopedEnv tmp("Tmp", f.Dir.PathWithSeparator());
+    SendMessageW(w.Form().chb, BM_SETCHECK, BST_UNCHECKED, 0);
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("big.bin")};
+    HWND form = w.Form().Handle();
+    std::atomic<bool> closedWhilePacking{false};
+    std::thread closer([form, &closedWhilePacking] {
+      for (;;) {
+        wchar_t caption[128] = L"";
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(form, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(caption),
+                                 SMTO_NORMAL, 5000, &length))
+          return;
+        const std::wstring text(caption);
+        if (text == L"Архивиране на файл. Моля изчакайте.....") {
+          closedWhilePacking = true;
+          PostMessageW(form, WM_CLOSE, 0, 0);
+          return;
+        }
+        if (text != L"Изпращане на файлове до Ворлен") return;
+      }
+    });
+    f.PressSend();
+    f.WaitForSend();
+    closer.join();
+    ASSERT_TRUE(closedWhilePacking);
+    EXPECT_TRUE(f.Terminated);
+    EXPECT_FALSE(w.Form().Visible());
+    EXPECT_TRUE(f.Service->Log().empty());
+    EXPECT_FALSE(std::filesystem::exists(f.Dir.File("vorarch.rar")));
+    EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+  }
+  {
+    // During a slow call: the close is answered at once (the stop question, Yes) and the window
+    // goes; the program's end waits for that call, the send stops after it and drops the session.
+    TWindowFixture f;
+    Tmain_f& w = f.Create();
+    f.Dir.Write("big.zip", Pattern(3 * 204800));
+    f.Dialogs.OpenFileAnswers = {f.Dir.File("big.zip")};
+    f.Dialogs.ConfirmAnswers = {true};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool ending = false;
+    int uploads = 0;  // worker only
+    f.Service->OnCall = [&](const std::string& op) {
+      if (op != "UploadFilePart" || ++uploads != 1) return;
+      PostMessageW(w.Form().Handle(), WM_CLOSE, 0, 0);
+      std::unique_lock<std::mutex> wait(lock);
+      changed.wait_for(wait, std::chrono::seconds(20), [&] { return ending; });
+    };
+    f.PressSend();
+    MSG message;
+    while (!f.Terminated && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    EXPECT_FALSE(w.Form().Visible());
+    EXPECT_TRUE(w.Logic().Sending());  // the call is still on its way
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      ending = true;
+      changed.notify_all();
+    }
+    f.Window.reset();
+    EXPECT_EQ(f.Service->Log(),
+              (std::vector<std::string>{"GetSession", "UploadFilePart:S-1:big._000",
+                                        "UploadFilePart:S-1:sendDetails.txt",
+                                        "DelTempFiles:S-1"}));
+    EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion}));
   }
   {
     // While the service merges: refused, and the send ends normally.
@@ -217,6 +313,13 @@ TEST(Win32Window, AnswersWithinHalfASecondInEveryPhaseAndEndsIdleAfterAnError) {
   EXPECT_TRUE(w.Form().DialogKey(enter));
   f.WaitForSend();
   EXPECT_EQ(f.Dialogs.Shown, std::vector<std::string>{"open"});
+  // Space on the focused button presses it too.
+  ASSERT_EQ(GetFocus(), w.Form().btSend);
+  f.Dialogs.OpenFileAnswers = {std::nullopt};
+  SendMessageW(w.Form().btSend, WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(w.Form().btSend, WM_KEYUP, VK_SPACE, 0xC0000001);
+  f.WaitForSend();
+  EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", "open"}));
 
   // A packed send whose merge fails: the window answers during the packing (probed from a
   // thread of its own until the packing caption shows), during a part and during the merge.
@@ -267,4 +370,43 @@ TEST(Win32Window, AnswersWithinHalfASecondInEveryPhaseAndEndsIdleAfterAnError) {
   f.Close();
   EXPECT_FALSE(w.Form().Visible());
   EXPECT_EQ(f.Dialogs.Shown.size(), 2u);
+}
+
+TEST(Win32Window, ClosedDuringTheCredentialsDialogEndsWithoutAnotherRequest) {
+  // A peer that asks every request for credentials; the realm is this test's own, as WinINet
+  // keeps given credentials per realm for the process.
+  TRawHttpServer peer(
+      Always("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+             "realm=\"vorlen-window-close\"\r\nContent-Type: text/html\r\n"
+             "Content-Length: 9\r\n\r\n<p>no</p>"));
+  TWindowFixture f("url=" + peer.URL("/soap") + "\r\norg=O\r\n");
+  Tmain_f& w = f.Create(true, false);
+  f.Dir.Write("a.zip", "PK");
+  f.Dialogs.OpenFileAnswers = {f.Dir.File("a.zip")};
+  f.Dialogs.ConfirmAnswers = {true};
+  HWND form = w.Form().Handle();
+  std::atomic<int> requestsAtTheDialog{-1};
+  std::atomic<bool> ownerDisabled{false};
+  // WinINet's dialog, owned by the window; the window is closed while it is up.
+  TDialogWatcher credentials([form](HWND box) { return GetWindow(box, GW_OWNER) == form; },
+                             [&](HWND) {
+                               requestsAtTheDialog = peer.RequestCount();
+                               ownerDisabled = !IsWindowEnabled(form);
+                               PostMessageW(form, WM_CLOSE, 0, 0);
+                             });
+  f.PressSend();
+  MSG message;
+  while (!f.Terminated && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  ASSERT_TRUE(credentials.Answered());
+  EXPECT_TRUE(ownerDisabled);  // modal to the window
+  EXPECT_GE(requestsAtTheDialog, 1);
+  EXPECT_EQ(f.Dialogs.Shown, (std::vector<std::string>{"open", StopQuestion}));
+  EXPECT_FALSE(w.Form().Visible());
+  // As at the program's end, at once: the window goes once the send has, while the dialog
+  // that ends re-enables the window from the worker.
+  f.Window.reset();
+  EXPECT_EQ(peer.RequestCount(), requestsAtTheDialog);
 }
