@@ -144,8 +144,23 @@ fs::path TSenderServer::SessionFolder(const std::string& sess) {
 
 std::string TSenderServer::GetSession(const std::string& peer) { return FStore.Create(peer)->Id(); }
 
+void TSenderServer::Place(const fs::path& received, int64_t size, TBudgetHold* counted,
+                          const TDirFd& target, const std::string& name, const TDirFd& work) {
+  // A received file counted already becomes the stored one as it is renamed: no byte more.
+  if (counted != nullptr && target.RenameFrom(received, name)) {
+    counted->Pass(size);
+    return;
+  }
+  TBudgetCharge charge(FStore.Budget(), size);
+  MoveInto(received, target, name, work);
+  charge.Keep();
+  // A copy was made and the received file removed.
+  if (counted != nullptr) counted->Resize(counted->Bytes() - size);
+}
+
 bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& partName,
-                                   const std::string& hash, const fs::path& received) {
+                                   const std::string& hash, const fs::path& received,
+                                   TBudgetHold* counted) {
   auto found = FStore.Find(sess);
   if (!IsBareFileName(partName)) return false;
   const bool details = partName == kDetailsFileName;
@@ -160,7 +175,7 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   if (!details) {
     TAccess access = Enter(std::move(found), true);
     if (Sealed(*access.Session, "UploadFilePart")) return false;
-    return StorePart(access, partName, received, size);
+    return StorePart(access, partName, received, size, counted);
   }
   TAccess access = Enter(std::move(found));
   if (Sealed(*access.Session, "UploadFilePart")) return false;
@@ -173,17 +188,15 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   // The details file is part of the inbox: on disk before the answer. The new one counts in
   // full until the old one is gone.
   const int64_t oldSize = FileSize(access.Folder, kDetailsFileName);
-  TBudgetCharge charge(FStore.Budget(), size);
   SyncFile(received);
-  MoveInto(received, access.Folder, kDetailsFileName, work);
+  Place(received, size, counted, access.Folder, kDetailsFileName, work);
   FStore.SyncFolder(access.Folder);
-  charge.Keep();
   FStore.Budget().Give(oldSize);
   return true;
 }
 
 bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
-                              const fs::path& received, int64_t size) {
+                              const fs::path& received, int64_t size, TBudgetHold* counted) {
   TSession& session = *access.Session;
   const TDirFd work = access.Folder.Sub("work", true);
   const TDirFd parts = access.Folder.Sub("parts", true);
@@ -219,9 +232,7 @@ bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
   try {
     if (OnPartStoring) OnPartStoring(partName);
     // Both files are on disk until the move replaces the old one.
-    TBudgetCharge charge(FStore.Budget(), size);
-    MoveInto(received, parts, partName, work);
-    charge.Keep();
+    Place(received, size, counted, parts, partName, work);
     FStore.Budget().Give(oldSize);
   } catch (...) {
     std::lock_guard<std::mutex> guard(session.PartLock);
