@@ -200,7 +200,8 @@ void ExpectNothingAcknowledgedLost(
 }
 
 // A kill at each step of a merge and an unpacking, then a restart and the client's next calls:
-// the service finishes what was acknowledged or begun, and every delivered file is whole.
+// the service finishes what was acknowledged or begun, and every delivered file is whole. A stop
+// whose time-out ends an unpacking midway does the same, and says so in its exit status.
 TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   TScratchDir src;
   std::vector<std::pair<std::string, std::string>> members;
@@ -212,24 +213,39 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   for (const auto& member : members) memberNames.insert(member.first);
   const std::string sess = "0123456789abcdef0123456789abcdef";
 
-  for (const char* point : {"merge-written", "merge-recorded", "merge-committed", "unzip-staged",
-                            "unzip-packed", "unzip-archived", "unzip-half"}) {
-    SCOPED_TRACE(point);
+  for (const auto& [point, held] :
+       std::vector<std::pair<const char*, bool>>{{"merge-written", false},
+                                                 {"merge-recorded", false},
+                                                 {"merge-committed", false},
+                                                 {"unzip-staged", false},
+                                                 {"unzip-packed", false},
+                                                 {"unzip-archived", false},
+                                                 {"unzip-half", false},
+                                                 {"unzip-half", true}}) {
+    SCOPED_TRACE(std::string(point) + (held ? " (stopped)" : " (killed)"));
     TScratchDir root;
     const fs::path folder = root.Path() / sess;
     const int32_t last = PlaceParts(folder, "vorarch.rar", archive, 16384);
     {
-      TScopedEnv hook("VORLEN_SERVICE_KILL_AT", point);
-      TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+      TScopedEnv hook(held ? "VORLEN_SERVICE_HOLD_AT" : "VORLEN_SERVICE_KILL_AT", point);
+      TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string(),
+                        "--stop-timeout", "1"});
       ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
-      try {
-        EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
-        proxy->UnZip(sess);
-        ADD_FAILURE() << "the service was not stopped";
-      } catch (const std::exception&) {
-        // killed at the point
+      std::thread client([&] {
+        try {
+          EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
+          proxy->UnZip(sess);
+          ADD_FAILURE() << "the service was not stopped";
+        } catch (const std::exception&) {
+          // ended at the point
+        }
+      });
+      if (held) {
+        EXPECT_EQ(service.OutLine(), std::string("held at ") + point);
+        service.Signal(SIGTERM);
       }
-      EXPECT_EQ(service.Wait(kEndMs), 128 + SIGKILL);
+      EXPECT_EQ(service.Wait(kEndMs), held ? 1 : 128 + SIGKILL);
+      client.join();
     }
     ExpectNothingAcknowledgedLost(folder, archive, members);
 
