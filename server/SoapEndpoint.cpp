@@ -247,10 +247,9 @@ TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream&
   }
   int64_t attached = 0;
   for (const auto& data : received) {
+    if (data->CacheFile.empty()) continue;
     std::error_code unknown;
-    const uintmax_t size = data->CacheFile.empty()
-                               ? 0
-                               : std::filesystem::file_size(FsPathFromUtf8(data->CacheFile), unknown);
+    const uintmax_t size = std::filesystem::file_size(FsPathFromUtf8(data->CacheFile), unknown);
     if (!unknown) attached += static_cast<int64_t>(size);
   }
   incoming.Resize(attached);
