@@ -13,7 +13,13 @@ void TDiskBudget::Take(int64_t bytes) {
     throw EStorageLimit(Format("The service's storage quota of %lld bytes is used up",
                                static_cast<long long>(FMaxBytes)));
   }
-  if (FRoot.FreeBytes() - bytes < FMinFree) {
+  const int64_t free = FRoot.FreeBytes();
+  // Without room for the bytes at all the disk is full, whatever reserve was asked for.
+  if (free < bytes) {
+    throw EDiskFull(Format("%lld bytes more do not fit in the %lld free",
+                           static_cast<long long>(bytes), static_cast<long long>(free)));
+  }
+  if (free - bytes < FMinFree) {
     throw EStorageLimit(Format("The disk is nearly full: the service keeps %lld bytes free",
                                static_cast<long long>(FMinFree)));
   }

@@ -21,7 +21,8 @@ class TDiskBudget {
   // root is where free space is measured; used is what the root already holds.
   TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t used);
 
-  // Raises EStorageLimit when bytes more would pass the quota or eat into the reserve.
+  // Raises EStorageLimit when bytes more would pass the quota or eat into the reserve, EDiskFull
+  // when they do not fit on the disk at all.
   void Take(int64_t bytes);
   void Give(int64_t bytes);
   // Bytes found on disk (a folder of an earlier run): counted without a check.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -109,8 +110,8 @@ struct THttpService::TRequest {
   std::string Peer;     // address and port, for the log
   std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
-  TRequest(std::string spoolFolder, std::atomic<int64_t>& heldPool)
-      : Body(std::move(spoolFolder)), HeldPool(heldPool) {}
+  TRequest(std::string spoolFolder, TDiskBudget& budget, std::atomic<int64_t>& heldPool)
+      : Body(std::move(spoolFolder), &budget), HeldPool(heldPool) {}
   TRequest(const TRequest&) = delete;
   TRequest& operator=(const TRequest&) = delete;
   ~TRequest() { Release(); }
@@ -126,7 +127,8 @@ struct THttpService::TRequest {
   int64_t Held = 0;  // bytes of Body counted in HeldPool
   int64_t Limit = 0;      // most body bytes held
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
-  std::string DiskFull;   // the body could not be held for a full disk; the rest is dropped
+  // The body could not be held (a full disk, the storage budget); the rest is dropped.
+  std::exception_ptr Unheld;
   int64_t Dropped = 0;
   bool Answered = false;
 };
@@ -151,7 +153,7 @@ struct THttpCallbacks {
     }
     request.Answered = true;
     bool ok;
-    if (request.TooLarge || !request.DiskFull.empty()) {
+    if (request.TooLarge || request.Unheld) {
       ok = self.RefuseBody(connection, request);
     } else {
       self.FWatch->Answering(connection);
@@ -211,7 +213,7 @@ THttpService::~THttpService() { Stop(); }
 bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, const char* method,
                                 void** context) {
   FWatch->HeadReceived(connection);
-  auto request = std::make_unique<TRequest>(FSpoolFolder, FHeldBytes);
+  auto request = std::make_unique<TRequest>(FSpoolFolder, FSenderServer.Budget(), FHeldBytes);
   const sockaddr* address = ClientAddress(connection);
   request->Peer = AddressText(address, true);
   request->Address = FPeers.PeerOf(address);
@@ -293,7 +295,7 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   FWatch->BodyReceived(connection, static_cast<int64_t>(size));
   // Without an announced length (chunked) the limit holds as the data comes. The answer can
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
-  if (!request.DiskFull.empty()) return Drop(request, static_cast<int64_t>(size));
+  if (request.Unheld) return Drop(request, static_cast<int64_t>(size));
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
     request.Release();
@@ -314,9 +316,9 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // The body grows with what arrives, never with what was announced.
   try {
     request.Body.WriteBuffer(data, bytes);
-  } catch (const EDiskFull& e) {
+  } catch (const EServiceLimit&) {
     // Answered once the rest has arrived, as a fault of the service's, never as the sender's.
-    request.DiskFull = e.Detail();
+    request.Unheld = std::current_exception();
     request.Release();
     return Drop(request, 0);
   } catch (const EStreamError& e) {
@@ -340,9 +342,9 @@ std::string THttpService::TooLargeText() const {
 }
 
 bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
-  if (!request.DiskFull.empty()) {
+  if (request.Unheld) {
     FWatch->Answering(connection);
-    const TSoapReply reply = TSoapEndpoint::DiskFull(request.DiskFull);
+    const TSoapReply reply = TSoapEndpoint::Unheld(request.Unheld);
     FLog.Write(request.Peer, "", "", reply.Outcome);
     return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
   }

@@ -146,8 +146,23 @@ fs::path TSenderServer::SessionFolder(const std::string& sess) {
 
 std::string TSenderServer::GetSession(const std::string& peer) { return FStore.Create(peer)->Id(); }
 
+void TSenderServer::Place(const fs::path& received, int64_t size, TBudgetHold* counted,
+                          const TDirFd& target, const std::string& name, const TDirFd& work) {
+  // A received file counted already becomes the stored one as it is renamed: no byte more.
+  if (counted != nullptr && target.RenameFrom(received, name)) {
+    counted->Pass(size);
+    return;
+  }
+  TBudgetCharge charge(FStore.Budget(), size);
+  MoveInto(received, target, name, work);
+  charge.Keep();
+  // A copy was made and the received file removed.
+  if (counted != nullptr) counted->Resize(counted->Bytes() - size);
+}
+
 bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& partName,
-                                   const std::string& hash, const fs::path& received) {
+                                   const std::string& hash, const fs::path& received,
+                                   TBudgetHold* counted) {
   auto found = FStore.Find(sess);
   if (!IsBareFileName(partName)) return false;
   const bool details = partName == kDetailsFileName;
@@ -162,7 +177,7 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   if (!details) {
     TAccess access = Enter(std::move(found), true);
     if (Sealed(*access.Session, "UploadFilePart")) return false;
-    return StorePart(access, partName, received, size);
+    return StorePart(access, partName, received, size, counted);
   }
   TAccess access = Enter(std::move(found));
   if (Sealed(*access.Session, "UploadFilePart")) return false;
@@ -175,19 +190,17 @@ bool TSenderServer::UploadFilePart(const std::string& sess, const std::string& p
   // The details file is part of the inbox: on disk before the answer. The new one counts in
   // full until the old one is gone.
   const int64_t oldSize = FileSize(access.Folder, kDetailsFileName);
-  TBudgetCharge charge(FStore.Budget(), size);
   TFileCharge file(FStore.Files(), access.Folder.Stat(kDetailsFileName) ? 0 : 1);
   SyncFile(received);
-  MoveInto(received, access.Folder, kDetailsFileName, work);
+  Place(received, size, counted, access.Folder, kDetailsFileName, work);
   FStore.SyncFolder(access.Folder);
-  charge.Keep();
   file.Keep();
   FStore.Budget().Give(oldSize);
   return true;
 }
 
 bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
-                              const fs::path& received, int64_t size) {
+                              const fs::path& received, int64_t size, TBudgetHold* counted) {
   TSession& session = *access.Session;
   const TDirFd work = access.Folder.Sub("work", true);
   const TDirFd parts = access.Folder.Sub("parts", true);
@@ -223,10 +236,8 @@ bool TSenderServer::StorePart(TAccess& access, const std::string& partName,
   try {
     if (OnPartStoring) OnPartStoring(partName);
     // Both files are on disk until the move replaces the old one.
-    TBudgetCharge charge(FStore.Budget(), size);
     TFileCharge file(FStore.Files(), countChange);
-    MoveInto(received, parts, partName, work);
-    charge.Keep();
+    Place(received, size, counted, parts, partName, work);
     file.Keep();
     FStore.Budget().Give(oldSize);
   } catch (...) {

@@ -12,6 +12,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "server/BudgetHold.h"
 #include "server/ServiceLimits.h"
 #include "server/SessionStore.h"
 
@@ -31,15 +32,18 @@ class TSenderServer {
   std::filesystem::path IncomingDir() const { return FStore.IncomingDir(); }
   const std::filesystem::path& Root() const { return FStore.Root(); }
   const TServiceLimits& Limits() const { return FLimits; }
+  // What every file under the root counts against, temporary ones included.
+  TDiskBudget& Budget() { return FStore.Budget(); }
 
   // peer is the caller's address without port (empty: unknown, bound only by the overall
   // limit).
   std::string GetSession(const std::string& peer = {});
   // Takes the file received (moved, not copied, when it is accepted) as the part partName.
   // hash is the CRC-32 of the bytes as 8 hex digits in either case; only the details file may
-  // come without one.
+  // come without one. counted, when given, holds the received file's bytes in the budget; they
+  // pass to the stored file.
   bool UploadFilePart(const std::string& sess, const std::string& partName, const std::string& hash,
-                      const std::filesystem::path& received);
+                      const std::filesystem::path& received, TBudgetHold* counted = nullptr);
   // A true result means the file is on disk under its name, complete. A delivered name is
   // never replaced; the same merge asked again answers true without doing it again.
   bool MergeFile(int32_t parts, const std::string& fileName, const std::string& sess);
@@ -86,7 +90,11 @@ class TSenderServer {
   TAccess Enter(std::shared_ptr<TSession> session, bool shared = false);
   // Stores a checked part under its name, beside other parts of the session being stored.
   bool StorePart(TAccess& access, const std::string& partName,
-                 const std::filesystem::path& received, int64_t size);
+                 const std::filesystem::path& received, int64_t size, TBudgetHold* counted);
+  // Moves a received file of size bytes into target as name (see UploadFilePart for counted),
+  // counting it against the budget; the caller gives back what it replaced.
+  void Place(const std::filesystem::path& received, int64_t size, TBudgetHold* counted,
+             const TDirFd& target, const std::string& name, const TDirFd& work);
   void Refuse(const std::string& sess, const char* operation, const std::string& reason);
   void Point(const char* name) const;
   // False (with the reason logged) once the session's send has ended.

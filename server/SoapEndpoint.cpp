@@ -205,10 +205,10 @@ int64_t TSoapEndpoint::BodyLimit(const std::string& contentType) {
   return MediaType(contentType) == "text/xml" ? kMaxEnvelope : -1;
 }
 
-TSoapReply TSoapEndpoint::DiskFull(const std::string& detail) {
+TSoapReply TSoapEndpoint::Unheld(std::exception_ptr error) {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;
-  SetFault(reply, std::make_exception_ptr(EDiskFull(detail)));
+  SetFault(reply, error);
   return reply;
 }
 
@@ -220,7 +220,7 @@ TSoapReply TSoapEndpoint::EnvelopeTooLarge() {
 }
 
 TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream& body,
-                                        TSoapDataList& received) {
+                                        TSoapDataList& received, TBudgetHold& incoming) {
   const std::string mediaType = MediaType(contentType);
   if (mediaType == "text/xml") {
     RefuseLargeEnvelope(body.Size() - body.Position(), "Envelope");
@@ -230,6 +230,9 @@ TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream&
     throw EClientFault(Format("Unsupported content type '%.128s'", contentType.c_str()));
   }
   const std::filesystem::path folder = ThreadIncomingDir(FServer.IncomingDir());
+  // Attachments are copies of the body's bytes on the service's disk: counted before they are
+  // written, at most the whole body, then what they hold until they are removed.
+  incoming.Resize(body.Size() - body.Position());
   TMemoryStream rootPart;
   try {
     TMimeAttachmentHandler handler;
@@ -242,6 +245,14 @@ TSoapRequest TSoapEndpoint::ReadRequest(const std::string& contentType, TStream&
     }
     throw EClientFault(Format("Malformed multipart body: %s", e.what()));
   }
+  int64_t attached = 0;
+  for (const auto& data : received) {
+    if (data->CacheFile.empty()) continue;
+    std::error_code unknown;
+    const uintmax_t size = std::filesystem::file_size(FsPathFromUtf8(data->CacheFile), unknown);
+    if (!unknown) attached += static_cast<int64_t>(size);
+  }
+  incoming.Resize(attached);
   RefuseLargeEnvelope(rootPart.Size(), "Root part");
   rootPart.SetPosition(0);
   return ReadSoapRequest(rootPart, SenderInterface());
@@ -263,7 +274,7 @@ int TSoapEndpoint::Resolve(const TSoapRequest& request, const std::string& soapA
 }
 
 void TSoapEndpoint::Dispatch(int method, const TSoapRequest& request, TSoapDataList& received,
-                             const std::string& peer, TSoapReply& reply) {
+                             TBudgetHold& incoming, const std::string& peer, TSoapReply& reply) {
   std::string xsdType = "xsd:boolean";
   std::string value;
   switch (method) {
@@ -276,7 +287,7 @@ void TSoapEndpoint::Dispatch(int method, const TSoapRequest& request, TSoapDataL
       TSOAPAttachmentData& part = Attachment(request, "FilePart", received);
       const bool stored =
           FServer.UploadFilePart(Param(request, "Sess").Text, Param(request, "PartName").Text,
-                                 Trim(Param(request, "Hash").Text), part.CacheFile);
+                                 Trim(Param(request, "Hash").Text), part.CacheFile, &incoming);
       // Stored means moved: the cache file name is no longer this request's to remove.
       if (stored) part.CacheFilePersist = true;
       value = Boolean(stored);
@@ -303,13 +314,15 @@ TSoapReply TSoapEndpoint::Handle(const std::string& contentType, const std::stri
                                  TStream& body, const std::string& peer) {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;
-  // Declared before the work so that received attachments outlive the fault reply.
+  // Declared before the work so that received attachments outlive the fault reply, and their
+  // count in the budget outlives them.
+  TBudgetHold incoming(&FServer.Budget());
   TSoapDataList received;
   try {
-    const TSoapRequest request = ReadRequest(contentType, body, received);
+    const TSoapRequest request = ReadRequest(contentType, body, received, incoming);
     reply.Operation = request.Operation;
     if (const TSoapRequestParam* sess = request.Find("Sess")) reply.Session = sess->Text;
-    Dispatch(Resolve(request, soapAction), request, received, peer, reply);
+    Dispatch(Resolve(request, soapAction), request, received, incoming, peer, reply);
   } catch (...) {
     SetFault(reply, std::current_exception());
   }

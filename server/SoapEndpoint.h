@@ -2,9 +2,11 @@
 // text/xml or multipart/related body in, an RPC/encoded response or a SOAP fault out.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "runtime/Stream.h"
+#include "server/BudgetHold.h"
 #include "server/SenderServer.h"
 #include "mime/SOAPAttachment.h"
 #include "soap/SoapServerMessages.h"
@@ -38,18 +40,20 @@ class TSoapEndpoint {
   static int64_t BodyLimit(const std::string& contentType);
   // The fault answer to an envelope over kMaxEnvelope, for a body left unread.
   static TSoapReply EnvelopeTooLarge();
-  // The fault for a request whose body could not be held for a full disk.
-  static TSoapReply DiskFull(const std::string& detail);
+  // The fault for a request whose body could not be held: error is the EDiskFull or
+  // EStorageLimit raised.
+  static TSoapReply Unheld(std::exception_ptr error);
 
  private:
-  // The envelope of the body, its attachments going to received.
-  TSoapRequest ReadRequest(const std::string& contentType, TStream& body, TSoapDataList& received);
+  // The envelope of the body, its attachments going to received and counted in incoming.
+  TSoapRequest ReadRequest(const std::string& contentType, TStream& body, TSoapDataList& received,
+                           TBudgetHold& incoming);
   // The operation's index in the interface; raises a client fault for an unknown operation or
   // an action that does not match it.
   int Resolve(const TSoapRequest& request, const std::string& soapAction);
   // Calls the operation and fills the reply with its answer.
   void Dispatch(int method, const TSoapRequest& request, TSoapDataList& received,
-                const std::string& peer, TSoapReply& reply);
+                TBudgetHold& incoming, const std::string& peer, TSoapReply& reply);
 
   TSenderServer& FServer;
 };

@@ -14,7 +14,8 @@
 
 namespace vorlen {
 
-TSpooledBody::TSpooledBody(std::string folder) : FFolder(std::move(folder)) {}
+TSpooledBody::TSpooledBody(std::string folder, TDiskBudget* budget)
+    : FFolder(std::move(folder)), FHold(budget) {}
 
 TSpooledBody::~TSpooledBody() { Clear(); }
 
@@ -23,6 +24,7 @@ void TSpooledBody::Clear() {
   FFile = -1;
   FMemory.Clear();
   FSize = FPosition = 0;
+  FHold.Release();
 }
 
 void TSpooledBody::Fail(const std::string& what) {
@@ -55,7 +57,10 @@ void TSpooledBody::MoveToFile() {
 
 int64_t TSpooledBody::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  if (FFile < 0 && FPosition + count > kInMemory) MoveToFile();
+  const bool onDisk = FFile >= 0 || FPosition + count > kInMemory;
+  // Counted before it is written, so that held bodies cannot crowd out acknowledged files.
+  if (onDisk) FHold.Resize(std::max(FSize, FPosition + count));
+  if (FFile < 0 && onDisk) MoveToFile();
   if (FFile < 0) {
     FMemory.SetPosition(FPosition);
     FMemory.WriteBuffer(buffer, count);

@@ -1,11 +1,13 @@
 // A request body as it arrives: in memory while small (every envelope is), in an unnamed
-// temporary file beyond that, so that bodies held open by slow senders cost disk, not memory.
+// temporary file beyond that, so that bodies held open by slow senders cost disk, not memory;
+// the file's bytes count against the service's disk budget until the body is dropped.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "runtime/Stream.h"
+#include "server/BudgetHold.h"
 
 namespace vorlen {
 
@@ -14,11 +16,13 @@ class TSpooledBody : public TStream {
   // Bytes held in memory before the body moves to a file in folder (which must exist).
   static constexpr int64_t kInMemory = 64 * 1024;
 
-  explicit TSpooledBody(std::string folder);
+  // budget (may be null) is charged with the bytes on disk.
+  explicit TSpooledBody(std::string folder, TDiskBudget* budget = nullptr);
   ~TSpooledBody() override;
 
   int64_t Read(void* buffer, int64_t count) override;
-  // Appends at the position; raises EStreamError when the temporary file cannot be written.
+  // Appends at the position; raises EStreamError when the temporary file cannot be written,
+  // EDiskFull for a full disk, EStorageLimit when the budget has no room for it.
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return FSize; }
@@ -35,6 +39,7 @@ class TSpooledBody : public TStream {
   std::string FFolder;
   TMemoryStream FMemory;
   int FFile = -1;  // the unnamed file once spooled
+  TBudgetHold FHold;
   int64_t FSize = 0;
   int64_t FPosition = 0;
 };

@@ -48,10 +48,20 @@ int main(int argc, char** argv) {
 
   try {
     THttpService service(options);
-    // For tests that kill the service at a named step of a merge or an unpacking.
-    if (const char* point = std::getenv("VORLEN_SERVICE_KILL_AT"); point && *point) {
-      service.Server().OnPoint = [stop = std::string(point)](const char* name) {
-        if (stop == name) std::raise(SIGKILL);
+    // For tests that stop the service at a named step of a merge or an unpacking: killed there,
+    // or held there (said on standard output) until the stop time-out ends it.
+    const auto named = [](const char* variable) {
+      const char* value = std::getenv(variable);
+      return std::string(value == nullptr ? "" : value);
+    };
+    const std::string killAt = named("VORLEN_SERVICE_KILL_AT");
+    const std::string holdAt = named("VORLEN_SERVICE_HOLD_AT");
+    if (!killAt.empty() || !holdAt.empty()) {
+      service.Server().OnPoint = [killAt, holdAt](const char* name) {
+        if (killAt == name) std::raise(SIGKILL);
+        if (holdAt != name) return;
+        std::cout << "held at " << name << std::endl;
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
       };
     }
     service.Bind();

@@ -52,13 +52,23 @@ class TService {
   TService(const fs::path& root) : FRoot(root) { Start(0); }
 
   const std::string& Url() const { return FUrl; }
-  // Kills and starts it again; the seconds until it listened.
+  // Kills and starts it again; the seconds until it listened. The freed port may be taken
+  // meanwhile as the local port of an outgoing connection (ours or another program's), so the
+  // start is tried again for a while.
   double Restart() {
     std::lock_guard<std::mutex> guard(FLock);
     FProcess->Signal(SIGKILL);
     FProcess->Wait();
     const auto start = TClock::now();
-    Start(FPort);
+    for (int attempt = 1;; ++attempt) {
+      try {
+        Start(FPort);
+        break;
+      } catch (const std::exception&) {
+        if (attempt == 50) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
     return std::chrono::duration<double>(TClock::now() - start).count();
   }
 
@@ -209,6 +219,17 @@ int RunKillBench(const fs::path& dir, int kills) {
   std::mt19937 random(11);
   int during = 0;
   double restartSeconds = 0;
+  // The clients end before the failure is told.
+  struct TJoin {
+    std::atomic<bool>& Stop;
+    std::vector<std::thread>& Clients;
+    ~TJoin() {
+      Stop = true;
+      for (std::thread& client : Clients) {
+        if (client.joinable()) client.join();
+      }
+    }
+  } join{stop, clients};
   for (int k = 0; k < kills; ++k) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300 + random() % 1200));
     // The kill lands while a merge or an unpacking is under way, a random moment into it.

@@ -45,7 +45,7 @@ class TMimeAttachmentHandler {
   // Told about each part's byte stream before its headers are written; unset means skipped.
   std::function<void(TStream& stream, TSOAPAttachmentData& attachment)> OnSendAttachment;
 
-  // Splits a multipart message: SplitMultipartMessage (soap/MimeSplit.h).
+  // Splits a multipart message: SplitMultipartMessage (mime/MimeSplit.h).
   void ProcessMultiPartForm(TStream& source, TStream& rootPart,
                             const std::string& contentTypeOrBoundary, TSoapDataList& received,
                             const std::string& tempDir);

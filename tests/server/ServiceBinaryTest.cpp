@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -200,7 +201,8 @@ void ExpectNothingAcknowledgedLost(
 }
 
 // A kill at each step of a merge and an unpacking, then a restart and the client's next calls:
-// the service finishes what was acknowledged or begun, and every delivered file is whole.
+// the service finishes what was acknowledged or begun, and every delivered file is whole. A stop
+// whose time-out ends an unpacking midway does the same, and says so in its exit status.
 TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   TScratchDir src;
   std::vector<std::pair<std::string, std::string>> members;
@@ -212,24 +214,39 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   for (const auto& member : members) memberNames.insert(member.first);
   const std::string sess = "0123456789abcdef0123456789abcdef";
 
-  for (const char* point : {"merge-written", "merge-recorded", "merge-committed", "unzip-staged",
-                            "unzip-packed", "unzip-archived", "unzip-half"}) {
-    SCOPED_TRACE(point);
+  for (const auto& [point, held] :
+       std::vector<std::pair<const char*, bool>>{{"merge-written", false},
+                                                 {"merge-recorded", false},
+                                                 {"merge-committed", false},
+                                                 {"unzip-staged", false},
+                                                 {"unzip-packed", false},
+                                                 {"unzip-archived", false},
+                                                 {"unzip-half", false},
+                                                 {"unzip-half", true}}) {
+    SCOPED_TRACE(std::string(point) + (held ? " (stopped)" : " (killed)"));
     TScratchDir root;
     const fs::path folder = root.Path() / sess;
     const int32_t last = PlaceParts(folder, "vorarch.rar", archive, 16384);
     {
-      TScopedEnv hook("VORLEN_SERVICE_KILL_AT", point);
-      TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()});
+      TScopedEnv hook(held ? "VORLEN_SERVICE_HOLD_AT" : "VORLEN_SERVICE_KILL_AT", point);
+      TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string(),
+                        "--stop-timeout", "1"});
       ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
-      try {
-        EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
-        proxy->UnZip(sess);
-        ADD_FAILURE() << "the service was not stopped";
-      } catch (const std::exception&) {
-        // killed at the point
+      std::thread client([&] {
+        try {
+          EXPECT_TRUE(proxy->MergeFile(last, "vorarch.rar", sess));
+          proxy->UnZip(sess);
+          ADD_FAILURE() << "the service was not stopped";
+        } catch (const std::exception&) {
+          // ended at the point
+        }
+      });
+      if (held) {
+        EXPECT_EQ(service.OutLine(), std::string("held at ") + point);
+        service.Signal(SIGTERM);
       }
-      EXPECT_EQ(service.Wait(kEndMs), 128 + SIGKILL);
+      EXPECT_EQ(service.Wait(kEndMs), held ? 1 : 128 + SIGKILL);
+      client.join();
     }
     ExpectNothingAcknowledgedLost(folder, archive, members);
 
@@ -258,31 +275,40 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   }
 }
 
-// Under the 256 descriptors of a tight limit the service says what it needs, and still merges a
-// 300 MB file of 1,537 parts and unpacks an archive of 1,000 members: neither holds its parts
-// or members open at once.
+// Under the 256 descriptors of a tight limit the service says what it needs, and still takes a
+// 300 MB send of 1,537 parts and unpacks an archive of 1,000 members: neither the merge nor the
+// unpacking holds its parts or members open at once.
 TEST(ServiceBinary, MergesAndUnpacksAnyCountWithin256Descriptors) {
   TScratchDir root;
-  const std::string sess = "0123456789abcdef0123456789abcdef";
-  const fs::path folder = root.Path() / sess;
-  for (const char* sub : {"parts", "delivered", "work"}) fs::create_directories(folder / sub);
-  // Sparse parts of 204,800 bytes, each starting with its own index.
+  // Thousands of log lines: to a file, as no one reads them meanwhile.
+  const fs::path log = root.Path() / "service.log";
+  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (root.Path() / "in").string()},
+                   {.Err = test::stFile, .ErrFile = log.string(), .Descriptors = 256});
+  ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+  const std::string sess = proxy->GetSession();
+  const fs::path folder = root.Path() / "in" / sess;
+  auto upload = [&](const std::string& name, const std::string& bytes) {
+    TMemoryStream stream{std::string_view(bytes)};
+    TSOAPAttachment part;
+    part.SetSourceStream(&stream, TStreamOwnership::owReference);
+    return proxy->UploadFilePart(sess, name, test::Crc(bytes), &part);
+  };
+  // Parts of 204,800 bytes, each starting with its own index.
   constexpr int32_t kLastPart = 1536;
   constexpr off_t kPartSize = 204800;
+  auto partBytes = [](int32_t i) {
+    std::string bytes = Format("part %d", i);
+    bytes.resize(kPartSize, static_cast<char>('a' + i % 26));
+    return bytes;
+  };
   for (int32_t i = 0; i <= kLastPart; ++i) {
-    const fs::path path = folder / "parts" / PartFileName("big.bin", i);
-    WriteFile(path, Format("part %d", i));
-    fs::resize_file(path, kPartSize);
+    ASSERT_TRUE(upload(PartFileName("big.bin", i), partBytes(i))) << i;
   }
   TScratchDir src;
   std::vector<std::pair<std::string, std::string>> members;
   for (int i = 0; i < 1000; ++i) members.emplace_back(Format("f%04d.txt", i), Format("file %d", i));
-  const std::string archive = PackFiles(src.Path(), members);
-  WriteFile(folder / "parts" / PartFileName("pack.rar", 0), archive);
+  ASSERT_TRUE(upload(PartFileName("pack.rar", 0), PackFiles(src.Path(), members)));
 
-  TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", root.Path().string()},
-                   {.Descriptors = 256});
-  ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
   EXPECT_TRUE(proxy->MergeFile(kLastPart, "big.bin", sess));
   const fs::path big = folder / "delivered" / "big.bin";
   ASSERT_EQ(fs::file_size(big), static_cast<uintmax_t>(kPartSize) * (kLastPart + 1));
@@ -290,11 +316,10 @@ TEST(ServiceBinary, MergesAndUnpacksAnyCountWithin256Descriptors) {
     const int fd = open(big.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     for (int32_t i = 0; i <= kLastPart; ++i) {
-      const std::string expected = Format("part %d", i);
-      std::string read(expected.size(), '\0');
+      std::string read(kPartSize, '\0');
       ASSERT_EQ(pread(fd, read.data(), read.size(), i * kPartSize),
                 static_cast<ssize_t>(read.size()));
-      ASSERT_EQ(read, expected);
+      ASSERT_TRUE(read == partBytes(i)) << i;
     }
     close(fd);
   }
@@ -306,10 +331,10 @@ TEST(ServiceBinary, MergesAndUnpacksAnyCountWithin256Descriptors) {
   EXPECT_TRUE(proxy->DelTempFiles(sess));
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(kEndMs), 0);
-  EXPECT_NE(service.Err().find("vorlen-service: needs 392 open files for --max-connections 256 "
+  EXPECT_NE(ReadFile(log).find("vorlen-service: needs 392 open files for --max-connections 256 "
                                "and --threads 8, but may open only 256;"),
             std::string::npos)
-      << service.Err();
+      << ReadFile(log);
 }
 
 // A tmpfs of its own, mounted for the scope (the tests run as root where they may mount).
@@ -349,55 +374,101 @@ int FillDisk(const fs::path& folder, bool inodes) {
   return count;
 }
 
+// A full disk for the service: a small tmpfs filled with bytes or with empty files, or, where
+// none can be mounted, the preloaded library's full disk (see full-disk/FullDisk.cpp).
+class TFullDisk {
+ public:
+  TFullDisk(const fs::path& scratch, bool preloaded)
+      : FDisk(scratch / "disk"), FFlag(scratch / "full"), FPreloaded(preloaded) {
+    if (!preloaded) {
+      FSmall.emplace(FDisk, "size=8m,nr_inodes=400");
+      return;
+    }
+    fs::create_directories(FDisk);
+    FPreload.emplace("LD_PRELOAD", VORLEN_FULL_DISK_PRELOAD);
+    FFlagEnv.emplace("VORLEN_FULL_DISK", FFlag.string());
+  }
+  bool Ready() const { return FPreloaded || FSmall->Mounted(); }
+  const fs::path& Path() const { return FDisk; }
+  void Fill(bool inodes) {
+    if (FPreloaded) {
+      WriteFile(FFlag.string() + (inodes ? ".inodes" : ".bytes"), "");
+    } else {
+      EXPECT_GT(FillDisk(FDisk / "filler", inodes), 0);
+    }
+  }
+  void Free() {
+    fs::remove(FFlag.string() + ".bytes");
+    fs::remove(FFlag.string() + ".inodes");
+    fs::remove_all(FDisk / "filler");
+  }
+
+ private:
+  fs::path FDisk, FFlag;
+  bool FPreloaded;
+  std::optional<TSmallDisk> FSmall;
+  std::optional<TScopedEnv> FPreload, FFlagEnv;
+};
+
 // A full disk is the service's fault and says so, to the caller and in the log, whether the
 // attachment or the merge found it full; once there is room again the same calls succeed.
 TEST(ServiceBinary, FullDiskIsAServerFaultThatSaysSo) {
-  TScratchDir scratch;
-  const fs::path disk = scratch.Path() / "disk";
-  TSmallDisk small(disk, "size=8m,nr_inodes=400");
-  if (!small.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
-  TProcess service(
-      {VORLEN_SERVICE_BINARY, "--port", "0", "--root", (disk / "in").string(), "--min-free", "0"});
-  ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
-  const std::string sess = proxy->GetSession();
-  const std::string bytes = RandomBytes(100000, 3);
-  TMemoryStream stream{std::string_view(bytes)};
-  TSOAPAttachment part;
-  part.SetSourceStream(&stream, TStreamOwnership::owReference);
-  auto expectDiskFull = [&](const std::function<void()>& call) {
-    try {
-      call();
-      ADD_FAILURE() << "no fault on a full disk";
-    } catch (const ERemotableException& e) {
-      EXPECT_EQ(e.Message(), "no space left on the service's disk");
-      EXPECT_NE(e.FaultCode.find("Server"), std::string::npos) << e.FaultCode;
-    }
-  };
+  int tried = 0;
+  for (const bool preloaded : {false, true}) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's runtime must come first among the preloaded libraries.
+    if (preloaded) continue;
+#endif
+    SCOPED_TRACE(preloaded ? "preloaded full disk" : "small tmpfs");
+    TScratchDir scratch;
+    TFullDisk disk(scratch.Path(), preloaded);
+    if (!disk.Ready()) continue;
+    ++tried;
+    TProcess service({VORLEN_SERVICE_BINARY, "--port", "0", "--root", (disk.Path() / "in").string(),
+                      "--min-free", "0"});
+    ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
+    const std::string sess = proxy->GetSession();
+    const std::string bytes = RandomBytes(100000, 3);
+    TMemoryStream stream{std::string_view(bytes)};
+    TSOAPAttachment part;
+    part.SetSourceStream(&stream, TStreamOwnership::owReference);
+    auto expectDiskFull = [&](const std::function<void()>& call) {
+      try {
+        call();
+        ADD_FAILURE() << "no fault on a full disk";
+      } catch (const ERemotableException& e) {
+        EXPECT_EQ(e.Message(), "no space left on the service's disk");
+        EXPECT_NE(e.FaultCode.find("Server"), std::string::npos) << e.FaultCode;
+      }
+    };
 
-  FillDisk(disk / "filler", false);
-  expectDiskFull([&] { proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part); });
-  fs::remove_all(disk / "filler");
-  EXPECT_TRUE(proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part));
-  EXPECT_GT(FillDisk(disk / "filler", true), 0);
-  expectDiskFull([&] { proxy->MergeFile(0, "x.bin", sess); });
-  fs::remove_all(disk / "filler");
-  EXPECT_TRUE(proxy->MergeFile(0, "x.bin", sess));
-  EXPECT_TRUE(ReadFile(disk / "in" / sess / "delivered" / "x.bin") == bytes);
-  part.ReleaseSourceStream();
+    disk.Fill(false);
+    expectDiskFull([&] { proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part); });
+    disk.Free();
+    EXPECT_TRUE(proxy->UploadFilePart(sess, "x._000", test::Crc(bytes), &part));
+    disk.Fill(true);
+    expectDiskFull([&] { proxy->MergeFile(0, "x.bin", sess); });
+    disk.Free();
+    EXPECT_TRUE(proxy->MergeFile(0, "x.bin", sess));
+    EXPECT_TRUE(ReadFile(disk.Path() / "in" / sess / "delivered" / "x.bin") == bytes);
+    part.ReleaseSourceStream();
 
-  service.Signal(SIGTERM);
-  EXPECT_EQ(service.Wait(kEndMs), 0);
-  const std::string log = service.Err();
-  // The body is held on disk before the request is read, so its line names no operation.
-  EXPECT_NE(log.find(" - - fault SOAP-ENV:Server: no space left on the service's disk (Cannot "
-                     "hold the request body: "),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find(" " + sess +
-                     " MergeFile fault SOAP-ENV:Server: no space left on the "
-                     "service's disk (Cannot create "),
-            std::string::npos)
-      << log;
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.Wait(kEndMs), 0);
+    const std::string log = service.Err();
+    // The body is held on disk before the request is read, so its line names no operation; it
+    // is counted before it is written.
+    EXPECT_TRUE(std::regex_search(log, std::regex(" - - fault SOAP-ENV:Server: no space left on "
+                                                  "the service's disk \\([0-9]+ bytes more do not "
+                                                  "fit in the [0-9]+ free\\)\n")))
+        << log;
+    EXPECT_NE(log.find(" " + sess +
+                       " MergeFile fault SOAP-ENV:Server: no space left on the "
+                       "service's disk (Cannot create "),
+              std::string::npos)
+        << log;
+  }
+  if (tried == 0) GTEST_SKIP() << "no tmpfs can be mounted here, and a sanitizer is loaded first";
 }
 
 const char* const kGetSessionEnvelope =

@@ -2,13 +2,19 @@
 // unpacking; and folders swapped for links after a session began.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "archive/ArchiveReader.h"
 #include "archive/ZLBArchive.h"
+#include "proxy/HTTPRIO.h"
 #include "server/FileNames.h"
+#include "server/HttpService.h"
 #include "server/SenderServer.h"
 #include "server/ServerTestSupport.h"
+#include "mime/SOAPAttachment.h"
+#include "soap/SOAPExceptions.h"
+#include "support/Pattern.h"
 
 namespace fs = std::filesystem;
 
@@ -219,6 +225,51 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
     EXPECT_EQ(e.Message(),
               "The disk is nearly full: the service keeps 1152921504606846976 bytes free");
   }
+}
+
+// A part's request body held on disk and its received copy count until they are removed; the
+// received copy becomes the stored part without counting twice.
+TEST(StorageBounds, HeldBodiesAndReceivedPartsCountUntilRemoved) {
+  constexpr int64_t kPart = 100000;
+  TScratchDir root;
+  TServiceOptions options;
+  options.Port = 0;
+  options.Root = (root.Path() / "inbox").string();
+  options.MinFree = 0;
+  options.MaxStorage = 16 * 1024 + kPart * 5 / 2;  // a session, two parts and a half
+  THttpService service(options);
+  service.Start();
+  TSenderServer& server = service.Server();
+  ISenderServicePtr proxy = BindSenderService(false, service.Url(), nullptr);
+  const std::string sess = proxy->GetSession();
+  const int64_t empty = server.Budget().Used();
+  std::atomic<int64_t> whileStoring{0};
+  server.OnPartStoring = [&](const std::string&) { whileStoring = server.Budget().Used(); };
+  auto upload = [&](const std::string& name, const std::string& bytes) {
+    TMemoryStream stream{std::string_view(bytes)};
+    TSOAPAttachment part;
+    part.SetSourceStream(&stream, TStreamOwnership::owReference);
+    return proxy->UploadFilePart(sess, name, test::Crc(bytes), &part);
+  };
+
+  const std::string first = test::RandomBytes(kPart, 1);
+  ASSERT_TRUE(upload("a._000", first));
+  EXPECT_GT(whileStoring, empty + 2 * kPart);
+  EXPECT_EQ(server.Budget().Used(), empty + kPart);
+  // The second part alone would fit, but not beside its body and its received copy.
+  try {
+    upload("b._000", test::RandomBytes(kPart, 2));
+    ADD_FAILURE() << "a part held beyond the quota";
+  } catch (const ERemotableException& e) {
+    EXPECT_EQ(e.Message(), Format("The service's storage quota of %lld bytes is used up",
+                                  static_cast<long long>(options.MaxStorage)));
+    EXPECT_NE(e.FaultCode.find("Server"), std::string::npos) << e.FaultCode;
+  }
+  EXPECT_EQ(server.Budget().Used(), empty + kPart);
+  EXPECT_TRUE(proxy->MergeFile(0, "a.bin", sess));
+  EXPECT_TRUE(ReadFile(root.Path() / "inbox" / sess / "delivered" / "a.bin") == first);
+  EXPECT_EQ(server.Budget().Used(), empty + 2 * kPart);
+  EXPECT_EQ(test::FilesBelow(server.IncomingDir()), std::set<std::string>{});
 }
 
 TEST(StorageBounds, UnZipBoundsFilesAndExpansionAndLogsWhyItRefuses) {
