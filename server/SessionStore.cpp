@@ -309,7 +309,7 @@ void TSessionStore::SettleOld(const std::shared_ptr<TSession>& session, const TD
     session->Gone = true;
     Discard(*session, folder);
   } else if (!session->State.Ended && idle >= FLimits.SessionIdle) {
-    RemoveTemporary(folder, session->State);
+    EndAbandoned(*session, folder);
   }
   std::lock_guard<std::mutex> guard(FLock);
   Forget(session, 2);
@@ -344,6 +344,15 @@ void TSessionStore::RemoveTemporary(const TDirFd& folder, TSessionState& state) 
       FFiles->Give(entries);
     }
   }
+}
+
+// Its sender is long gone: the inbox keeps what it holds and takes nothing more from whoever
+// learns the id later, as after DelTempFiles.
+void TSessionStore::EndAbandoned(TSession& session, const TDirFd& folder) {
+  TSessionState state = session.State;
+  RemoveTemporary(folder, state);
+  state.Ended = true;
+  SetState(session, folder, state);
 }
 
 void TSessionStore::SyncFolder(const TDirFd& folder) const {
@@ -417,7 +426,7 @@ void TSessionStore::ReclaimIdle(bool force) {
       } else if (item.Long) {
         // Delivered but never cleaned up: only the temporary files go.
         try {
-          RemoveTemporary(*folder, session.State);
+          EndAbandoned(session, *folder);
           item.Done = true;
         } catch (const std::exception&) {
           // Left for the next look; the session stays whole meanwhile.

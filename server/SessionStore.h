@@ -149,6 +149,8 @@ class TSessionStore {
   std::shared_ptr<TSession> TakeUp(const std::string& id, bool scan);
   void Recover(TSession& session, const TDirFd& folder, bool account, bool scan);
   void SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder);
+  // A delivery never cleaned up, idle for SessionIdle: its temporary files go and it is sealed.
+  void EndAbandoned(TSession& session, const TDirFd& folder);
   void Scan(const std::stop_token& stop);
 
   std::filesystem::path FRoot;

@@ -242,7 +242,10 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
         }
       });
       if (held) {
-        EXPECT_EQ(service.OutLine(), std::string("held at ") + point);
+        // The look at the earlier run's folders may be told first.
+        std::string line = service.OutLine();
+        if (line == "earlier sessions taken up") line = service.OutLine();
+        EXPECT_EQ(line, std::string("held at ") + point);
         service.Signal(SIGTERM);
       }
       EXPECT_EQ(service.Wait(kEndMs), held ? 1 : 128 + SIGKILL);

@@ -105,7 +105,10 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   EXPECT_THROW(server.MergeFile(0, "x", idle), EUnknownSession);
   EXPECT_EQ(ReadFile(store.Folder(delivered) / "delivered" / "d.bin"), "data");
   EXPECT_FALSE(fs::exists(store.Folder(delivered) / "parts"));  // never cleaned up
-  // What is left still answers.
+  // ... and is sealed: nothing new reaches that inbox; what is left still answers.
+  EXPECT_FALSE(store.Put(delivered, "e._000", "new"));
+  EXPECT_FALSE(server.MergeFile(0, "e.bin", delivered));
+  EXPECT_FALSE(fs::exists(store.Folder(delivered) / "delivered" / "e.bin"));
   EXPECT_TRUE(server.DelTempFiles(delivered));
 
   // A session left open by an earlier run is idle since its folder last changed.
