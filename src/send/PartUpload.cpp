@@ -130,9 +130,12 @@ bool TPartUpload::UploadInTurn(TStream& file, const std::string& path, int64_t s
     if (sent) {
       ++i;
       PartAccepted(index, length, i);
-    } else if (!FView.Confirm(RetryQuestion)) {
-      FView.SetProgress(0);
-      return false;
+    } else {
+      if (OnPartFailed) OnPartFailed(index);
+      if (!FView.Confirm(RetryQuestion)) {
+        FView.SetProgress(0);
+        return false;
+      }
     }
   }
   return true;

@@ -36,6 +36,9 @@ class TPartUpload {
   // Called when a part was accepted, just before the progress bar moves, with its index and
   // length; with parts in flight the parts are accepted in no fixed order.
   std::function<void(int32_t index, int64_t length)> OnPartAccepted;
+  // Called when a part has failed its automatic attempts, with its index: at once when the
+  // parts go one after another, as the sender learns of it when they are in flight.
+  std::function<void(int32_t index)> OnPartFailed;
 
   // Parts uploaded at once: 1 sends them one after another; more need NewPartService, which
   // gives each part in flight a service reference (and so a connection) of its own. The service

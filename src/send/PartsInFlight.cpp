@@ -169,6 +169,7 @@ bool TPartUpload::UploadInFlight(TStream& file, const std::string& path, int64_t
     const std::unique_ptr<TPartsInFlight::TPart> done = parts.Collect();
     if (!done->Accepted) {
       failed.push_back(done->Index);
+      if (OnPartFailed) OnPartFailed(done->Index);
     } else if (!FSender.FClosing) {
       ++accepted;
       PartAccepted(done->Index, done->Bytes.Size(), accepted);

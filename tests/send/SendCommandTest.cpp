@@ -7,11 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -70,6 +70,10 @@ class SendCommandTest : public ::testing::Test {
       ++Connections;
       return Service;
     };
+    command.OnPartFailed = [this](int32_t index) {
+      Failed.push_back(index);
+      if (OnPartFailed) OnPartFailed(index);
+    };
     return command;
   }
   std::string Send(const std::string& path) {
@@ -93,6 +97,8 @@ class SendCommandTest : public ::testing::Test {
   TSendCommand::TOutcome Outcome = TSendCommand::ocNone;
   int Parallel = 1;     // parts in flight
   int Connections = 0;  // service references made for them
+  std::vector<int32_t> Failed;  // parts that failed their attempts, as the sender learnt of them
+  std::function<void(int32_t index)> OnPartFailed;
 };
 
 // The details line of org "Тест" on 07.12.2026, in Windows-1251.
@@ -322,6 +328,7 @@ TEST_F(SendCommandTest, RetriesAndTheRetryQuestion) {
   View.ConfirmAnswers = {true};
   Send(path);
   EXPECT_EQ((Strings{"open", kRetryQuestion}), View.Shown);
+  EXPECT_EQ(std::vector<int32_t>{2}, Failed);
   Strings names;
   for (const test::TCall* c : Parts()) names.push_back(c->Name);
   EXPECT_EQ(
@@ -732,28 +739,27 @@ TEST_F(SendCommandTest, PartsInFlightCallsKeepTheirOrderAndNothingIsMergedBefore
 
 TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOnce) {
   // Part 1 fails its four attempts while parts 0, 2 and 3 are on their way; they are held
-  // until then.
+  // until the sender has learnt of the failure, or it would rightly start new parts in their
+  // place.
   std::mutex lock;
   std::condition_variable changed;
-  bool failedFourTimes = false;
+  bool failureKnown = false;
   TPartCounter counter;
   counter.Attach(*Service);
   Service->FailPart = [&](const std::string& name, int attempt) -> std::optional<bool> {
     std::unique_lock<std::mutex> guard(lock);
     if (name == "f._001" && attempt <= 4) {
-      failedFourTimes = attempt == 4;
-      changed.notify_all();
       --counter.Running;
       return true;
     }
-    if (attempt == 1 && (name == "f._000" || name == "f._002" || name == "f._003")) {
-      changed.wait_for(guard, 10s, [&] { return failedFourTimes; });
-      // The failure must reach the sender before these answers do, or it would rightly start
-      // new parts in their place.
-      guard.unlock();
-      std::this_thread::sleep_for(100ms);
-    }
+    if (attempt == 1 && (name == "f._000" || name == "f._002" || name == "f._003"))
+      changed.wait_for(guard, 10s, [&] { return failureKnown; });
     return std::nullopt;
+  };
+  OnPartFailed = [&](int32_t) {
+    const std::lock_guard<std::mutex> guard(lock);
+    failureKnown = true;
+    changed.notify_all();
   };
   Strings partsAtQuestion;
   int acceptedAtQuestion = -1;
@@ -766,6 +772,7 @@ TEST_F(SendCommandTest, PartsInFlightAPartThatFailsLetsTheOthersFinishThenAsksOn
   Send(Dir.Write("f.bin", Pattern(8 * 204800 - 1, 6)));
 
   ASSERT_EQ(TSendCommand::ocDone, Outcome);
+  EXPECT_EQ(std::vector<int32_t>{1}, Failed);
   EXPECT_EQ((Strings{"open", "confirm:Грешка при изпращане на файл. Желаете ли да пробвате пак?"}),
             View.Shown);
   // When the question came the parts in flight had finished, and no new one had started.

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
 #include "archive/ZLBArchive.h"
@@ -17,6 +16,7 @@
 #include "server/ServerTestSupport.h"
 #include "server/SessionId.h"
 #include "soap/SOAPExceptions.h"
+#include "support/LoggedService.h"
 #include "support/Pattern.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +27,7 @@ namespace {
 using test::ListTree;
 using test::RandomBytes;
 using test::ReadFile;
+using test::TLoggedService;
 using test::TScratchDir;
 using test::WriteFile;
 
@@ -57,24 +58,19 @@ class EndToEndTest : public ::testing::Test {
  protected:
   EndToEndTest() {
     TServiceOptions options;
-    options.Port = 0;
     options.Root = Inbox().string();
     options.Threads = 8;
-    // Fault lines of the request log are shown when a test fails.
-    FService = std::make_unique<THttpService>(options, [this](const std::string& line) {
-      if (line.find(" fault ") == std::string::npos) return;
-      std::lock_guard<std::mutex> guard(FLogLock);
-      FFaults.push_back(line);
-    });
-    FService->Start();
+    FLogged = std::make_unique<TLoggedService>(options);
+    FService = &FLogged->Service;
     FProxy = BindSenderService(false, FService->Url(), nullptr);
     fs::create_directories(Sources());
   }
 
+  // The request log's fault lines are shown when a test fails.
   void TearDown() override {
     if (!HasFailure()) return;
-    std::lock_guard<std::mutex> guard(FLogLock);
-    for (const std::string& line : FFaults) std::cerr << "service: " << line << "\n";
+    for (const std::string& line : FLogged->Lines())
+      if (line.find(" fault ") != std::string::npos) std::cerr << "service: " << line << "\n";
   }
 
   fs::path Inbox() const { return FTemp.Path() / "inbox"; }
@@ -101,9 +97,8 @@ class EndToEndTest : public ::testing::Test {
   }
 
   TScratchDir FTemp;
-  std::mutex FLogLock;
-  std::vector<std::string> FFaults;
-  std::unique_ptr<THttpService> FService;
+  std::unique_ptr<TLoggedService> FLogged;
+  THttpService* FService = nullptr;
   ISenderServicePtr FProxy;
 };
 

@@ -12,20 +12,16 @@
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "runtime/Format.h"
 #include "server/ServerTestSupport.h"
 #include "server/SpooledBody.h"
+#include "support/LoggedService.h"
 #include "support/LoopbackClient.h"
 
 namespace vorlen {
 namespace {
 
+using test::TLoggedService;
 using test::TLoopbackClient;
 using test::TScratchDir;
 
@@ -47,24 +43,6 @@ TServiceOptions OneWorker(const TScratchDir& root) {
   return options;
 }
 
-// A started service whose log lines are kept.
-struct TLoggedService {
-  explicit TLoggedService(const TServiceOptions& options)
-      : Service(options, [this](const std::string& line) {
-          std::lock_guard<std::mutex> guard(Lock);
-          Lines += line + "\n";
-        }) {
-    Service.Start();
-  }
-  std::string Log() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Lines;
-  }
-  std::mutex Lock;
-  std::string Lines;
-  THttpService Service;
-};
-
 class HttpServiceTest : public ::testing::Test {
  protected:
   HttpServiceTest() {
@@ -72,11 +50,8 @@ class HttpServiceTest : public ::testing::Test {
     FOptions.Root = (FRoot.Path() / "inbox").string();
     FOptions.MaxBody = 64 * 1024;
     FOptions.Threads = 4;
-    FService = std::make_unique<THttpService>(FOptions, [this](const std::string& line) {
-      std::lock_guard<std::mutex> guard(FLogLock);
-      FLog.push_back(line);
-    });
-    FService->Start();
+    FLogged = std::make_unique<TLoggedService>(FOptions);
+    FService = &FLogged->Service;
   }
 
   httplib::Client Client() {
@@ -99,16 +74,12 @@ class HttpServiceTest : public ::testing::Test {
     EXPECT_NE(result->body.find("<return xsi:type=\"xsd:string\">"), std::string::npos);
   }
 
-  std::vector<std::string> Log() {
-    std::lock_guard<std::mutex> guard(FLogLock);
-    return FLog;
-  }
+  std::vector<std::string> Log() { return FLogged->Lines(); }
 
   TScratchDir FRoot;
   TServiceOptions FOptions;
-  std::mutex FLogLock;
-  std::vector<std::string> FLog;
-  std::unique_ptr<THttpService> FService;
+  std::unique_ptr<TLoggedService> FLogged;
+  THttpService* FService = nullptr;
 };
 
 TEST_F(HttpServiceTest, RoutesTheSoapAndWsdlAddressesOnly) {
@@ -190,56 +161,6 @@ TEST_F(HttpServiceTest, OversizedBodiesAreRefusedWith413) {
   for (const std::string& line : Log()) refused += line.find(" HTTP 413") != std::string::npos;
   EXPECT_EQ(refused, 2);
 }
-
-// A raw loopback connection, for requests no well-behaved client would send.
-class TRawConnection {
- public:
-  // from: the loopback address to connect from (127.0.0.0/8 is all this host's).
-  explicit TRawConnection(int port, int timeoutSeconds = 10, const char* from = nullptr) {
-    FSocket = socket(AF_INET, SOCK_STREAM, 0);
-    if (from != nullptr) {
-      sockaddr_in source{};
-      source.sin_family = AF_INET;
-      inet_pton(AF_INET, from, &source.sin_addr);
-      bind(FSocket, reinterpret_cast<sockaddr*>(&source), sizeof source);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{timeoutSeconds, 0};
-    setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    FConnected = connect(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~TRawConnection() { close(FSocket); }
-  bool Send(const std::string& bytes) {
-    return FConnected && send(FSocket, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-                             static_cast<ssize_t>(bytes.size());
-  }
-  void EndSending() { shutdown(FSocket, SHUT_WR); }
-  // The first block of the answer; empty when none came within the time-out.
-  std::string Receive() {
-    char block[512];
-    const ssize_t n = FConnected ? recv(FSocket, block, sizeof block, 0) : -1;
-    return n > 0 ? std::string(block, static_cast<size_t>(n)) : std::string();
-  }
-  // Everything up to the service's close.
-  std::string ReceiveAll() {
-    std::string all;
-    for (std::string block; !(block = Receive()).empty();) all += block;
-    return all;
-  }
-  // True once the service has closed the connection (not merely stayed silent).
-  bool ClosedByService() {
-    char byte;
-    const ssize_t n = recv(FSocket, &byte, 1, MSG_DONTWAIT);
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-  }
-
- private:
-  int FSocket = -1;
-  bool FConnected = false;
-};
 
 std::string SoapHead(const std::string& extra) {
   return std::string("POST ") + kSoapPath +
@@ -352,7 +273,7 @@ TEST_F(HttpServiceTest, AmbiguousFramingIsRefusedAndNothingBehindItIsHandled) {
       "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n",
   };
   for (const std::string& framing : framings) {
-    TRawConnection connection(FService->Port());
+    TLoopbackClient connection(FService->Port());
     ASSERT_TRUE(connection.Send(SoapHead(framing) + "0\r\n\r\n" + hidden));
     const std::string answer = connection.ReceiveAll();  // returns at the service's close
     EXPECT_EQ(answer.rfind("HTTP/1.1 400 ", 0), 0u) << framing << answer;
@@ -363,7 +284,7 @@ TEST_F(HttpServiceTest, AmbiguousFramingIsRefusedAndNothingBehindItIsHandled) {
     EXPECT_EQ(line.find(" GetSession "), std::string::npos) << line;
   }
   // Plain chunked framing is still read.
-  TRawConnection chunked(FService->Port());
+  TLoopbackClient chunked(FService->Port());
   const std::string body = kGetSession;
   ASSERT_TRUE(chunked.Send(SoapHead("Transfer-Encoding: Chunked\r\nConnection: close\r\n") +
                            Format("%zx\r\n", body.size()) + body + "\r\n0\r\n\r\n"));
@@ -388,7 +309,7 @@ TEST_F(HttpServiceTest, LogFieldsEscapeWhatWouldForgeOrHideText) {
   EXPECT_EQ(TRequestLog::Field("\xD0\x9E\xD1\x82\xD1\x87", 3), "\xD0\x9E\xD1\x82...");
 
   // A path with NEL and a line separator: one log line, escaped.
-  TRawConnection connection(FService->Port());
+  TLoopbackClient connection(FService->Port());
   ASSERT_TRUE(connection.Send("GET /x\xC2\x85y\xE2\x80\xA8z HTTP/1.1\r\nHost: a\r\n"
                               "Connection: close\r\n\r\n"));
   EXPECT_EQ(connection.ReceiveAll().rfind("HTTP/1.1 404 ", 0), 0u);
@@ -408,7 +329,7 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
   TLoggedService logged(options);
   THttpService& service = logged.Service;
   const auto getSession = [&](const char* from, const std::string& extra) {
-    TRawConnection connection(service.Port(), 10, from);
+    TLoopbackClient connection(service.Port(), 10000, from);
     connection.Send(SoapHead(Format("Content-Length: %zu\r\nConnection: close\r\n",
                                     std::string(kGetSession).size()) +
                              extra) +
@@ -416,17 +337,19 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
     const std::string answer = connection.ReceiveAll();
     return answer.substr(0, answer.find("\r\n"));
   };
-  TRawConnection first(service.Port(), 10, "127.0.0.1"), second(service.Port(), 10, "127.0.0.1");
+  TLoopbackClient first(service.Port(), 10000, "127.0.0.1"),
+      second(service.Port(), 10000, "127.0.0.1");
   ASSERT_TRUE(first.Send("POST "));
   ASSERT_TRUE(second.Send("POST "));
-  TRawConnection third(service.Port(), 10, "127.0.0.1");
+  TLoopbackClient third(service.Port(), 10000, "127.0.0.1");
   third.Send("POST ");
   EXPECT_EQ(third.Receive(), "");  // closed, not answered
-  EXPECT_TRUE(third.ClosedByService());
+  EXPECT_TRUE(third.ClosedByPeer());
   EXPECT_EQ(getSession("127.0.0.2", ""), "HTTP/1.1 200 OK");
 
   // The proxy's own connections are not capped; the forwarded client's sessions are.
-  TRawConnection held1(service.Port(), 10, "127.0.0.3"), held2(service.Port(), 10, "127.0.0.3");
+  TLoopbackClient held1(service.Port(), 10000, "127.0.0.3"),
+      held2(service.Port(), 10000, "127.0.0.3");
   ASSERT_TRUE(held1.Send("POST "));
   ASSERT_TRUE(held2.Send("POST "));
   EXPECT_EQ(getSession("127.0.0.3", "X-Forwarded-For: 198.51.100.1\r\n"), "HTTP/1.1 200 OK");
@@ -499,16 +422,16 @@ TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
   head.replace(head.find("text/xml"), 8, "multipart/related; boundary=B");
   // 600,000 bytes at once would have bought ten minutes at 1,000 bytes/s; the window closes
   // the connection within seconds of the burst.
-  TRawConnection burst(logged.Service.Port(), 30);
+  TLoopbackClient burst(logged.Service.Port(), 30000);
   ASSERT_TRUE(burst.Send(head + std::string(600000, '<')));
   // A second held body would pass the budget: cut off.
-  TRawConnection over(logged.Service.Port(), 30);
+  TLoopbackClient over(logged.Service.Port(), 30000);
   ASSERT_TRUE(over.Send(head));
   over.Send(std::string(600000, '<'));
   EXPECT_EQ(over.Receive(), "");
-  EXPECT_TRUE(over.ClosedByService());
+  EXPECT_TRUE(over.ClosedByPeer());
   EXPECT_EQ(burst.Receive(), "");  // returns when the window closes it, long before 30 s
-  EXPECT_TRUE(burst.ClosedByService());
+  EXPECT_TRUE(burst.ClosedByPeer());
   const std::string log = logged.Log();
   EXPECT_NE(log.find(" closed: request bodies held over 1048576 bytes\n"), std::string::npos)
       << log;
@@ -593,8 +516,8 @@ TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
   TScratchDir root;
   TServiceOptions options = OneWorker(root);
   options.KeepAliveSeconds = 1;
-  THttpService service(options, [](const std::string&) {});
-  service.Start();
+  TLoggedService logged(options);
+  THttpService& service = logged.Service;
   auto post = [&](httplib::Client& client) {
     return client.Post(kSoapPath,
                        {{"SOAPAction", "\"urn:SenderServiceIntf-ISenderService#GetSession\""}},
@@ -622,7 +545,7 @@ TEST(HttpServiceKeepAlive, IdleConnectionsGiveTheirWorkerBack) {
 TEST_F(HttpServiceTest, StopsAndReleasesThePort) {
   const int port = FService->Port();
   FService->Stop();
-  FService.reset();
+  FLogged.reset();
   httplib::Client client("127.0.0.1", port);
   client.set_connection_timeout(1, 0);
   EXPECT_FALSE(client.Get(kWsdlPath));

@@ -2,7 +2,8 @@
 
 namespace vorlen::test {
 
-TLoopbackClient::TLoopbackClient(int port, int waitMs) : FSocket(ConnectLoopback(port)) {
+TLoopbackClient::TLoopbackClient(int port, int waitMs, const char* from)
+    : FSocket(ConnectLoopback(port, from)) {
   if (Connected()) SetReceiveWait(FSocket, waitMs);
 }
 

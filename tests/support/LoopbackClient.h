@@ -10,8 +10,9 @@ namespace vorlen::test {
 
 class TLoopbackClient {
  public:
-  // Connects to 127.0.0.1:port; a receive gives up after waitMs without data.
-  explicit TLoopbackClient(int port, int waitMs = 10000);
+  // Connects to 127.0.0.1:port, from the loopback address from when given; a receive gives up
+  // after waitMs without data.
+  explicit TLoopbackClient(int port, int waitMs = 10000, const char* from = nullptr);
   ~TLoopbackClient();
   TLoopbackClient(const TLoopbackClient&) = delete;
   TLoopbackClient& operator=(const TLoopbackClient&) = delete;

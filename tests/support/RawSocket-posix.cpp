@@ -48,9 +48,18 @@ TRawSocket LoopbackSocket(int& port, int backlog) {
   return fd;
 }
 
-TRawSocket ConnectLoopback(int port) {
+TRawSocket ConnectLoopback(int port, const char* from) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return kNoSocket;
+  if (from != nullptr) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, from, &source.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+      ::close(fd);
+      return kNoSocket;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));

@@ -44,10 +44,19 @@ TRawSocket LoopbackSocket(int& port, int backlog) {
   return static_cast<TRawSocket>(fd);
 }
 
-TRawSocket ConnectLoopback(int port) {
+TRawSocket ConnectLoopback(int port, const char* from) {
   StartWinsock();
   const SOCKET fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (fd == INVALID_SOCKET) return kNoSocket;
+  if (from != nullptr) {
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, from, &source.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+      ::closesocket(fd);
+      return kNoSocket;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<u_short>(port));

@@ -19,8 +19,9 @@ TRawSocket LoopbackSocket(int& port, int backlog);
 constexpr int kWaitSliceMs = 100;
 constexpr int64_t kWaitOver = -2;
 
-// A connection to 127.0.0.1:port, or kNoSocket when none could be made.
-TRawSocket ConnectLoopback(int port);
+// A connection to 127.0.0.1:port, from the loopback address from when given (all of
+// 127.0.0.0/8 is this host's, so a test can be several peers); kNoSocket when none could be made.
+TRawSocket ConnectLoopback(int port, const char* from = nullptr);
 // A new connection, or kNoSocket when none came within waitMs or the listener failed.
 TRawSocket AcceptConnection(TRawSocket listener, int waitMs);
 // Makes ReceiveSome on socket give up after waitMs without data.

@@ -14,8 +14,8 @@
 #include "QtApp.h"
 #include "app/qt/Application.h"
 #include "app/qt/Tmain_f.h"
-#include "server/HttpService.h"
 #include "support/Files.h"
+#include "support/LoggedService.h"
 #include "support/Pattern.h"
 #include "support/ScriptedView.h"
 #include "support/TestCertificates.h"
@@ -28,10 +28,9 @@ namespace {
 struct TLiveFixture {
   TScratchDir Dir;
   TScriptedView Dialogs;
-  std::unique_ptr<THttpService> Service;
+  std::unique_ptr<TLoggedService> Logged;
+  THttpService* Service = nullptr;
   std::unique_ptr<Tmain_f> Window;
-
-  std::vector<std::string> Log;  // the service's request log
 
   // With tlsCert and tlsKey the service is https; moreSettings follow url and org.
   explicit TLiveFixture(const std::string& tlsCert = "", const std::string& tlsKey = "",
@@ -39,14 +38,12 @@ struct TLiveFixture {
     App();
     TServiceOptions options;
     options.Host = "127.0.0.1";
-    options.Port = 0;
     options.Root = Dir.File("inbox");
     options.Threads = 2;
     options.TlsCert = tlsCert;
     options.TlsKey = tlsKey;
-    Service = std::make_unique<THttpService>(
-        options, [this](const std::string& line) { Log.push_back(line); });
-    Service->Start();
+    Logged = std::make_unique<TLoggedService>(options);
+    Service = &Logged->Service;
     Dir.Write("sendcfg.ini", "url=" + Service->Url() + "\r\norg=Test\r\n" + moreSettings);
     qputenv("Tmp",
             QByteArray::fromStdString(Dir.PathWithSeparator()));  // the temporary archive goes here
@@ -195,7 +192,8 @@ TEST(WindowService, UnverifiableCertificateIsSentToOnlyWithTheOperatorsConsent) 
                                        : "certificate:Сертификатът на уеб сървиса";
     EXPECT_EQ(f.Dialogs.Shown[1].find(asked), 0u) << f.Dialogs.Shown[1];
     EXPECT_EQ(f.Dialogs.Shown[2], "error:Сертификатът не е приет. Нищо не е изпратено на уеб сървиса.");
-    EXPECT_TRUE(f.Log.empty()) << f.Log.front();
+    const std::string log = f.Logged->Log();
+    EXPECT_EQ(log, "");
     EXPECT_EQ(f.Dir.Read("sendcfg.ini"), settings);
   }
 }
