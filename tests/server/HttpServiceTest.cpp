@@ -373,19 +373,19 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
   full.MaxConnections = 4;
   full.PerAddress = 3;
   TLoggedService house(full);
-  std::vector<std::unique_ptr<TRawConnection>> slow;
+  std::vector<std::unique_ptr<TLoopbackClient>> slow;
   for (const char* from : {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.2"}) {
-    slow.push_back(std::make_unique<TRawConnection>(house.Service.Port(), 10, from));
+    slow.push_back(std::make_unique<TLoopbackClient>(house.Service.Port(), 10000, from));
     ASSERT_TRUE(slow.back()->Send("POST "));
   }
-  TRawConnection newcomer(house.Service.Port(), 10, "127.0.0.4");
+  TLoopbackClient newcomer(house.Service.Port(), 10000, "127.0.0.4");
   newcomer.Send(SoapHead(Format("Content-Length: %zu\r\nConnection: close\r\n",
                                 std::string(kGetSession).size())) +
                 kGetSession);
   EXPECT_EQ(newcomer.ReceiveAll().substr(0, 15), "HTTP/1.1 200 OK");
   EXPECT_EQ(slow[0]->Receive(), "");
-  EXPECT_TRUE(slow[0]->ClosedByService());
-  EXPECT_FALSE(slow[3]->ClosedByService());
+  EXPECT_TRUE(slow[0]->ClosedByPeer());
+  EXPECT_FALSE(slow[3]->ClosedByPeer());
   const std::string houseLog = house.Log();
   EXPECT_NE(houseLog.find(" closed: all 4 connections taken: the longest waiting of 3 from "
                           "127.0.0.1\n"),
