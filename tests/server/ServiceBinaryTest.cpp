@@ -16,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <regex>
 #include <thread>
 
@@ -170,13 +169,6 @@ int32_t PlaceParts(const fs::path& folder, const std::string& fileName, const st
   return last;
 }
 
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random());
-  return bytes;
-}
-
 // The names of the files in a folder; none when it is missing.
 std::set<std::string> Names(const fs::path& folder) {
   return fs::is_directory(folder) ? ListTree(folder) : std::set<std::string>{};
@@ -209,7 +201,7 @@ TEST(ServiceBinary, KilledAtEveryStepOfMergeAndUnZipLosesNothing) {
   TScratchDir src;
   std::vector<std::pair<std::string, std::string>> members;
   for (int i = 0; i < 24; ++i) {
-    members.emplace_back(Format("m%02d.bin", i), RandomBytes(3000 + 1000 * i, i));
+    members.emplace_back(Format("m%02d.bin", i), test::RandomBytes(3000 + 1000 * i, i));
   }
   const std::string archive = PackFiles(src.Path(), members);
   std::set<std::string> memberNames;
@@ -433,7 +425,7 @@ TEST(ServiceBinary, FullDiskIsAServerFaultThatSaysSo) {
                       "--min-free", "0"});
     ISenderServicePtr proxy = BindSenderService(false, test::ListeningUrl(service), nullptr);
     const std::string sess = proxy->GetSession();
-    const std::string bytes = RandomBytes(100000, 3);
+    const std::string bytes = test::RandomBytes(100000, 3);
     TMemoryStream stream{std::string_view(bytes)};
     TSOAPAttachment part;
     part.SetSourceStream(&stream, TStreamOwnership::owReference);
