@@ -110,6 +110,7 @@ struct THttpService::TRequest {
   std::string Peer;     // address and port, for the log
   std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
+  std::string ContentType;
   TRequest(std::string spoolFolder, TDiskBudget& budget, std::atomic<int64_t>& heldPool)
       : Body(std::move(spoolFolder), &budget), HeldPool(heldPool) {}
   TRequest(const TRequest&) = delete;
@@ -129,6 +130,8 @@ struct THttpService::TRequest {
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
   // The body could not be held (a full disk, the storage budget); the rest is dropped.
   std::exception_ptr Unheld;
+  // Why the body is not worth holding on disk; the rest is dropped.
+  std::string Unworthy;
   int64_t Dropped = 0;
   bool Answered = false;
 };
@@ -153,7 +156,7 @@ struct THttpCallbacks {
     }
     request.Answered = true;
     bool ok;
-    if (request.TooLarge || request.Unheld) {
+    if (request.TooLarge || request.Unheld || !request.Unworthy.empty()) {
       ok = self.RefuseBody(connection, request);
     } else {
       self.FWatch->Answering(connection);
@@ -280,8 +283,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
     return Refuse(connection, current.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
   }
   // A plain envelope has a far smaller limit of its own: answered without reading the rest.
-  const int64_t own =
-      TSoapEndpoint::BodyLimit(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE));
+  current.ContentType = HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+  const int64_t own = TSoapEndpoint::BodyLimit(current.ContentType);
   current.Limit = own >= 0 ? std::min(own, FOptions.MaxBody) : FOptions.MaxBody;
   if (announced > current.Limit) {
     current.Answered = true;
@@ -295,7 +298,9 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   FWatch->BodyReceived(connection, static_cast<int64_t>(size));
   // Without an announced length (chunked) the limit holds as the data comes. The answer can
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
-  if (request.Unheld) return Drop(request, static_cast<int64_t>(size));
+  if (request.Unheld || !request.Unworthy.empty()) {
+    return Drop(request, static_cast<int64_t>(size));
+  }
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
     request.Release();
@@ -305,6 +310,17 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // cannot crowd out the service, and the connection is closed (a body is answered only once
   // it is complete).
   const auto bytes = static_cast<int64_t>(size);
+  // Before a body costs disk it must look like a request that can be answered; one that cannot
+  // (as from a peer holding bodies open) is refused once it ends, none of it written.
+  if (request.Route == rtSoap && !request.Body.Spooled() &&
+      request.Body.Size() + bytes > TSpooledBody::kInMemory) {
+    const std::string prefix = request.Body.InMemory() + std::string(data, size);
+    request.Unworthy = TSoapEndpoint::UnworthyBody(request.ContentType, prefix);
+    if (!request.Unworthy.empty()) {
+      request.Release();
+      return Drop(request, bytes);
+    }
+  }
   if ((FHeldBytes += bytes) > FOptions.MaxHeld) {
     FHeldBytes -= bytes;
     FLog.Write(request.Peer, "", "", Format("closed: request bodies held over %lld bytes",
@@ -342,9 +358,10 @@ std::string THttpService::TooLargeText() const {
 }
 
 bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
-  if (request.Unheld) {
+  if (request.Unheld || !request.Unworthy.empty()) {
     FWatch->Answering(connection);
-    const TSoapReply reply = TSoapEndpoint::Unheld(request.Unheld);
+    const TSoapReply reply = request.Unheld ? TSoapEndpoint::Unheld(request.Unheld)
+                                            : TSoapEndpoint::Unworthy(request.Unworthy);
     FLog.Write(request.Peer, "", "", reply.Outcome);
     return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
   }
