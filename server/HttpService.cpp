@@ -130,8 +130,6 @@ struct THttpService::TRequest {
   bool TooLarge = false;  // the body ran past the limit; the rest is dropped
   // The body could not be held (a full disk, the storage budget); the rest is dropped.
   std::exception_ptr Unheld;
-  // Why the body is not worth holding on disk; the rest is dropped.
-  std::string Unworthy;
   int64_t Dropped = 0;
   bool Answered = false;
 };
@@ -156,7 +154,7 @@ struct THttpCallbacks {
     }
     request.Answered = true;
     bool ok;
-    if (request.TooLarge || request.Unheld || !request.Unworthy.empty()) {
+    if (request.TooLarge || request.Unheld) {
       ok = self.RefuseBody(connection, request);
     } else {
       self.FWatch->Answering(connection);
@@ -298,9 +296,7 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   FWatch->BodyReceived(connection, static_cast<int64_t>(size));
   // Without an announced length (chunked) the limit holds as the data comes. The answer can
   // only go out once the body has ended, so the rest is read and dropped, but not for ever.
-  if (request.Unheld || !request.Unworthy.empty()) {
-    return Drop(request, static_cast<int64_t>(size));
-  }
+  if (request.Unheld) return Drop(request, static_cast<int64_t>(size));
   if (request.TooLarge || request.Body.Size() + static_cast<int64_t>(size) > request.Limit) {
     request.TooLarge = true;
     request.Release();
@@ -310,15 +306,17 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // cannot crowd out the service, and the connection is closed (a body is answered only once
   // it is complete).
   const auto bytes = static_cast<int64_t>(size);
-  // Before a body costs disk it must look like a request that can be answered; one that cannot
-  // (as from a peer holding bodies open) is refused once it ends, none of it written.
+  // Before a body costs disk it must look like a request that can be answered. One that cannot
+  // (as from a peer holding bodies open) has its connection closed at once, as an answer could
+  // only go out once the body had ended: none of it is written, and its slot is free.
   if (request.Route == rtSoap && !request.Body.Spooled() &&
       request.Body.Size() + bytes > TSpooledBody::kInMemory) {
-    const std::string prefix = request.Body.InMemory() + std::string(data, size);
-    request.Unworthy = TSoapEndpoint::UnworthyBody(request.ContentType, prefix);
-    if (!request.Unworthy.empty()) {
-      request.Release();
-      return Drop(request, bytes);
+    const std::string why = TSoapEndpoint::UnworthyBody(
+        request.ContentType, request.Body.InMemory() + std::string(data, size));
+    if (!why.empty()) {
+      FLog.Write(request.Peer, "", "", "closed: " + why);
+      request.Answered = true;
+      return false;
     }
   }
   if ((FHeldBytes += bytes) > FOptions.MaxHeld) {
@@ -358,10 +356,9 @@ std::string THttpService::TooLargeText() const {
 }
 
 bool THttpService::RefuseBody(MHD_Connection* connection, TRequest& request) {
-  if (request.Unheld || !request.Unworthy.empty()) {
+  if (request.Unheld) {
     FWatch->Answering(connection);
-    const TSoapReply reply = request.Unheld ? TSoapEndpoint::Unheld(request.Unheld)
-                                            : TSoapEndpoint::Unworthy(request.Unworthy);
+    const TSoapReply reply = TSoapEndpoint::Unheld(request.Unheld);
     FLog.Write(request.Peer, "", "", reply.Outcome);
     return Answer(connection, reply.Status, reply.ContentType, reply.Body, true);
   }

@@ -238,13 +238,6 @@ std::string TSoapEndpoint::UnworthyBody(const std::string& contentType, std::str
   return {};
 }
 
-TSoapReply TSoapEndpoint::Unworthy(const std::string& reason) {
-  TSoapReply reply;
-  reply.ContentType = kSoapContentType;
-  SetFault(reply, std::make_exception_ptr(EClientFault(reason)));
-  return reply;
-}
-
 TSoapReply TSoapEndpoint::EnvelopeTooLarge() {
   TSoapReply reply;
   reply.ContentType = kSoapContentType;

@@ -45,8 +45,7 @@ class TSoapEndpoint {
   // be answered; else why it will not be: a type that is no SOAP request, or a multipart body
   // whose root part (the envelope, which comes first) has not ended within prefix.
   static std::string UnworthyBody(const std::string& contentType, std::string_view prefix);
-  // The fault answer to a body refused for the reason UnworthyBody gave.
-  static TSoapReply Unworthy(const std::string& reason);
+
   // The fault for a request whose body could not be held: error is the EDiskFull or
   // EStorageLimit raised.
   static TSoapReply Unheld(std::exception_ptr error);
