@@ -110,6 +110,7 @@ struct THttpService::TRequest {
   std::string Peer;     // address and port, for the log
   std::string Address;  // the peer the per-peer limits count (see TPeerRules)
   std::string Line;     // method and path, for the log of refusals
+  std::string ContentType;
   TRequest(std::string spoolFolder, TDiskBudget& budget, std::atomic<int64_t>& heldPool)
       : Body(std::move(spoolFolder), &budget), HeldPool(heldPool) {}
   TRequest(const TRequest&) = delete;
@@ -280,8 +281,8 @@ bool THttpService::BeginRequest(MHD_Connection* connection, const char* url, con
     return Refuse(connection, current.Peer, MHD_HTTP_CONTENT_TOO_LARGE, TooLargeText());
   }
   // A plain envelope has a far smaller limit of its own: answered without reading the rest.
-  const int64_t own =
-      TSoapEndpoint::BodyLimit(HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE));
+  current.ContentType = HeaderValue(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
+  const int64_t own = TSoapEndpoint::BodyLimit(current.ContentType);
   current.Limit = own >= 0 ? std::min(own, FOptions.MaxBody) : FOptions.MaxBody;
   if (announced > current.Limit) {
     current.Answered = true;
@@ -305,6 +306,19 @@ bool THttpService::ReceiveBody(MHD_Connection* connection, TRequest& request, co
   // cannot crowd out the service, and the connection is closed (a body is answered only once
   // it is complete).
   const auto bytes = static_cast<int64_t>(size);
+  // Before a body costs disk it must look like a request that can be answered. One that cannot
+  // (as from a peer holding bodies open) has its connection closed at once, as an answer could
+  // only go out once the body had ended: none of it is written, and its slot is free.
+  if (request.Route == rtSoap && !request.Body.Spooled() &&
+      request.Body.Size() + bytes > TSpooledBody::kInMemory) {
+    const std::string why = TSoapEndpoint::UnworthyBody(
+        request.ContentType, request.Body.InMemory() + std::string(data, size));
+    if (!why.empty()) {
+      FLog.Write(request.Peer, "", "", "closed: " + why);
+      request.Answered = true;
+      return false;
+    }
+  }
   if ((FHeldBytes += bytes) > FOptions.MaxHeld) {
     FHeldBytes -= bytes;
     FLog.Write(request.Peer, "", "", Format("closed: request bodies held over %lld bytes",

@@ -1,6 +1,8 @@
 #include "server/SoapEndpoint.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "runtime/Format.h"
 #include "soap/InvokableClassRegistry.h"
 #include "mime/MimeAttachmentHandler.h"
+#include "mime/MimeSplit.h"
 #include "mime/SOAPAttachment.h"
 #include "soap/SOAPExceptions.h"
 #include "soap/SenderServiceIntf.h"
@@ -210,6 +213,29 @@ TSoapReply TSoapEndpoint::Unheld(std::exception_ptr error) {
   reply.ContentType = kSoapContentType;
   SetFault(reply, error);
   return reply;
+}
+
+std::string TSoapEndpoint::UnworthyBody(const std::string& contentType, std::string_view prefix) {
+  const std::string mediaType = MediaType(contentType);
+  if (mediaType != "multipart/related" && mediaType != "text/xml") {
+    return Format("Unsupported content type '%.128s'", contentType.c_str());
+  }
+  const std::string boundary = BoundaryOf(contentType);
+  if (mediaType != "multipart/related" || boundary.empty()) return {};
+  // The delimiter lines before and after the root part each hold the boundary (in any case).
+  const auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  auto at = prefix.begin();
+  for (int seen = 0; seen < 2; ++seen) {
+    at = std::search(at, prefix.end(), boundary.begin(), boundary.end(), same);
+    if (at == prefix.end()) {
+      return Format("Malformed multipart body: no root part within the first %lld bytes",
+                    static_cast<long long>(kMaxEnvelope));
+    }
+    at += static_cast<std::ptrdiff_t>(boundary.size());
+  }
+  return {};
 }
 
 TSoapReply TSoapEndpoint::EnvelopeTooLarge() {

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "runtime/Stream.h"
 #include "server/BudgetHold.h"
@@ -40,6 +41,11 @@ class TSoapEndpoint {
   static int64_t BodyLimit(const std::string& contentType);
   // The fault answer to an envelope over kMaxEnvelope, for a body left unread.
   static TSoapReply EnvelopeTooLarge();
+  // Empty when a body that begins with prefix (the first kMaxEnvelope bytes or more) may still
+  // be answered; else why it will not be: a type that is no SOAP request, or a multipart body
+  // whose root part (the envelope, which comes first) has not ended within prefix.
+  static std::string UnworthyBody(const std::string& contentType, std::string_view prefix);
+
   // The fault for a request whose body could not be held: error is the EDiskFull or
   // EStorageLimit raised.
   static TSoapReply Unheld(std::exception_ptr error);

@@ -28,6 +28,8 @@ class TSpooledBody : public TStream {
   int64_t Size() override { return FSize; }
 
   bool Spooled() const { return FFile >= 0; }
+  // The content while it is held in memory; empty once spooled.
+  std::string InMemory() const { return FFile >= 0 ? std::string() : FMemory.ToString(); }
   // Drops the content (and the file).
   void Clear();
 

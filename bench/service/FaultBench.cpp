@@ -9,7 +9,9 @@
 // during merges and unpacks (KillBench.h). --start-only: how soon the service listens over the
 // session folders of earlier runs (StartBench.h).
 //
-// Usage: bench_service_faults [SECONDS]   (default 120: a third alone, the rest attacked)
+// Usage: bench_service_faults [SECONDS] [--attacks NAME,...]   (default 120: a third alone, the
+//          rest attacked; NAME of slowloris flood huge bombs held heads churn unzip restart, all
+//          by default: one alone shows what it costs)
 //        bench_service_faults --kills-only
 //        bench_service_faults --start-only [FOLDERS]   (default 100000)
 #include <arpa/inet.h>
@@ -30,6 +32,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "KillBench.h"
@@ -54,7 +57,7 @@ struct TTally {
   std::atomic<int64_t> Attacks{0};
   std::mutex Lock;
   std::vector<std::string> Reasons;  // of the failed sends
-  std::vector<double> SendSeconds;   // of every honest send
+  std::vector<std::pair<TClock::time_point, TClock::time_point>> Sends;  // of every honest send
 };
 
 uint32_t FileCrc(const fs::path& path) {
@@ -122,7 +125,7 @@ void HonestClient(int index, const std::string& url, const fs::path& root, const
     const int status = RunSend(url, file, output);
     {
       std::lock_guard<std::mutex> guard(tally.Lock);
-      tally.SendSeconds.push_back(std::chrono::duration<double>(TClock::now() - sendStart).count());
+      tally.Sends.emplace_back(sendStart, TClock::now());
     }
     const fs::path delivered = FindDelivered(root, name);
     // A send that fails after its merge (a clean-up call during the restart, say) has still
@@ -443,13 +446,34 @@ struct TRunResult {
   int PeakDescriptors = 0;
   int64_t StorageBytes = 0;
   double MedianSeconds = 0, P99Seconds = 0;
+  // The same without the sends under way while the service was stopped and started again.
+  double CalmP99Seconds = 0;
+  int CaughtSends = 0;
   double StopSeconds = -1, RestartSeconds = -1;
   int StopStatus = -1;
   std::vector<std::string> Reasons;
 };
 
+// Which attacks run: all of them unless some are named.
+struct TAttacks {
+  std::string Names;  // comma-separated; empty for all
+  bool On(const char* name) const {
+    if (Names.empty()) return true;
+    return ("," + Names + ",").find("," + std::string(name) + ",") != std::string::npos;
+  }
+};
+
+const char* const kAttackNames[] = {"slowloris", "flood", "huge",  "bombs", "held",
+                                    "heads",     "churn", "unzip", "restart"};
+
+double Percentile(std::vector<double> times, int percent) {
+  if (times.empty()) return 0;
+  std::sort(times.begin(), times.end());
+  return times[std::min(times.size() - 1, times.size() * static_cast<size_t>(percent) / 100)];
+}
+
 TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool attack,
-               const std::string& archive) {
+               const std::string& archive, const TAttacks& attacks = {}) {
   fs::create_directories(root);
   // The request log would cost terminal time, not service time.
   auto startService = [&](int port) {
@@ -475,23 +499,27 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
   }
   std::vector<std::thread> attackers;
   if (attack) {
-    attackers.emplace_back(Slowloris, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(HugeBodies, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(XmlBombs, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(HeldBodies, port, std::cref(stop), std::ref(tally));
-    attackers.emplace_back(SlowHeads, port, std::cref(stop), std::ref(tally));
-    for (int i = 0; i < 4; ++i) {
+    if (attacks.On("slowloris")) {
+      attackers.emplace_back(Slowloris, port, std::cref(stop), std::ref(tally));
+    }
+    for (int i = 0; i < 2 && attacks.On("flood"); ++i) {
+      attackers.emplace_back(HeaderFlood, port, std::cref(stop), std::ref(tally));
+    }
+    if (attacks.On("huge")) attackers.emplace_back(HugeBodies, port, std::cref(stop), std::ref(tally));
+    if (attacks.On("bombs")) attackers.emplace_back(XmlBombs, port, std::cref(stop), std::ref(tally));
+    if (attacks.On("held")) attackers.emplace_back(HeldBodies, port, std::cref(stop), std::ref(tally));
+    if (attacks.On("heads")) attackers.emplace_back(SlowHeads, port, std::cref(stop), std::ref(tally));
+    for (int i = 0; i < 4 && attacks.On("churn"); ++i) {
       attackers.emplace_back(SessionChurn, port, 40 + i, std::cref(stop), std::ref(tally));
     }
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 8 && attacks.On("unzip"); ++i) {
       attackers.emplace_back(RepeatedUnZip, port, 50 + i, std::cref(archive), std::cref(stop),
                              std::ref(tally));
     }
   }
   // Memory and descriptors sampled throughout; one stop and start half way when attacked.
-  bool restarted = !attack;
+  bool restarted = !attack || !attacks.On("restart");
+  TClock::time_point stoppedAt{}, listeningAt{};
   std::atomic<int> running{kClients};
   std::thread sampler([&] {
     while (TClock::now() < deadline || running > 0) {
@@ -509,7 +537,9 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
           service = startService(port);
           test::ListeningUrl(*service);
           result.StopSeconds = std::chrono::duration<double>(startAt - stopAt).count();
-          result.RestartSeconds = std::chrono::duration<double>(TClock::now() - startAt).count();
+          listeningAt = TClock::now();
+          stoppedAt = stopAt;
+          result.RestartSeconds = std::chrono::duration<double>(listeningAt - startAt).count();
           restarted = true;
         }
       }
@@ -529,12 +559,20 @@ TRunResult Run(const fs::path& root, const fs::path& work, int seconds, bool att
   result.FinalKiB = ResidentKiB(service->Pid());
   result.PeakKiB = std::max(result.PeakKiB, service->PeakResidentKiB());
   result.StorageBytes += StorageBytes(service->Pid());
-  std::vector<double> times = tally.SendSeconds;
-  std::sort(times.begin(), times.end());
-  if (!times.empty()) {
-    result.MedianSeconds = times[times.size() / 2];
-    result.P99Seconds = times[std::min(times.size() - 1, times.size() * 99 / 100)];
+  std::vector<double> times, calm;
+  for (const auto& [begun, ended] : tally.Sends) {
+    const double took = std::chrono::duration<double>(ended - begun).count();
+    times.push_back(took);
+    // Caught by the restart: under way at some moment the service was not listening.
+    if (listeningAt != TClock::time_point{} && begun < listeningAt && ended > stoppedAt) {
+      ++result.CaughtSends;
+    } else {
+      calm.push_back(took);
+    }
   }
+  result.MedianSeconds = Percentile(times, 50);
+  result.P99Seconds = Percentile(times, 99);
+  result.CalmP99Seconds = Percentile(calm, 99);
   result.Sent = tally.Sent;
   result.Identical = tally.Identical;
   result.Failed = tally.Failed;
@@ -550,10 +588,12 @@ void Print(const char* what, const TRunResult& r) {
   std::printf(
       "%-17s %3d of %3d files delivered byte-identical (sender errors: %d), %7.1f MB in "
       "%5.1f s = %6.1f MB/s\n"
-      "  honest sends: median %.2f s, 99th percentile %.2f s; service RSS peak %.1f MiB, at the "
-      "end %.1f MiB; most open descriptors %d; written to storage %.1f MB = %.2f x delivered\n",
+      "  honest sends: median %.2f s, 99th percentile %.2f s (%.2f s without the %d sends "
+      "caught by the restart); service RSS peak %.1f MiB, at the end %.1f MiB; most open "
+      "descriptors %d; written to storage %.1f MB = %.2f x delivered\n",
       what, r.Identical, r.Sent, r.Failed, static_cast<double>(r.Bytes) / 1e6, r.Seconds,
       static_cast<double>(r.Bytes) / 1e6 / r.Seconds, r.MedianSeconds, r.P99Seconds,
+      r.CalmP99Seconds, r.CaughtSends,
       static_cast<double>(r.PeakKiB) / 1024, static_cast<double>(r.FinalKiB) / 1024,
       r.PeakDescriptors, static_cast<double>(r.StorageBytes) / 1e6,
       r.Bytes > 0 ? static_cast<double>(r.StorageBytes) / static_cast<double>(r.Bytes) : 0.0);
@@ -567,10 +607,22 @@ int main(int argc, char** argv) {
   const bool startOnly = argc > 1 && std::string(argv[1]) == "--start-only";
   const int folders = startOnly && argc > 2 ? std::atoi(argv[2]) : 100000;
   const int total = argc > 1 && !killsOnly && !startOnly ? std::atoi(argv[1]) : 120;
-  if (total < 6 || folders < 1) {
+  TAttacks attacks;
+  if (argc > 3 && !killsOnly && !startOnly && std::string(argv[2]) == "--attacks") {
+    attacks.Names = argv[3];
+  }
+  bool known = true;
+  for (size_t at = 0; !attacks.Names.empty() && at <= attacks.Names.size();) {
+    const size_t comma = std::min(attacks.Names.find(',', at), attacks.Names.size());
+    const std::string name = attacks.Names.substr(at, comma - at);
+    known = known && std::find(std::begin(kAttackNames), std::end(kAttackNames), name) !=
+                         std::end(kAttackNames);
+    at = comma + 1;
+  }
+  if (total < 6 || folders < 1 || !known) {
     std::fprintf(stderr,
-                 "usage: bench_service_faults [SECONDS >= 6 | --kills-only | --start-only "
-                 "[FOLDERS]]\n");
+                 "usage: bench_service_faults [SECONDS >= 6 [--attacks NAME,...] | --kills-only "
+                 "| --start-only [FOLDERS]]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -589,14 +641,16 @@ int main(int argc, char** argv) {
     }
     std::printf(
         "%d honest clients (vorlen-send, files of 16 KiB-1 MiB); %d s alone, then %d s with "
-        "attackers and one restart\n",
-        kClients, total / 3, total - total / 3);
+        "%s\n",
+        kClients, total / 3, total - total / 3,
+        attacks.Names.empty() ? "attackers and one restart" : attacks.Names.c_str());
     std::fflush(stdout);
     const std::string archive = BenchArchive(dir / "archive");
     const TRunResult alone = Run(dir / "alone", dir / "work", total / 3, false, archive);
     Print("without attackers", alone);
     std::fflush(stdout);
-    const TRunResult attacked = Run(dir / "attacked", dir / "work", total - total / 3, true, archive);
+    const TRunResult attacked =
+        Run(dir / "attacked", dir / "work", total - total / 3, true, archive, attacks);
     Print("with attackers", attacked);
     std::printf(
         "attack connections/requests: %lld; stop took %.2f s (exit status %d), start "
@@ -606,7 +660,7 @@ int main(int argc, char** argv) {
         100.0 * (static_cast<double>(attacked.Bytes) / attacked.Seconds) /
             (static_cast<double>(alone.Bytes) / alone.Seconds));
     std::fflush(stdout);
-    bench::RunKillBench(dir / "killed", 20);
+    if (attacks.Names.empty()) bench::RunKillBench(dir / "killed", 20);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_service_faults: %s\n", e.what());
     fs::remove_all(dir);

@@ -46,6 +46,8 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
+}  // namespace
+
 std::string BoundaryOf(const std::string& contentTypeOrBoundary) {
   if (!StartsWithNoCase(contentTypeOrBoundary, "multipart/related")) return contentTypeOrBoundary;
   const size_t at = FindNoCase(contentTypeOrBoundary, "boundary=");
@@ -56,6 +58,8 @@ std::string BoundaryOf(const std::string& contentTypeOrBoundary) {
     value = value.substr(1, value.size() - 2);
   return value;
 }
+
+namespace {
 
 std::string WithoutLineEnd(const std::string& line) {
   size_t n = line.size();

@@ -8,6 +8,10 @@
 
 namespace vorlen {
 
+// The boundary SplitMultipartMessage splits at: the boundary parameter of a Content-Type value
+// starting with "multipart/related" (empty when it has none), else the value itself.
+std::string BoundaryOf(const std::string& contentTypeOrBoundary);
+
 // Splits a multipart message. contentTypeOrBoundary is a Content-Type value starting with
 // "multipart/related" (the boundary parameter is taken from it) or the bare boundary; an empty
 // boundary splits nothing. The first part's content is written to rootPart at its position;

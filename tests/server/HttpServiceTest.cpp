@@ -394,7 +394,8 @@ TEST(HttpServicePeers, SharesOfConnectionsAndForwardedPeers) {
 }
 
 // Bodies beyond 64 KiB wait in an unnamed file, never under a name in the folder; all held
-// bodies together have one budget, and a burst buys no more than the rate window.
+// bodies together have one budget, and a burst buys no more than the rate window. One that
+// shows no root part before it would go to disk is cut off unheld.
 TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
   TScratchDir root;
   {
@@ -420,6 +421,13 @@ TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
   TLoggedService logged(options);
   std::string head = SoapHead("Content-Length: 900000\r\n");
   head.replace(head.find("text/xml"), 8, "multipart/related; boundary=B");
+  TRawConnection unheld(logged.Service.Port(), 30);
+  ASSERT_TRUE(unheld.Send(head + "--B\r\n\r\n"));
+  unheld.Send(std::string(600000, '<'));
+  EXPECT_EQ(unheld.Receive(), "");
+  EXPECT_TRUE(unheld.ClosedByService());
+  // Sound bodies: the root part first, then the attachment.
+  head += "--B\r\n\r\n<a/>\r\n--B\r\n\r\n";
   // 600,000 bytes at once would have bought ten minutes at 1,000 bytes/s; the window closes
   // the connection within seconds of the burst.
   TLoopbackClient burst(logged.Service.Port(), 30000);
@@ -436,6 +444,10 @@ TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
   EXPECT_NE(log.find(" closed: request bodies held over 1048576 bytes\n"), std::string::npos)
       << log;
   EXPECT_NE(log.find(" closed: request body slower than 1000 bytes/s\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" closed: Malformed multipart body: no root part within the first 65536 "
+                     "bytes\n"),
+            std::string::npos)
       << log;
 }
 
