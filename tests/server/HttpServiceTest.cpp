@@ -421,11 +421,11 @@ TEST(HttpServiceBodies, HeldBodiesCostDiskWithinOneBudgetAndMustKeepUp) {
   TLoggedService logged(options);
   std::string head = SoapHead("Content-Length: 900000\r\n");
   head.replace(head.find("text/xml"), 8, "multipart/related; boundary=B");
-  TRawConnection unheld(logged.Service.Port(), 30);
+  TLoopbackClient unheld(logged.Service.Port(), 30000);
   ASSERT_TRUE(unheld.Send(head + "--B\r\n\r\n"));
   unheld.Send(std::string(600000, '<'));
   EXPECT_EQ(unheld.Receive(), "");
-  EXPECT_TRUE(unheld.ClosedByService());
+  EXPECT_TRUE(unheld.ClosedByPeer());
   // Sound bodies: the root part first, then the attachment.
   head += "--B\r\n\r\n<a/>\r\n--B\r\n\r\n";
   // 600,000 bytes at once would have bought ten minutes at 1,000 bytes/s; the window closes
