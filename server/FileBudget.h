@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <mutex>
 
-
 namespace vorlen {
 
 class TFileBudget {
