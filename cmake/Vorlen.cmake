@@ -46,13 +46,15 @@ function(vorlen_use_compiler_cache)
   set(CMAKE_C_COMPILER_LAUNCHER ${launcher} PARENT_SCOPE)
 endfunction()
 
-# Test programs compile without optimisation: they are most of the compile time (-O1 costs them
-# 1.7 times as much), and the work they time or repeat is done in the libraries, which keep the
-# build type's flags.
+# Test programs are most of the compile time, so they compile without optimisation (-O1 costs them
+# 1.7 times as much; the work they time or repeat is done in the libraries, which keep the build
+# type's flags) and up to eight files of a suite as one unit, which halves the time spent reading
+# GoogleTest's and the standard library's headers again for every file.
 function(vorlen_test_target_options target)
   if(CMAKE_BUILD_TYPE MATCHES "Rel")
     target_compile_options(${target} PRIVATE -O0)
   endif()
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
 endfunction()
 
 # vorlen_test(NAME [DEPS...]): one GoogleTest executable of every .cpp in tests/NAME; a NAME with a

@@ -23,11 +23,6 @@ uint32_t Finished(const std::string& text) {
   return Finished(text.data(), static_cast<uint32_t>(text.size()));
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-  const std::string bytes = test::RandomBytes(size, seed);
-  return {bytes.begin(), bytes.end()};
-}
-
 }  // namespace
 
 TEST(Crc32, CheckValuesAndEmptyInput) {
@@ -59,7 +54,7 @@ TEST(Crc32, TableEntries) {
 }
 
 TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
-  const std::vector<uint8_t> data = RandomBytes(3 * 4096 + 77, 1);
+  const std::vector<uint8_t> data = test::RandomByteVector(3 * 4096 + 77, 1);
   auto tables = std::make_unique<TCrc32Tables>();
   BuildCrc32Tables(*tables);
   // Lengths around the eight-byte step and the 4,096-byte lane block, at unaligned starts.
@@ -77,7 +72,7 @@ TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
 }
 
 TEST(Crc32, SplitCallsEqualOneCall) {
-  const std::vector<uint8_t> data = RandomBytes(20000, 2);
+  const std::vector<uint8_t> data = test::RandomByteVector(20000, 2);
   const uint32_t whole = Finished(data.data(), static_cast<uint32_t>(data.size()));
   EXPECT_EQ(whole, static_cast<uint32_t>(crc32(0L, data.data(), static_cast<uInt>(data.size()))));
   const std::vector<std::vector<size_t>> splits = {

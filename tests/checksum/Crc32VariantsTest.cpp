@@ -43,16 +43,11 @@ uint64_t Quotient64() {
   return quotient;
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-  const std::string bytes = test::RandomBytes(size, seed);
-  return {bytes.begin(), bytes.end()};
-}
-
 // The routine against the table routine from arbitrary running values: every length up to a few
 // strides and around the block sizes, at every alignment of a 16-byte load, and over chains of
 // pieces of random lengths.
 void ExpectSameAsTable(TRoutine routine) {
-  const std::vector<uint8_t> data = RandomBytes((size_t{1} << 20) + 64, 3);
+  const std::vector<uint8_t> data = test::RandomByteVector((size_t{1} << 20) + 64, 3);
   std::mt19937 random(4);
   std::vector<uint32_t> lengths;
   for (uint32_t n = 0; n <= 400; ++n) lengths.push_back(n);

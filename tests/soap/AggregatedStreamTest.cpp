@@ -7,7 +7,7 @@
 namespace vorlen {
 namespace {
 
-using test::ReadRest;
+using test::ReadAll;
 using test::TTrackedStream;
 
 TEST(AggregatedStream, EmptyStreamAndWritesRaiseTheirMessages) {
@@ -33,7 +33,7 @@ TEST(AggregatedStream, EmptyStreamAndWritesRaiseTheirMessages) {
     EXPECT_STREQ(error.what(), "method not supported");
   }
   stream.SetPosition(0);
-  EXPECT_EQ(ReadRest(stream), "abc");  // the failed write changed nothing
+  EXPECT_EQ(ReadAll(stream), "abc");  // the failed write changed nothing
 }
 
 TEST(AggregatedStream, ReadsMembersInOrderAcrossBoundariesFromTheirStarts) {
@@ -51,10 +51,10 @@ TEST(AggregatedStream, ReadsMembersInOrderAcrossBoundariesFromTheirStarts) {
 
     for (int64_t chunk : {1, 2, 7, 23, 100}) {
       stream.SetPosition(0);
-      EXPECT_EQ(ReadRest(stream, chunk), "<head>0123456789</tail>") << "chunk " << chunk;
+      EXPECT_EQ(ReadAll(stream, chunk), "<head>0123456789</tail>") << "chunk " << chunk;
     }
     EXPECT_EQ(stream.Seek(-9, TSeekOrigin::skEnd), 14);
-    EXPECT_EQ(ReadRest(stream), "89</tail>");
+    EXPECT_EQ(ReadAll(stream), "89</tail>");
     stream.SetPosition(3);
     EXPECT_EQ(stream.Seek(5, TSeekOrigin::skCurrent), 8);
     char bytes[4] = {};
@@ -68,7 +68,7 @@ TEST(AggregatedStream, ReadsMembersInOrderAcrossBoundariesFromTheirStarts) {
     referenced.SetPosition(0);
     referenced.WriteBuffer("ABCDEFGHIJKL", 12);
     stream.SetPosition(0);
-    EXPECT_EQ(ReadRest(stream), "<head>ABCDEFGHIJKL</tail>");
+    EXPECT_EQ(ReadAll(stream), "<head>ABCDEFGHIJKL</tail>");
     EXPECT_EQ(deletions, 0);
   }
   EXPECT_EQ(deletions, 1);  // the owned member only

@@ -8,7 +8,7 @@
 namespace vorlen {
 namespace {
 
-using test::ReadRest;
+using test::ReadAll;
 using test::TScratchDir;
 using test::TTrackedStream;
 
@@ -97,7 +97,7 @@ TEST(AttachmentFields, SourceFileAndSourceTextSideEffects) {
   TStream* stream = text.GetSourceStream();
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->Position(), 0);
-  EXPECT_EQ(ReadRest(*stream), "\xD0\x97\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB2\xD0\xB5\xD0\xB9");
+  EXPECT_EQ(ReadAll(*stream), "\xD0\x97\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB2\xD0\xB5\xD0\xB9");
   EXPECT_EQ(text.StreamOwnership(), TStreamOwnership::owOwned);
 }
 
@@ -111,12 +111,12 @@ TEST(AttachmentFields, FileSourcesOpenLazilyAndCacheFilesFollowPersistence) {
     attachment.SetSourceFile(dir.File("source.bin"));
     TStream* stream = attachment.GetSourceStream();
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(ReadRest(*stream), "SOURCE");
+    EXPECT_EQ(ReadAll(*stream), "SOURCE");
     EXPECT_EQ(attachment.GetSourceStream(), stream);  // opened once, then kept
 
     attachment.ReleaseSourceStream();
     attachment.CacheFile = dir.File("cache.bin");  // preferred over the source file
-    EXPECT_EQ(ReadRest(*attachment.GetSourceStream()), "CACHE");
+    EXPECT_EQ(ReadAll(*attachment.GetSourceStream()), "CACHE");
   }
   EXPECT_FALSE(dir.Exists("cache.bin"));
   EXPECT_TRUE(dir.Exists("source.bin"));
@@ -176,7 +176,7 @@ TEST(AttachmentQueue, CacheFileIsSharedNeverDeletedByTheCopy) {
     EXPECT_TRUE(list[0]->CacheFilePersist);
   }
   EXPECT_EQ(dir.Read("received.bin"), "RECEIVED");
-  EXPECT_EQ(ReadRest(*attachment.GetSourceStream()), "RECEIVED");
+  EXPECT_EQ(ReadAll(*attachment.GetSourceStream()), "RECEIVED");
 }
 
 TEST(AttachmentQueue, CallerOwnedStreamSurvivesTheCallForTheNextOne) {
@@ -188,7 +188,7 @@ TEST(AttachmentQueue, CallerOwnedStreamSurvivesTheCallForTheNextOne) {
       TSoapDataList list;
       AddAttachment(list, attachment, "id");
       ASSERT_NE(list[0]->GetSourceStream(), nullptr);
-      EXPECT_EQ(ReadRest(*list[0]->GetSourceStream()), "owned");
+      EXPECT_EQ(ReadAll(*list[0]->GetSourceStream()), "owned");
     }
     EXPECT_EQ(deletions, 0);
   }

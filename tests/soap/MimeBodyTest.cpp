@@ -8,7 +8,7 @@
 namespace vorlen {
 namespace {
 
-using test::ReadRest;
+using test::ReadAll;
 using test::TScratchDir;
 using test::TTrackedStream;
 
@@ -56,7 +56,7 @@ std::string BuildBody(TMimeAttachmentHandler& handler, const std::string& envelo
   handler.AddSoapHeader(kContentTypeLine);
   handler.AddSoapHeader(kActionLine);
   handler.FinalizeStream();
-  return ReadRest(handler.GetMIMEStream());
+  return ReadAll(handler.GetMIMEStream());
 }
 
 TEST(MimeBody, UploadFilePartWithAThreeBytePartByteForByte) {
@@ -94,7 +94,7 @@ TEST(MimeBody, UploadFilePartWithAThreeBytePartByteForByte) {
 
   // Someone reads the buffer meanwhile; the body still starts the part at its first byte.
   partBuffer.SetPosition(3);
-  EXPECT_EQ(ReadRest(handler.GetMIMEStream(), 5), expected);
+  EXPECT_EQ(ReadAll(handler.GetMIMEStream(), 5), expected);
 }
 
 TEST(MimeBody, EmptyPartAndNullFilePart) {
@@ -224,7 +224,7 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
     TMemoryStream envelope(std::string("<E/>"));
     handler.CreateMimeStream(envelope, list);
     handler.FinalizeStream();  // no transport lines: only the three of the handler
-    EXPECT_EQ(ReadRest(handler.GetMIMEStream()),
+    EXPECT_EQ(ReadAll(handler.GetMIMEStream()),
               kBareRootPartOfE +
                   "\r\n--MIME_boundaryB0R9532143182121\r\n"
                   "Content-ID: <t>\r\n"
@@ -263,7 +263,7 @@ TEST(MimeBody, SeveralPartsOwnershipAndSendNotification) {
   handler.CreateMimeStream(envelope, again);
   handler.FinalizeStream();
   EXPECT_NE(
-      ReadRest(handler.GetMIMEStream()).find("\r\n\r\ntxt\r\n--MIME_boundaryB0R9532143182121--"),
+      ReadAll(handler.GetMIMEStream()).find("\r\n\r\ntxt\r\n--MIME_boundaryB0R9532143182121--"),
       std::string::npos);
 }
 
@@ -281,11 +281,11 @@ TEST(MimeBody, BuildingTwiceFromOneListSendsTheSameBytes) {
   TMemoryStream envelope(std::string("<E/>"));
   handler.CreateMimeStream(envelope, list);
   handler.FinalizeStream();
-  const std::string first = ReadRest(handler.GetMIMEStream());
+  const std::string first = ReadAll(handler.GetMIMEStream());
   // The first section took the file and text streams over; they must outlive a rebuild.
   handler.CreateMimeStream(envelope, list);
   handler.FinalizeStream();
-  EXPECT_EQ(ReadRest(handler.GetMIMEStream()), first);
+  EXPECT_EQ(ReadAll(handler.GetMIMEStream()), first);
   EXPECT_NE(first.find("\r\n\r\nFILE-PART\r\n"), std::string::npos);
   EXPECT_NE(first.find("\r\n\r\nTEXT-PART\r\n--MIME_boundaryB0R9532143182121--"),
             std::string::npos);
@@ -312,7 +312,7 @@ TEST(MimeBody, FailedBuildKeepsTheStreamsTheCopiesStillReferTo) {
     handler.OnSendAttachment = nullptr;
     handler.CreateMimeStream(envelope, list);
     handler.FinalizeStream();
-    EXPECT_EQ(ReadRest(handler.GetMIMEStream()), kBareRootPartOfE +
+    EXPECT_EQ(ReadAll(handler.GetMIMEStream()), kBareRootPartOfE +
                                                      "\r\n--MIME_boundaryB0R9532143182121\r\n"
                                                      "Content-ID: <o>\r\n"
                                                      "Content-Length: 5\r\n"

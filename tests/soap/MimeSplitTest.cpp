@@ -11,7 +11,7 @@ namespace vorlen {
 namespace {
 
 using test::ReadFile;
-using test::ReadRest;
+using test::ReadAll;
 using test::TScratchDir;
 
 // What the split produced, or the message it raised.

@@ -10,7 +10,7 @@
 namespace vorlen {
 namespace {
 
-using test::ReadRest;
+using test::ReadAll;
 
 using test::SenderIntf;
 using test::TFixedContentIds;
@@ -25,7 +25,7 @@ std::string UploadFilePartBody(TOPToSoapDomConvert& conv, TSOAPAttachment* fileP
   handler.AddSoapHeader("Content-Type: text/xml; charset=\"utf-8\"");
   handler.AddSoapHeader("SOAPAction: \"urn:SenderServiceIntf-ISenderService#UploadFilePart\"");
   handler.FinalizeStream();
-  std::string body = ReadRest(handler.GetMIMEStream());
+  std::string body = ReadAll(handler.GetMIMEStream());
   conv.Attachments().clear();
   return body;
 }

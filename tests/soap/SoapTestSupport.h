@@ -42,7 +42,7 @@ class TFixedContentIds {
 };
 
 // Everything readable from the stream's current position.
-inline std::string ReadRest(TStream& stream, int64_t chunk = 4096) {
+inline std::string ReadAll(TStream& stream, int64_t chunk = 4096) {
   std::string result;
   std::string buffer(static_cast<size_t>(chunk), '\0');
   for (;;) {

@@ -21,4 +21,9 @@ std::string RandomBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
+std::vector<uint8_t> RandomByteVector(size_t size, uint32_t seed) {
+  const std::string bytes = RandomBytes(size, seed);
+  return {bytes.begin(), bytes.end()};
+}
+
 }  // namespace vorlen::test

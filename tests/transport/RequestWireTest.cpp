@@ -18,11 +18,11 @@ using test::WireHead;
 
 const char* const kOkEnvelope = "<ok/>";
 
-const TRawHttpServer::THandler XmlOk =
+const TRawHttpServer::THandler Utf8XmlOk =
     test::Always(HttpResponse(200, "OK", "text/xml; charset=utf-8", kOkEnvelope));
 
 TEST(TransportWire, PlainAndMultipartRequestsByteForByte) {
-  TRawHttpServer server(XmlOk);
+  TRawHttpServer server(Utf8XmlOk);
   THTTPReqResp node;
   node.SetEndpointURL(server.URL("/FileUploader/Sender_Server.dll/soap/ISenderService"));
 
@@ -87,7 +87,7 @@ TEST(TransportWire, PlainAndMultipartRequestsByteForByte) {
 }
 
 TEST(TransportWire, HeaderOptions) {
-  TRawHttpServer server(XmlOk);
+  TRawHttpServer server(Utf8XmlOk);
   THTTPReqResp node;
   node.SetEndpointURL(server.URL("/s"));
   node.Agent = "Agent X";
@@ -110,8 +110,8 @@ TEST(TransportWire, HeaderOptions) {
 // The kept handle is given only what changed since its last request: every change must still
 // reach the wire, and a setting taken back must be gone from it.
 TEST(TransportWire, SettingsChangedBetweenCallsReachTheWire) {
-  TRawHttpServer server(XmlOk);
-  TRawHttpServer proxy(XmlOk);
+  TRawHttpServer server(Utf8XmlOk);
+  TRawHttpServer proxy(Utf8XmlOk);
   THTTPReqResp node;
   node.SetEndpointURL(server.URL("/s"));
   TMemoryStream response;
@@ -190,7 +190,7 @@ TEST(TransportWire, ConnectionIsReusedUntilACallFails) {
 }
 
 TEST(TransportWire, ExplicitProxyGetsTheAbsoluteTarget) {
-  TRawHttpServer proxy(XmlOk);
+  TRawHttpServer proxy(Utf8XmlOk);
   THTTPReqResp node;
   // The target port has no listener: only the proxy can answer.
   const int target = test::UnusedLoopbackPort();
