@@ -28,8 +28,6 @@ bool HeaderValue(std::string_view line, const char* name, std::string& value) {
   return true;
 }
 
-bool IsAuthStatus(int status) { return status == 401 || status == 407; }
-
 }  // namespace
 
 TCurlRequest::TCurlRequest(CURL* handle, std::string url) : FHandle(handle), FURL(std::move(url)) {}

@@ -21,6 +21,9 @@
 
 namespace vorlen {
 
+// 401 and 407: the server or the proxy asks for credentials.
+inline bool IsAuthStatus(int status) { return status == 401 || status == 407; }
+
 // Where the body of a request comes from.
 struct TRequestBody {
   const char* Data = nullptr;  // a body sent in one piece, or nullptr

@@ -18,7 +18,6 @@ namespace vorlen {
 
 namespace {
 
-bool IsAuthStatus(int status) { return status == 401 || status == 407; }
 // A bypass list in the usual Windows form ("a;b c", "<local>") as libcurl's comma list.
 std::string CurlNoProxyList(const std::string& byPass) {
   std::string result;
