@@ -450,11 +450,17 @@ bool TSenderServer::DelTempFiles(const std::string& sess) {
   }
   TSessionState state = session.State;
   FStore.RemoveTemporary(access.Folder, state);
-  for (const char* sub : {"parts", "work"}) access.Folder.Sub(sub, true);
   session.PartCount = 0;
   session.PartBytes = 0;
   state.Ended = true;
-  FStore.SetState(session, access.Folder, state);
+  if (state.HoldsDelivery()) {
+    FStore.SetState(session, access.Folder, state);
+  } else {
+    // Nothing to protect: the end stays in memory, and the folder goes at the reclaim (a restart
+    // before then finds an idle folder). Written, it would cost a synced write per session to
+    // whoever opens and ends sessions in a loop.
+    session.State = state;
+  }
   // One that delivered nothing counts until it is reclaimed: ending sends must not make
   // sessions free. One that delivered is done, and its place is free at once.
   if (state.HoldsDelivery()) FStore.Release(access.Session);

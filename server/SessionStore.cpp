@@ -22,8 +22,8 @@ namespace {
 // What an empty session costs on disk (its four folders of a block each): sessions that hold
 // next to nothing still count against the quota.
 constexpr int64_t kSessionOverhead = 16 * 1024;
-// The names a new session makes: its folder and the three below it (its state file is
-// counted when it is first written).
+// The names a session is charged for from the start: its folder and the three below it, which
+// are made when first needed (its state file is counted when it is first written).
 constexpr int64_t kSessionFiles = 4;
 // Idle sessions are looked for at most this often, unless the sessions are at the limit.
 constexpr auto kReclaimInterval = std::chrono::seconds(1);
@@ -38,6 +38,17 @@ fs::path PrepareRoot(const fs::path& root) {
   fs::remove_all(root / ".incoming");
   fs::create_directories(root / ".incoming");
   return root;
+}
+
+// The names a session's folder is charged for, its own four whether made yet or not, and the bytes
+// it holds.
+int64_t ChargedFiles(const TDirFd& folder, int64_t& bytes) {
+  int64_t entries = 0;
+  bytes = folder.TreeBytes(&entries);
+  for (const char* sub : kSessionFolders) {
+    if (folder.Stat(sub)) --entries;
+  }
+  return entries + kSessionFiles;
 }
 
 void CountParts(const TDirFd& folder, TSession& session) {
@@ -180,21 +191,12 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
       }
     }
     TBudgetCharge charge(*FBudget, kSessionOverhead);
-    FFiles->Take(kSessionFiles);
-    // MakeFolder is false when the folder exists: never hand out an identifier twice.
-    if (FSessions.count(id) != 0 || !FRootDir.MakeFolder(id)) {
-      FFiles->Give(kSessionFiles);
-      continue;
-    }
+    TFileCharge files(*FFiles, kSessionFiles);
+    // MakeFolder is false when the folder exists: never hand out an identifier twice. The folders
+    // below are made by the calls that use them: a session opened and ended without a file
+    // costs one folder, not four.
+    if (FSessions.count(id) != 0 || !FRootDir.MakeFolder(id)) continue;
     auto session = std::make_shared<TSession>(id, FRoot / id);
-    try {
-      const TDirFd folder = FRootDir.Sub(id);
-      for (const char* sub : kSessionFolders) folder.Sub(sub, true);
-    } catch (...) {
-      FFiles->Give(kSessionFiles);
-      FRootDir.RemoveTree(id);
-      throw;
-    }
     session->Counted = true;
     session->Peer = peer;
     session->LastUse = Now();
@@ -202,6 +204,7 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
     // The scan may list it: it is counted already.
     if (FScanning && id > FScanPosition) FAccounted.insert(id);
     charge.Keep();
+    files.Keep();
     return session;
   }
 }
@@ -247,7 +250,7 @@ std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan
   }
   // Looked at while locked: a request that found it meanwhile waits for this.
   try {
-    Recover(*session, *folder, account, scan);
+    Recover(*session, *folder, account);
     if (scan) {
       SettleOld(session, *folder);
     } else if (session->State.Ended && HoldsDelivery(*folder, session->State)) {
@@ -268,10 +271,7 @@ std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan
 
 // Finishes what a crash left half done in a session's folder and reads its state; counts its
 // bytes and files when this run has not yet.
-void TSessionStore::Recover(TSession& session, const TDirFd& folder, bool account, bool scan) {
-  if (!scan) {
-    for (const char* sub : kSessionFolders) folder.Sub(sub, true);
-  }
+void TSessionStore::Recover(TSession& session, const TDirFd& folder, bool account) {
   TSessionState state = TSessionState::Read(folder);
   if (const std::optional<TDirFd> work = folder.TrySub("work")) {
     for (const TDirEntry& item : work->List()) {
@@ -286,10 +286,9 @@ void TSessionStore::Recover(TSession& session, const TDirFd& folder, bool accoun
     }
   }
   if (account) {
-    int64_t entries = 1;  // the folder itself
-    const int64_t bytes = folder.TreeBytes(&entries);
+    int64_t bytes = 0;
+    FFiles->Count(ChargedFiles(folder, bytes));
     FBudget->Count(bytes + kSessionOverhead);
-    FFiles->Count(entries);
   }
   CountParts(folder, session);
   session.State = std::move(state);
@@ -369,11 +368,11 @@ void TSessionStore::Release(const std::shared_ptr<TSession>& session) {
 
 // The session's folder and everything in it, given back to the budgets.
 void TSessionStore::Discard(TSession& session, const TDirFd& folder) {
-  int64_t entries = 1;
-  const int64_t bytes = folder.TreeBytes(&entries);
+  int64_t bytes = 0;
+  const int64_t files = ChargedFiles(folder, bytes);
   FRootDir.RemoveTree(session.Id());
   FBudget->Give(bytes + kSessionOverhead);
-  FFiles->Give(entries);
+  FFiles->Give(files);
 }
 
 void TSessionStore::ReclaimIdle(bool force) {

@@ -147,7 +147,7 @@ class TSessionStore {
   bool Forget(const std::shared_ptr<TSession>& session, long holders);
   void Discard(TSession& session, const TDirFd& folder);
   std::shared_ptr<TSession> TakeUp(const std::string& id, bool scan);
-  void Recover(TSession& session, const TDirFd& folder, bool account, bool scan);
+  void Recover(TSession& session, const TDirFd& folder, bool account);
   void SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder);
   // A delivery never cleaned up, idle for SessionIdle: its temporary files go and it is sealed.
   void EndAbandoned(TSession& session, const TDirFd& folder);

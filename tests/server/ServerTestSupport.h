@@ -64,6 +64,11 @@ class TScratchServer {
   int FCount = 0;
 };
 
+// True when a session's folder below holds nothing: it is made only when first used.
+inline bool HoldsNothing(const std::filesystem::path& folder) {
+  return !std::filesystem::exists(folder) || std::filesystem::is_empty(folder);
+}
+
 // The files (not folders) below root: what received attachments left behind.
 inline std::set<std::string> FilesBelow(const std::filesystem::path& root) {
   std::set<std::string> names;

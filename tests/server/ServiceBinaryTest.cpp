@@ -73,7 +73,7 @@ TEST(ServiceBinary, ListensAnswersAndStopsOnSigterm) {
   ASSERT_TRUE(std::regex_search(
       result->body, session, std::regex("<return xsi:type=\"xsd:string\">([0-9a-f]{32})</return>")))
       << result->body;
-  EXPECT_TRUE(std::filesystem::is_directory(root.Path() / "in" / session[1].str() / "parts"));
+  EXPECT_TRUE(std::filesystem::is_directory(root.Path() / "in" / session[1].str()));
 
   service.Signal(SIGTERM);
   ASSERT_EQ(service.Wait(kEndMs), 0);
