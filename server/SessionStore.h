@@ -8,7 +8,8 @@
 //                                   UnZip (removed by DelTempFiles once the members are in)
 //   ROOT/<session>/.session         what the session has done (see SessionState.h)
 //   ROOT/.incoming/                 attachments of requests still being handled
-// Files appear in parts/ and delivered/ only by rename, once complete.
+// Files appear in parts/ and delivered/ only by rename, once complete. The folders below a
+// session's are made by the first call that needs them.
 //
 // Every session in memory counts towards the limits, from GetSession until it is reclaimed: one
 // whose send ended with a delivery at once, one idle for the empty-session time without a

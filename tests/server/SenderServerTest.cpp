@@ -46,6 +46,12 @@ TEST_F(SenderServerTest, SessionsAreFreshFoldersAndUnknownOnesAreRefused) {
       EXPECT_EQ(name.rfind("inbox/.incoming/", 0), 0u) << name;
     }
   }
+
+  // Ending one that delivered nothing writes nothing, and the end holds.
+  EXPECT_TRUE(Server.DelTempFiles(second));
+  EXPECT_TRUE(fs::is_empty(Folder(second)));
+  EXPECT_FALSE(Put(second, "x._000", "abc"));
+  EXPECT_TRUE(fs::is_empty(Folder(second)));
 }
 
 TEST_F(SenderServerTest, PartsAreCheckedAgainstTheirHash) {
