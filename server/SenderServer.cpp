@@ -454,16 +454,16 @@ bool TSenderServer::DelTempFiles(const std::string& sess) {
   session.PartBytes = 0;
   state.Ended = true;
   if (state.HoldsDelivery()) {
+    // Done: its end is kept on disk, and its place is free at once.
     FStore.SetState(session, access.Folder, state);
+    FStore.Release(access.Session);
   } else {
-    // Nothing to protect: the end stays in memory, and the folder goes at the reclaim (a restart
-    // before then finds an idle folder). Written, it would cost a synced write per session to
-    // whoever opens and ends sessions in a loop.
+    // Nothing to protect: the end stays in memory, and the session counts until it is reclaimed
+    // (ending sends must not make sessions free); a restart before then finds an idle folder.
+    // Written, the end would cost a synced write per session to whoever opens and ends sessions
+    // in a loop.
     session.State = state;
   }
-  // One that delivered nothing counts until it is reclaimed: ending sends must not make
-  // sessions free. One that delivered is done, and its place is free at once.
-  if (state.HoldsDelivery()) FStore.Release(access.Session);
   return true;
 }
 
