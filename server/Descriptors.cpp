@@ -128,7 +128,7 @@ std::optional<TDirEntry> TDirFd::Stat(const std::string& name) const {
   return EntryOf(name, info);
 }
 
-std::vector<TDirEntry> TDirFd::List() const {
+void TDirFd::ForEachName(const std::function<void(const char* name)>& visit) const {
   // fdopendir takes the descriptor it is given; this folder keeps its own.
   const int copy = openat(Get(), ".", kFolderFlags);
   if (copy < 0) Fail("open", FPath, errno);
@@ -138,13 +138,19 @@ std::vector<TDirEntry> TDirFd::List() const {
     close(copy);
     Fail("list", FPath, error);
   }
-  std::vector<TDirEntry> entries;
   while (const dirent* item = readdir(dir.get())) {
-    const std::string name = item->d_name;
-    if (name == "." || name == "..") continue;
+    if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+      visit(item->d_name);
+    }
+  }
+}
+
+std::vector<TDirEntry> TDirFd::List() const {
+  std::vector<TDirEntry> entries;
+  ForEachName([&](const char* name) {
     // Gone between the listing and the look: it is no longer there to report.
     if (auto entry = Stat(name)) entries.push_back(std::move(*entry));
-  }
+  });
   return entries;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +91,9 @@ class TDirFd {
   // What is there under name, without following a link; nothing when it is missing.
   std::optional<TDirEntry> Stat(const std::string& name) const;
   std::vector<TDirEntry> List() const;
+  // Each name in the folder, as the folder lists it, without looking at what it is: a folder of
+  // a million names is walked without holding them all.
+  void ForEachName(const std::function<void(const char* name)>& visit) const;
   // Bytes of every plain file below this folder; entries, when given, gets the number of names
   // below it (files, folders and anything else: each takes an inode).
   int64_t TreeBytes(int64_t* entries = nullptr) const;

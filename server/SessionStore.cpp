@@ -30,6 +30,11 @@ constexpr auto kReclaimInterval = std::chrono::seconds(1);
 // Sessions looked at per hold of the store's lock while reclaiming: requests wait for one
 // slice at most, however many sessions there are.
 constexpr size_t kReclaimSlice = 256;
+// Slices per look: a look goes on from where the last one stopped, so that it takes a bounded
+// time of the request that makes it. A lock taken again at once can be taken over and over
+// before a waiting request wakes, so a walk of every session in one go would hold off requests
+// for all of it.
+constexpr int kSlicesPerLook = 16;
 
 const char* const kSessionFolders[] = {"parts", "delivered", "work"};
 
@@ -103,19 +108,22 @@ void TSessionStore::WaitForScan() {
 // The folders of earlier runs, in the order of their names, one at a time: each is locked while
 // it is looked at, and a request for one not reached yet takes it up itself.
 void TSessionStore::Scan(const std::stop_token& stop) {
-  std::vector<std::string> ids;
+  std::vector<TFolderKey> ids;
   try {
-    for (const TDirEntry& entry : FRootDir.List()) {
-      if (entry.IsFolder && IsSessionId(entry.Name)) ids.push_back(entry.Name);
-    }
+    // What is no folder is passed over when it is taken up.
+    FRootDir.ForEachName([&ids](const char* name) {
+      if (!IsSessionId(name)) return;
+      TFolderKey& key = ids.emplace_back();
+      std::copy_n(name, key.size(), key.begin());
+    });
   } catch (const std::exception&) {
     // Unreadable root: every session is taken up when asked for.
   }
   std::sort(ids.begin(), ids.end());
-  for (const std::string& id : ids) {
+  for (const TFolderKey& key : ids) {
     if (stop.stop_requested()) break;
     try {
-      TakeUp(id, true);
+      TakeUp(std::string(key.begin(), key.end()), tuScan);
     } catch (const std::exception&) {
       // Left as it is until it is asked for.
     }
@@ -211,12 +219,14 @@ std::shared_ptr<TSession> TSessionStore::Create(const std::string& peer) {
 
 std::shared_ptr<TSession> TSessionStore::Find(const std::string& id) {
   if (!IsSessionId(id)) throw EUnknownSession(Format("Unknown session '%.64s'", id.c_str()));
-  return TakeUp(id, false);
+  return TakeUp(id, tuRequest);
 }
 
-// A session in memory, or its folder taken up (by a request, or by the scan of earlier runs'
-// folders); nothing for the scan when there is nothing for it to do.
-std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan) {
+// A session in memory, or its folder taken up (by a request, by the scan of earlier runs'
+// folders, or when an earlier run's folder is due); nothing for the scan and the reclaim when
+// there is nothing for them to do.
+std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, TTakeUp by) {
+  const bool request = by == tuRequest;
   // Made and locked before the store's lock, the order every other path takes them in; given up
   // when the session is in memory already.
   auto session = std::make_shared<TSession>(id, FRoot / id);
@@ -225,34 +235,35 @@ std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan
   bool account = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    if (scan) FScanPosition = id;
+    if (by == tuScan) FScanPosition = id;
     if (const auto it = FSessions.find(id); it != FSessions.end()) {
-      if (scan) return nullptr;  // made or taken up in this run: counted already
+      // Made or taken up in this run: counted already, and reclaimed as any session.
+      if (!request) return nullptr;
       it->second->LastUse = Now();
       return it->second;
     }
     // A link planted under the root is no session.
     folder = FRootDir.TrySub(id);
     if (!folder) {
-      if (scan) return nullptr;
+      if (!request) return nullptr;
       throw EUnknownSession(Format("Unknown session '%s'", id.c_str()));
     }
-    if (scan) {
+    if (by == tuScan) {
       // Taken up ahead of the scan and reclaimed since: counted already.
       if (FAccounted.erase(id) != 0) return nullptr;
       account = true;
-    } else {
+    } else if (request) {
       account = FScanning && id > FScanPosition && FAccounted.insert(id).second;
     }
-    session->Counted = !scan;
+    session->Counted = request;
     session->LastUse = Now();
     Register(session);
   }
   // Looked at while locked: a request that found it meanwhile waits for this.
   try {
     Recover(*session, *folder, account);
-    if (scan) {
-      SettleOld(session, *folder);
+    if (!request) {
+      SettleOld(session, *folder, by == tuDue);
     } else if (session->State.Ended && HoldsDelivery(*folder, session->State)) {
       // Nothing about it can change: it costs no place among the sessions.
       std::lock_guard<std::mutex> guard(FLock);
@@ -263,7 +274,7 @@ std::shared_ptr<TSession> TSessionStore::TakeUp(const std::string& id, bool scan
     session->Gone = true;
     std::lock_guard<std::mutex> guard(FLock);
     Forget(session, 2);
-    if (scan) return nullptr;
+    if (!request) return nullptr;
     throw;
   }
   return session;
@@ -294,15 +305,22 @@ void TSessionStore::Recover(TSession& session, const TDirFd& folder, bool accoun
   session.State = std::move(state);
 }
 
-// A folder of an earlier run, locked: one with nothing delivered stays (uncounted) until it has
-// been idle long enough, its idle time running from its last change; the inbox loses only the
+// A folder of an earlier run, locked, and out of memory again when this returns: one with
+// nothing delivered stays on disk (uncounted) until it has been idle long enough, its idle time
+// running from its last change (due: it has been, by the store's clock); the inbox loses only the
 // temporary files of a send never cleaned up, and is taken up again when asked for.
-void TSessionStore::SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder) {
+void TSessionStore::SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder,
+                              bool due) {
+  const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
   const std::chrono::seconds idle = IdleOnDisk(FRootDir, session->Id(), folder);
   if (!HoldsDelivery(folder, session->State)) {
-    if (idle < std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle)) {
+    if (!due && idle < emptyIdle) {
+      TDueFolder later{{}, {}};
+      std::copy_n(session->Id().begin(), later.Id.size(), later.Id.begin());
       std::lock_guard<std::mutex> guard(FLock);
-      session->LastUse = Now() - idle;
+      later.Due = Now() + (emptyIdle - idle);
+      FDueFolders.push(later);
+      Forget(session, 2);
       return;
     }
     session->Gone = true;
@@ -312,6 +330,26 @@ void TSessionStore::SettleOld(const std::shared_ptr<TSession>& session, const TD
   }
   std::lock_guard<std::mutex> guard(FLock);
   Forget(session, 2);
+}
+
+// Earlier runs' folders whose idle time is up, a slice a look. One that a request took up
+// meanwhile is a session in memory, and left to the look for idle sessions.
+void TSessionStore::ReclaimDueFolders(std::chrono::steady_clock::time_point now) {
+  std::vector<std::string> due;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    while (!FDueFolders.empty() && FDueFolders.top().Due <= now && due.size() < kReclaimSlice) {
+      due.emplace_back(FDueFolders.top().Id.begin(), FDueFolders.top().Id.end());
+      FDueFolders.pop();
+    }
+  }
+  for (const std::string& id : due) {
+    try {
+      TakeUp(id, tuDue);
+    } catch (const std::exception&) {
+      // Left on disk; a request takes it up, or the next start looks at it again.
+    }
+  }
 }
 
 TDirFd TSessionStore::OpenFolder(const TSession& session) const {
@@ -395,15 +433,15 @@ void TSessionStore::ReclaimIdle(bool force) {
     FLastReclaim = now;
     FPeerRate.Prune(now);
   }
-  std::string last;  // the last session looked at
-  for (bool first = true, more = true; more; first = false) {
+  bool more = true;
+  for (int slice = 0; more && slice < kSlicesPerLook; ++slice) {
     std::vector<TIdle> idle;
     {
       std::lock_guard<std::mutex> guard(FLock);
-      auto it = first ? FSessions.begin() : FSessions.upper_bound(last);
+      auto it = FReclaimCursor.empty() ? FSessions.begin() : FSessions.upper_bound(FReclaimCursor);
       for (size_t n = 0; it != FSessions.end() && n < kReclaimSlice; ++it, ++n) {
         const std::shared_ptr<TSession>& session = it->second;
-        last = it->first;
+        FReclaimCursor = it->first;
         if (!session->Released && now - session->LastUse < emptyIdle) continue;
         std::unique_lock<std::shared_mutex> lock(session->Lock, std::try_to_lock);
         if (!lock.owns_lock()) continue;  // busy, so not idle
@@ -411,6 +449,7 @@ void TSessionStore::ReclaimIdle(bool force) {
             TIdle{session, std::move(lock), now - session->LastUse >= FLimits.SessionIdle});
       }
       more = it != FSessions.end();
+      if (!more) FReclaimCursor.clear();  // the next look starts from the beginning
     }
     for (TIdle& item : idle) {
       TSession& session = *item.Session;
@@ -440,6 +479,7 @@ void TSessionStore::ReclaimIdle(bool force) {
       if (item.Done) Forget(item.Session, 2);
     }
   }
+  ReclaimDueFolders(now);
 }
 
 }  // namespace vorlen

@@ -16,9 +16,11 @@
 // delivery (a details file alone is none) with its folder, one delivered but never cleaned up
 // after the session idle time with its temporary files. A folder of the inbox stays on disk and
 // is taken up again when asked for. The folders of earlier runs are looked at in the background,
-// so the service listens at once whatever their number; they count as open sessions no more.
+// so the service listens at once whatever their number; they count as open sessions no more, and
+// are not kept in memory: one with nothing delivered is remembered by name until it is due.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -27,10 +29,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <queue>
 #include <set>
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "server/Descriptors.h"
 #include "server/DiskBudget.h"
@@ -134,8 +138,9 @@ class TSessionStore {
   // change any more, so it is reclaimed now (its folder stays).
   void Release(const std::shared_ptr<TSession>& session);
   // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
-  // some time has passed since the last look or the sessions are at the limit. The store's
-  // lock is held for a bounded slice of the sessions at a time.
+  // some time has passed since the last look or the sessions are at the limit. A look covers a
+  // bounded share of the sessions, going on from where the last one stopped, and holds the
+  // store's lock for a bounded slice of them at a time.
   void ReclaimIdle(bool force = false);
 
   // The clock idleness is measured on; a test sets one of its own before the first session.
@@ -147,9 +152,21 @@ class TSessionStore {
   void Uncount(TSession& session);
   bool Forget(const std::shared_ptr<TSession>& session, long holders);
   void Discard(TSession& session, const TDirFd& folder);
-  std::shared_ptr<TSession> TakeUp(const std::string& id, bool scan);
+  // Who takes a folder up: a request for it, the scan of earlier runs' folders, or the reclaim
+  // once an earlier run's folder with nothing delivered is due.
+  enum TTakeUp { tuRequest, tuScan, tuDue };
+  // A session identifier in 32 bytes, where a string takes 80: the scan lists every folder.
+  using TFolderKey = std::array<char, 32>;
+  struct TDueFolder {
+    std::chrono::steady_clock::time_point Due;
+    TFolderKey Id;
+    bool operator>(const TDueFolder& other) const { return Due > other.Due; }
+  };
+
+  std::shared_ptr<TSession> TakeUp(const std::string& id, TTakeUp by);
   void Recover(TSession& session, const TDirFd& folder, bool account);
-  void SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder);
+  void SettleOld(const std::shared_ptr<TSession>& session, const TDirFd& folder, bool due);
+  void ReclaimDueFolders(std::chrono::steady_clock::time_point now);
   // A delivery never cleaned up, idle for SessionIdle: its temporary files go and it is sealed.
   void EndAbandoned(TSession& session, const TDirFd& folder);
   void Scan(const std::stop_token& stop);
@@ -166,12 +183,16 @@ class TSessionStore {
   std::map<std::string, int64_t> FPeerOpen;
   TRateLimit FPeerRate;
   std::chrono::steady_clock::time_point FLastReclaim;
+  std::string FReclaimCursor;  // the last session the last look reached; empty: none
   std::function<std::chrono::steady_clock::time_point()> FClock = std::chrono::steady_clock::now;
   // While the folders of earlier runs are looked at, in the order of their names: the last
   // one reached, and those ahead of it whose bytes were counted already (made or taken up).
   bool FScanning = true;
   std::string FScanPosition;
   std::set<std::string> FAccounted;
+  // Earlier runs' folders with nothing delivered, not idle long enough yet when looked at: kept
+  // by name and time, not as sessions, until they are due for removal.
+  std::priority_queue<TDueFolder, std::vector<TDueFolder>, std::greater<>> FDueFolders;
   std::condition_variable FScanDone;
   std::function<void()> FOnScanned;
   // Last: stopped and joined before anything it uses goes.

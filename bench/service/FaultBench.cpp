@@ -7,13 +7,15 @@
 // service's peak and final memory, its most open descriptors and the bytes it wrote to storage
 // against the bytes honest sends delivered. Then packed sends while the service is killed 20 times
 // during merges and unpacks (KillBench.h). --start-only: how soon the service listens over the
-// session folders of earlier runs (StartBench.h).
+// session folders of earlier runs (StartBench.h). --reclaim-only: how long requests wait while
+// idle sessions are looked for and removed (ReclaimBench.h).
 //
 // Usage: bench_service_faults [SECONDS] [--attacks NAME,...]   (default 120: a third alone, the
 //          rest attacked; NAME of slowloris flood huge bombs held heads churn unzip restart, all
 //          by default: one alone shows what it costs)
 //        bench_service_faults --kills-only
 //        bench_service_faults --start-only [FOLDERS]   (default 100000)
+//        bench_service_faults --reclaim-only [SESSIONS]   (default 100000)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -36,6 +38,7 @@
 #include <vector>
 
 #include "KillBench.h"
+#include "ReclaimBench.h"
 #include "StartBench.h"
 #include "archive/ZLBArchive.h"
 #include "checksum/Checksum.h"
@@ -604,7 +607,8 @@ void Print(const char* what, const TRunResult& r) {
 
 int main(int argc, char** argv) {
   const bool killsOnly = argc > 1 && std::string(argv[1]) == "--kills-only";
-  const bool startOnly = argc > 1 && std::string(argv[1]) == "--start-only";
+  const bool reclaimOnly = argc > 1 && std::string(argv[1]) == "--reclaim-only";
+  const bool startOnly = reclaimOnly || (argc > 1 && std::string(argv[1]) == "--start-only");
   const int folders = startOnly && argc > 2 ? std::atoi(argv[2]) : 100000;
   const int total = argc > 1 && !killsOnly && !startOnly ? std::atoi(argv[1]) : 120;
   TAttacks attacks;
@@ -622,7 +626,7 @@ int main(int argc, char** argv) {
   if (total < 6 || folders < 1 || !known) {
     std::fprintf(stderr,
                  "usage: bench_service_faults [SECONDS >= 6 [--attacks NAME,...] | --kills-only "
-                 "| --start-only [FOLDERS]]\n");
+                 "| --start-only [FOLDERS] | --reclaim-only [SESSIONS]]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -630,7 +634,8 @@ int main(int argc, char** argv) {
   try {
     fs::create_directories(dir / "work");
     if (startOnly) {
-      const int failed = bench::RunStartBench(dir / "start", folders);
+      const int failed = reclaimOnly ? bench::RunReclaimBench(dir / "reclaim", folders)
+                                     : bench::RunStartBench(dir / "start", folders);
       fs::remove_all(dir);
       return failed;
     }

@@ -125,6 +125,31 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   TSenderServer second(dir.Path(), hour);
   second.WaitForScan();
   EXPECT_FALSE(fs::exists(dir.Path() / old));
+
+  // One idle for less than the empty-session time then goes once it has been, by the service's
+  // clock; one that a request took up meanwhile stays for its own idle time.
+  TScratchDir laterDir;
+  std::string recent, resumed;
+  {
+    TSenderServer first(laterDir.Path(), TServiceLimits{});
+    recent = first.GetSession();
+    resumed = first.GetSession();
+  }
+  const auto tenMinutes = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+  fs::last_write_time(laterDir.Path() / recent, tenMinutes);
+  fs::last_write_time(laterDir.Path() / resumed, tenMinutes);
+  TSenderServer third(laterDir.Path(), TServiceLimits{});
+  now = std::chrono::steady_clock::now();
+  third.SetClock([&now] { return now; });
+  third.WaitForScan();
+  third.GetSession();
+  EXPECT_TRUE(fs::exists(laterDir.Path() / recent));
+  now += std::chrono::minutes(3);
+  EXPECT_FALSE(third.MergeFile(0, "x", resumed));  // takes it up
+  now += std::chrono::minutes(3);
+  third.GetSession();
+  EXPECT_FALSE(fs::exists(laterDir.Path() / recent));
+  EXPECT_TRUE(fs::exists(laterDir.Path() / resumed));
 }
 
 TEST(SessionBounds, OnePeerHoldsALimitedShare) {
