@@ -1,5 +1,7 @@
 #include "server/DiskBudget.h"
 
+#include <algorithm>
+
 #include "runtime/Format.h"
 
 namespace vorlen {
@@ -33,7 +35,21 @@ void TDiskBudget::Give(int64_t bytes) {
 
 void TDiskBudget::Count(int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
+  const int64_t estimated = std::min(FEstimate, bytes);
+  FEstimate -= estimated;
+  FUsed += bytes - estimated;
+}
+
+void TDiskBudget::Estimate(int64_t bytes) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FEstimate += bytes;
   FUsed += bytes;
+}
+
+void TDiskBudget::DropEstimate() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FUsed -= FEstimate;
+  FEstimate = 0;
 }
 
 int64_t TDiskBudget::Used() {

@@ -25,8 +25,13 @@ class TDiskBudget {
   // when they do not fit on the disk at all.
   void Take(int64_t bytes);
   void Give(int64_t bytes);
-  // Bytes found on disk (a folder of an earlier run): counted without a check.
+  // Bytes found on disk (a folder of an earlier run): counted without a check, in place of the
+  // estimate as far as it goes.
   void Count(int64_t bytes);
+  // What earlier runs are believed to have left, counted until what is found replaces it.
+  void Estimate(int64_t bytes);
+  // Every folder has been looked at: what the estimate had beyond what was found goes.
+  void DropEstimate();
   int64_t Used();
 
  private:
@@ -34,7 +39,8 @@ class TDiskBudget {
   int64_t FMaxBytes;
   int64_t FMinFree;
   std::mutex FLock;
-  int64_t FUsed;  // guarded by FLock
+  int64_t FUsed;  // guarded by FLock, as is
+  int64_t FEstimate = 0;  // the part of FUsed not yet found
 };
 
 // The change in bytes of one write: growth is taken at once and given back unless Keep() is

@@ -15,7 +15,24 @@ void TFileBudget::Take(int64_t count) {
 
 void TFileBudget::Give(int64_t count) { Change(-count, false); }
 
-void TFileBudget::Count(int64_t count) { Change(count, false); }
+void TFileBudget::Count(int64_t count) {
+  std::lock_guard<std::mutex> guard(FLock);
+  const int64_t estimated = std::min(FEstimate, count);
+  FEstimate -= estimated;
+  FUsed += count - estimated;
+}
+
+void TFileBudget::Estimate(int64_t count) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FEstimate += count;
+  FUsed += count;
+}
+
+void TFileBudget::DropEstimate() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FUsed -= FEstimate;
+  FEstimate = 0;
+}
 
 int64_t TFileBudget::Used() { return Change(0, false); }
 

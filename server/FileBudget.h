@@ -16,8 +16,13 @@ class TFileBudget {
   // system out of inodes before that is a full disk.
   void Take(int64_t count);
   void Give(int64_t count);
-  // Names found on disk (a folder of an earlier run): counted without a check.
+  // Names found on disk (a folder of an earlier run): counted without a check, in place of the
+  // estimate as far as it goes.
   void Count(int64_t count);
+  // What earlier runs are believed to have left, counted until what is found replaces it.
+  void Estimate(int64_t count);
+  // Every folder has been looked at: what the estimate had beyond what was found goes.
+  void DropEstimate();
   int64_t Used();
 
  private:
@@ -26,7 +31,8 @@ class TFileBudget {
 
   int64_t FMaxFiles;
   std::mutex FLock;
-  int64_t FUsed = 0;  // guarded by FLock
+  int64_t FUsed = 0;      // guarded by FLock, as is
+  int64_t FEstimate = 0;  // the part of FUsed not yet found
 };
 
 // Names about to be made: taken at once and given back unless Keep() is called.

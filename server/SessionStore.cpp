@@ -1,6 +1,7 @@
 #include "server/SessionStore.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <utility>
@@ -37,6 +38,44 @@ constexpr size_t kReclaimSlice = 256;
 constexpr int kSlicesPerLook = 16;
 
 const char* const kSessionFolders[] = {"parts", "delivered", "work"};
+// What the root held when last recorded: the quotas count it at start-up until the look at
+// earlier runs' folders has found it.
+const char* const kUsageFileName = ".usage";
+// How often the record is brought up to date while the service runs.
+constexpr auto kUsageRecordInterval = std::chrono::minutes(1);
+
+struct TUsage {
+  int64_t Bytes = 0;
+  int64_t Files = 0;
+};
+
+// The record, or nothing counted when there is none or it is unreadable.
+TUsage ReadUsage(const TDirFd& root) {
+  TUsage usage;
+  try {
+    const std::optional<std::string> text = root.ReadSmall(kUsageFileName);
+    long long bytes = 0, files = 0;
+    if (text && std::sscanf(text->c_str(), "bytes=%lld\nfiles=%lld", &bytes, &files) == 2 &&
+        bytes >= 0 && files >= 0) {
+      usage = {bytes, files};
+    }
+  } catch (const std::exception&) {
+    // A root the record cannot be read from is looked at all the same.
+  }
+  return usage;
+}
+
+std::unique_ptr<TDiskBudget> MakeBudget(const TDirFd& root, const TServiceLimits& limits) {
+  auto budget = std::make_unique<TDiskBudget>(root, limits.MaxRootBytes, limits.MinFreeBytes, 0);
+  budget->Estimate(ReadUsage(root).Bytes);
+  return budget;
+}
+
+std::unique_ptr<TFileBudget> MakeFileBudget(const TDirFd& root, const TServiceLimits& limits) {
+  auto files = std::make_unique<TFileBudget>(limits.MaxRootFiles);
+  files->Estimate(ReadUsage(root).Files);
+  return files;
+}
 
 fs::path PrepareRoot(const fs::path& root) {
   fs::create_directories(root);
@@ -90,10 +129,27 @@ TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     : FRoot(std::move(root)),
       FLimits(limits),
       FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
-      FBudget(std::make_unique<TDiskBudget>(FRootDir, limits.MaxRootBytes, limits.MinFreeBytes, 0)),
-      FFiles(std::make_unique<TFileBudget>(limits.MaxRootFiles)),
+      FBudget(MakeBudget(FRootDir, limits)),
+      FFiles(MakeFileBudget(FRootDir, limits)),
       FPeerRate(limits.PeerSessionsPerMinute),
       FScanner([this](const std::stop_token& stop) { Scan(stop); }) {}
+
+TSessionStore::~TSessionStore() {
+  FScanner.request_stop();
+  FScanner.join();
+  RecordUsage();
+}
+
+// Best effort: without a record the next start counts only what it has found.
+void TSessionStore::RecordUsage() {
+  try {
+    FRootDir.ReplaceAtomically(kUsageFileName,
+                               Format("bytes=%lld\nfiles=%lld\n",
+                                      static_cast<long long>(FBudget->Used()),
+                                      static_cast<long long>(FFiles->Used())));
+  } catch (const std::exception&) {
+  }
+}
 
 void TSessionStore::SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
   std::lock_guard<std::mutex> guard(FLock);
@@ -127,6 +183,11 @@ void TSessionStore::Scan(const std::stop_token& stop) {
     } catch (const std::exception&) {
       // Left as it is until it is asked for.
     }
+  }
+  if (!stop.stop_requested()) {
+    FBudget->DropEstimate();
+    FFiles->DropEstimate();
+    RecordUsage();
   }
   std::function<void()> done;
   {
@@ -424,6 +485,7 @@ void TSessionStore::ReclaimIdle(bool force) {
   // temporary files, and only after the longer wait.
   const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
   std::chrono::steady_clock::time_point now;
+  bool record = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
     now = Now();
@@ -432,7 +494,10 @@ void TSessionStore::ReclaimIdle(bool force) {
     if (!force && now - FLastReclaim < interval && FOpenCount < FLimits.MaxSessions) return;
     FLastReclaim = now;
     FPeerRate.Prune(now);
+    record = !FScanning && now - FLastUsageRecord >= kUsageRecordInterval;
+    if (record) FLastUsageRecord = now;
   }
+  if (record) RecordUsage();
   bool more = true;
   for (int slice = 0; more && slice < kSlicesPerLook; ++slice) {
     std::vector<TIdle> idle;

@@ -8,6 +8,8 @@
 //                                   UnZip (removed by DelTempFiles once the members are in)
 //   ROOT/<session>/.session         what the session has done (see SessionState.h)
 //   ROOT/.incoming/                 attachments of requests still being handled
+//   ROOT/.usage                     the bytes and files under the root when last recorded: the
+//                                   quotas count them at start-up until the folders are found
 // Files appear in parts/ and delivered/ only by rename, once complete. The folders below a
 // session's are made by the first call that needs them.
 //
@@ -105,6 +107,8 @@ class TSessionStore {
   // open): files a crash left half-written in work folders go, unpackings a crash interrupted
   // are finished, idle ones are reclaimed, and their bytes and files are counted.
   TSessionStore(std::filesystem::path root, const TServiceLimits& limits);
+  // Records what the root holds for the next start.
+  ~TSessionStore();
   TSessionStore(const TSessionStore&) = delete;
   TSessionStore& operator=(const TSessionStore&) = delete;
 
@@ -170,6 +174,7 @@ class TSessionStore {
   // A delivery never cleaned up, idle for SessionIdle: its temporary files go and it is sealed.
   void EndAbandoned(TSession& session, const TDirFd& folder);
   void Scan(const std::stop_token& stop);
+  void RecordUsage();
 
   std::filesystem::path FRoot;
   TServiceLimits FLimits;
@@ -184,6 +189,7 @@ class TSessionStore {
   TRateLimit FPeerRate;
   std::chrono::steady_clock::time_point FLastReclaim;
   std::string FReclaimCursor;  // the last session the last look reached; empty: none
+  std::chrono::steady_clock::time_point FLastUsageRecord;
   std::function<std::chrono::steady_clock::time_point()> FClock = std::chrono::steady_clock::now;
   // While the folders of earlier runs are looked at, in the order of their names: the last
   // one reached, and those ahead of it whose bytes were counted already (made or taken up).

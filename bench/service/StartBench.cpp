@@ -76,14 +76,16 @@ int RunStartBench(const fs::path& dir, int folders) {
   const double taken = Since(start);
   long peak = service.PeakResidentKiB();
   int left = 0;
-  for (const auto& entry : fs::directory_iterator(root)) left += entry.path().filename() != ".incoming";
+  for (const auto& entry : fs::directory_iterator(root)) {
+    left += entry.path().filename().string()[0] != '.';  // not .incoming or .usage
+  }
   service.Signal(SIGTERM);
   const int status = service.Wait();
   std::printf(
       " listening after %.2f s, a new session after %.2f s, every folder looked at after %.1f s "
       "(%s); peak RSS %.1f MiB; %d folders left of %d (the idle quarter goes), stop status %d\n",
       listening, session, taken, scanned ? "said so" : "NOT said", static_cast<double>(peak) / 1024,
-      left, folders + 1, status);
+      left, folders, status);
   std::fflush(stdout);
   return scanned && !sess.empty() && status == 0 ? 0 : 1;
 }

@@ -256,6 +256,30 @@ TEST(StorageBounds, QuotaAndReserveRefuseClearlyAndKeepTheDelivery) {
 
 // A part's request body held on disk and its received copy count until they are removed; the
 // received copy becomes the stored part without counting twice.
+// The quota counts what earlier runs left from the start, not only once their folders have all
+// been looked at; and what the record says gives way to what is found.
+TEST(StorageBounds, EarlierRunsCountAgainstTheQuotaFromTheStart) {
+  TScratchDir dir;
+  int64_t held = 0;
+  {
+    TSenderServer first(dir.Path(), TServiceLimits{});
+    for (int i = 0; i < 500; ++i) first.GetSession();
+    held = first.Budget().Used();
+  }
+  TServiceLimits limits;
+  limits.MaxRootBytes = held + 8 * 1024;  // less than a session more
+  TSenderServer second(dir.Path(), limits);
+  EXPECT_THROW(second.GetSession(), EStorageLimit);
+  second.WaitForScan();
+  EXPECT_EQ(second.Budget().Used(), held);
+
+  // A record that says more than there is counts only until the folders are found.
+  WriteFile(dir.Path() / ".usage", "bytes=999999999999\nfiles=5\n");
+  TSenderServer third(dir.Path(), limits);
+  third.WaitForScan();
+  EXPECT_EQ(third.Budget().Used(), held);
+}
+
 TEST(StorageBounds, HeldBodiesAndReceivedPartsCountUntilRemoved) {
   constexpr int64_t kPart = 100000;
   TScratchDir root;
