@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -23,8 +24,32 @@ double Millis(TClock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// Requests for random sessions of the first hundred, one after another, while the store is busy elsewhere: the
-// time each of them took.
+// How long requests took, by the microsecond: counted into buckets made beforehand, so that
+// recording a time never stops the requests.
+struct TLatencies {
+  std::vector<uint64_t> Buckets = std::vector<uint64_t>(100001);  // the last: 100 ms or more
+  uint64_t Count = 0;
+  double LongestMs = 0;
+
+  void Add(TClock::duration took) {
+    const double ms = Millis(took);
+    ++Buckets[std::min<size_t>(static_cast<size_t>(ms * 1000), Buckets.size() - 1)];
+    ++Count;
+    LongestMs = std::max(LongestMs, ms);
+  }
+  // Milliseconds within which the share q of the requests ended.
+  double WithinMs(double q) const {
+    uint64_t seen = 0;
+    for (size_t us = 0; us < Buckets.size(); ++us) {
+      seen += Buckets[us];
+      if (static_cast<double>(seen) >= q * static_cast<double>(Count)) return (us + 1) / 1000.0;
+    }
+    return LongestMs;
+  }
+};
+
+// Requests for random sessions of the first hundred, one after another, while the store is
+// busy elsewhere.
 class TProber {
  public:
   TProber(TSessionStore& store, const std::vector<std::string>& ids)
@@ -39,20 +64,19 @@ class TProber {
             } catch (const EUnknownSession&) {
               // Reclaimed already: the wait for the lock is what counts.
             }
-            FTimes.push_back(static_cast<float>(Millis(TClock::now() - start)));
+            FTimes.Add(TClock::now() - start);
           }
         }) {}
-  // Stops the requests; then the times they took, in milliseconds, in order.
-  std::vector<float> Stop() {
+  // Stops the requests; then the times they took.
+  TLatencies Stop() {
     FStop = true;
     FThread.join();
-    std::sort(FTimes.begin(), FTimes.end());
     return std::move(FTimes);
   }
 
  private:
   std::atomic<bool> FStop{false};
-  std::vector<float> FTimes;
+  TLatencies FTimes;
   std::thread FThread;
 };
 
@@ -79,7 +103,7 @@ int RunReclaimBench(const fs::path& dir, int sessions) {
 
   // Without a reclaim, then while one walks every session finding none idle, then while one
   // removes them all with their folders.
-  std::vector<float> times[3];
+  TLatencies times[3];
   double took[2] = {};
   int count[2] = {};
   for (int phase = 0; phase < 3; ++phase) {
@@ -112,7 +136,7 @@ int RunReclaimBench(const fs::path& dir, int sessions) {
   }
   int left = 0;
   for (const auto& entry : fs::directory_iterator(dir / "root")) {
-    left += entry.path().filename() != ".incoming";
+    left += entry.path().filename().string()[0] != '.';  // not .incoming or .usage
   }
   std::printf(
       " %d looks finding none idle took %.1f ms each; removing them all took %d looks, %.1f s "
@@ -120,10 +144,10 @@ int RunReclaimBench(const fs::path& dir, int sessions) {
       count[0], took[0] / count[0], count[1], took[1] / 1000, left);
   const char* const names[3] = {"alone", "during the looks", "during the removal"};
   for (int phase = 0; phase < 3; ++phase) {
-    const std::vector<float>& t = times[phase];
-    if (t.empty()) continue;
-    std::printf("  requests %s: %zu, 99.9%% within %.3f ms, longest %.2f ms\n", names[phase],
-                t.size(), t[t.size() * 999 / 1000], t.back());
+    const TLatencies& t = times[phase];
+    if (t.Count == 0) continue;
+    std::printf("  requests %s: %llu, 99.9%% within %.3f ms, longest %.2f ms\n", names[phase],
+                static_cast<unsigned long long>(t.Count), t.WithinMs(0.999), t.LongestMs);
   }
   std::fflush(stdout);
   return 0;
