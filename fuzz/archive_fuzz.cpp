@@ -1,8 +1,6 @@
 // Any bytes as an archive: the index is read, every member's path checked and every member
 // inflated and verified, or an EArchiveError says why not. When the first byte is odd the
 // trailer's checksum is set right first, so that the fuzzer gets past it to the registry.
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstddef>
@@ -12,34 +10,17 @@
 #include <fstream>
 #include <string>
 
+#include "FuzzScratch.h"
 #include "archive/ArchiveReader.h"
 
 namespace {
 
-// The input is written again for every run. On a disk file system each rewrite of a truncated
-// file is flushed, which left the target waiting on the disk most of the time: memory first.
-std::string ScratchFolder() {
-  struct stat info {};
-  if (stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && access("/dev/shm", W_OK) == 0)
-    return "/dev/shm";
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
-
-// Removed when the fuzzer ends normally, so that runs do not pile up files in memory.
-struct TScratchFile {
-  std::string Path = ScratchFolder() + "/vorlen-fuzz-archive-XXXXXX";
-  TScratchFile() {
-    const int fd = mkstemp(Path.data());
-    if (fd < 0) std::abort();
-    close(fd);
-  }
-  ~TScratchFile() { unlink(Path.c_str()); }
-};
+using namespace vorlen;
 
 const std::string& ArchivePath() {
-  static const TScratchFile file;
-  return file.Path;
+  static const fuzz::TScratchDir dir("archive");
+  static const std::string path = (dir.Path() / "input.zlb").string();
+  return path;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "FuzzScratch.h"
 #include "runtime/Exception.h"
 #include "runtime/Stream.h"
 #include "mime/MimeSplit.h"
@@ -13,13 +14,8 @@
 namespace {
 
 const std::filesystem::path& CacheDir() {
-  static const std::filesystem::path dir = [] {
-    char pattern[] = "/tmp/vorlen-fuzz-multipart-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    return std::filesystem::path(made);
-  }();
-  return dir;
+  static const vorlen::fuzz::TScratchDir dir("multipart");
+  return dir.Path();
 }
 
 }  // namespace

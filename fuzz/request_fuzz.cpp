@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzScratch.h"
 #include "runtime/Stream.h"
 #include "server/SenderServer.h"
 #include "server/SoapEndpoint.h"
@@ -16,28 +17,26 @@
 namespace {
 
 struct TFixture {
-  std::filesystem::path Root;
+  vorlen::fuzz::TScratchDir Scratch{"request"};  // first made, last gone
+  std::filesystem::path Root = Scratch.Path();
   std::unique_ptr<vorlen::TSenderServer> Server;
   std::unique_ptr<vorlen::TSoapEndpoint> Endpoint;
   std::string Session;
 };
 
 TFixture& Fixture() {
-  static TFixture fixture = [] {
-    char pattern[] = "/tmp/vorlen-fuzz-request-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    TFixture f;
-    f.Root = made;
+  static TFixture fixture;
+  static const bool ready = [] {
     vorlen::TServiceLimits limits;
     limits.MaxDelivered = 1 << 20;
     limits.MaxRootBytes = 64 << 20;
     limits.MinFreeBytes = 0;
-    f.Server = std::make_unique<vorlen::TSenderServer>(f.Root / "inbox", limits);
-    f.Endpoint = std::make_unique<vorlen::TSoapEndpoint>(*f.Server);
-    f.Session = f.Server->GetSession();
-    return f;
+    fixture.Server = std::make_unique<vorlen::TSenderServer>(fixture.Root / "inbox", limits);
+    fixture.Endpoint = std::make_unique<vorlen::TSoapEndpoint>(*fixture.Server);
+    fixture.Session = fixture.Server->GetSession();
+    return true;
   }();
+  (void)ready;
   return fixture;
 }
 
