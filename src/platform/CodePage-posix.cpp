@@ -28,6 +28,10 @@ class TConverter {
   // after it (skipChar tells how many input bytes it spans).
   template <typename SkipChar>
   std::string Convert(std::string_view text, SkipChar skipChar) {
+    // glibc converts ahead through an intermediate step and, at a character it cannot convert,
+    // converts what it read again up to that point: given all the text at once, each such
+    // character costs the rest of the text. A slice at a time keeps that cost bounded.
+    constexpr size_t kSlice = 256;
     std::string result;
     result.reserve(text.size() * 2);
     char* in = const_cast<char*>(text.data());
@@ -36,10 +40,15 @@ class TConverter {
     while (inLeft > 0) {
       char* out = buffer;
       size_t outLeft = sizeof buffer;
-      const size_t rc = iconv(FHandle, &in, &inLeft, &out, &outLeft);
+      const size_t slice = std::min(inLeft, kSlice);
+      size_t sliceLeft = slice;
+      const size_t rc = iconv(FHandle, &in, &sliceLeft, &out, &outLeft);
+      inLeft -= slice - sliceLeft;
       result.append(buffer, static_cast<size_t>(out - buffer));
       if (rc != static_cast<size_t>(-1)) continue;
       if (errno == E2BIG) continue;
+      // A character cut by the slice's end: the next slice starts with it whole.
+      if (errno == EINVAL && sliceLeft < inLeft) continue;
       // EILSEQ or EINVAL (a truncated sequence at the end): substitute and step over it.
       result.push_back('?');
       const size_t skip = std::min(inLeft, skipChar(std::string_view(in, inLeft)));

@@ -30,4 +30,11 @@ TEST(CodePage, MissingCharactersAndBadInputBecomeQuestionMarks) {
   EXPECT_EQ(AnsiFromUtf8("x\xd0"), "x?");                // cut in the middle of a character
   EXPECT_EQ(AnsiFromUtf8("ä"), "?");
   EXPECT_EQ(Utf8FromAnsi("a\x98z"), "a?z");  // undefined in Windows-1251
+  // Long texts go through in slices: a character across a slice's end stays whole, and many
+  // missing characters each become one "?".
+  EXPECT_EQ(AnsiFromUtf8(std::string(255, 'a') + "Я" + std::string(3000, 'b')),
+            std::string(255, 'a') + "\xdf" + std::string(3000, 'b'));
+  std::string missing;
+  for (int i = 0; i < 5000; ++i) missing += "日";
+  EXPECT_EQ(AnsiFromUtf8(missing + "x\xd0"), std::string(5000, '?') + "x?");
 }
