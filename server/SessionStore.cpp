@@ -486,6 +486,7 @@ void TSessionStore::ReclaimIdle(bool force) {
   const auto emptyIdle = std::min(FLimits.EmptySessionIdle, FLimits.SessionIdle);
   std::chrono::steady_clock::time_point now;
   bool record = false;
+  bool atLimit = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
     now = Now();
@@ -496,10 +497,13 @@ void TSessionStore::ReclaimIdle(bool force) {
     FPeerRate.Prune(now);
     record = !FScanning && now - FLastUsageRecord >= kUsageRecordInterval;
     if (record) FLastUsageRecord = now;
+    // At the limit a session is refused unless one is found idle: every session is looked at.
+    atLimit = FOpenCount >= FLimits.MaxSessions;
+    if (atLimit) FReclaimCursor.clear();
   }
   if (record) RecordUsage();
   bool more = true;
-  for (int slice = 0; more && slice < kSlicesPerLook; ++slice) {
+  for (int slice = 0; more && (atLimit || slice < kSlicesPerLook); ++slice) {
     std::vector<TIdle> idle;
     {
       std::lock_guard<std::mutex> guard(FLock);

@@ -143,8 +143,8 @@ class TSessionStore {
   void Release(const std::shared_ptr<TSession>& session);
   // Reclaims the sessions idle for longer than the limits allow; unless forced, only when
   // some time has passed since the last look or the sessions are at the limit. A look covers a
-  // bounded share of the sessions, going on from where the last one stopped, and holds the
-  // store's lock for a bounded slice of them at a time.
+  // bounded share of the sessions, going on from where the last one stopped (all of them at the
+  // limit), and holds the store's lock for a bounded slice of them at a time.
   void ReclaimIdle(bool force = false);
 
   // The clock idleness is measured on; a test sets one of its own before the first session.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 
 #include "archive/ArchiveReader.h"
 #include "archive/ZLBArchive.h"
@@ -150,6 +151,25 @@ TEST(SessionBounds, IdleSessionsAreReclaimedButTheInboxStays) {
   third.GetSession();
   EXPECT_FALSE(fs::exists(laterDir.Path() / recent));
   EXPECT_TRUE(fs::exists(laterDir.Path() / resumed));
+}
+
+// A look covers a share of the sessions, but at the limit every one: an idle session anywhere
+// makes room.
+TEST(SessionBounds, AtTheLimitEverySessionIsLookedAt) {
+  TServiceLimits limits;
+  limits.MaxSessions = 5000;
+  TScratchServer store(limits);
+  auto now = std::chrono::steady_clock::now();
+  store.Server.SetClock([&now] { return now; });
+  std::set<std::string> sessions;
+  for (int i = 0; i < 5000; ++i) sessions.insert(store.Server.GetSession());
+  now += std::chrono::minutes(16);
+  for (const std::string& sess : sessions) {
+    if (sess != *sessions.rbegin()) store.Server.DelTempFiles(sess);  // in use: not idle
+  }
+  EXPECT_NE(store.Server.GetSession(), "");
+  EXPECT_FALSE(fs::exists(store.Folder(*sessions.rbegin())));
+  EXPECT_THROW(store.Server.GetSession(), ETooManySessions);
 }
 
 TEST(SessionBounds, OnePeerHoldsALimitedShare) {
