@@ -1,17 +1,16 @@
 #include "server/DiskBudget.h"
 
-#include <algorithm>
-
 #include "runtime/Format.h"
 
 namespace vorlen {
 
-TDiskBudget::TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t used)
-    : FRoot(root), FMaxBytes(maxBytes), FMinFree(minFree), FUsed(used) {}
+TDiskBudget::TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree,
+                         int64_t estimated)
+    : FRoot(root), FMaxBytes(maxBytes), FMinFree(minFree), FCount(estimated) {}
 
 void TDiskBudget::Take(int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
-  if (FUsed + bytes > FMaxBytes) {
+  if (FCount.Used + bytes > FMaxBytes) {
     throw EStorageLimit(Format("The service's storage quota of %lld bytes is used up",
                                static_cast<long long>(FMaxBytes)));
   }
@@ -25,36 +24,27 @@ void TDiskBudget::Take(int64_t bytes) {
     throw EStorageLimit(Format("The disk is nearly full: the service keeps %lld bytes free",
                                static_cast<long long>(FMinFree)));
   }
-  FUsed += bytes;
+  FCount.Used += bytes;
 }
 
 void TDiskBudget::Give(int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
-  FUsed = FUsed > bytes ? FUsed - bytes : 0;
+  FCount.Used = FCount.Used > bytes ? FCount.Used - bytes : 0;
 }
 
 void TDiskBudget::Count(int64_t bytes) {
   std::lock_guard<std::mutex> guard(FLock);
-  const int64_t estimated = std::min(FEstimate, bytes);
-  FEstimate -= estimated;
-  FUsed += bytes - estimated;
-}
-
-void TDiskBudget::Estimate(int64_t bytes) {
-  std::lock_guard<std::mutex> guard(FLock);
-  FEstimate += bytes;
-  FUsed += bytes;
+  FCount.Found(bytes);
 }
 
 void TDiskBudget::DropEstimate() {
   std::lock_guard<std::mutex> guard(FLock);
-  FUsed -= FEstimate;
-  FEstimate = 0;
+  FCount.DropEstimate();
 }
 
 int64_t TDiskBudget::Used() {
   std::lock_guard<std::mutex> guard(FLock);
-  return FUsed;
+  return FCount.Used;
 }
 
 TBudgetCharge::TBudgetCharge(TDiskBudget& budget, int64_t bytes) : FBudget(budget), FBytes(bytes) {

@@ -8,6 +8,7 @@
 
 #include "runtime/Exception.h"
 #include "server/Descriptors.h"
+#include "server/FoundCount.h"
 
 namespace vorlen {
 
@@ -18,8 +19,9 @@ class EStorageLimit : public EServiceLimit {
 
 class TDiskBudget {
  public:
-  // root is where free space is measured; used is what the root already holds.
-  TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t used);
+  // root is where free space is measured; estimated is what earlier runs are believed to have
+  // left there, counted until what is found takes its place.
+  TDiskBudget(const TDirFd& root, int64_t maxBytes, int64_t minFree, int64_t estimated);
 
   // Raises EStorageLimit when bytes more would pass the quota or eat into the reserve, EDiskFull
   // when they do not fit on the disk at all.
@@ -28,8 +30,6 @@ class TDiskBudget {
   // Bytes found on disk (a folder of an earlier run): counted without a check, in place of the
   // estimate as far as it goes.
   void Count(int64_t bytes);
-  // What earlier runs are believed to have left, counted until what is found replaces it.
-  void Estimate(int64_t bytes);
   // Every folder has been looked at: what the estimate had beyond what was found goes.
   void DropEstimate();
   int64_t Used();
@@ -39,8 +39,7 @@ class TDiskBudget {
   int64_t FMaxBytes;
   int64_t FMinFree;
   std::mutex FLock;
-  int64_t FUsed;  // guarded by FLock, as is
-  int64_t FEstimate = 0;  // the part of FUsed not yet found
+  TFoundCount FCount;  // guarded by FLock
 };
 
 // The change in bytes of one write: growth is taken at once and given back unless Keep() is

@@ -7,7 +7,8 @@
 
 namespace vorlen {
 
-TFileBudget::TFileBudget(int64_t maxFiles) : FMaxFiles(maxFiles) {}
+TFileBudget::TFileBudget(int64_t maxFiles, int64_t estimated)
+    : FMaxFiles(maxFiles), FCount(estimated) {}
 
 void TFileBudget::Take(int64_t count) {
   if (count > 0) Change(count, true);
@@ -17,33 +18,24 @@ void TFileBudget::Give(int64_t count) { Change(-count, false); }
 
 void TFileBudget::Count(int64_t count) {
   std::lock_guard<std::mutex> guard(FLock);
-  const int64_t estimated = std::min(FEstimate, count);
-  FEstimate -= estimated;
-  FUsed += count - estimated;
-}
-
-void TFileBudget::Estimate(int64_t count) {
-  std::lock_guard<std::mutex> guard(FLock);
-  FEstimate += count;
-  FUsed += count;
+  FCount.Found(count);
 }
 
 void TFileBudget::DropEstimate() {
   std::lock_guard<std::mutex> guard(FLock);
-  FUsed -= FEstimate;
-  FEstimate = 0;
+  FCount.DropEstimate();
 }
 
 int64_t TFileBudget::Used() { return Change(0, false); }
 
 int64_t TFileBudget::Change(int64_t count, bool check) {
   std::lock_guard<std::mutex> guard(FLock);
-  if (check && FUsed + count > FMaxFiles) {
+  if (check && FCount.Used + count > FMaxFiles) {
     throw EStorageLimit(Format("The service's quota of %lld files is used up",
                                static_cast<long long>(FMaxFiles)));
   }
-  FUsed = std::max<int64_t>(FUsed + count, 0);
-  return FUsed;
+  FCount.Used = std::max<int64_t>(FCount.Used + count, 0);
+  return FCount.Used;
 }
 
 }  // namespace vorlen

@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <mutex>
 
+#include "server/FoundCount.h"
+
 namespace vorlen {
 
 class TFileBudget {
  public:
-  explicit TFileBudget(int64_t maxFiles);
+  // estimated: the names earlier runs are believed to have left, counted until what is found
+  // takes their place.
+  TFileBudget(int64_t maxFiles, int64_t estimated);
 
   // Raises EStorageLimit (as the byte quota does) when count more would pass the quota. A file
   // system out of inodes before that is a full disk.
@@ -19,8 +23,6 @@ class TFileBudget {
   // Names found on disk (a folder of an earlier run): counted without a check, in place of the
   // estimate as far as it goes.
   void Count(int64_t count);
-  // What earlier runs are believed to have left, counted until what is found replaces it.
-  void Estimate(int64_t count);
   // Every folder has been looked at: what the estimate had beyond what was found goes.
   void DropEstimate();
   int64_t Used();
@@ -31,8 +33,7 @@ class TFileBudget {
 
   int64_t FMaxFiles;
   std::mutex FLock;
-  int64_t FUsed = 0;      // guarded by FLock, as is
-  int64_t FEstimate = 0;  // the part of FUsed not yet found
+  TFoundCount FCount;  // guarded by FLock
 };
 
 // Names about to be made: taken at once and given back unless Keep() is called.

@@ -44,39 +44,6 @@ const char* const kUsageFileName = ".usage";
 // How often the record is brought up to date while the service runs.
 constexpr auto kUsageRecordInterval = std::chrono::minutes(1);
 
-struct TUsage {
-  int64_t Bytes = 0;
-  int64_t Files = 0;
-};
-
-// The record, or nothing counted when there is none or it is unreadable.
-TUsage ReadUsage(const TDirFd& root) {
-  TUsage usage;
-  try {
-    const std::optional<std::string> text = root.ReadSmall(kUsageFileName);
-    long long bytes = 0, files = 0;
-    if (text && std::sscanf(text->c_str(), "bytes=%lld\nfiles=%lld", &bytes, &files) == 2 &&
-        bytes >= 0 && files >= 0) {
-      usage = {bytes, files};
-    }
-  } catch (const std::exception&) {
-    // A root the record cannot be read from is looked at all the same.
-  }
-  return usage;
-}
-
-std::unique_ptr<TDiskBudget> MakeBudget(const TDirFd& root, const TServiceLimits& limits) {
-  auto budget = std::make_unique<TDiskBudget>(root, limits.MaxRootBytes, limits.MinFreeBytes, 0);
-  budget->Estimate(ReadUsage(root).Bytes);
-  return budget;
-}
-
-std::unique_ptr<TFileBudget> MakeFileBudget(const TDirFd& root, const TServiceLimits& limits) {
-  auto files = std::make_unique<TFileBudget>(limits.MaxRootFiles);
-  files->Estimate(ReadUsage(root).Files);
-  return files;
-}
-
 fs::path PrepareRoot(const fs::path& root) {
   fs::create_directories(root);
   fs::remove_all(root / ".incoming");
@@ -125,12 +92,29 @@ bool HoldsDelivery(const TDirFd& folder, const TSessionState& state) {
 
 TSession::TSession(std::string id, const fs::path& folder) : FId(std::move(id)), FFolder(folder) {}
 
+TSessionStore::TUsage TSessionStore::ReadUsage(const TDirFd& root) {
+  TUsage usage;
+  try {
+    const std::optional<std::string> text = root.ReadSmall(kUsageFileName);
+    long long bytes = 0, files = 0;
+    if (text && std::sscanf(text->c_str(), "bytes=%lld\nfiles=%lld", &bytes, &files) == 2 &&
+        bytes >= 0 && files >= 0) {
+      usage = {bytes, files};
+    }
+  } catch (const std::exception&) {
+    // A root the record cannot be read from is looked at all the same.
+  }
+  return usage;
+}
+
 TSessionStore::TSessionStore(fs::path root, const TServiceLimits& limits)
     : FRoot(std::move(root)),
       FLimits(limits),
       FRootDir(TDirFd::OpenPath(PrepareRoot(FRoot))),
-      FBudget(MakeBudget(FRootDir, limits)),
-      FFiles(MakeFileBudget(FRootDir, limits)),
+      FRecorded(ReadUsage(FRootDir)),
+      FBudget(std::make_unique<TDiskBudget>(FRootDir, limits.MaxRootBytes, limits.MinFreeBytes,
+                                            FRecorded.Bytes)),
+      FFiles(std::make_unique<TFileBudget>(limits.MaxRootFiles, FRecorded.Files)),
       FPeerRate(limits.PeerSessionsPerMinute),
       FScanner([this](const std::stop_token& stop) { Scan(stop); }) {}
 

@@ -156,6 +156,14 @@ class TSessionStore {
   void Uncount(TSession& session);
   bool Forget(const std::shared_ptr<TSession>& session, long holders);
   void Discard(TSession& session, const TDirFd& folder);
+  // What the root held when last recorded.
+  struct TUsage {
+    int64_t Bytes = 0;
+    int64_t Files = 0;
+  };
+  // The record, or nothing counted when there is none or it is unreadable.
+  static TUsage ReadUsage(const TDirFd& root);
+
   // Who takes a folder up: a request for it, the scan of earlier runs' folders, or the reclaim
   // once an earlier run's folder with nothing delivered is due.
   enum TTakeUp { tuRequest, tuScan, tuDue };
@@ -179,6 +187,7 @@ class TSessionStore {
   std::filesystem::path FRoot;
   TServiceLimits FLimits;
   TDirFd FRootDir;
+  const TUsage FRecorded;  // read at start-up: what the budgets count until it is found
   std::unique_ptr<TDiskBudget> FBudget;
   std::unique_ptr<TFileBudget> FFiles;
   std::mutex FLock;
